@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the packages the build and the tests need; quick when all are present.
+# Usage: scripts/deps.sh [--wine]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+want() { grep -v '^\s*#' "$1" | sed '/^\s*$/d'; }
+lists=("$here/apt-packages.txt")
+if [[ "${1:-}" == "--wine" ]]; then
+  lists+=("$here/apt-packages-i386.txt")
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    rm -f /var/lib/apt/periodic/tinselbay-updated
+  fi
+fi
+missing=()
+for list in "${lists[@]}"; do
+  while read -r pkg; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done < <(want "$list")
+done
+if ((${#missing[@]})); then
+  echo "deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if [[ ! -e /var/lib/apt/periodic/tinselbay-updated ]]; then
+    apt-get update -q
+    mkdir -p /var/lib/apt/periodic && touch /var/lib/apt/periodic/tinselbay-updated
+  fi
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test. Used by `make test` and CI.
+set -euo pipefail
+root="${1:-build}"
+jobs="$(nproc)"
+section() { printf '\n=== %s ===\n' "$*"; }
+
+section "format check"
+scripts/check-format.sh
+
+section "Linux build (warnings are errors)"
+cmake -S . -B "$root/ci" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON
+cmake --build "$root/ci" -j "$jobs"
+
+section "Windows build (mingw-w64 i686)"
+scripts/build-windows.sh "$root/windows"
+file "$root/windows/src/app/Tinselbay.exe" | grep -q 'PE32 executable (GUI) Intel 80386'
+
+section "Linux tests"
+ctest --test-dir "$root/ci" --output-on-failure -j "$jobs" -LE 'wine|fuzz'
+
+section "sanitizer build and tests (ASan + UBSan)"
+cmake -S . -B "$root/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTINSEL_WERROR=ON -DTINSEL_SANITIZE=ON \
+  -DTINSEL_BENCH=OFF
+cmake --build "$root/asan" -j "$jobs"
+ctest --test-dir "$root/asan" --output-on-failure -j "$jobs" -LE 'wine|fuzz|slow'
+
+if [[ -x scripts/test-extra.sh ]]; then
+  scripts/test-extra.sh "$root"
+fi
+section "all tests passed"
