@@ -1,0 +1,215 @@
+#include "scene/scene.h"
+
+#include <cstdint>
+
+#include "app/window.h"
+#include "data/texture.h"
+#include "data/tga.h"
+#include "platform/counter.h"
+#include "platform/gl.h"
+#include "scene/pan.h"
+#include "scene/scene_state.h"
+#include "text/fade_scroller.h"
+#include "text/gl_font.h"
+#include "text/sine_scroller.h"
+
+SceneState g_scene;
+
+namespace {
+
+enum class Picture { Koala, Roobeer, Beach };
+enum class Form { Upright, Turned };
+
+struct Quad {
+    int group;
+    Picture picture;
+    float s0, s1, t0, t1;
+    float x0, x1, y0, y1; // y1 < 0: down to the bottom of the screen
+    Form form;
+};
+
+constexpr float kScreenBottom = -1.0f;
+
+// 960 pixels of beach in the 640 x 480 layout, texel edges of 256 x 512 pictures.
+constexpr Quad kQuads[] = {
+    {1, Picture::Beach, 0.0f, 1.0f, 0.75f, 1.0f, 0.0f, 960.0f, 0.0f, kScreenBottom, Form::Upright},
+    {2, Picture::Beach, 0.1796875f, 0.8671875f, 0.0f, 0.361328125f, 230.0f, 362.0f, 30.0f, 168.75f,
+     Form::Upright},
+    {3, Picture::Koala, 0.203125f, 0.796875f, 0.279296875f, 1.0f, 600.0f, 714.0f, 150.0f, 426.75f,
+     Form::Upright},
+    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 746.0f, 812.99f, 373.0f, 405.67f,
+     Form::Upright},
+    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 15.0f, 81.99f, 405.0f, 437.67f,
+     Form::Upright},
+    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 340.0f, 406.99f, 380.0f, 412.67f,
+     Form::Upright},
+    {5, Picture::Beach, 0.0546875f, 0.92578125f, 0.369140625f, 0.69140625f, 670.0f, 837.25f, 300.0f, 423.75f,
+     Form::Upright},
+    {6, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 526.0f, 558.67f, 368.0f, 434.99f,
+     Form::Turned},
+    {6, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 740.0f, 772.67f, 266.0f, 332.99f,
+     Form::Turned},
+    {6, Picture::Roobeer, 0.0f, 1.0f, 0.322265625f, 1.0f, 776.0f, 968.0f, 178.0f, 438.25f, Form::Upright},
+};
+
+uint32_t TextureOf(Picture picture) {
+    switch (picture) {
+    case Picture::Koala:
+        return g_scene.koala->texture;
+    case Picture::Roobeer:
+        return g_scene.roobeer->texture;
+    case Picture::Beach:
+        break;
+    }
+    return g_scene.beach->texture;
+}
+
+void SendQuad(const Quad& q, float pan) {
+    const float x0 = q.x0 - pan;
+    const float x1 = q.x1 - pan;
+    const float y1 = q.y1 == kScreenBottom ? float(g_screenHeight) : q.y1;
+    if (q.form == Form::Upright) {
+        glTexCoord2f(q.s0, q.t1);
+        glVertex2f(x0, y1);
+        glTexCoord2f(q.s1, q.t1);
+        glVertex2f(x1, y1);
+        glTexCoord2f(q.s1, q.t0);
+        glVertex2f(x1, q.y0);
+        glTexCoord2f(q.s0, q.t0);
+        glVertex2f(x0, q.y0);
+    } else {
+        glTexCoord2f(q.s1, q.t1);
+        glVertex2f(x0, y1);
+        glTexCoord2f(q.s1, q.t0);
+        glVertex2f(x1, y1);
+        glTexCoord2f(q.s0, q.t0);
+        glVertex2f(x1, q.y0);
+        glTexCoord2f(q.s0, q.t1);
+        glVertex2f(x0, q.y0);
+    }
+}
+
+void DrawQuads(float pan) {
+    const size_t count = sizeof(kQuads) / sizeof(kQuads[0]);
+    for (size_t i = 0; i < count;) {
+        const int group = kQuads[i].group;
+        glBindTexture(GL_TEXTURE_2D, TextureOf(kQuads[i].picture));
+        glBegin(GL_QUADS);
+        for (; i < count && kQuads[i].group == group; ++i)
+            SendQuad(kQuads[i], pan);
+        glEnd();
+    }
+}
+
+void DrawLetterbox() {
+    glDisable(GL_TEXTURE_2D);
+    glBegin(GL_QUADS);
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glVertex2i(0, 45);
+    glVertex2i(g_screenWidth, 45);
+    glVertex2i(g_screenWidth, 0);
+    glVertex2i(0, 0);
+    glVertex2i(0, g_screenHeight);
+    glVertex2i(g_screenWidth, g_screenHeight);
+    glVertex2i(g_screenWidth, g_screenHeight - 45);
+    glVertex2i(0, g_screenHeight - 45);
+    glEnd();
+}
+
+void CreateFont() {
+    CPixmap sheet(512, 256);
+    sheet.Fill(0);
+    {
+        std::unique_ptr<CPixmap> picture = LoadImage("data/scrollfont.tga");
+        sheet.Blit(*picture, 0, 0, picture->width, picture->height, 0, 0);
+    }
+    g_scene.font = new CGLFont(sheet, 23, 28);
+}
+
+} // namespace
+
+void SceneStart() {
+    glShadeModel(GL_FLAT);
+    glEnable(GL_POLYGON_SMOOTH);
+    glPolygonMode(GL_FRONT, GL_FILL);
+    glPolygonMode(GL_BACK, GL_FILL);
+    g_scene.pan = PanState{};
+
+    // MUSIC: register the song's stream callbacks, open the audio device and load the song here.
+
+    g_scene.koala = new CTexture("data/koala.tga");
+    g_scene.roobeer = new CTexture("data/roobeer.tga");
+    g_scene.beach = new CTexture("data/sunbbqbeach.tga");
+
+    CreateFont();
+    g_scene.topScroller = new CSineScroller("data/topscroller.txt", true, 10.0f, g_scene.font, 90.0f);
+    g_scene.topScroller->amplitude = 5.5f;
+    g_scene.topScroller->waveFactor = 3.0f;
+    g_scene.bottomScroller =
+        new CFadeScroller("data/botscroller.txt", true, float(g_screenHeight) - 36.5f, g_scene.font, 200.0f);
+    g_scene.bottomScroller->red = 0.7f;
+    g_scene.bottomScroller->green = 0.0f;
+    g_scene.bottomScroller->blue = 0.0f;
+
+    g_scene.lastCounter = platform::QueryCounter();
+    g_scene.frequency = platform::QueryCounterFrequency();
+
+    // MUSIC: start playback of the loaded song here.
+}
+
+void SceneFrame() {
+    const int64_t now = platform::QueryCounter();
+    g_scene.frameTime = float(double(now - g_scene.lastCounter) / double(g_scene.frequency));
+    g_scene.lastCounter = now;
+
+    StepPan(g_scene.pan, g_scene.frameTime);
+
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, g_screenWidth, g_screenHeight, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+
+    DrawQuads(g_scene.pan.pan);
+    DrawLetterbox();
+
+    glDisable(GL_BLEND);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+
+    glColor3f(0.0f, 0.75f, 0.0f);
+    g_scene.topScroller->Advance();
+    g_scene.topScroller->Draw();
+    g_scene.bottomScroller->Advance();
+    g_scene.bottomScroller->Draw();
+}
+
+void SceneStop() {
+    delete g_scene.font;
+    g_scene.font = nullptr;
+    delete g_scene.bottomScroller;
+    g_scene.bottomScroller = nullptr;
+    delete g_scene.topScroller;
+    g_scene.topScroller = nullptr;
+
+    delete g_scene.koala;
+    g_scene.koala = nullptr;
+    delete g_scene.roobeer;
+    g_scene.roobeer = nullptr;
+    delete g_scene.beach;
+    g_scene.beach = nullptr;
+
+    // MUSIC: free the song and close the audio device here.
+}

@@ -1,0 +1,53 @@
+#include "text/scroll_text.h"
+
+#include <cstring>
+#include <vector>
+
+#include "app/exception.h"
+#include "data/data_file.h"
+#include "platform/counter.h"
+
+std::unique_ptr<char[]> LoadScrollText(const char* path, LineFeedRule rule, int32_t* length) {
+    CDataFile file;
+    if (!file.Open(path))
+        throw CException("Unable to load \"%s\"!", path);
+    std::vector<char> kept;
+    kept.reserve(size_t(file.Size() > 0 ? file.Size() : 0));
+    while (!file.IsEOF()) {
+        char c = 0;
+        if (file.Read(&c, 1, 1) != 1)
+            break; // a failed read would otherwise spin forever
+        if (c == 13)
+            continue;
+        if (c == 10 && rule == LineFeedRule::ToSpace)
+            c = 32;
+        kept.push_back(c);
+    }
+    file.Close();
+    auto text = std::make_unique<char[]>(kept.size() + 1);
+    if (!kept.empty())
+        std::memcpy(text.get(), kept.data(), kept.size());
+    text[kept.size()] = 0;
+    if (length)
+        *length = int32_t(std::strlen(text.get()));
+    return text;
+}
+
+std::unique_ptr<char[]> CopyScrollText(const char* text, int32_t* length) {
+    const size_t n = text ? std::strlen(text) : 0;
+    auto copy = std::make_unique<char[]>(n + 1);
+    if (n)
+        std::memcpy(copy.get(), text, n);
+    copy[n] = 0;
+    *length = int32_t(n);
+    return copy;
+}
+
+CFrameTimer::CFrameTimer() : frequency(platform::QueryCounterFrequency()), last(platform::QueryCounter()) {}
+
+float CFrameTimer::Measure() {
+    now = platform::QueryCounter();
+    const int64_t elapsed = now - last;
+    last = now;
+    return float(double(elapsed) / double(frequency));
+}
