@@ -47,9 +47,9 @@ void CloseMainWindow(bool fullscreen);
 bool HasGLContext();
 
 // Takes one pending message off the queue; false when the queue is empty.
-bool PeekMessage(Message& message);
+bool PeekWindowMessage(Message& message);
 // Translates and dispatches a message taken from the queue to the window procedure.
-void DispatchMessage(const Message& message);
+void DispatchWindowMessage(const Message& message);
 // Queues kMsgQuit with the given code as its wParam.
 void PostQuitMessage(int exitCode);
 

@@ -1,0 +1,5 @@
+#include "app/main_loop.h"
+
+int main() {
+    return RunProgram();
+}

@@ -1,0 +1,8 @@
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "app/main_loop.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunProgram();
+}
