@@ -19,6 +19,8 @@ int64_t QueryCounterFrequency() {
     return source ? source->Frequency() : NativeCounterFrequency();
 }
 
-void SetClockSource(ClockSource* source) { g_clockSource.store(source, std::memory_order_release); }
+void SetClockSource(ClockSource* source) {
+    g_clockSource.store(source, std::memory_order_release);
+}
 
 } // namespace platform

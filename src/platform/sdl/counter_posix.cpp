@@ -10,6 +10,8 @@ int64_t NativeCounter() {
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-int64_t NativeCounterFrequency() { return 1000000000; }
+int64_t NativeCounterFrequency() {
+    return 1000000000;
+}
 
 } // namespace platform

@@ -20,7 +20,9 @@ DWORD WINAPI RunThread(LPVOID raw) {
 }
 } // namespace
 
-void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMs(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 Thread* CreateThread(ThreadEntry entry, void* argument, bool timeCritical) {
     Thread* thread = new (std::nothrow) Thread{nullptr, entry, argument};
