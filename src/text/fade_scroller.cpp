@@ -1,12 +1,15 @@
 #include "text/fade_scroller.h"
 
+#include <cstring>
+
 #include "app/window.h"
 #include "platform/gl.h"
 
 CFadeScroller::CFadeScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)
-    : font(font_),
-      text(fromFile ? LoadScrollText(path, LineFeedRule::Keep, &length) : CopyScrollText(path, &length)),
-      current(text.get()), speed(speed_), y(y_) {}
+    : font(font_), text(fromFile ? LoadScrollText(path, LineFeedRule::Keep) : CopyScrollText(path)),
+      current(text.get()), speed(speed_), y(y_) {
+    length = int32_t(std::strlen(text.get()));
+}
 
 void CFadeScroller::Advance() {
     if (length == 0)

@@ -33,13 +33,12 @@ std::unique_ptr<char[]> LoadScrollText(const char* path, LineFeedRule rule, int3
     return text;
 }
 
-std::unique_ptr<char[]> CopyScrollText(const char* text, int32_t* length) {
+std::unique_ptr<char[]> CopyScrollText(const char* text) {
     const size_t n = text ? std::strlen(text) : 0;
     auto copy = std::make_unique<char[]>(n + 1);
     if (n)
         std::memcpy(copy.get(), text, n);
     copy[n] = 0;
-    *length = int32_t(n);
     return copy;
 }
 

@@ -11,7 +11,7 @@ enum class LineFeedRule { ToSpace, Keep };
 std::unique_ptr<char[]> LoadScrollText(const char* path, LineFeedRule rule, int32_t* length = nullptr);
 
 // A heap copy of a NUL-terminated string.
-std::unique_ptr<char[]> CopyScrollText(const char* text, int32_t* length);
+std::unique_ptr<char[]> CopyScrollText(const char* text);
 
 // Seconds between successive readings of the platform counter.
 class CFrameTimer {

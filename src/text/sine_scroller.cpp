@@ -2,13 +2,16 @@
 
 #include <cmath>
 
+#include <cstring>
+
 #include "app/window.h"
 #include "platform/gl.h"
 
 CSineScroller::CSineScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)
-    : font(font_),
-      text(fromFile ? LoadScrollText(path, LineFeedRule::ToSpace, &length) : CopyScrollText(path, &length)),
-      current(text.get()), y(y_), speed(speed_) {}
+    : font(font_), text(fromFile ? LoadScrollText(path, LineFeedRule::ToSpace) : CopyScrollText(path)),
+      current(text.get()), y(y_), speed(speed_) {
+    length = int32_t(std::strlen(text.get()));
+}
 
 void CSineScroller::Advance() {
     if (length == 0)

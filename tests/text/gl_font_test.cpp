@@ -1,0 +1,191 @@
+#include "text/gl_font.h"
+
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "app/exception.h"
+#include "platform/gl.h"
+#include "platform/osmesa/offscreen_gl.h"
+
+namespace {
+
+constexpr int kCell = 8;
+
+// A 128 x 64 sheet of 8 x 8 cells, all blank.
+struct Sheet {
+    CPixmap pixmap{128, 64};
+    Sheet() { pixmap.Fill(0); }
+
+    // Marks column x of the cell of the given code with the byte taken as red.
+    void Column(int code, int x, uint8_t red, uint8_t alpha = 255) {
+        const int cell = code - 32;
+        const int left = (cell % 16) * kCell;
+        const int top = (cell / 16) * kCell;
+        for (int y = 0; y < kCell; ++y) {
+            uint8_t* bytes = reinterpret_cast<uint8_t*>(&pixmap.pixels[(top + y) * pixmap.width + left + x]);
+            bytes[0] = red;
+            bytes[1] = 0;
+            bytes[2] = 0;
+            bytes[3] = alpha;
+        }
+    }
+    void Columns(int code, int from, int to) {
+        for (int x = from; x < to; ++x)
+            Column(code, x, 255);
+    }
+};
+
+class FontTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(gl.Valid()); }
+    platform::OffscreenGL gl;
+    Sheet sheet;
+};
+
+TEST_F(FontTest, WidthRunsToTheFillerAfterTheSpacing) {
+    sheet.Columns('A', 0, 3); // glyph
+    sheet.Columns('A', 5, 8); // filler after two blank columns
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    EXPECT_EQ(font.GetGlyph('A').width, 5);
+    EXPECT_EQ(font.GetGlyph('A').height, kCell);
+}
+
+TEST_F(FontTest, FullAndBlankCellsTakeTheWholeCell) {
+    sheet.Columns('B', 0, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    EXPECT_EQ(font.GetGlyph('B').width, kCell);
+    EXPECT_EQ(font.GetGlyph(127).width, kCell);
+}
+
+TEST_F(FontTest, BlankFirstColumnThenInkGivesWidthOne) {
+    sheet.Columns('C', 1, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    EXPECT_EQ(font.GetGlyph('C').width, 1);
+}
+
+TEST_F(FontTest, SecondStrokeCutsTheGlyph) {
+    sheet.Column('"', 0, 255);
+    sheet.Column('"', 2, 255);
+    sheet.Columns('"', 5, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    EXPECT_EQ(font.GetGlyph('"').width, 2);
+}
+
+TEST_F(FontTest, OnlyTheRedByteDecidesBlankness) {
+    sheet.Columns('D', 0, 2);
+    sheet.Column('D', 2, 0, 255); // opaque but red 0: blank
+    sheet.Columns('D', 3, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    EXPECT_EQ(font.GetGlyph('D').width, 3);
+}
+
+TEST_F(FontTest, TextureCoordinatesFollowCellAndWidth) {
+    const int code = 32 + 16 * 1 + 2; // column 2, row 1
+    sheet.Columns(code, 0, 4);
+    sheet.Columns(code, 6, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    const Glyph& g = font.GetGlyph(code);
+    ASSERT_EQ(g.width, 6);
+    EXPECT_FLOAT_EQ(g.texLeft, 16.0f / 128.0f);
+    EXPECT_FLOAT_EQ(g.texRight, 22.0f / 128.0f);
+    EXPECT_FLOAT_EQ(g.texTop, 8.0f / 64.0f);
+    EXPECT_FLOAT_EQ(g.texBottom, 16.0f / 64.0f);
+}
+
+TEST_F(FontTest, KeepsItsOwnCopyOfThePixmap) {
+    sheet.Columns('E', 0, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    sheet.pixmap.Fill(0);
+    std::vector<uint8_t> texels(128 * 64 * 4);
+    glBindTexture(GL_TEXTURE_2D, font.Texture());
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    const int left = (('E' - 32) % 16) * kCell, top = (('E' - 32) / 16) * kCell;
+    EXPECT_EQ(texels[(top * 128 + left) * 4], 255);
+}
+
+TEST_F(FontTest, CodesWithoutACellGetTheSpace) {
+    sheet.Columns(' ', 0, 3);
+    sheet.Columns(' ', 4, 8);
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    const Glyph* space = &font.GetGlyph(' ');
+    EXPECT_EQ(&font.GetGlyph(10), space);
+    EXPECT_EQ(&font.GetGlyph(0), space);
+    EXPECT_EQ(&font.GetGlyph(200), space);
+    EXPECT_EQ(&font.GetGlyph(-56), space); // a signed char of 200
+    EXPECT_NE(&font.GetGlyph(127), space);
+}
+
+TEST_F(FontTest, RefusesNonPowerOfTwoDimensions) {
+    CPixmap odd(368, 168);
+    odd.Fill(0);
+    try {
+        CGLFont font(odd, 23, 28);
+        FAIL() << "no exception";
+    } catch (const CException& e) {
+        EXPECT_STREQ(e.Text(), "CGLFont: Pixmap has non-power of two dimensions 368x168");
+    }
+    CPixmap tall(128, 48);
+    tall.Fill(0);
+    EXPECT_THROW(CGLFont(tall, kCell, kCell), CException);
+}
+
+TEST_F(FontTest, EmptyPixmapAndCellsMakeAFontOfEmptyGlyphs) {
+    CPixmap empty(0, 0);
+    CGLFont font(empty, 0, 0);
+    const Glyph& g = font.GetGlyph('A');
+    EXPECT_EQ(g.width, 0);
+    EXPECT_FALSE(std::isnan(g.texLeft));
+    EXPECT_FALSE(std::isnan(g.texBottom));
+}
+
+TEST_F(FontTest, UploadsWithClampNearestAndDeletesItsTexture) {
+    GLuint name;
+    {
+        CGLFont font(sheet.pixmap, kCell, kCell);
+        name = font.Texture();
+        ASSERT_TRUE(glIsTexture(name));
+        GLint value = 0;
+        glBindTexture(GL_TEXTURE_2D, name);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &value);
+        EXPECT_EQ(value, GL_CLAMP);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &value);
+        EXPECT_EQ(value, GL_CLAMP);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &value);
+        EXPECT_EQ(value, GL_NEAREST);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &value);
+        EXPECT_EQ(value, GL_NEAREST);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    EXPECT_FALSE(glIsTexture(name));
+}
+
+TEST_F(FontTest, End2DRestoresMatricesAndLeavesDepthAndLightingOn) {
+    CGLFont font(sheet.pixmap, kCell, kCell);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    GLint projectionDepth = 0, modelviewDepth = 0;
+    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &projectionDepth);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &modelviewDepth);
+
+    font.Begin2D();
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    font.End2D();
+
+    GLint depth = 0, mode = 0;
+    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &depth);
+    EXPECT_EQ(depth, projectionDepth);
+    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
+    EXPECT_EQ(depth, modelviewDepth);
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_MODELVIEW);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+}
+
+} // namespace

@@ -1,0 +1,212 @@
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/exception.h"
+#include "platform/fake/manual_clock.h"
+#include "platform/gl.h"
+#include "platform/osmesa/offscreen_gl.h"
+#include "text/fade_scroller.h"
+#include "text/gl_font.h"
+#include "text/scroll_text.h"
+#include "text/sine_scroller.h"
+
+namespace {
+
+// Every glyph is a solid white 8 x 8 cell, so every advance is 8 pixels.
+class ScrollerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(gl.Valid());
+        CPixmap sheet(128, 64);
+        sheet.Fill(0xFFFFFFFFu);
+        font = std::make_unique<CGLFont>(sheet, 8, 8);
+    }
+
+    platform::OffscreenGL gl;
+    platform::ManualClock clock{1000};
+    std::unique_ptr<CGLFont> font;
+};
+
+// A data directory of its own, entered for the test's lifetime.
+class TempDataDir {
+public:
+    TempDataDir() {
+        char name[] = "/tmp/tinsel_text_XXXXXX";
+        root = mkdtemp(name);
+        std::filesystem::create_directory(root / "data");
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(root);
+    }
+    ~TempDataDir() {
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(root);
+    }
+    void Write(const std::string& path, const std::string& bytes) {
+        std::ofstream(root / path, std::ios::binary) << bytes;
+    }
+
+private:
+    std::filesystem::path root;
+    std::filesystem::path previous;
+};
+
+TEST(LoadScrollTextTest, DropsCrAndTurnsOrKeepsLf) {
+    TempDataDir dir;
+    dir.Write("data/t.txt", "ab\r\ncd\r\n\r\n");
+    int32_t length = -1;
+    auto spaced = LoadScrollText("data/t.txt", LineFeedRule::ToSpace, &length);
+    EXPECT_STREQ(spaced.get(), "ab cd  ");
+    EXPECT_EQ(length, 7);
+    auto kept = LoadScrollText("data/t.txt", LineFeedRule::Keep, &length);
+    EXPECT_STREQ(kept.get(), "ab\ncd\n\n");
+    EXPECT_EQ(length, 7);
+}
+
+TEST(LoadScrollTextTest, MissingFileThrowsItsName) {
+    TempDataDir dir;
+    try {
+        LoadScrollText("data/missing.txt", LineFeedRule::Keep);
+        FAIL() << "no exception";
+    } catch (const CException& e) {
+        EXPECT_STREQ(e.Text(), "Unable to load \"data/missing.txt\"!");
+    }
+}
+
+TEST_F(ScrollerTest, SinePassesOnlyWhenOffsetExceedsTheWidth) {
+    CSineScroller scroller("abc", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(1.0); // exactly one glyph width
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 0);
+    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 8.0f);
+    clock.AdvanceSeconds(0.125);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 1);
+    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 1.0f);
+    EXPECT_EQ(*scroller.Current(), 'b');
+}
+
+TEST_F(ScrollerTest, SineCatchesUpOneCharacterPerAdvance) {
+    CSineScroller scroller("abcdef", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(3.0); // 24 pixels at once
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 1);
+    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 16.0f);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 2);
+    scroller.Advance(); // 8 left: not more than the width
+    EXPECT_EQ(scroller.Index(), 2);
+    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 8.0f);
+}
+
+TEST_F(ScrollerTest, SineWrapsAfterTheLastCharacter) {
+    CSineScroller scroller("ab", false, 10.0f, font.get(), 8.0f);
+    for (int i = 0; i < 2; ++i) {
+        clock.AdvanceSeconds(1.25);
+        scroller.Advance();
+    }
+    EXPECT_EQ(scroller.Index(), 0);
+    EXPECT_EQ(*scroller.Current(), 'a');
+}
+
+TEST_F(ScrollerTest, SineDrawsAStraightLineAndStopsAtTheTextEnd) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    CSineScroller scroller("ab", false, 10.0f, font.get(), 8.0f);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    scroller.Draw();
+    const auto pixels = gl.ReadPixels();
+    EXPECT_EQ(gl.PixelRGB(pixels, 4, 14) & 0x00FF00u, gl.PixelRGB(pixels, 12, 14) & 0x00FF00u);
+    EXPECT_NE(gl.PixelRGB(pixels, 4, 14), 0u);
+    EXPECT_EQ(gl.PixelRGB(pixels, 4, 5), 0u);   // above the line: amplitude 0
+    EXPECT_EQ(gl.PixelRGB(pixels, 40, 14), 0u); // right of the text's end
+}
+
+TEST_F(ScrollerTest, SineWaveMovesGlyphsDown) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    std::string text(100, 'x');
+    CSineScroller scroller(text.c_str(), false, 100.0f, font.get(), 8.0f);
+    scroller.amplitude = 20.0f;
+    scroller.waveFactor = 1.0f; // crest at mid-screen
+    glColor3f(1.0f, 1.0f, 1.0f);
+    scroller.Draw();
+    const auto pixels = gl.ReadPixels();
+    EXPECT_EQ(gl.PixelRGB(pixels, 320, 102), 0u); // lifted off the rest line
+    EXPECT_NE(gl.PixelRGB(pixels, 320, 124), 0u); // shifted down by the crest
+    EXPECT_NE(gl.PixelRGB(pixels, 2, 102), 0u);   // wave 0 at the left edge
+}
+
+TEST_F(ScrollerTest, EmptyTextDoesNothing) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    CSineScroller sine("", false, 10.0f, font.get(), 8.0f);
+    CFadeScroller fade("", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(5.0);
+    sine.Advance();
+    fade.Advance();
+    glColor3f(1.0f, 1.0f, 1.0f);
+    sine.Draw();
+    fade.Draw();
+    EXPECT_EQ(sine.Index(), 0);
+    EXPECT_EQ(fade.Index(), 0);
+    EXPECT_EQ(gl.PixelRGB(gl.ReadPixels(), 4, 14), 0u);
+}
+
+TEST_F(ScrollerTest, StrayCodesAdvanceLikeTheSpace) {
+    CSineScroller scroller("\x01\xC8z", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(1.25);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 1);
+    scroller.Draw(); // must not look outside the glyph table
+}
+
+TEST_F(ScrollerTest, FadeSkipsARunOfLineFeedsInOneAdvance) {
+    CFadeScroller scroller("ab\n\n\ncd", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(1.25);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 1);
+    clock.AdvanceSeconds(1.0);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 5);
+    EXPECT_EQ(*scroller.Current(), 'c');
+}
+
+TEST_F(ScrollerTest, FadeTextEndingInLineFeedWrapsAtItsLastCharacter) {
+    CFadeScroller scroller("ab\n", false, 10.0f, font.get(), 8.0f);
+    clock.AdvanceSeconds(1.25);
+    scroller.Advance();
+    clock.AdvanceSeconds(1.0);
+    scroller.Advance();
+    EXPECT_EQ(scroller.Index(), 0);
+    EXPECT_EQ(*scroller.Current(), 'a');
+}
+
+TEST_F(ScrollerTest, FadeDrawsOnlyTheCurrentLine) {
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    // Forty glyphs reach the opaque middle; the next line must not follow.
+    std::string text = std::string(20, ' ') + std::string(20, 'x') + "\n" + std::string(60, 'y');
+    CFadeScroller scroller(text.c_str(), false, 100.0f, font.get(), 8.0f);
+    scroller.Draw();
+    const auto pixels = gl.ReadPixels();
+    EXPECT_EQ(gl.PixelRGB(pixels, 300, 104), 0xFFFFFFu); // x 300 is in the opaque middle
+    EXPECT_EQ(gl.PixelRGB(pixels, 330, 104), 0u);        // past the line's end
+}
+
+TEST(FadeAlphaTest, RampsAtBothSides) {
+    const float w = 640.0f, f = 256.0f;
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(f, w), 1.0f);
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w - f, w), 1.0f);
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w / 2, w), 1.0f);
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(0.0f, w), 0.0f);
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(f / 2, w), 0.5f);
+    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w - f / 4, w), 0.25f);
+    EXPECT_LT(CFadeScroller::AlphaAt(-8.0f, w), 0.0f); // left of the screen
+    EXPECT_LT(CFadeScroller::AlphaAt(w + 8.0f, w), 0.0f);
+}
+
+} // namespace
