@@ -1,0 +1,85 @@
+// Helpers for the data tests: a scratch current directory and archive bytes built by hand.
+#pragma once
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "data/archive_format.h"
+
+namespace testfiles {
+
+using Bytes = std::vector<uint8_t>;
+
+// Makes a fresh directory current for the object's life, so that "*.Trovake" searches see only it.
+class ScratchDir {
+public:
+    ScratchDir() {
+        char pattern[] = "/tmp/tinsel-data-XXXXXX";
+        path = mkdtemp(pattern);
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(path);
+    }
+    ~ScratchDir() {
+        std::filesystem::current_path(previous);
+        std::filesystem::remove_all(path);
+    }
+    std::filesystem::path path;
+
+private:
+    std::filesystem::path previous;
+};
+
+inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::filesystem::create_directories(path.parent_path().empty() ? "." : path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+// One entry: header with the given total size (default: the honest one) and content.
+inline Bytes Entry(const std::string& name, const Bytes& content, uint32_t type = archive::kTypeFile,
+                   int64_t totalOverride = -1) {
+    Bytes out(archive::kEntryHeaderSize, 0);
+    archive::WriteLE32(out.data(), type);
+    std::memcpy(out.data() + archive::kNameOffset, name.data(), std::min<size_t>(name.size(), 32));
+    uint32_t total = totalOverride >= 0 ? uint32_t(totalOverride) : uint32_t(out.size() + content.size());
+    archive::WriteLE32(out.data() + archive::kTotalSizeOffset, total);
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+inline Bytes Dir(const std::string& name, const std::vector<Bytes>& children) {
+    Bytes content;
+    for (const Bytes& child : children)
+        content.insert(content.end(), child.begin(), child.end());
+    return Entry(name, content, archive::kTypeDirectory);
+}
+
+inline Bytes Concat(const std::vector<Bytes>& parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// A program file: an image of filler bytes, the archive, then a trailer pointing at the archive.
+inline Bytes ProgramWith(const Bytes& archiveBytes, int32_t offsetOverride = -1, size_t imageSize = 100) {
+    Bytes out(imageSize, 0xCC);
+    int32_t offset = offsetOverride != -1 ? offsetOverride : int32_t(out.size());
+    out.insert(out.end(), archiveBytes.begin(), archiveBytes.end());
+    Bytes trailer(archive::kTrailerSize);
+    archive::WriteLE32(trailer.data(), uint32_t(offset));
+    std::memcpy(trailer.data() + 4, archive::kMagic, archive::kMagicSize);
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    return out;
+}
+
+} // namespace testfiles
