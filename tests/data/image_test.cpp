@@ -1,1 +1,173 @@
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "app/exception.h"
+#include "data/texture.h"
+#include "data/tga.h"
+#include "platform/gl.h"
+#include "platform/osmesa/offscreen_gl.h"
+#include "test_files.h"
+
+using namespace testfiles;
+
+namespace {
+
+// A TGA header followed by an image ID and the given pixel bytes.
+Bytes Tga(uint8_t type, uint8_t depth, uint16_t w, uint16_t h, uint8_t descriptor, const Bytes& pixels,
+          uint8_t mapType = 0, const Bytes& id = {}) {
+    Bytes out = {uint8_t(id.size()), mapType, type, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    out.push_back(uint8_t(w));
+    out.push_back(uint8_t(w >> 8));
+    out.push_back(uint8_t(h));
+    out.push_back(uint8_t(h >> 8));
+    out.push_back(depth);
+    out.push_back(descriptor);
+    out.insert(out.end(), id.begin(), id.end());
+    out.insert(out.end(), pixels.begin(), pixels.end());
+    return out;
+}
+
+uint32_t Pixel(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+    uint32_t value;
+    uint8_t bytes[4] = {r, g, b, a};
+    std::memcpy(&value, bytes, 4);
+    return value;
+}
+
+std::string LoadError(const char* path) {
+    try {
+        LoadImage(path);
+    } catch (const CException& e) {
+        return e.Text();
+    }
+    return "no exception";
+}
+
+class ImageTest : public ::testing::Test {
+protected:
+    ScratchDir dir;
+};
+
+} // namespace
+
+TEST_F(ImageTest, TwentyFourBitHasAlphaZeroAndBottomUpRowsAreFlipped) {
+    // File rows: bottom row (1,2,3)(4,5,6), then top row (7,8,9)(10,11,12).
+    WriteFile("p.tga", Tga(2, 24, 2, 2, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    auto p = LoadImage("p.tga");
+    ASSERT_EQ(p->width, 2);
+    ASSERT_EQ(p->height, 2);
+    EXPECT_EQ(p->pixels[0], Pixel(7, 8, 9, 0));
+    EXPECT_EQ(p->pixels[1], Pixel(10, 11, 12, 0));
+    EXPECT_EQ(p->pixels[2], Pixel(1, 2, 3, 0));
+    EXPECT_EQ(p->pixels[3], Pixel(4, 5, 6, 0));
+}
+
+TEST_F(ImageTest, TopDownThirtyTwoBitKeepsBytesAndImageIdIsSkipped) {
+    Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+    WriteFile("a.tga", Tga(2, 32, 1, 2, 0x20, pixels));
+    WriteFile("b.tga", Tga(2, 32, 1, 2, 0x20, pixels, 0, Text("an image id")));
+    for (const char* path : {"a.tga", "b.tga"}) {
+        auto p = LoadImage(path);
+        EXPECT_EQ(p->pixels[0], Pixel(1, 2, 3, 4)) << path;
+        EXPECT_EQ(p->pixels[1], Pixel(5, 6, 7, 8)) << path;
+    }
+}
+
+TEST_F(ImageTest, RefusalsCarryTheRightText) {
+    EXPECT_EQ(LoadError("none.tga"), "LoadImage(): Unable to open 'none.tga'!");
+    for (uint8_t type : {1, 3, 9, 10, 11}) {
+        WriteFile("t.tga", Tga(type, 32, 1, 1, 0, {0, 0, 0, 0}));
+        EXPECT_EQ(LoadError("t.tga"), "LoadImage(): 't.tga' is not an uncompressed truecolour TGA!")
+            << int(type);
+    }
+    WriteFile("d.tga", Tga(2, 16, 1, 1, 0, {0, 0}));
+    EXPECT_EQ(LoadError("d.tga"), "LoadImage(): 'd.tga' is an invalid TGA file!");
+    WriteFile("m.tga", Tga(2, 32, 1, 1, 0, {0, 0, 0, 0}, 1));
+    EXPECT_EQ(LoadError("m.tga"), "LoadImage(): 'm.tga' is an invalid TGA file!");
+}
+
+TEST_F(ImageTest, TruncatedOrAbsurdFilesAreInvalid) {
+    WriteFile("short.tga", Tga(2, 32, 2, 2, 0, Bytes(15, 0)));
+    EXPECT_EQ(LoadError("short.tga"), "LoadImage(): 'short.tga' is an invalid TGA file!");
+    // 65535 x 65535 pixels claimed with none present: refused before any allocation.
+    WriteFile("huge.tga", Tga(2, 32, 65535, 65535, 0, {}));
+    EXPECT_EQ(LoadError("huge.tga"), "LoadImage(): 'huge.tga' is an invalid TGA file!");
+    Bytes header = Tga(2, 32, 1, 1, 0, {});
+    header.resize(10);
+    WriteFile("cut.tga", header);
+    EXPECT_EQ(LoadError("cut.tga"), "LoadImage(): 'cut.tga' is an invalid TGA file!");
+}
+
+TEST(BlitTest, WholePictureIntoLargerPixmapLeavesTheRest) {
+    CPixmap src(368, 168), dst(512, 256);
+    src.Fill(0x11111111);
+    dst.Fill(0x22222222);
+    dst.Blit(src, 0, 0, 368, 168, 0, 0);
+    EXPECT_EQ(dst.pixels[0], 0x11111111u);
+    EXPECT_EQ(dst.pixels[167 * 512 + 367], 0x11111111u);
+    EXPECT_EQ(dst.pixels[167 * 512 + 368], 0x22222222u);
+    EXPECT_EQ(dst.pixels[168 * 512], 0x22222222u);
+}
+
+TEST(BlitTest, ClipsAtEveryEdge) {
+    CPixmap src(4, 4), dst(4, 4);
+    for (int i = 0; i < 16; ++i)
+        src.pixels[i] = uint32_t(i + 1);
+    dst.Fill(0);
+    dst.Blit(src, 0, 0, 4, 4, -2, -1); // negative destination: only the lower right part lands
+    EXPECT_EQ(dst.pixels[0], src.pixels[1 * 4 + 2]);
+    EXPECT_EQ(dst.pixels[1], src.pixels[1 * 4 + 3]);
+    EXPECT_EQ(dst.pixels[2], 0u);
+    EXPECT_EQ(dst.pixels[2 * 4 + 1], src.pixels[3 * 4 + 3]);
+    EXPECT_EQ(dst.pixels[3 * 4], 0u);
+
+    dst.Fill(0);
+    dst.Blit(src, -1, 0, 3, 1, 0, 0); // negative source shifts the destination
+    EXPECT_EQ(dst.pixels[0], 0u);
+    EXPECT_EQ(dst.pixels[1], src.pixels[0]);
+    EXPECT_EQ(dst.pixels[2], src.pixels[1]);
+    EXPECT_EQ(dst.pixels[3], 0u);
+
+    dst.Fill(0);
+    dst.Blit(src, 2, 2, 100, 100, 3, 3); // oversized rectangle cut to both
+    EXPECT_EQ(dst.pixels[15], src.pixels[2 * 4 + 2]);
+    EXPECT_EQ(dst.pixels[14], 0u);
+}
+
+TEST(BlitTest, RectanglesOutsideCopyNothing) {
+    CPixmap src(4, 4), dst(4, 4);
+    src.Fill(7);
+    for (auto args : {std::array<int, 6>{0, 0, 4, 4, 4, 0},
+                      {0, 0, 4, 4, -4, 0},
+                      {4, 0, 1, 1, 0, 0},
+                      {0, 0, 0, 4, 0, 0},
+                      {0, 0, 4, 4, 0, -2147483647},
+                      {-2147483647, 0, 2147483647, 4, 0, 0}}) {
+        dst.Fill(0);
+        dst.Blit(src, args[0], args[1], args[2], args[3], args[4], args[5]);
+        for (int i = 0; i < 16; ++i)
+            ASSERT_EQ(dst.pixels[i], 0u) << args[0] << " " << args[4];
+    }
+}
+
+TEST_F(ImageTest, TextureUploadReadsBack) {
+    platform::OffscreenGL gl(64, 64);
+    ASSERT_TRUE(gl.Valid());
+    WriteFile("t.tga", Tga(2, 32, 2, 2, 0x20, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 9, 8, 7, 6}));
+    CTexture texture("t.tga");
+    ASSERT_NE(texture.texture, 0u);
+    EXPECT_EQ(texture.width, 2);
+    uint8_t back[16] = {};
+    glBindTexture(GL_TEXTURE_2D, texture.texture);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back);
+    EXPECT_EQ(std::memcmp(back, texture.pixels, 16), 0);
+    GLint filter = 0, wrap = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    EXPECT_EQ(filter, GL_LINEAR);
+    EXPECT_EQ(wrap, GL_REPEAT);
+    EXPECT_THROW(CTexture("missing.tga"), CException);
+}
