@@ -5,6 +5,10 @@ set -uo pipefail
 exe="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# Plain files beside it stand in when the binary carries no archive (the
+# appended archive, when present, is found first).
+python3 "$(dirname "$0")/make_standin_data.py" "$work"
+cd "$work"
 cat > "$work/run.sh" <<INNER
 #!/usr/bin/env bash
 export SDL_AUDIODRIVER=dummy
