@@ -1,0 +1,39 @@
+// Software voices and the float mixer that sums them into a stereo buffer.
+#pragma once
+
+#include <cstdint>
+
+struct Sample;
+
+struct MixVoice {
+    int32_t number;
+    int32_t frequency;
+    int32_t volume;
+    int32_t panning;
+    int32_t startOffset;
+    Sample* sample; // null: silent
+    int32_t leftGain;
+    int32_t rightGain;
+    int32_t posInt;
+    uint32_t posFrac;
+    uint32_t stepFrac;
+    int32_t stepInt;
+    int32_t direction; // 1 forward, else backward
+    int32_t lastLeftGain;
+    int32_t lastRightGain;
+    int32_t leftLevel;
+    int32_t rightLevel;
+    float leftStep;
+    float rightStep;
+    int32_t rampRemaining;
+};
+
+constexpr int kVoiceCount = 256;
+constexpr int kMixedVoices = 32;
+
+extern MixVoice VoicePool[kVoiceCount];
+extern int32_t rampLength;
+extern float rampReciprocal;
+
+void MixVoices(float* destination, int32_t frames);
+void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);

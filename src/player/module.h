@@ -1,0 +1,99 @@
+// Records of a loaded XM song: patterns of five-byte cells, instruments and
+// 16-bit samples, plus the playback state the replay engine keeps in the song.
+#pragma once
+
+#include <cstdint>
+
+struct Sample {
+    int16_t* data; // length + 8 entries (and one zero entry before data[0]); null when length is 0
+    uint32_t length;
+    uint32_t loopStart;
+    uint32_t loopLength;
+    uint8_t volume;
+    int8_t finetune;
+    uint32_t panning;
+    uint8_t bits;
+    uint8_t loopMode; // 1 none, 2 forward, 4 ping-pong, 0 only in EmptySample
+    int8_t relativeNote;
+};
+
+enum : uint8_t { kLoopNone = 1, kLoopForward = 2, kLoopPingPong = 4 };
+
+// Shared all-zero sample for every unused instrument slot; never released.
+extern Sample EmptySample;
+
+struct EnvelopePoint {
+    uint16_t x;
+    uint16_t y;
+};
+
+struct Instrument {
+    int32_t sampleCount;
+    Sample* samples[16];
+    uint8_t sampleMap[96];
+    EnvelopePoint volumeEnvelope[12];
+    EnvelopePoint panningEnvelope[12];
+    uint8_t volumePointCount;
+    uint8_t panningPointCount;
+    uint8_t volumeSustain;
+    uint8_t volumeLoopStart;
+    uint8_t volumeLoopEnd;
+    uint8_t panningSustain;
+    uint8_t panningLoopStart;
+    uint8_t panningLoopEnd;
+    uint8_t volumeType;
+    uint8_t panningType;
+    uint8_t vibratoType;
+    uint8_t vibratoSweep;
+    uint8_t vibratoDepth;
+    uint8_t vibratoRate;
+    uint16_t fadeout;
+};
+
+struct Pattern {
+    int32_t rows;
+    uint8_t* cells; // rows x channelCount cells of note, instrument, volume, effect, parameter
+};
+
+constexpr int kCellSize = 5;
+constexpr uint8_t kKeyOff = 255;
+constexpr int kMaxChannels = 32;
+
+enum : uint16_t { linearFrequencies = 1 };
+
+struct Module;
+using TickRoutine = void (*)(Module*);
+
+struct Module {
+    Pattern* patterns;
+    Instrument* instruments;
+    int32_t samplesLeft;
+    int32_t samplesPerTick;
+    int16_t songLength;
+    int16_t restartPosition;
+    int16_t channelCount;
+    int32_t usedPatternCount;
+    int32_t patternSlots;
+    int16_t instrumentCount;
+    uint16_t flags;
+    int16_t defaultTempo;
+    int16_t defaultBpm;
+    uint8_t orderTable[256];
+    uint8_t initialGlobalVolume;
+    // Playback state, owned by the replay engine.
+    int32_t globalVolume;
+    int32_t tick;
+    int32_t speed;
+    int32_t bpm;
+    int32_t row;
+    int32_t orderIndex;
+    int32_t patternDelay;
+    int32_t nextRow;
+    int32_t nextOrder;
+    TickRoutine tickRoutine;
+};
+
+// Loads a song through the registered stream callbacks; null on any failure.
+Module* LoadModule(const char* name);
+// Stops playback and releases the song; false for null.
+bool FreeModule(Module* module);
