@@ -132,10 +132,12 @@ bool ReadPattern(Reader& in, Module* module, Pattern& pattern) {
     return true;
 }
 
-void ReadSampleHeader(Reader& in, Sample& s) {
+// Returns the bytes the sample's data takes in the file.
+uint32_t ReadSampleHeader(Reader& in, Sample& s) {
     uint8_t h[kSampleHeaderSize] = {};
     in.Read(h, kSampleHeaderSize);
     s.length = Le32(h);
+    const uint32_t storedBytes = s.length;
     s.loopStart = Le32(h + 4);
     s.loopLength = Le32(h + 8);
     s.volume = h[12];
@@ -175,6 +177,7 @@ void ReadSampleHeader(Reader& in, Sample& s) {
     }
     s.panning = h[15];
     s.relativeNote = static_cast<int8_t>(h[16]);
+    return storedBytes;
 }
 
 bool ReadSampleData(Reader& in, Sample& s) {
@@ -271,6 +274,7 @@ bool ReadInstrument(Reader& in, Instrument& ins) {
     // Samples join the instrument one by one, so a failure leaves counts FreeModule can trust.
     ins.sampleCount = 0;
     int64_t dataBytes = 0;
+    uint32_t storedBytes[16] = {};
     for (int i = 0; i < sampleCount; ++i) {
         Sample* s = new (std::nothrow) Sample{};
         if (s == nullptr) {
@@ -278,8 +282,8 @@ bool ReadInstrument(Reader& in, Instrument& ins) {
         }
         ins.samples[i] = s;
         ins.sampleCount = i + 1;
-        ReadSampleHeader(in, *s);
-        dataBytes += s->bits == 16 ? static_cast<int64_t>(s->length) * 2 : s->length;
+        storedBytes[i] = ReadSampleHeader(in, *s);
+        dataBytes += storedBytes[i];
         if (dataBytes > in.Remaining()) {
             return false;
         }
@@ -291,8 +295,15 @@ bool ReadInstrument(Reader& in, Instrument& ins) {
         }
     }
     for (int i = 0; i < sampleCount; ++i) {
-        if (ins.samples[i]->length > 0 && !ReadSampleData(in, *ins.samples[i])) {
+        Sample& s = *ins.samples[i];
+        const uint32_t usedBytes = s.bits == 16 ? s.length * 2 : s.length;
+        if (s.length > 0 && !ReadSampleData(in, s)) {
             return false;
+        }
+        // An odd byte count of 16-bit data leaves one byte unused; skipping it
+        // keeps the next sample and instrument where the file has them.
+        if (storedBytes[i] > usedBytes) {
+            in.Seek(static_cast<int32_t>(storedBytes[i] - usedBytes), 1);
         }
     }
     return true;
