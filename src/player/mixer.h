@@ -30,6 +30,10 @@ struct MixVoice {
 
 constexpr int kVoiceCount = 256;
 constexpr int kMixedVoices = 32;
+// Largest step, in samples per frame, the replay engine gives a voice: a
+// boundary count one frame long then reads at most this far past a loop's
+// ends, which the zero entries around every sample's data cover.
+constexpr int kMaxStepSamples = 24;
 
 extern MixVoice VoicePool[kVoiceCount];
 extern int32_t rampLength;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 struct Sample {
-    int16_t* data; // length + 8 entries (and one zero entry before data[0]); null when length is 0
+    int16_t* data; // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
     uint32_t length;
     uint32_t loopStart;
     uint32_t loopLength;
@@ -16,6 +16,10 @@ struct Sample {
     uint8_t loopMode; // 1 none, 2 forward, 4 ping-pong, 0 only in EmptySample
     int8_t relativeNote;
 };
+
+// Zero entries around each sample's data: the mixer's reads just past a loop's
+// ends, at any step the engine hands it, stay inside them.
+constexpr int kSampleGuard = 32;
 
 enum : uint8_t { kLoopNone = 1, kLoopForward = 2, kLoopPingPong = 4 };
 

@@ -1,12 +1,218 @@
-// Stand-in until the replay engine lands here: a tick only keeps the tempo.
+// Row and tick sequencing: which row plays, when a row starts, and the order
+// in which a channel's note, instrument, envelopes and effects are applied.
 #include "player/replay.h"
 
 #include "player/audio_output.h"
+#include "player/effects.h"
+#include "player/mixer.h"
 #include "player/module.h"
 
+TrackChannel TrackChannels[kMaxChannels];
+
+namespace {
+
+constexpr uint8_t kEffectTonePorta = 0x03;
+constexpr uint8_t kEffectTonePortaSlide = 0x05;
+constexpr uint8_t kEffectTremolo = 0x07;
+constexpr uint8_t kEffectKeyOff = 0x14;
+constexpr int kSampleSlots = 16;
+constexpr int kNoteCount = 96;
+
+// Stands in for an instrument number the song does not have.
+const Instrument kEmptyInstrument{};
+
+bool IsNote(uint8_t note) {
+    return note >= 1 && note <= kNoteCount;
+}
+
+const Pattern* CurrentPattern(const Module& m) {
+    if (m.patterns == nullptr || m.orderIndex < 0 || m.orderIndex > 255) {
+        return nullptr;
+    }
+    const int number = m.orderTable[m.orderIndex];
+    return number < m.patternSlots ? &m.patterns[number] : nullptr;
+}
+
+const uint8_t* CurrentRowCells(const Module& m) {
+    const Pattern* pattern = CurrentPattern(m);
+    if (pattern == nullptr || pattern->cells == nullptr || m.channelCount <= 0 || m.row < 0 ||
+        m.row >= pattern->rows) {
+        return nullptr;
+    }
+    return pattern->cells + static_cast<int64_t>(m.row) * m.channelCount * kCellSize;
+}
+
+int ChannelCount(const Module& m) {
+    return m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels;
+}
+
+struct Selection {
+    const Instrument* instrument;
+    const Sample* sample;
+};
+
+Selection Select(const Module& m, const TrackChannel& c) {
+    if (c.instrument >= m.instrumentCount || m.instruments == nullptr) {
+        return {&kEmptyInstrument, &EmptySample};
+    }
+    const Instrument& ins = m.instruments[c.instrument];
+    const uint8_t slot = c.note < kNoteCount ? ins.sampleMap[c.note] : kSampleSlots;
+    if (slot >= kSampleSlots || ins.samples[slot] == nullptr) {
+        return {&ins, &EmptySample};
+    }
+    return {&ins, ins.samples[slot]};
+}
+
+void StepEnvelopes(TrackChannel& c, const Instrument& ins, bool silenceReleased) {
+    if (ins.volumeType & 1) {
+        if (c.volEnvDone == 0) {
+            StepVolumeEnvelope(c, ins);
+        }
+    } else if (silenceReleased && c.keyOff) {
+        // A released note without a volume envelope falls silent at once.
+        c.envVolume = 0;
+    }
+    if ((ins.panningType & 1) && c.panEnvDone == 0) {
+        StepPanningEnvelope(c, ins);
+    }
+}
+
+void Fadeout(TrackChannel& c, const Instrument& ins) {
+    if (c.keyOff) {
+        c.fadeoutLevel -= ins.fadeout;
+        if (c.fadeoutLevel < 0) {
+            c.fadeoutLevel = 0;
+        }
+        c.updateFlags |= kUpdateVolume;
+    }
+}
+
+void RowStart(Module& m, TrackChannel& c, const uint8_t* cell) {
+    const uint8_t note = cell[0];
+    const uint8_t instr = cell[1];
+    const uint8_t vol = cell[2];
+    const uint8_t fx = cell[3];
+    const uint8_t param = cell[4];
+    const bool porta = fx == kEffectTonePorta || fx == kEffectTonePortaSlide;
+
+    if (instr != 0 && !porta) {
+        c.instrument = static_cast<uint8_t>(instr - 1);
+    }
+    if (IsNote(note) && !porta) {
+        c.note = static_cast<uint8_t>(note - 1);
+    }
+    const Selection sel = Select(m, c);
+
+    if (c.lastEffect == kEffectTremolo && fx != kEffectTremolo) {
+        c.volume += c.volumeDelta;
+    }
+    c.volumeDelta = 0;
+    c.updateFlags = 0;
+    c.lastEffect = fx;
+
+    if (IsNote(note)) {
+        const int realNote = (note + sel.sample->relativeNote - 1) & 255;
+        if (m.flags & linearFrequencies) {
+            c.notePeriod = 7680 - 64 * realNote - sel.sample->finetune / 2;
+        }
+        if (!porta) {
+            c.period = c.notePeriod;
+        }
+        c.updateFlags = kUpdateNoteStart;
+    }
+    c.periodDelta = 0;
+    c.updateFlags |= kUpdateFrequency | kUpdateVolume;
+
+    if (instr != 0) {
+        ResetNote(c, *sel.sample);
+    }
+    if (vol != 0) {
+        ApplyVolumeColumn(c, vol);
+    }
+    if (note == kKeyOff || fx == kEffectKeyOff) {
+        c.keyOff = 1;
+    }
+    StepEnvelopes(c, *sel.instrument, true);
+    Fadeout(c, *sel.instrument);
+    ApplyRowEffect(c, m, fx, param);
+    ApplyAutoVibrato(c, *sel.instrument);
+    UpdateVoice(c, *sel.sample, m);
+}
+
+void LaterTick(Module& m, TrackChannel& c, const uint8_t* cell) {
+    const Selection sel = Select(m, c);
+    c.volumeDelta = 0;
+    c.periodDelta = 0;
+    c.updateFlags = 0;
+    StepEnvelopes(c, *sel.instrument, false);
+    Fadeout(c, *sel.instrument);
+    ApplyVolumeColumnTick(c, cell[2]);
+    ApplyTickEffect(c, m, cell[3], cell[4]);
+    ApplyAutoVibrato(c, *sel.instrument);
+    UpdateVoice(c, *sel.sample, m);
+}
+
+} // namespace
+
+void ProcessRow(Module* module) {
+    module->nextOrder = -1;
+    module->nextRow = -1;
+    const uint8_t* cells = CurrentRowCells(*module);
+    if (cells == nullptr) {
+        return;
+    }
+    const int channels = ChannelCount(*module);
+    for (int i = 0; i < channels; ++i) {
+        RowStart(*module, TrackChannels[i], cells + i * kCellSize);
+    }
+}
+
+void ProcessTick(Module* module) {
+    const uint8_t* cells = CurrentRowCells(*module);
+    if (cells == nullptr) {
+        return;
+    }
+    const int channels = ChannelCount(*module);
+    for (int i = 0; i < channels; ++i) {
+        LaterTick(*module, TrackChannels[i], cells + i * kCellSize);
+    }
+}
+
 void PlayTick(Module* module) {
-    if (module != nullptr) {
-        SetBpm(module, module->bpm != 0 ? module->bpm : module->defaultBpm);
+    if (module == nullptr) {
+        return;
+    }
+    Module& m = *module;
+    if (m.tick == 0) {
+        if (m.nextOrder >= 0) {
+            m.orderIndex = m.nextOrder;
+        }
+        if (m.nextRow >= 0) {
+            m.row = m.nextRow;
+        }
+        ProcessRow(module);
+        if (m.nextRow == -1) {
+            m.nextRow = m.row + 1;
+            const Pattern* pattern = CurrentPattern(m);
+            if (m.nextRow >= (pattern != nullptr ? pattern->rows : 0)) {
+                m.nextOrder = m.orderIndex + 1;
+                if (m.nextOrder >= m.songLength) {
+                    m.nextOrder = m.restartPosition;
+                }
+                // The song never ends, but never plays past its order table either.
+                if (m.nextOrder >= m.songLength || m.nextOrder < 0) {
+                    m.nextOrder = 0;
+                }
+                m.nextRow = 0;
+            }
+        }
+    } else {
+        ProcessTick(module);
+    }
+    m.tick += 1;
+    if (m.tick >= m.speed + m.patternDelay) {
+        m.patternDelay = 0;
+        m.tick = 0;
     }
 }
 

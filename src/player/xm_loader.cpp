@@ -6,6 +6,7 @@
 #include <new>
 
 #include "player/audio_output.h"
+#include "player/mixer.h"
 #include "player/module.h"
 #include "player/replay.h"
 #include "player/stream.h"
@@ -20,7 +21,6 @@ constexpr int kPatternHeaderSize = 9;
 constexpr int kInstrumentFieldsSize = 29;  // header size .. number of samples
 constexpr int kInstrumentHeaderSize = 241; // .. fadeout, when samples follow
 constexpr int kSampleHeaderSize = 40;
-constexpr int kSpareEntries = 8;
 constexpr int kMinBpm = 32;
 constexpr int kMaxBpm = 255;
 constexpr int kNoteKeyOffInFile = 97;
@@ -75,15 +75,16 @@ template <typename T> T* AllocZeroed(size_t count) {
     return new (std::nothrow) T[count == 0 ? 1 : count]();
 }
 
-// The entry before data[0] stays 0: the mixer may read it just after a wrap to a loop at 0.
+// The entries before data[0] stay 0: the mixer may read them just after a
+// wrap to a loop at 0, or on a backward run that ends one frame late.
 int16_t* AllocSampleData(uint32_t length) {
-    int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + kSpareEntries + 1);
-    return block == nullptr ? nullptr : block + 1;
+    int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + 2 * kSampleGuard);
+    return block == nullptr ? nullptr : block + kSampleGuard;
 }
 
 void FreeSampleData(int16_t* data) {
     if (data != nullptr) {
-        delete[](data - 1);
+        delete[](data - kSampleGuard);
     }
 }
 
@@ -437,6 +438,11 @@ bool FreeModule(Module* module) {
         return false;
     }
     StopPlayback(module);
+    // Nothing mixes after the stop; a voice left pointing at this song's
+    // samples would read freed memory when the next song starts.
+    for (MixVoice& voice : VoicePool) {
+        voice.sample = nullptr;
+    }
     if (module->instruments != nullptr) {
         const int count = module->instrumentCount > 0 ? module->instrumentCount : 0;
         for (int i = 0; i < count; ++i) {

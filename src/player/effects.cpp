@@ -1,0 +1,313 @@
+// Pitch and volume effects of the effect column and the volume column.
+#include "player/effects.h"
+
+#include <cmath>
+
+#include "player/module.h"
+#include "player/replay.h"
+
+namespace {
+
+constexpr int kMaxVolume = 64;
+
+void RaiseVolume(TrackChannel& c, int amount) {
+    c.volume += amount;
+    if (c.volume > kMaxVolume) {
+        c.volume = kMaxVolume;
+    }
+    c.updateFlags |= kUpdateVolume;
+}
+
+void LowerVolume(TrackChannel& c, int amount) {
+    c.volume -= amount;
+    if (c.volume < 0) {
+        c.volume = 0;
+    }
+    c.updateFlags |= kUpdateVolume;
+}
+
+void VolumeSlide(TrackChannel& c) {
+    const int up = c.volumeSlideSpeed >> 4;
+    const int down = c.volumeSlideSpeed & 0x0F;
+    if (up != 0) {
+        RaiseVolume(c, up);
+    } else {
+        LowerVolume(c, down);
+    }
+}
+
+void SlidePanning(TrackChannel& c, int amount) {
+    c.panning += amount;
+    c.updateFlags |= kUpdatePanning;
+}
+
+// A period far beyond any note's is inaudible anyway; the bound keeps an
+// endless slide from overflowing.
+constexpr int32_t kMaxPeriod = 1 << 24;
+
+} // namespace
+
+void TonePortamentoStep(TrackChannel& c) {
+    const int32_t speed = c.portaSpeed * 4;
+    if (c.period < c.portaTarget) {
+        c.period += speed;
+        if (c.period > c.portaTarget) {
+            c.period = c.portaTarget;
+        }
+    } else if (c.period > c.portaTarget) {
+        c.period -= speed;
+        if (c.period < c.portaTarget) {
+            c.period = c.portaTarget;
+        }
+    }
+    c.updateFlags |= kUpdateFrequency;
+}
+
+void ApplyVibrato(TrackChannel& c) {
+    int value;
+    switch (c.waveControl & 3) {
+    case 0:
+        // 0.049087375 sits a little below pi/64, so position 16 gives 255.
+        value = static_cast<int>(std::fabs(std::sin(c.vibratoPos * 2 * 0.049087375) * 256));
+        break;
+    case 1:
+        value = (c.vibratoPos * 8) & 255;
+        if (c.vibratoPos < 0) {
+            value = 255 - value;
+        }
+        break;
+    default:
+        value = 255;
+        break;
+    }
+    const int d = ((value * c.vibratoDepth) >> 5) & ~3;
+    c.periodDelta = c.vibratoPos >= 0 ? -d : d;
+    c.updateFlags |= kUpdateFrequency;
+}
+
+void AdvanceVibrato(TrackChannel& c) {
+    int pos = static_cast<int8_t>(static_cast<uint8_t>(c.vibratoPos + c.vibratoSpeed));
+    if (pos > 31) {
+        pos -= 64;
+    }
+    c.vibratoPos = static_cast<int8_t>(pos);
+}
+
+void ApplyAutoVibrato(TrackChannel& c, const Instrument& ins) {
+    const int p = c.autoVibratoPos;
+    int value;
+    switch (ins.vibratoType) {
+    case 0:
+        value = static_cast<int>(std::sin(p * static_cast<double>(0.024543688f)) * 64);
+        break;
+    case 1:
+        value = p < 128 ? 64 : -64;
+        break;
+    case 2:
+        value = (128 - ((p + 128) % 256)) >> 1;
+        break;
+    case 3:
+        value = (128 - ((384 - p) % 256)) >> 1;
+        break;
+    default: // outside the format: no vibrato
+        value = 0;
+        break;
+    }
+    value *= ins.vibratoDepth;
+    if (ins.vibratoSweep != 0) {
+        value = value * c.autoVibratoSweep / ins.vibratoSweep;
+    }
+    c.periodDelta += value >> 6;
+    if (c.autoVibratoSweep < ins.vibratoSweep) {
+        c.autoVibratoSweep += 1;
+    }
+    c.autoVibratoPos += ins.vibratoRate;
+    if (c.autoVibratoPos > 255) {
+        c.autoVibratoPos -= 256;
+    }
+    c.updateFlags |= kUpdateFrequency;
+}
+
+void ApplyVolumeColumn(TrackChannel& c, uint8_t vol) {
+    const int y = vol & 0x0F;
+    if (vol >= 0x10 && vol <= 0x50) {
+        c.volume = vol - 0x10;
+        c.updateFlags |= kUpdateVolume;
+        return;
+    }
+    switch (vol >> 4) {
+    case 0x6:
+    case 0x8:
+        LowerVolume(c, y);
+        break;
+    case 0x7:
+    case 0x9:
+        RaiseVolume(c, y);
+        break;
+    case 0xA:
+        c.vibratoSpeed = static_cast<uint8_t>(y);
+        break;
+    case 0xB:
+        c.vibratoDepth = static_cast<uint8_t>(y);
+        break;
+    case 0xC:
+        c.panning = y * 16;
+        c.updateFlags |= kUpdatePanning;
+        break;
+    case 0xD:
+        SlidePanning(c, -y);
+        break;
+    case 0xE:
+        SlidePanning(c, y);
+        break;
+    case 0xF:
+        if (y != 0) {
+            c.portaSpeed = static_cast<uint8_t>(y * 16);
+        }
+        c.portaTarget = c.notePeriod;
+        c.updateFlags &= static_cast<uint8_t>(~kUpdateNoteStart);
+        break;
+    default:
+        break;
+    }
+}
+
+void ApplyVolumeColumnTick(TrackChannel& c, uint8_t vol) {
+    const int y = vol & 0x0F;
+    switch (vol >> 4) {
+    case 0x6:
+        LowerVolume(c, y);
+        break;
+    case 0x7:
+        RaiseVolume(c, y);
+        break;
+    case 0xB:
+        c.vibratoDepth = static_cast<uint8_t>(y);
+        ApplyVibrato(c);
+        AdvanceVibrato(c);
+        break;
+    case 0xD:
+        SlidePanning(c, -y);
+        break;
+    case 0xE:
+        SlidePanning(c, y);
+        break;
+    case 0xF:
+        TonePortamentoStep(c);
+        break;
+    default:
+        break;
+    }
+}
+
+void ApplyRowEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
+    const int x = param >> 4;
+    const int y = param & 0x0F;
+    switch (fx) {
+    case 0x2:
+        if (param != 0) {
+            c.portaDownSpeed = param;
+        }
+        break;
+    case 0x3:
+        if (param != 0) {
+            c.portaSpeed = param;
+        }
+        c.portaTarget = c.notePeriod;
+        c.updateFlags &= static_cast<uint8_t>(~(kUpdateNoteStart | kUpdateFrequency));
+        break;
+    case 0x4:
+        if (x != 0) {
+            c.vibratoSpeed = static_cast<uint8_t>(x);
+        }
+        if (y != 0) {
+            c.vibratoDepth = static_cast<uint8_t>(y);
+        }
+        ApplyVibrato(c);
+        break;
+    case 0x6:
+        if (param != 0) {
+            c.volumeSlideSpeed = param;
+        }
+        ApplyVibrato(c);
+        break;
+    case 0xA:
+        if (param != 0) {
+            c.volumeSlideSpeed = param;
+        }
+        break;
+    case 0xC:
+        c.volume = param;
+        c.updateFlags |= kUpdateVolume;
+        break;
+    case 0xE:
+        if (x == 0xA) {
+            if (y != 0) {
+                c.fineVolumeUpSpeed = static_cast<uint8_t>(y);
+            }
+            RaiseVolume(c, c.fineVolumeUpSpeed);
+        }
+        break;
+    case 0xF:
+        if (param < 0x20) {
+            m.speed = param;
+        } else {
+            SetBpm(&m, param);
+        }
+        break;
+    default: // 0 sounds the base note; 5 only holds the note back; K acts in the row start
+        break;
+    }
+}
+
+void ApplyTickEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
+    switch (fx) {
+    case 0x0:
+        if (param != 0) {
+            const int r = m.tick % 3;
+            if (m.flags & linearFrequencies) {
+                if (r == 1) {
+                    c.periodDelta = (param >> 4) * 64;
+                } else if (r == 2) {
+                    c.periodDelta = (param & 0x0F) * 64;
+                }
+            }
+            c.updateFlags |= kUpdateFrequency;
+        }
+        break;
+    case 0x2:
+        c.period += c.portaDownSpeed * 4;
+        if (c.period > kMaxPeriod) {
+            c.period = kMaxPeriod;
+        }
+        c.periodDelta = 0;
+        c.updateFlags |= kUpdateFrequency;
+        break;
+    case 0x3:
+        c.periodDelta = 0;
+        TonePortamentoStep(c);
+        break;
+    case 0x4:
+        ApplyVibrato(c);
+        AdvanceVibrato(c);
+        break;
+    case 0x6:
+        ApplyVibrato(c);
+        AdvanceVibrato(c);
+        VolumeSlide(c);
+        break;
+    case 0xA:
+        VolumeSlide(c);
+        break;
+    case 0xE:
+        if ((param >> 4) == 0x9) {
+            const int y = param & 0x0F;
+            if (y != 0 && m.tick % y == 0) {
+                c.updateFlags |= kUpdateNoteStart | kUpdateFrequency | kUpdateVolume;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
