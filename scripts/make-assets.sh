@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Rebuilds every generated asset from its source; the same sources give the same bytes.
+# Usage: scripts/make-assets.sh [BUILD-DIR]   (default build/assets)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/assets}"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_TESTS=OFF -DTINSEL_BENCH=OFF >/dev/null
+cmake --build "$build" --target songc -j2 >/dev/null
+
+# The song: text score to XM, samples synthesised by the compiler.
+"$build/tools/songc/songc" assets/song/tinselbay.txt -o assets/song/tinselbay.xm
