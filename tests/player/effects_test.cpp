@@ -1,0 +1,237 @@
+#include <vector>
+
+#include "player/effects.h"
+#include "tests/player/engine_fixture.h"
+
+namespace {
+
+TEST(TonePortamento, GlidesBySpeedTimesFourAndStopsAtTarget) {
+    TrackChannel c{};
+    c.period = 5000;
+    c.portaTarget = 4608;
+    c.portaSpeed = 16;
+    std::vector<int> periods;
+    for (int t = 0; t < 9; ++t) {
+        TonePortamentoStep(c);
+        periods.push_back(c.period);
+    }
+    EXPECT_EQ(periods, (std::vector<int>{4936, 4872, 4808, 4744, 4680, 4616, 4608, 4608, 4608}));
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+    c.period = 4600; // from below
+    TonePortamentoStep(c);
+    EXPECT_EQ(c.period, 4608);
+}
+
+TEST(Vibrato, SineDepthAndClearedLowBits) {
+    TrackChannel c{};
+    c.vibratoDepth = 8;
+    c.vibratoPos = 8;
+    ApplyVibrato(c);
+    EXPECT_EQ(c.periodDelta, -44);
+    c.vibratoPos = -8;
+    ApplyVibrato(c);
+    EXPECT_EQ(c.periodDelta, 44);
+    c.vibratoPos = 1;
+    c.vibratoDepth = 4;
+    ApplyVibrato(c);
+    EXPECT_EQ(c.periodDelta, 0);
+    // Position 16 is the crest: 255, not 256.
+    c.vibratoPos = 16;
+    c.vibratoDepth = 15;
+    ApplyVibrato(c);
+    EXPECT_EQ(c.periodDelta, -((255 * 15 >> 5) & ~3));
+}
+
+TEST(Vibrato, PositionWrapsFrom31ToMinus32) {
+    TrackChannel c{};
+    c.vibratoSpeed = 4;
+    std::vector<int> positions;
+    for (int t = 0; t < 11; ++t) {
+        positions.push_back(c.vibratoPos);
+        AdvanceVibrato(c);
+    }
+    EXPECT_EQ(positions, (std::vector<int>{0, 4, 8, 12, 16, 20, 24, 28, -32, -28, -24}));
+}
+
+TEST(AutoVibrato, SquareSineAndSweep) {
+    Instrument ins{};
+    ins.vibratoType = 1;
+    ins.vibratoDepth = 64;
+    ins.vibratoRate = 1;
+    TrackChannel c{};
+    for (int p = 0; p < 256; ++p) {
+        c.periodDelta = 0;
+        ApplyAutoVibrato(c, ins);
+        ASSERT_EQ(c.periodDelta, p < 128 ? 64 : -64) << p;
+    }
+    EXPECT_EQ(c.autoVibratoPos, 0); // wrapped after 256 steps
+
+    ins.vibratoType = 0;
+    c = TrackChannel{};
+    c.autoVibratoPos = 64;
+    ApplyAutoVibrato(c, ins);
+    EXPECT_EQ(c.periodDelta, 63);
+
+    // Ramps: type 2 falls from 0, type 3 rises from 0.
+    ins.vibratoType = 2;
+    c = TrackChannel{};
+    c.autoVibratoPos = 64;
+    ApplyAutoVibrato(c, ins);
+    EXPECT_EQ(c.periodDelta, -32);
+    ins.vibratoType = 3;
+    c.periodDelta = 0;
+    c.autoVibratoPos = 64;
+    ApplyAutoVibrato(c, ins);
+    EXPECT_EQ(c.periodDelta, 32);
+
+    // Sweep 4: the depth grows over four ticks from nothing.
+    ins.vibratoType = 1;
+    ins.vibratoSweep = 4;
+    ins.vibratoRate = 0;
+    c = TrackChannel{};
+    std::vector<int> deltas;
+    for (int t = 0; t < 6; ++t) {
+        c.periodDelta = 0;
+        ApplyAutoVibrato(c, ins);
+        deltas.push_back(c.periodDelta);
+    }
+    EXPECT_EQ(deltas, (std::vector<int>{0, 16, 32, 48, 64, 64}));
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+}
+
+TEST(VolumeColumn, RowStartAndLaterTicks) {
+    struct Case {
+        uint8_t byte;
+        int volume, panning;     // after the row start, from volume 32 and panning 100
+        int tickVolume, tickPan; // after one later tick as well
+    };
+    const Case cases[] = {
+        {0x0F, 32, 100, 32, 100}, {0x10, 0, 100, 0, 100},   {0x50, 64, 100, 64, 100},
+        {0x51, 32, 100, 32, 100}, {0x63, 29, 100, 26, 100}, {0x73, 35, 100, 38, 100},
+        {0x83, 29, 100, 29, 100}, {0x93, 35, 100, 35, 100}, {0xC0, 32, 0, 32, 0},
+        {0xCF, 32, 240, 32, 240}, {0xD5, 32, 95, 32, 90},   {0xE5, 32, 105, 32, 110},
+    };
+    for (const Case& k : cases) {
+        TrackChannel c{};
+        c.volume = 32;
+        c.panning = 100;
+        ApplyVolumeColumn(c, k.byte);
+        EXPECT_EQ(c.volume, k.volume) << std::hex << int(k.byte);
+        EXPECT_EQ(c.panning, k.panning) << std::hex << int(k.byte);
+        ApplyVolumeColumnTick(c, k.byte);
+        EXPECT_EQ(c.volume, k.tickVolume) << std::hex << int(k.byte);
+        EXPECT_EQ(c.panning, k.tickPan) << std::hex << int(k.byte);
+    }
+    TrackChannel c{};
+    c.volume = 62;
+    ApplyVolumeColumn(c, 0x9F);
+    EXPECT_EQ(c.volume, 64);
+    ApplyVolumeColumn(c, 0x6F);
+    ApplyVolumeColumnTick(c, 0x6F);
+    ApplyVolumeColumnTick(c, 0x6F);
+    ApplyVolumeColumnTick(c, 0x6F);
+    ApplyVolumeColumnTick(c, 0x6F);
+    EXPECT_EQ(c.volume, 0);
+    // Panning slides run past the edges; the voice clamps its own copy.
+    c.panning = 2;
+    ApplyVolumeColumn(c, 0xD5);
+    EXPECT_EQ(c.panning, -3);
+    // Vibrato speed and depth, then a vibrato on later ticks.
+    ApplyVolumeColumn(c, 0xA4);
+    ApplyVolumeColumn(c, 0xB8);
+    EXPECT_EQ(c.vibratoSpeed, 4);
+    EXPECT_EQ(c.vibratoDepth, 8);
+    c.vibratoPos = 8;
+    ApplyVolumeColumnTick(c, 0xB8);
+    EXPECT_EQ(c.periodDelta, -44);
+    EXPECT_EQ(c.vibratoPos, 12);
+    // Tone portamento: speed y x 16, no restart, glides on later ticks.
+    c.notePeriod = 4000;
+    c.period = 4608;
+    c.updateFlags = kUpdateNoteStart | kUpdateFrequency;
+    ApplyVolumeColumn(c, 0xF2);
+    EXPECT_EQ(c.portaSpeed, 32);
+    EXPECT_EQ(c.portaTarget, 4000);
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+    ApplyVolumeColumnTick(c, 0xF2);
+    EXPECT_EQ(c.period, 4480);
+}
+
+// Envelopes through a loaded song: one note held, then released.
+class EnvelopeTest : public EngineTest {
+protected:
+    std::vector<int> volumes;
+    void Record(int ticks) {
+        for (int t = 0; t < ticks; ++t) {
+            PlayTick(m);
+            volumes.push_back(Channel(0).envVolume);
+        }
+    }
+    void PlayEnvelope(const XmInstrumentDesc& ins, int keyOffRow) {
+        XmImage image(1, 0, 1, 1, 1, 125, {0});
+        image.SetTempo(4);
+        std::vector<XmCell> cells(64);
+        cells[0] = {49, 1};
+        cells[keyOffRow] = {97};
+        image.PatternCells(64, cells);
+        image.InstrumentWith(ins, {PlainSample()});
+        Play(image);
+    }
+};
+
+TEST_F(EnvelopeTest, SustainThenReleaseIntoLoop) {
+    XmInstrumentDesc ins;
+    ins.volumePoints = {{0, 48}, {4, 64}, {8, 44}, {14, 8}, {24, 22}, {32, 8}};
+    ins.volumeSustain = 2;
+    ins.volumeLoopStart = 3;
+    ins.volumeLoopEnd = 5;
+    ins.volumeType = 7;
+    PlayEnvelope(ins, 3); // key-off on tick 12
+    Record(12);
+    EXPECT_EQ(volumes, (std::vector<int>{48, 52, 56, 60, 64, 59, 54, 49, 44, 44, 44, 44}));
+    volumes.clear();
+    Record(30);
+    const std::vector<int> released{44, 38, 32, 26, 20, 14, 8,  9,  10, 12, 13, 14, 16, 17, 19,
+                                    20, 22, 20, 18, 16, 15, 13, 11, 9,  8,  9,  10, 12, 13, 14};
+    EXPECT_EQ(volumes, released);
+}
+
+TEST_F(EnvelopeTest, PlainSegmentsEndAtTheLastPoint) {
+    XmInstrumentDesc ins;
+    ins.volumePoints = {{0, 64}, {7, 54}, {12, 27}, {23, 7}, {126, 0}};
+    ins.volumeType = 1;
+    PlayEnvelope(ins, 63);
+    Record(10);
+    EXPECT_EQ(volumes, (std::vector<int>{64, 62, 61, 59, 58, 56, 55, 54, 48, 43}));
+    Record(120);
+    EXPECT_EQ(volumes[126], 0);
+    EXPECT_EQ(Channel(0).volEnvDone, 1);
+    EXPECT_EQ(Voice(0).volume, 0);
+}
+
+TEST_F(EnvelopeTest, TwoPointsReachTheSecondAndStay) {
+    XmInstrumentDesc ins;
+    ins.volumePoints = {{0, 10}, {3, 40}};
+    ins.volumeType = 1;
+    ins.panningPoints = {{0, 32}, {2, 0}};
+    ins.panningType = 1;
+    PlayEnvelope(ins, 63);
+    Record(6);
+    EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
+    EXPECT_EQ(Channel(0).envPanning, 0);
+    EXPECT_EQ(Channel(0).panEnvDone, 1);
+}
+
+TEST_F(EnvelopeTest, PointNumbersBeyondThoseStoredStayInside) {
+    XmInstrumentDesc ins;
+    ins.volumePoints = {{0, 10}, {3, 40}};
+    ins.volumeType = 7;
+    ins.volumeSustain = 200;
+    ins.volumeLoopStart = 40;
+    ins.volumeLoopEnd = 1;
+    PlayEnvelope(ins, 63);
+    Record(6);
+    EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
+}
+
+} // namespace
