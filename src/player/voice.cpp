@@ -94,7 +94,9 @@ void UpdateVoice(TrackChannel& c, const Sample& sample, const Module& m) {
     if (c.updateFlags & kUpdateVolume) {
         const double product = static_cast<double>(c.volume + c.volumeDelta) * c.envVolume * c.fadeoutLevel *
                                m.globalVolume * 255.0 / 34359738368.0; // 2^35
-        v.volume = static_cast<int32_t>(product);
+        // Envelope points of a damaged file can read as negative values; the
+        // mixer's gains and levels are defined for gains of 0 and up only.
+        v.volume = product > 0 ? static_cast<int32_t>(product) : 0;
         SetGains(v);
     }
     if (c.updateFlags & kUpdatePanning) {

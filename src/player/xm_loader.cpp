@@ -101,12 +101,14 @@ bool ReadPattern(Reader& in, Module* module, Pattern& pattern) {
     if (packedSize != 0 && cellCount > in.Remaining()) {
         return false;
     }
+    // A pattern without data plays as empty rows (the engine reads shared zero
+    // cells for it): nine header bytes must not buy megabytes of zeros each.
+    if (packedSize == 0) {
+        return true;
+    }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
     if (pattern.cells == nullptr) {
         return false;
-    }
-    if (packedSize == 0) {
-        return true;
     }
     for (int64_t i = 0; i < cellCount; ++i) {
         uint8_t* cell = pattern.cells + i * kCellSize;

@@ -83,6 +83,29 @@ TEST_F(EngineTest, PatternsWithoutRowsOrCellsAreSkipped) {
     }
 }
 
+TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
+    XmImage image(2, 0, 2, 2, 1, 125, {0, 1});
+    image.SetTempo(1);
+    image.PatternCells(1, {XmCell{kC4, 1}, XmCell{}});
+    image.Pattern(65535, {}); // nine bytes that declare 65535 rows of two channels
+    XmInstrumentDesc ins;
+    ins.volumePoints = {{0, 64}, {10, 0}};
+    ins.volumeType = 1;
+    image.InstrumentWith(ins, {PlainSample()});
+    Play(image);
+    EXPECT_EQ(m->patterns[1].cells, nullptr);
+    EXPECT_EQ(m->patterns[1].rows, 65535);
+    std::vector<int> volumes;
+    for (int t = 0; t < 4; ++t) {
+        PlayTick(m);
+        volumes.push_back(Channel(0).envVolume);
+    }
+    // The envelope steps on through the empty rows.
+    EXPECT_EQ(volumes, (std::vector<int>{64, 57, 51, 44}));
+    EXPECT_EQ(m->orderIndex, 1);
+    EXPECT_EQ(m->row, 2);
+}
+
 TEST_F(EngineTest, Arpeggio037PlaysBaseThenThirdThenFifth) {
     std::vector<XmCell> cells(2);
     cells[0] = {kC4, 1, 0, 0x00, 0x37};
@@ -242,6 +265,13 @@ TEST(VoiceUpdate, VolumeProductAndGains) {
     c.panning = 300; // slid past the edge: only the voice's value is clamped
     UpdateVoice(c, EmptySample, m);
     EXPECT_EQ(v.panning, 255);
+    // An envelope value read as negative from a damaged file gives silence, not a negative gain.
+    c.envVolume = -32768;
+    c.updateFlags = kUpdateVolume;
+    UpdateVoice(c, EmptySample, m);
+    EXPECT_EQ(v.volume, 0);
+    EXPECT_EQ(v.leftGain, 0);
+    EXPECT_EQ(v.rightGain, 0);
 }
 
 TEST(VoiceUpdate, LinearFrequencies) {
