@@ -150,6 +150,44 @@ TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
     EXPECT_EQ(Channel(0).period, 4480);
 }
 
+TEST_F(EngineTest, SlidesKeepTheirMemories) {
+    std::vector<XmCell> cells(8);
+    cells[0] = {kC4, 1, 0, 0x02, 0x04};
+    cells[1] = {0, 0, 0, 0x02, 0x00};
+    cells[2] = {0, 0, 0, 0x0A, 0x02};
+    cells[3] = {0, 0, 0, 0x06, 0x00}; // shares the volume slide's memory
+    cells[4] = {0, 0, 0, 0x0C, 0x20};
+    cells[5] = {0, 0, 0, 0x0E, 0xA3};
+    cells[6] = {0, 0, 0, 0x0E, 0xA0};
+    cells[7] = {0, 0, 0, 0x0A, 0x30};
+    Play(OneChannelSong(3, 8, cells));
+    std::vector<int> periods, volumes;
+    for (int t = 0; t < 24; ++t) {
+        PlayTick(m);
+        periods.push_back(Channel(0).period);
+        volumes.push_back(Channel(0).volume);
+    }
+    EXPECT_EQ(std::vector<int>(periods.begin(), periods.begin() + 6),
+              (std::vector<int>{4608, 4624, 4640, 4640, 4656, 4672}));
+    EXPECT_EQ(std::vector<int>(volumes.begin() + 6, volumes.end()),
+              (std::vector<int>{64, 62, 60, 60, 58, 56, 32, 32, 32, 35, 35, 35, 38, 38, 38, 38, 41, 44}));
+}
+
+TEST_F(EngineTest, VibratoHoldsItsPositionOnTheRowStart) {
+    std::vector<XmCell> cells(2);
+    cells[0] = {kC4, 1, 0, 0x04, 0x88};
+    cells[1] = {0, 0, 0, 0x04, 0x00};
+    Play(OneChannelSong(3, 2, cells));
+    std::vector<int> deltas, positions;
+    for (int t = 0; t < 6; ++t) {
+        PlayTick(m);
+        deltas.push_back(Channel(0).periodDelta);
+        positions.push_back(Channel(0).vibratoPos);
+    }
+    EXPECT_EQ(positions, (std::vector<int>{0, 8, 16, 16, 24, -32}));
+    EXPECT_EQ(deltas, (std::vector<int>{0, 0, -44, -60, -60, -44}));
+}
+
 TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
     for (uint8_t effect : {uint8_t{0}, uint8_t{0x14}}) {
         std::vector<XmCell> cells(2);
