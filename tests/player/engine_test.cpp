@@ -1,5 +1,7 @@
+#include <set>
 #include <vector>
 
+#include "player/song.h"
 #include "tests/player/engine_fixture.h"
 
 namespace {
@@ -342,6 +344,50 @@ TEST(VoiceUpdate, LinearFrequencies) {
     frequency(-9000, 960);
     EXPECT_EQ(v.stepInt, kMaxStepSamples);
     EXPECT_EQ(v.stepFrac, 0u);
+}
+
+} // namespace
+
+namespace {
+
+// The program's own song, played through once with every tick mixed.
+TEST_F(EngineTest, EmbeddedSongPlaysThroughEveryOrder) {
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    m = LoadModule("#101");
+    ASSERT_NE(m, nullptr);
+    // Start as playback does, then mix every tick's frames.
+    m->globalVolume = m->initialGlobalVolume;
+    m->nextRow = m->nextOrder = -1;
+    m->speed = m->defaultTempo;
+    SetBpm(m, m->defaultBpm);
+    for (int i = 0; i < m->channelCount; ++i) {
+        TrackChannels[i] = TrackChannel{};
+        TrackChannels[i].voice = &VoicePool[i];
+        TrackChannels[i].index = i;
+    }
+    std::set<int> orders;
+    std::vector<float> mix;
+    std::vector<int16_t> pcm;
+    int64_t loud = 0, clipped = 0;
+    bool wrapped = false;
+    for (int ticks = 0; ticks < 200000 && !wrapped; ++ticks) {
+        PlayTick(m);
+        orders.insert(m->orderIndex);
+        mix.assign(2 * static_cast<size_t>(m->samplesPerTick), 0.0f);
+        pcm.resize(mix.size());
+        MixVoices(mix.data(), m->samplesPerTick);
+        ConvertToPcm16(pcm.data(), mix.data(), m->samplesPerTick);
+        for (int16_t s : pcm) {
+            loud += s > 64 || s < -64;
+            clipped += s == 32767 || s == -32768;
+        }
+        wrapped = m->tick == 0 && m->nextOrder == m->restartPosition && m->orderIndex == m->songLength - 1 &&
+                  m->nextRow == 0;
+    }
+    EXPECT_TRUE(wrapped);
+    EXPECT_EQ(static_cast<int>(orders.size()), m->songLength);
+    EXPECT_GT(loud, 0);
+    EXPECT_LT(clipped, loud / 100 + 1); // the sum of the voices stays mostly inside 16 bits
 }
 
 } // namespace
