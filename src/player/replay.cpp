@@ -33,16 +33,11 @@ const Pattern* CurrentPattern(const Module& m) {
     return number < m.patternSlots ? &m.patterns[number] : nullptr;
 }
 
-// The rows of a pattern stored without data.
-const uint8_t kEmptyRow[kMaxChannels * kCellSize] = {};
-
 const uint8_t* CurrentRowCells(const Module& m) {
     const Pattern* pattern = CurrentPattern(m);
-    if (pattern == nullptr || m.channelCount <= 0 || m.row < 0 || m.row >= pattern->rows) {
+    if (pattern == nullptr || pattern->cells == nullptr || m.channelCount <= 0 || m.row < 0 ||
+        m.row >= pattern->rows) {
         return nullptr;
-    }
-    if (pattern->cells == nullptr) {
-        return kEmptyRow;
     }
     return pattern->cells + static_cast<int64_t>(m.row) * m.channelCount * kCellSize;
 }

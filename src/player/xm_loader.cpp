@@ -88,7 +88,12 @@ void FreeSampleData(int16_t* data) {
     }
 }
 
-bool ReadPattern(Reader& in, Module* module, Pattern& pattern) {
+// Cells of patterns stored without data are zeros the stream never fills, so
+// nine header bytes could each ask for 10 MB. Their sum is bounded well above
+// what any song needs (256 patterns of 256 rows of 32 channels is 10 MB).
+constexpr int64_t kEmptyCellBudget = int64_t{32} << 20;
+
+bool ReadPattern(Reader& in, Module* module, Pattern& pattern, int64_t& emptyCellBytes) {
     if (in.Remaining() < kPatternHeaderSize) {
         return false;
     }
@@ -101,14 +106,18 @@ bool ReadPattern(Reader& in, Module* module, Pattern& pattern) {
     if (packedSize != 0 && cellCount > in.Remaining()) {
         return false;
     }
-    // A pattern without data plays as empty rows (the engine reads shared zero
-    // cells for it): nine header bytes must not buy megabytes of zeros each.
     if (packedSize == 0) {
-        return true;
+        emptyCellBytes += cellCount * kCellSize;
+        if (emptyCellBytes > kEmptyCellBudget) {
+            return false;
+        }
     }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
     if (pattern.cells == nullptr) {
         return false;
+    }
+    if (packedSize == 0) {
+        return true;
     }
     for (int64_t i = 0; i < cellCount; ++i) {
         uint8_t* cell = pattern.cells + i * kCellSize;
@@ -380,8 +389,9 @@ bool ReadXm(Reader& in, Module* module) {
         module->patternSlots = 0;
         return false;
     }
+    int64_t emptyCellBytes = 0;
     for (int i = 0; i < storedPatterns; ++i) {
-        if (!ReadPattern(in, module, module->patterns[i])) {
+        if (!ReadPattern(in, module, module->patterns[i], emptyCellBytes)) {
             return false;
         }
     }

@@ -111,6 +111,24 @@ TEST(LoaderInstruments, SamplesLoopsAndDeltas) {
     FreeModule(m);
 }
 
+TEST(LoaderCells, EmptyPatternsAreBoundedInTotal) {
+    // Each nine-byte header of 65535 rows of 32 channels asks for 10 MB of zeros.
+    XmImage image(1, 0, 32, 4, 0, 125, {0});
+    for (int i = 0; i < 4; ++i) {
+        image.Pattern(65535, {});
+    }
+    EXPECT_EQ(Load(image), nullptr);
+    XmImage three(1, 0, 32, 3, 0, 125, {0});
+    for (int i = 0; i < 3; ++i) {
+        three.Pattern(65535, {});
+    }
+    Module* m = Load(three);
+    ASSERT_NE(m, nullptr);
+    EXPECT_NE(m->patterns[2].cells, nullptr);
+    EXPECT_EQ(m->patterns[2].cells[65535 * 32 * kCellSize - 1], 0);
+    FreeModule(m);
+}
+
 TEST(LoaderInstruments, SeventeenSamplesFail) {
     XmImage image(0, 0, 1, 0, 1, 125, {});
     XmSampleDesc s{0, 0, 0, 0, {}};
