@@ -207,9 +207,17 @@ TEST(ScoreCompiler, EmptyPatternLoadsAsEmptyRows) {
     ASSERT_NE(c.module, nullptr);
     const Module& m = *c.module;
     ASSERT_EQ(m.patterns[1].rows, 16);
-    ASSERT_NE(m.patterns[1].cells, nullptr);
-    for (int i = 0; i < 16 * 4 * kCellSize; ++i)
-        EXPECT_EQ(m.patterns[1].cells[i], 0);
+    // The loader may keep no cells at all for a pattern without data; any it keeps are empty.
+    if (m.patterns[1].cells != nullptr) {
+        for (int i = 0; i < 16 * 4 * kCellSize; ++i) {
+            EXPECT_EQ(m.patterns[1].cells[i], 0);
+        }
+    }
+    // In the file: the second stored pattern has a 9-byte header, 16 rows and no packed data.
+    const size_t second = 336 + 9 + (c.xm[336 + 7] | c.xm[336 + 8] << 8);
+    EXPECT_EQ(c.xm[second], 9);
+    EXPECT_EQ(c.xm[second + 5] | c.xm[second + 6] << 8, 16);
+    EXPECT_EQ(c.xm[second + 7] | c.xm[second + 8] << 8, 0);
 }
 
 TEST(ScoreCompiler, InstrumentHeaderEnvelopesAndVibrato) {
