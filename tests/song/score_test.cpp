@@ -358,6 +358,24 @@ TEST(Synthesiser, PitchedVoicesAreTunedAndLoopInside) {
     }
 }
 
+// No click where the attack runs into the loop, nor where the loop wraps: those steps are no
+// larger than the largest step between neighbours inside the loop.
+TEST(Synthesiser, LoopsJoinWithoutClicks) {
+    for (const char* voice : {"lead", "bass", "pluck", "steel", "bell", "pad"}) {
+        songc::SampleData s;
+        ASSERT_TRUE(songc::Synthesise(voice, s)) << voice;
+        const size_t first = s.loopStart, last = s.loopStart + s.loopLength - 1;
+        int inner = 0;
+        for (size_t i = first; i < last; ++i)
+            inner = std::max(inner, std::abs(s.pcm[i + 1] - s.pcm[i]));
+        EXPECT_LE(std::abs(s.pcm[first] - s.pcm[last]), inner + 1) << voice << " wraps with a click";
+        if (first > 0) {
+            EXPECT_LE(std::abs(s.pcm[first] - s.pcm[first - 1]), inner + 1)
+                << voice << " enters with a click";
+        }
+    }
+}
+
 TEST(Synthesiser, DrumsAreOneShotsThatDieAway) {
     for (const char* voice : {"kick", "snare", "hat", "openhat", "shaker"}) {
         songc::SampleData s;

@@ -71,8 +71,9 @@ void Additive(const std::vector<Partial>& partials, int cycle, int attackCycles,
         double v = 0.0;
         for (const Partial& p : partials) {
             double a = p.amplitude;
+            // Decaying partials reach exactly zero where the loop begins, so it starts clean.
             if (p.decay > 0.0)
-                a = i < attack ? a * std::exp(-p.decay * t) : 0.0;
+                a = i < attack ? a * std::exp(-p.decay * t) * (1.0 - static_cast<double>(i) / attack) : 0.0;
             v += a * std::sin(phase * p.ratio);
         }
         wave[static_cast<size_t>(i)] = v;
