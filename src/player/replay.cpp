@@ -225,5 +225,7 @@ void SetBpm(Module* module, int32_t bpm) {
     // the result is one frame short at some tempos (42 BPM gives 2624, not 2625).
     const double frames =
         1000.0 / (bpm * static_cast<double>(0.4f)) * g_mixingRate * static_cast<double>(0.001f);
-    module->samplesPerTick = static_cast<int32_t>(frames);
+    // A tick of no frames would leave the block renderer waiting for a tick
+    // that never ends (only at output rates far below any device's).
+    module->samplesPerTick = frames >= 1.0 ? static_cast<int32_t>(frames) : 1;
 }

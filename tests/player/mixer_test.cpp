@@ -192,6 +192,10 @@ TEST(SetBpmTest, MatchesFloorFormulaOverTheRange) {
         EXPECT_EQ(m.samplesPerTick, 5 * 44100 / (2 * bpm)) << bpm;
         EXPECT_EQ(m.bpm, bpm);
     }
+    g_mixingRate = 50; // a tick always has at least one frame
+    SetBpm(&m, 255);
+    EXPECT_EQ(m.samplesPerTick, 1);
+    g_mixingRate = 44100;
 }
 
 } // namespace
