@@ -328,9 +328,15 @@ TEST(ScoreCompiler, ErrorsNameTheLine) {
         EXPECT_FALSE(songc::CompileScore(std::string(head) + test.text, song, xm, error)) << test.text;
         EXPECT_NE(error.find(test.expected), std::string::npos) << "got: " << error;
     }
+    // The order list numbers patterns in one byte.
+    std::string many = head;
+    for (int i = 0; i <= 256; ++i)
+        many += "pattern p" + std::to_string(i) + " 1\nend\n";
     songc::Song song;
     std::vector<uint8_t> xm;
     std::string error;
+    EXPECT_FALSE(songc::CompileScore(many + "order p0\n", song, xm, error));
+    EXPECT_NE(error.find("line 514: a song has at most 256 patterns"), std::string::npos) << error;
     EXPECT_FALSE(songc::CompileScore(
         "channels 1\ninstrument 1 x\nsynth kazoo\nend\npattern p 1\nend\norder p\n", song, xm, error));
     EXPECT_NE(error.find("unknown synth voice 'kazoo'"), std::string::npos) << error;

@@ -207,6 +207,8 @@ public:
                 throw ScoreError("pattern '" + w[1] + "' is defined twice");
             if (song_.channels == 0)
                 throw ScoreError("'channels' must come before the first pattern");
+            if (song_.patterns.size() >= 256)
+                throw ScoreError("a song has at most 256 patterns");
             patternNumbers_[w[1]] = static_cast<int>(song_.patterns.size());
             PatternData pattern;
             pattern.name = w[1];
