@@ -1,5 +1,6 @@
 // Loads arbitrary bytes as a song through the stream callbacks and, when they
 // load, plays a few hundred ticks and mixes them, as the block renderer does.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "player/mixer.h"
 #include "player/module.h"
 #include "player/replay.h"
+#include "player/song.h"
 #include "player/stream.h"
 
 namespace {
@@ -123,6 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<uint8_t> patched(data, data + size);
         std::memcpy(patched.data(), kId, 17);
         LoadAndPlay(patched.data(), patched.size());
+    }
+    // The program's own song with the input written over it at an offset the
+    // input chooses: damage deep inside patterns, instruments and samples.
+    if (size > 3) {
+        std::vector<uint8_t> song(EmbeddedSong, EmbeddedSong + EmbeddedSongSize);
+        const size_t at = (data[0] | data[1] << 8 | data[2] << 16) % song.size();
+        const size_t n = std::min(size - 3, song.size() - at);
+        std::memcpy(song.data() + at, data + 3, n);
+        LoadAndPlay(song.data(), song.size());
     }
     return 0;
 }

@@ -30,10 +30,10 @@ struct MixVoice {
 
 constexpr int kVoiceCount = 256;
 constexpr int kMixedVoices = 32;
-// Largest step, in samples per frame, the replay engine gives a voice: a
-// boundary count one frame long then reads at most this far past a loop's
-// ends, which the zero entries around every sample's data cover.
-constexpr int kMaxStepSamples = 24;
+// Largest step, in samples per frame, the replay engine gives a voice: the
+// boundary count divides by the step in 24.8 bits, so its integer part must
+// stay below 256.
+constexpr int kMaxStepSamples = 255;
 
 extern MixVoice VoicePool[kVoiceCount];
 extern int32_t rampLength;

@@ -17,9 +17,9 @@ struct Sample {
     int8_t relativeNote;
 };
 
-// Zero entries around each sample's data: the mixer's reads just past a loop's
-// ends, at any step the engine hands it, stay inside them.
-constexpr int kSampleGuard = 32;
+// Zero entries on both sides of each sample's data: the mixer reads up to one
+// entry past either end of a loop (data[-1] after a wrap to a loop at 0).
+constexpr int kSampleGuard = 8;
 
 enum : uint8_t { kLoopNone = 1, kLoopForward = 2, kLoopPingPong = 4 };
 

@@ -39,8 +39,8 @@ int32_t Frequency(const TrackChannel& c, const Module& m) {
 void SetStep(MixVoice& v, int32_t frequency) {
     const uint32_t rate = g_mixingRate > 0 ? static_cast<uint32_t>(g_mixingRate) : 1;
     int64_t f = frequency < kMinFrequency ? kMinFrequency : frequency;
-    // The mixer's boundary count and the spare entries around a sample's data
-    // hold for steps up to kMaxStepSamples per frame.
+    // Only notes far beyond the format's range step faster than the mixer's
+    // boundary count can divide by.
     const int64_t maxFrequency = static_cast<int64_t>(rate) * kMaxStepSamples;
     if (f > maxFrequency) {
         f = maxFrequency;

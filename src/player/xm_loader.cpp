@@ -75,8 +75,8 @@ template <typename T> T* AllocZeroed(size_t count) {
     return new (std::nothrow) T[count == 0 ? 1 : count]();
 }
 
-// The entries before data[0] stay 0: the mixer may read them just after a
-// wrap to a loop at 0, or on a backward run that ends one frame late.
+// The entries before data[0] stay 0: the mixer may read data[-1] just after a
+// wrap to a loop at 0.
 int16_t* AllocSampleData(uint32_t length) {
     int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + 2 * kSampleGuard);
     return block == nullptr ? nullptr : block + kSampleGuard;

@@ -143,6 +143,19 @@ TEST_F(MixerTest, ForwardWrapBelowZeroStartStops) {
     EXPECT_EQ(v.sample, &t.s);
 }
 
+TEST_F(MixerTest, LargestStepStaysInsideItsLoop) {
+    for (uint8_t mode : {kLoopForward, kLoopPingPong}) {
+        TestSample t({100, 200, 300}, mode, 1, 1);
+        MixVoice& v = Steady(&t.s, 255);
+        v.stepInt = kMaxStepSamples;
+        v.stepFrac = 0x12345678u;
+        std::vector<float> buf(2 * 884, 0.0f);
+        MixVoices(buf.data(), 884);
+        EXPECT_EQ(v.posInt, 1) << int(mode);
+        EXPECT_EQ(v.sample, &t.s);
+    }
+}
+
 TEST_F(MixerTest, PingPongTurnsAtBothEnds) {
     TestSample t({0, 10, 20, 30, 40, 50, 60}, kLoopPingPong, 2, 4);
     MixVoice& v = Steady(&t.s, 255);
