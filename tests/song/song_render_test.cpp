@@ -1,4 +1,5 @@
-// The committed song rendered for a minute: it never falls silent and never sits on the rails.
+// The committed song rendered through its first pass and on past the restart: it never falls
+// silent and never sits on the rails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,7 +21,7 @@ protected:
         SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
         ModulePtr module(LoadModule("#101"));
         ASSERT_NE(module, nullptr);
-        pcm_ = new std::vector<int16_t>(RenderSong(module.get(), 62 * kRate));
+        pcm_ = new std::vector<int16_t>(RenderSong(module.get(), 80 * kRate));
     }
     static void TearDownTestSuite() {
         delete pcm_;
