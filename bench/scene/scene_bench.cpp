@@ -8,6 +8,7 @@
 #include <string>
 
 #include "data/pixmap.h"
+#include "data/tga_writer.h"
 #include "platform/fake/manual_clock.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
@@ -19,18 +20,9 @@ int32_t g_screenHeight = 480;
 
 namespace {
 
+// White strokes 15 pixels wide in every 23, so the font finds glyphs.
 std::string Tga(int width, int height) {
-    std::string tga(18, '\0');
-    tga[2] = 2;
-    tga[12] = char(width & 0xFF);
-    tga[13] = char(width >> 8);
-    tga[14] = char(height & 0xFF);
-    tga[15] = char(height >> 8);
-    tga[16] = 32;
-    tga[17] = 0x28;
-    for (int i = 0; i < width * height; ++i)
-        tga += (i % 23 < 15) ? std::string("\xff\xff\xff\xff", 4) : std::string(4, '\0');
-    return tga;
+    return EncodeTga32(width, height, [](int32_t x, int32_t) { return x % 23 < 15 ? 0xFFFFFFFFu : 0u; });
 }
 
 struct StandInData {

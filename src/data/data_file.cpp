@@ -119,42 +119,30 @@ bool CDataFile::OpenProgramArchive(const char* programFile) {
         return false;
     int64_t length = StreamLength(file);
     unsigned char trailer[archive::kTrailerSize];
-    bool ok = length >= archive::kTrailerSize &&
-              SeekAbsolute(file, length - archive::kTrailerSize, SEEK_SET) &&
-              std::fread(trailer, 1, sizeof(trailer), file) == sizeof(trailer) &&
-              std::memcmp(trailer + 4, archive::kMagic, archive::kMagicSize) == 0;
-    if (ok) {
-        int64_t trailerPosition = length - archive::kTrailerSize;
-        int64_t offset = int32_t(archive::ReadLE32(trailer));
-        // An offset before the file or past the trailer describes no archive.
-        ok = offset >= 0 && offset <= trailerPosition;
-        if (ok) {
-            base = int32_t(offset);
-            size = int32_t(trailerPosition - offset);
-            ok = FindAllComponents();
-        }
-    }
-    if (!ok) {
-        std::fclose(file);
-        file = nullptr;
-        base = 0;
-        size = 0;
-    }
-    return ok;
+    if (length < archive::kTrailerSize || !SeekAbsolute(file, length - archive::kTrailerSize, SEEK_SET) ||
+        std::fread(trailer, 1, sizeof(trailer), file) != sizeof(trailer) ||
+        std::memcmp(trailer + 4, archive::kMagic, archive::kMagicSize) != 0)
+        return SearchArchive(-1, 0);
+    // An offset before the file or past the trailer describes no archive; SearchArchive refuses it.
+    return SearchArchive(int32_t(archive::ReadLE32(trailer)), length - archive::kTrailerSize);
 }
 
 bool CDataFile::OpenArchiveFile(const char* archivePath) {
     file = std::fopen(archivePath, "rb");
     if (!file)
         return false;
-    int64_t length = StreamLength(file);
-    bool ok = length >= 0;
+    return SearchArchive(0, StreamLength(file));
+}
+
+bool CDataFile::SearchArchive(int64_t begin, int64_t end) {
+    bool ok = begin >= 0 && begin <= end;
     if (ok) {
-        base = 0;
-        size = int32_t(length);
+        base = int32_t(begin);
+        size = int32_t(end - begin);
         ok = FindAllComponents();
     }
     if (!ok) {
+        // Leaves the name for the next stage of the search.
         std::fclose(file);
         file = nullptr;
         base = 0;

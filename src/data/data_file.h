@@ -32,6 +32,9 @@ private:
     bool FindAllComponents();
     bool OpenProgramArchive(const char* programFile);
     bool OpenArchiveFile(const char* archivePath);
+    // Looks for the name inside the archive at [begin, end) of the open file;
+    // on failure closes the file. A range with begin < 0 or end < begin fails.
+    bool SearchArchive(int64_t begin, int64_t end);
 
     FILE* file;
     int32_t base;

@@ -1,35 +1,14 @@
 #include "text/fade_scroller.h"
 
-#include <cstring>
-
 #include "app/window.h"
 #include "platform/gl.h"
 
 CFadeScroller::CFadeScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)
-    : font(font_), text(fromFile ? LoadScrollText(path, LineFeedRule::Keep) : CopyScrollText(path)),
-      current(text.get()), speed(speed_), y(y_) {
-    length = int32_t(std::strlen(text.get()));
-}
+    : font(font_), speed(speed_), y(y_),
+      cursor(fromFile ? LoadScrollText(path, LineFeedRule::Keep) : CopyScrollText(path)) {}
 
 void CFadeScroller::Advance() {
-    if (length == 0)
-        return;
-    frameTime = timer.Measure();
-    scrollOffset = speed * frameTime + scrollOffset;
-    const float w = float(font->GetGlyph(*current).width);
-    if (scrollOffset > w) {
-        ++current;
-        ++index;
-        scrollOffset -= w;
-        while (*current == 10) {
-            ++current;
-            ++index;
-        }
-        if (index == length) {
-            index = 0;
-            current = text.get();
-        }
-    }
+    cursor.Advance(*font, speed, true);
 }
 
 float CFadeScroller::AlphaAt(float p, float screenWidth) {
@@ -42,13 +21,13 @@ float CFadeScroller::AlphaAt(float p, float screenWidth) {
 }
 
 void CFadeScroller::Draw() const {
-    if (length == 0)
+    if (cursor.Empty())
         return;
-    float x = -scrollOffset;
+    float x = -cursor.ScrollOffset();
     const float w = float(g_screenWidth);
     font->Begin2D();
     glBegin(GL_QUADS);
-    for (const char* c = current; *c != 0 && *c != 10 && x < w; ++c) {
+    for (const char* c = cursor.Current(); *c != 0 && *c != 10 && x < w; ++c) {
         const Glyph& g = font->GetGlyph(*c);
         const float right = x + float(g.width);
         const float aLeft = AlphaAt(x, w);

@@ -2,7 +2,6 @@
 // 40 % of the screen and out over the left 40 %.
 #pragma once
 #include <cstdint>
-#include <memory>
 
 #include "text/gl_font.h"
 #include "text/scroll_text.h"
@@ -20,9 +19,9 @@ public:
     // at both sides, unclamped.
     static float AlphaAt(float p, float screenWidth);
 
-    int32_t Index() const { return index; }
-    float ScrollOffset() const { return scrollOffset; }
-    const char* Current() const { return current; }
+    int32_t Index() const { return cursor.Index(); }
+    float ScrollOffset() const { return cursor.ScrollOffset(); }
+    const char* Current() const { return cursor.Current(); }
 
     float red = 1.0f;
     float green = 1.0f;
@@ -30,13 +29,7 @@ public:
 
 private:
     const CGLFont* font;
-    std::unique_ptr<char[]> text;
-    const char* current;
-    int32_t index = 0;
-    int32_t length = 0;
     float speed;
     float y;
-    float frameTime = 0.0f;
-    float scrollOffset = 0.0f;
-    CFrameTimer timer;
+    CScrollCursor cursor;
 };

@@ -1,11 +1,13 @@
 #include "text/scroll_text.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "app/exception.h"
 #include "data/data_file.h"
 #include "platform/counter.h"
+#include "text/gl_font.h"
 
 std::unique_ptr<char[]> LoadScrollText(const char* path, LineFeedRule rule, int32_t* length) {
     CDataFile file;
@@ -49,4 +51,28 @@ float CFrameTimer::Measure() {
     const int64_t elapsed = now - last;
     last = now;
     return float(double(elapsed) / double(frequency));
+}
+
+CScrollCursor::CScrollCursor(std::unique_ptr<char[]> text_)
+    : text(std::move(text_)), current(text.get()), length(int32_t(std::strlen(text.get()))) {}
+
+void CScrollCursor::Advance(const CGLFont& font, float speed, bool skipLineFeeds) {
+    if (length == 0)
+        return;
+    frameTime = timer.Measure();
+    scrollOffset = speed * frameTime + scrollOffset;
+    const float w = float(font.GetGlyph(*current).width);
+    if (scrollOffset > w) {
+        ++current;
+        ++index;
+        scrollOffset -= w;
+        while (skipLineFeeds && *current == 10) {
+            ++current;
+            ++index;
+        }
+        if (index == length) {
+            index = 0;
+            current = text.get();
+        }
+    }
 }

@@ -1,7 +1,9 @@
-// Scroll text loading and the frame timer shared by both scrollers.
+// Scroll text loading, the frame timer and the text cursor shared by both scrollers.
 #pragma once
 #include <cstdint>
 #include <memory>
+
+class CGLFont;
 
 enum class LineFeedRule { ToSpace, Keep };
 
@@ -24,4 +26,30 @@ private:
     int64_t frequency;
     int64_t now = 0;
     int64_t last;
+};
+
+// Where a scroller stands in its text: the first character on screen and how
+// far it has moved out to the left.
+class CScrollCursor {
+public:
+    explicit CScrollCursor(std::unique_ptr<char[]> text);
+
+    // Moves on by speed x the seconds since the last call, passing at most one
+    // character (strictly wider than its glyph) and wrapping at the end. With
+    // skipLineFeeds the line feeds after a passed character go with it.
+    void Advance(const CGLFont& font, float speed, bool skipLineFeeds);
+
+    bool Empty() const { return length == 0; }
+    int32_t Index() const { return index; }
+    float ScrollOffset() const { return scrollOffset; }
+    const char* Current() const { return current; }
+
+private:
+    std::unique_ptr<char[]> text;
+    const char* current;
+    int32_t index = 0;
+    int32_t length = 0;
+    float frameTime = 0.0f;
+    float scrollOffset = 0.0f;
+    CFrameTimer timer;
 };

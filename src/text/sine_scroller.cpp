@@ -2,41 +2,24 @@
 
 #include <cmath>
 
-#include <cstring>
-
 #include "app/window.h"
 #include "platform/gl.h"
 
 CSineScroller::CSineScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)
-    : font(font_), text(fromFile ? LoadScrollText(path, LineFeedRule::ToSpace) : CopyScrollText(path)),
-      current(text.get()), y(y_), speed(speed_) {
-    length = int32_t(std::strlen(text.get()));
-}
+    : font(font_), y(y_), speed(speed_),
+      cursor(fromFile ? LoadScrollText(path, LineFeedRule::ToSpace) : CopyScrollText(path)) {}
 
 void CSineScroller::Advance() {
-    if (length == 0)
-        return;
-    frameTime = timer.Measure();
-    scrollOffset = speed * frameTime + scrollOffset;
-    const float w = float(font->GetGlyph(*current).width);
-    if (scrollOffset > w) {
-        ++current;
-        ++index;
-        scrollOffset -= w;
-        if (index == length) {
-            index = 0;
-            current = text.get();
-        }
-    }
+    cursor.Advance(*font, speed, false);
 }
 
 void CSineScroller::Draw() const {
-    if (length == 0)
+    if (cursor.Empty())
         return;
-    float x = -scrollOffset;
+    float x = -cursor.ScrollOffset();
     font->Begin2D();
     glBegin(GL_QUADS);
-    for (const char* c = current; *c != 0 && x < float(g_screenWidth); ++c) {
+    for (const char* c = cursor.Current(); *c != 0 && x < float(g_screenWidth); ++c) {
         const float k = waveFactor * 3.14159f / float(g_screenWidth);
         const Glyph& g = font->GetGlyph(*c);
         const float sLeft = amplitude * std::sin(x * k);

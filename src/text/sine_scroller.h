@@ -2,7 +2,6 @@
 // that stands still on the screen.
 #pragma once
 #include <cstdint>
-#include <memory>
 
 #include "text/gl_font.h"
 #include "text/scroll_text.h"
@@ -16,22 +15,16 @@ public:
     void Advance();
     void Draw() const;
 
-    int32_t Index() const { return index; }
-    float ScrollOffset() const { return scrollOffset; }
-    const char* Current() const { return current; }
+    int32_t Index() const { return cursor.Index(); }
+    float ScrollOffset() const { return cursor.ScrollOffset(); }
+    const char* Current() const { return cursor.Current(); }
 
     float amplitude = 0.0f;
     float waveFactor = 0.0f;
 
 private:
     const CGLFont* font;
-    std::unique_ptr<char[]> text;
-    const char* current;
-    int32_t index = 0;
-    int32_t length = 0;
     float y;
     float speed;
-    float frameTime = 0.0f;
-    float scrollOffset = 0.0f;
-    CFrameTimer timer;
+    CScrollCursor cursor;
 };

@@ -10,6 +10,7 @@
 
 #include "app/exception.h"
 #include "data/texture.h"
+#include "data/tga_writer.h"
 #include "platform/fake/manual_clock.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
@@ -18,23 +19,9 @@
 
 namespace {
 
-// A 32-bit top-down TGA of one colour; bytes in file order are red, green, blue, alpha.
+// A TGA of one colour, 0xRRGGBBAA.
 std::string SolidTga(int width, int height, uint32_t rgba) {
-    std::string tga(18, '\0');
-    tga[2] = 2;
-    tga[12] = char(width & 0xFF);
-    tga[13] = char(width >> 8);
-    tga[14] = char(height & 0xFF);
-    tga[15] = char(height >> 8);
-    tga[16] = 32;
-    tga[17] = 0x28;
-    for (int i = 0; i < width * height; ++i) {
-        tga.push_back(char(rgba >> 24));
-        tga.push_back(char(rgba >> 16));
-        tga.push_back(char(rgba >> 8));
-        tga.push_back(char(rgba));
-    }
-    return tga;
+    return EncodeTga32(width, height, [rgba](int32_t, int32_t) { return rgba; });
 }
 
 class SceneTest : public ::testing::Test {
