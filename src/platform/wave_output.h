@@ -1,0 +1,35 @@
+// Wave output: one 16-bit stereo PCM stream that loops a single buffer and
+// reports how many bytes it has played, counting on across loop passes.
+// Tests install a virtual device in place of the system one.
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+class WaveOutput {
+public:
+    virtual ~WaveOutput() = default;
+    // Opens the default device for 16-bit stereo at rate frames per second.
+    virtual bool Open(int32_t rate) = 0;
+    // Makes buffer known to the device; it is played only after Play.
+    virtual void Prepare(void* buffer, uint32_t bytes) = 0;
+    // Starts looping the prepared buffer from its first byte, endlessly.
+    virtual void Play() = 0;
+    // Gives the buffer back once the device no longer plays it; a buffer
+    // still looping goes on sounding until Reset.
+    virtual void Unprepare() = 0;
+    // Bytes played since Play, counting on across loop passes.
+    virtual uint64_t BytesPlayed() = 0;
+    // Stops playing; the buffer is no longer touched afterwards.
+    virtual void Reset() = 0;
+    virtual void Close() = 0;
+};
+
+// The device the player uses: the installed one, else the system's.
+WaveOutput& CurrentWaveOutput();
+// Installs a device in place of the system's; nullptr restores the system's.
+void SetWaveOutput(WaveOutput* output);
+// The system's device, one per process.
+WaveOutput& SystemWaveOutput();
+
+} // namespace platform
