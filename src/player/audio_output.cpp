@@ -14,6 +14,7 @@
 #include "player/module.h"
 #include "player/replay.h"
 #include "player/stream.h"
+#include "player/track_channel.h"
 
 int32_t g_mixingRate = 44100;
 int32_t g_blockLength = 0;
@@ -83,6 +84,12 @@ bool PreparePlayback(Module* module) {
     module->tick = 0;
     module->patternDelay = 0;
     SetBpm(module, module->defaultBpm);
+    const int channels = module->channelCount < kMaxChannels ? module->channelCount : kMaxChannels;
+    for (int i = 0; i < channels; ++i) {
+        TrackChannels[i] = TrackChannel{};
+        TrackChannels[i].voice = &VoicePool[i];
+        TrackChannels[i].index = i;
+    }
     g_currentModule = module;
 
     if (g_outputRingFrames != g_ringLength) {

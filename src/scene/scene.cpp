@@ -2,11 +2,16 @@
 
 #include <cstdint>
 
+#include "app/exception.h"
 #include "app/window.h"
 #include "data/texture.h"
 #include "data/tga.h"
 #include "platform/counter.h"
 #include "platform/gl.h"
+#include "player/audio_output.h"
+#include "player/module.h"
+#include "player/song.h"
+#include "player/stream.h"
 #include "scene/pan.h"
 #include "scene/scene_state.h"
 #include "text/fade_scroller.h"
@@ -135,7 +140,14 @@ void SceneStart() {
     glPolygonMode(GL_BACK, GL_FILL);
     g_scene.pan = PanState{};
 
-    // MUSIC: register the song's stream callbacks, open the audio device and load the song here.
+    // The callbacks first: the device refuses to open without them. No device
+    // means a silent run, with no song and no message.
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    if (OpenAudioDevice(44100)) {
+        g_scene.song = LoadModule("#101");
+        if (g_scene.song == nullptr)
+            throw CException("Couldn't load music!");
+    }
 
     g_scene.koala = new CTexture("data/koala.tga");
     g_scene.roobeer = new CTexture("data/roobeer.tga");
@@ -154,7 +166,8 @@ void SceneStart() {
     g_scene.lastCounter = platform::QueryCounter();
     g_scene.frequency = platform::QueryCounterFrequency();
 
-    // MUSIC: start playback of the loaded song here.
+    if (g_scene.song != nullptr)
+        StartPlayback(g_scene.song);
 }
 
 void SceneFrame() {
@@ -211,5 +224,10 @@ void SceneStop() {
     delete g_scene.beach;
     g_scene.beach = nullptr;
 
-    // MUSIC: free the song and close the audio device here.
+    // Freeing the song stops the mixing thread; only then may the device close.
+    if (g_scene.song != nullptr) {
+        FreeModule(g_scene.song);
+        g_scene.song = nullptr;
+        CloseAudioDevice();
+    }
 }

@@ -9,6 +9,7 @@ class CTexture;
 class CGLFont;
 class CSineScroller;
 class CFadeScroller;
+struct Module;
 
 struct SceneState {
     CTexture* koala = nullptr;
@@ -17,6 +18,7 @@ struct SceneState {
     CGLFont* font = nullptr;
     CSineScroller* topScroller = nullptr;
     CFadeScroller* bottomScroller = nullptr;
+    Module* song = nullptr; // null: no music
     int64_t frequency = 0;
     int64_t lastCounter = 0;
     float frameTime = 0.0f;

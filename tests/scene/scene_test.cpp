@@ -12,8 +12,10 @@
 #include "data/texture.h"
 #include "data/tga_writer.h"
 #include "platform/fake/manual_clock.h"
+#include "platform/fake/virtual_wave.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
+#include "player/audio_output.h"
 #include "scene/scene_state.h"
 #include "text/gl_font.h"
 
@@ -124,6 +126,41 @@ TEST_F(SceneTest, MissingScrollTextThrowsAndStopReleasesEverything) {
     EXPECT_FALSE(glIsTexture(font));
     EXPECT_FALSE(glIsTexture(beach));
     SceneStop(); // a second stop finds nothing left to release
+}
+
+TEST_F(SceneTest, MusicPlaysFromTheEndOfStartUpUntilStop) {
+    platform::VirtualWaveOutput device;
+    WriteAll();
+    SceneStart();
+    ASSERT_NE(g_scene.song, nullptr);
+    EXPECT_EQ(device.rate.load(), 44100);
+    EXPECT_TRUE(device.playing.load());
+    EXPECT_EQ(device.buffer.load(), OutputRing());
+    SceneStop();
+    EXPECT_EQ(g_scene.song, nullptr);
+    EXPECT_FALSE(device.open.load());
+}
+
+TEST_F(SceneTest, StartUpThatFailsAfterTheSongLoadedStopsNothingAndClosesTheDevice) {
+    platform::VirtualWaveOutput device;
+    EXPECT_EQ(StartMessage(), "LoadImage(): Unable to open 'data/koala.tga'!");
+    ASSERT_NE(g_scene.song, nullptr);
+    EXPECT_FALSE(device.playing.load());
+    SceneStop();
+    EXPECT_EQ(g_scene.song, nullptr);
+    EXPECT_FALSE(device.open.load());
+}
+
+TEST_F(SceneTest, WithoutAnAudioDeviceTheSceneRunsSilently) {
+    platform::VirtualWaveOutput device;
+    device.refuseOpen = true;
+    WriteAll();
+    SceneStart();
+    EXPECT_EQ(g_scene.song, nullptr);
+    clock.AdvanceSeconds(0.5);
+    SceneFrame();
+    SceneStop();
+    EXPECT_EQ(device.resets.load(), 0);
 }
 
 } // namespace

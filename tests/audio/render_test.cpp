@@ -1,0 +1,73 @@
+// Offline rendering: the same blocks the device would loop, and the WAV file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/fake/virtual_wave.h"
+#include "player/audio_output.h"
+#include "player/module.h"
+#include "player/song.h"
+#include "player/stream.h"
+#include "tools/render/render.h"
+
+namespace {
+
+Module* LoadEmbedded() {
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    return LoadModule("#101");
+}
+
+TEST(OfflineRender, MatchesTheRingPlaybackPreRenders) {
+    Module* song = LoadEmbedded();
+    ASSERT_NE(song, nullptr);
+    // Not a whole number of blocks: the last block is cut.
+    const int64_t frames = 88400 - 100;
+    const std::vector<int16_t> offline = RenderModule(song, 44100, frames);
+    ASSERT_EQ(offline.size(), size_t(frames) * 2);
+    int loud = 0;
+    for (int16_t s : offline)
+        loud += s > 1000 || s < -1000;
+    EXPECT_GT(loud, 1000);
+
+    {
+        platform::VirtualWaveOutput device;
+        ASSERT_TRUE(OpenAudioDevice(44100));
+        // Offline rendering never uses an open device's ring.
+        EXPECT_TRUE(RenderModule(song, 44100, 10).empty());
+        ASSERT_TRUE(StartPlayback(song));
+        EXPECT_EQ(std::memcmp(OutputRing(), offline.data(), offline.size() * 2), 0);
+        EXPECT_TRUE(StopPlayback(song));
+        CloseAudioDevice();
+    }
+    // A second render from the start is the same again.
+    EXPECT_EQ(RenderModule(song, 44100, frames), offline);
+    EXPECT_TRUE(RenderModule(nullptr, 44100, 10).empty());
+    FreeModule(song);
+}
+
+TEST(OfflineRender, WritesA16BitStereoWav) {
+    const std::vector<int16_t> pcm = {1, -1, 32767, -32768};
+    const std::string path = testing::TempDir() + "render_test.wav";
+    ASSERT_TRUE(WriteWav(path, pcm, 22050));
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    unsigned char bytes[64] = {};
+    const size_t n = std::fread(bytes, 1, sizeof bytes, file);
+    std::fclose(file);
+    ASSERT_EQ(n, 44u + 8u);
+    EXPECT_EQ(std::memcmp(bytes, "RIFF", 4), 0);
+    EXPECT_EQ(bytes[4], 44 + 8 - 8);
+    EXPECT_EQ(std::memcmp(bytes + 8, "WAVEfmt ", 8), 0);
+    EXPECT_EQ(bytes[22], 2);                                        // channels
+    EXPECT_EQ(bytes[24] | bytes[25] << 8, 22050);                   // rate
+    EXPECT_EQ(bytes[28] | bytes[29] << 8 | bytes[30] << 16, 88200); // bytes per second
+    EXPECT_EQ(bytes[34], 16);
+    EXPECT_EQ(bytes[40], 8); // data bytes
+    EXPECT_EQ(bytes[50], 0x00);
+    EXPECT_EQ(bytes[51], 0x80); // -32768 little-endian
+    EXPECT_FALSE(WriteWav(testing::TempDir() + "no-such-dir/x.wav", pcm, 22050));
+}
+
+} // namespace

@@ -1,0 +1,194 @@
+// The looping ring on the virtual device: which blocks the mixing thread
+// renders for each play position, and how stopping meets a block in progress.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "platform/fake/virtual_wave.h"
+#include "player/audio_output.h"
+#include "player/module.h"
+#include "player/song.h"
+#include "player/stream.h"
+
+namespace {
+
+// The tick routine of the test song: one tick per block, and a record of the
+// block each tick starts. It can be held inside a block to stand for a slow render.
+std::mutex g_lock;
+std::condition_variable g_changed;
+std::vector<int> g_blocks;
+bool g_holdNext = false;
+bool g_held = false;
+bool g_release = false;
+
+void RecordingTick(Module* module) {
+    module->samplesPerTick = g_blockLength;
+    std::unique_lock<std::mutex> lock(g_lock);
+    g_blocks.push_back(WriteIndex());
+    if (g_holdNext) {
+        g_holdNext = false;
+        g_held = true;
+        g_changed.notify_all();
+        g_changed.wait_for(lock, std::chrono::seconds(10), [] { return g_release; });
+    }
+}
+
+std::vector<int> TakeBlocks() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    std::vector<int> blocks;
+    blocks.swap(g_blocks);
+    return blocks;
+}
+
+std::vector<int> Range(int from, int to) {
+    std::vector<int> r;
+    for (int i = from; i < to; ++i)
+        r.push_back(i);
+    return r;
+}
+
+class RingTest : public ::testing::Test {
+protected:
+    platform::VirtualWaveOutput device;
+    Module song{};
+
+    void SetUp() override {
+        SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+        song.channelCount = 2;
+        song.defaultTempo = 6;
+        song.defaultBpm = 125;
+        song.initialGlobalVolume = 64;
+        song.tickRoutine = RecordingTick;
+        TakeBlocks();
+        g_holdNext = g_held = g_release = false;
+        ASSERT_TRUE(OpenAudioDevice(44100));
+    }
+    void TearDown() override {
+        StopPlayback(&song);
+        CloseAudioDevice();
+    }
+
+    // Moves the device to a block and waits until the thread has finished a
+    // whole pass that saw it; returns the blocks that pass rendered.
+    std::vector<int> PlayAt(int block) {
+        device.SetBytesPlayed(uint64_t(block) * g_blockLength * 4);
+        EXPECT_TRUE(device.WaitForPolls(2));
+        return TakeBlocks();
+    }
+};
+
+TEST_F(RingTest, SizesBlocksAndRingFromTheRate) {
+    EXPECT_EQ(g_blockLength, 884);
+    EXPECT_EQ(g_ringLength, 88400);
+    ASSERT_TRUE(OpenAudioDevice(22050));
+    EXPECT_EQ(g_blockLength, 444);
+    EXPECT_EQ(g_ringLength / g_blockLength, 100);
+    EXPECT_EQ(device.rate.load(), 22050);
+}
+
+TEST_F(RingTest, PreRendersTheWholeRingThenRendersNothingAtBlockZero) {
+    ASSERT_TRUE(StartPlayback(&song));
+    EXPECT_EQ(TakeBlocks(), Range(0, 100));
+    EXPECT_TRUE(device.playing.load());
+    EXPECT_EQ(device.buffer.load(), OutputRing());
+    EXPECT_EQ(device.bufferBytes.load(), 353600u);
+    EXPECT_TRUE(PlayAt(0).empty());
+    // Once the device is into block 1, block 0 is rendered again.
+    EXPECT_EQ(PlayAt(1), std::vector<int>{0});
+}
+
+TEST_F(RingTest, CatchesUpAcrossTheEndOfTheRing) {
+    ASSERT_TRUE(StartPlayback(&song));
+    TakeBlocks();
+    EXPECT_EQ(PlayAt(1), std::vector<int>{0});
+    EXPECT_EQ(PlayAt(99), Range(1, 99));
+    // P = 1: W runs over the end of the ring up to 1.
+    EXPECT_EQ(PlayAt(1), (std::vector<int>{99, 0}));
+    EXPECT_EQ(PlayAt(50), Range(1, 50));
+    // P = 0: W runs to the end and wraps to 0.
+    EXPECT_EQ(PlayAt(0), Range(50, 100));
+    EXPECT_TRUE(PlayAt(0).empty());
+    // Position counts on across loops: one ring and two blocks later is block 2.
+    device.SetBytesPlayed(uint64_t(g_ringLength) * 4 + uint64_t(2) * g_blockLength * 4);
+    ASSERT_TRUE(device.WaitForPolls(2));
+    EXPECT_EQ(TakeBlocks(), Range(0, 2));
+}
+
+TEST_F(RingTest, BehindAcrossTheEndWaitsUntilThePlayPositionPasses) {
+    ASSERT_TRUE(StartPlayback(&song));
+    TakeBlocks();
+    EXPECT_EQ(PlayAt(60), Range(0, 60));
+    // W = 60 > P = 30 with P >= 2: nothing until P has passed W.
+    EXPECT_TRUE(PlayAt(30).empty());
+    EXPECT_TRUE(PlayAt(2).empty());
+    EXPECT_EQ(PlayAt(70), Range(60, 70));
+}
+
+TEST_F(RingTest, StopWithNothingPlayingReturnsAtOnce) {
+    EXPECT_FALSE(StopPlayback(nullptr));
+    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&song); });
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(stopped.get());
+    EXPECT_FALSE(StartPlayback(nullptr));
+}
+
+TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
+    ASSERT_TRUE(StartPlayback(&song));
+    TakeBlocks();
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_holdNext = true;
+    }
+    device.SetBytesPlayed(uint64_t(3) * g_blockLength * 4);
+    {
+        std::unique_lock<std::mutex> lock(g_lock);
+        ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; }));
+    }
+    EXPECT_TRUE(MixingBusy());
+    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&song); });
+    EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_release = true;
+    }
+    g_changed.notify_all();
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(stopped.get());
+    EXPECT_FALSE(MixingBusy());
+    // The pass that had begun completed: blocks 0 to 2, then nothing more.
+    EXPECT_EQ(TakeBlocks(), Range(0, 3));
+    EXPECT_EQ(WriteIndex(), 3);
+    // The device goes on looping the ring until it is closed.
+    EXPECT_TRUE(device.playing.load());
+    CloseAudioDevice();
+    EXPECT_FALSE(device.playing.load());
+    EXPECT_FALSE(device.open.load());
+}
+
+TEST_F(RingTest, RestartBeginsAgainFromBlockZero) {
+    ASSERT_TRUE(StartPlayback(&song));
+    EXPECT_EQ(PlayAt(5).size(), 105u);
+    ASSERT_TRUE(StartPlayback(&song));
+    EXPECT_EQ(TakeBlocks(), Range(0, 100));
+    EXPECT_EQ(song.row, 0);
+}
+
+TEST(AudioDevice, RefusesWithoutStreamCallbacksOrDevice) {
+    platform::VirtualWaveOutput device;
+    SetStreamCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_FALSE(OpenAudioDevice(44100));
+    EXPECT_FALSE(device.open.load());
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    device.refuseOpen = true;
+    EXPECT_FALSE(OpenAudioDevice(44100));
+    // Closing a device that never opened is harmless.
+    CloseAudioDevice();
+    EXPECT_EQ(device.resets.load(), 0);
+}
+
+} // namespace

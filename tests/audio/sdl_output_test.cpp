@@ -1,0 +1,70 @@
+// The SDL wave output on SDL's drivers that need no sound hardware.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "platform/wave_output.h"
+#include "player/audio_output.h"
+#include "player/module.h"
+#include "player/song.h"
+#include "player/stream.h"
+
+namespace {
+
+bool WaitForBytes(platform::WaveOutput& output, uint64_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (output.BytesPlayed() < bytes) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TEST(SdlWaveOutput, LoopsTheBufferAndCountsOnAcrossLoops) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    platform::WaveOutput& output = platform::SystemWaveOutput();
+    ASSERT_TRUE(output.Open(44100)) << SDL_GetError();
+    // A short buffer, so the count passes its end several times within the wait.
+    std::vector<int16_t> ring(2 * 4410, 0);
+    output.Prepare(ring.data(), uint32_t(ring.size() * 2));
+    output.Play();
+    const uint64_t bytes = ring.size() * 2 * 3;
+    EXPECT_TRUE(WaitForBytes(output, bytes));
+    const uint64_t before = output.BytesPlayed();
+    EXPECT_GT(before, bytes - 1);
+    output.Reset();
+    const uint64_t stopped = output.BytesPlayed();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(output.BytesPlayed(), stopped);
+    output.Close();
+    output.Close();
+}
+
+TEST(SdlWaveOutput, MissingDeviceMeansSilentRunning) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    EXPECT_FALSE(OpenAudioDevice(44100));
+    CloseAudioDevice();
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+TEST(SdlWaveOutput, PlaysTheEmbeddedSongWhileTheMixingThreadFollows) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    ASSERT_TRUE(OpenAudioDevice(44100));
+    Module* song = LoadModule("#101");
+    ASSERT_NE(song, nullptr);
+    ASSERT_TRUE(StartPlayback(song));
+    platform::WaveOutput& output = platform::SystemWaveOutput();
+    EXPECT_TRUE(WaitForBytes(output, uint64_t(g_blockLength) * 4 * 10));
+    EXPECT_TRUE(FreeModule(song));
+    CloseAudioDevice();
+}
+
+} // namespace

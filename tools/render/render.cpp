@@ -1,0 +1,65 @@
+#include "tools/render/render.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "player/audio_output.h"
+
+std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
+                                  const std::function<void(double)>& progress) {
+    std::vector<int16_t> pcm;
+    if (frames <= 0 || !BeginOfflineRender(module, rate))
+        return pcm;
+    pcm.resize(static_cast<size_t>(frames) * 2);
+    int64_t done = 0;
+    while (done < frames) {
+        const int16_t* block = RenderNextBlock();
+        const int64_t n = std::min<int64_t>(g_blockLength, frames - done);
+        std::memcpy(pcm.data() + done * 2, block, static_cast<size_t>(n) * 4);
+        done += n;
+        if (progress)
+            progress(double(done) / double(frames));
+    }
+    EndOfflineRender();
+    return pcm;
+}
+
+namespace {
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+} // namespace
+
+bool WriteWav(const std::string& path, const std::vector<int16_t>& pcm, int32_t rate) {
+    const uint64_t dataBytes = uint64_t(pcm.size()) * 2;
+    if (dataBytes > 0xFFFFFFFFull - 36)
+        return false;
+    std::vector<uint8_t> header;
+    header.insert(header.end(), {'R', 'I', 'F', 'F'});
+    Put32(header, uint32_t(36 + dataBytes));
+    header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    Put32(header, 16);
+    Put16(header, 1); // PCM
+    Put16(header, 2);
+    Put32(header, uint32_t(rate));
+    Put32(header, uint32_t(rate) * 4);
+    Put16(header, 4);
+    Put16(header, 16);
+    header.insert(header.end(), {'d', 'a', 't', 'a'});
+    Put32(header, uint32_t(dataBytes));
+
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+    // Samples little-endian, as every machine this runs on stores them.
+    ok = ok && std::fwrite(pcm.data(), 2, pcm.size(), file) == pcm.size();
+    ok = (std::fclose(file) == 0) && ok;
+    return ok;
+}
