@@ -28,6 +28,13 @@ cmake -S . -B "$root/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTINSEL_WERROR=ON 
 cmake --build "$root/asan" -j "$jobs"
 ctest --test-dir "$root/asan" --output-on-failure -j "$jobs" -LE 'wine|fuzz|slow'
 
+section "ThreadSanitizer: the mixing thread and the wave outputs"
+cmake -S . -B "$root/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON -DTINSEL_TSAN=ON \
+  -DTINSEL_BENCH=OFF >/dev/null
+cmake --build "$root/tsan" -j "$jobs" --target audio_tests
+# A race report fails the run even where the test itself would pass.
+TSAN_OPTIONS="halt_on_error=1 exitcode=66" timeout 600 "$root/tsan/tests/audio/audio_tests"
+
 if [[ -x scripts/test-extra.sh ]]; then
   scripts/test-extra.sh "$root"
 fi
