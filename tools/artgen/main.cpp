@@ -136,17 +136,34 @@ void DrawBeachStrip(cairo_t* cr) {
     cairo_rectangle(cr, 0, 444, 256, 30);
     FillVertical(cr, 444, Rgb{0.05, 0.38, 0.62}, 474, Rgb{0.20, 0.78, 0.80});
     cairo_new_path(cr);
-    // Wave crests.
+    // Wave crests: longer and further apart toward the shore, with a fixed jitter so the
+    // sea does not read as a tiled pattern.
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    for (int row = 0; row < 4; ++row) {
-        const double y = 450 + row * 6.0;
-        for (double x = -8 + (row % 2) * 11; x < 256; x += 22) {
-            cairo_move_to(cr, x, y);
-            cairo_curve_to(cr, x + 4, y - 2, x + 8, y - 2, x + 12, y);
-            Set(cr, Rgb{1, 1, 1}, 0.35 + row * 0.12);
-            cairo_set_line_width(cr, 0.8 + row * 0.3);
+    unsigned waveSeed = 777;
+    auto jitter = [&waveSeed](double range) {
+        waveSeed = waveSeed * 1103515245u + 12345u;
+        return ((waveSeed >> 8) % 1000) / 1000.0 * range;
+    };
+    for (int row = 0; row < 5; ++row) {
+        const double y = 449 + row * 5.0 + row * row * 0.3;
+        const double len = 7 + row * 2.5;
+        for (double x = -10 + jitter(10); x < 256; x += len + 6 + jitter(10)) {
+            const double yy = y + jitter(1.6) - 0.8;
+            const double l = len * (0.7 + jitter(0.5));
+            cairo_move_to(cr, x, yy);
+            cairo_curve_to(cr, x + l * 0.3, yy - 1.8, x + l * 0.7, yy - 1.8, x + l, yy);
+            Set(cr, Rgb{1, 1, 1}, 0.30 + row * 0.11);
+            cairo_set_line_width(cr, 0.7 + row * 0.25);
             cairo_stroke(cr);
         }
+    }
+    // Glitter under the sun.
+    for (int i = 0; i < 40; ++i) {
+        const double x = 100 + jitter(70) + jitter(70) - 70;
+        const double y = 446 + jitter(26);
+        Ellipse(cr, x, y, 1.2 + jitter(1.0), 0.35);
+        Set(cr, Rgb{1.0, 0.98, 0.85}, 0.35 + jitter(0.4));
+        cairo_fill(cr);
     }
     // Sand with a wet edge and surf foam.
     cairo_move_to(cr, 0, 476);
