@@ -8,10 +8,6 @@
 #include "data/tga.h"
 #include "platform/counter.h"
 #include "platform/gl.h"
-// The Windows headers pulled in above define FreeModule as a macro of their own.
-#ifdef FreeModule
-#undef FreeModule
-#endif
 #include "player/audio_output.h"
 #include "player/module.h"
 #include "player/song.h"
