@@ -12,7 +12,8 @@ section "format check"
 scripts/check-format.sh
 
 section "Linux build (warnings are errors)"
-cmake -S . -B "$root/ci" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON
+cmake -S . -B "$root/ci" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON \
+  -DTINSEL_WINDOWS_EXE="$PWD/$root/windows/src/app/Tinselbay.exe"
 cmake --build "$root/ci" -j "$jobs"
 
 section "Windows build (mingw-w64 i686)"
@@ -21,6 +22,9 @@ file "$root/windows/src/app/Tinselbay.exe" | grep -q 'PE32 executable (GUI) Inte
 
 section "Linux tests"
 ctest --test-dir "$root/ci" --output-on-failure -j "$jobs" -LE 'wine|fuzz'
+
+section "Windows exe under wine"
+ctest --test-dir "$root/ci" --output-on-failure -L wine
 
 section "sanitizer build and tests (ASan + UBSan)"
 cmake -S . -B "$root/asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTINSEL_WERROR=ON -DTINSEL_SANITIZE=ON \
