@@ -6,8 +6,10 @@ out="${1:-build/windows}"
 host="$out-host"
 cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_TESTS=OFF -DTINSEL_BENCH=OFF >/dev/null
 packer=()
+# The packer path must be absolute; the output directory may be given either way.
+host_abs="$(cd "$(dirname "$host")" && pwd)/$(basename "$host")"
 if cmake --build "$host" --target tinsel-pack >/dev/null 2>&1; then
-  packer=(-DTINSEL_PACKER="$PWD/$host/tools/packer/tinsel-pack")
+  packer=(-DTINSEL_PACKER="$host_abs/tools/packer/tinsel-pack")
 fi
 cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DTINSEL_WERROR=ON "${packer[@]}"
