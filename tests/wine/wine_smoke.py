@@ -4,7 +4,7 @@ and checks it from outside: screenshots, window and box captions, exit codes,
 the display size and the sound reaching a null sink.
 
 Usage: wine_smoke.py CASE --exe Tinselbay.exe --packer tinsel-pack --standin make_standin_data.py
-CASE is one of: fullscreen, windowed. Exit code 77 means skipped."""
+CASE is one of: fullscreen, windowed, sound, data. Exit code 77 means skipped."""
 import argparse
 import os
 import shutil
@@ -389,7 +389,75 @@ def case_windowed(args):
         check(code == 0, "No: exit code 0 (got %d)" % code)
 
 
-CASES = {"fullscreen": case_fullscreen, "windowed": case_windowed}
+def case_data(args):
+    with Session(args, (640, 480)) as s:
+        bare = os.path.join(s.dir, "bare", "Tinselbay.exe")
+        os.makedirs(os.path.dirname(bare))
+        strip_archive(args.exe, bare)
+        check(archive_start(bare) is None, "the copy carries no archive")
+
+        plain = empty_dir(s.dir, "plain")
+        standin_data(args, plain)
+        run_until_escape(s, bare, plain, "plain files")
+
+        packed = empty_dir(s.dir, "packed")
+        source = empty_dir(s.dir, "source")
+        subprocess.run([args.packer, "--out", os.path.join(packed, "beach.Trovake"), standin_data(args, source)],
+                       check=True, stdout=subprocess.DEVNULL)
+        check(os.listdir(packed) == ["beach.Trovake"], "the second directory holds only the archive file")
+        run_until_escape(s, bare, packed, "archive file")
+
+        demo = s.start_demo(bare, empty_dir(s.dir, "nothing"))
+        box = s.find_window("Error", process=demo)
+        check(box is not None, "no data: a box titled Error appears")
+        check(s.find_window("Tinselbay", seconds=0.1) is None, "no data: no scene is shown")
+        s.press(box, "Return")
+        code = s.wait(demo)
+        check(code == 0, "no data: exit code 0 after the box (got %d)" % code)
+
+
+def level(raw):
+    """Root mean square of signed 16-bit little-endian samples, 0..32767."""
+    count = len(raw) // 2
+    if count == 0:
+        return 0.0
+    samples = struct.unpack("<%dh" % count, raw[: 2 * count])
+    return (sum(v * v for v in samples) / count) ** 0.5
+
+
+def case_sound(args):
+    for tool in ("pulseaudio", "parec", "pactl"):
+        if shutil.which(tool) is None:
+            log("FAIL: %s is missing (scripts/deps.sh installs it)" % tool)
+            return 1
+    with Session(args, (640, 480)) as s:
+        exe = demo_with_archive(args, s.dir)
+        cwd = empty_dir(s.dir, "run")
+        # No sound server at all: the demo runs silently and says nothing.
+        run_until_escape(s, exe, cwd, "no sound server")
+
+        monitor = s.start_sound()
+        try:
+            demo = s.start_demo(exe, cwd)
+            window = s.find_window("Tinselbay", process=demo)
+            check(window is not None, "with sound: the demo window appears")
+            time.sleep(2)
+            record = subprocess.run(["timeout", "4", "parec", "--device=" + monitor, "--format=s16le",
+                                     "--channels=2", "--rate=44100", "--raw"], env=s.env, capture_output=True)
+            rms = level(record.stdout)
+            log("with sound: recorded %.1f s from the null sink, RMS level %.0f of 32767"
+                % (len(record.stdout) / 176400.0, rms))
+            check(len(record.stdout) > 176400, "with sound: the null sink's monitor was recorded")
+            check(rms > 100, "with sound: the song reaches the sink (not silence)")
+            check(s.find_window("Error", seconds=0.1) is None, "with sound: no message box")
+            s.press(window, "Escape")
+            code = s.wait(demo)
+            check(code == 27, "with sound: exit code 27 after Escape (got %d)" % code)
+        finally:
+            s.stop_sound()
+
+
+CASES = {"fullscreen": case_fullscreen, "windowed": case_windowed, "data": case_data, "sound": case_sound}
 
 
 def main():
@@ -415,6 +483,8 @@ def main():
     started = time.time()
     try:
         result = CASES[args.case](args)
+        if result == 1:
+            return 1
     except Failure as failure:
         log("FAIL: %s (after %.1f s)" % (failure, time.time() - started))
         return 1
