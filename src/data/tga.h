@@ -2,17 +2,7 @@
 #pragma once
 #include <memory>
 
-#ifdef _WIN32
-// windows.h would rename LoadImage; take it in first and drop that macro for good.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef LoadImage
-#endif
+#include "platform/windows_headers.h"
 
 #include "data/pixmap.h"
 

@@ -3,17 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#ifdef _WIN32
-// windows.h would rename FreeModule to FreeLibrary; take it in first and drop that macro for good.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef FreeModule
-#endif
+#include "platform/windows_headers.h"
 
 struct Sample {
     int16_t* data; // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
