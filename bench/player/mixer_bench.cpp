@@ -2,10 +2,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "player/mixer.h"
 #include "player/module.h"
+#include "player/player.h"
 
 namespace {
 
@@ -39,12 +41,10 @@ struct LoopedSamples {
 
 void BM_MixVoices(benchmark::State& state) {
     static LoopedSamples looped;
-    for (int i = 0; i < kVoiceCount; ++i) {
-        VoicePool[i] = MixVoice{};
-        VoicePool[i].number = i;
-    }
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
     for (int i = 0; i < kVoices; ++i) {
-        MixVoice& v = VoicePool[i];
+        MixVoice& v = player->VoicePool[i];
         v.sample = &looped.samples[i];
         v.direction = 1;
         // Steps from about 0.6 to 1.9 samples per frame, as notes around C-4 give.
@@ -59,7 +59,7 @@ void BM_MixVoices(benchmark::State& state) {
     std::vector<float> buffer(2 * kFrames);
     for (auto _ : state) {
         std::fill(buffer.begin(), buffer.end(), 0.0f);
-        MixVoices(buffer.data(), kFrames);
+        MixVoices(*player, buffer.data(), kFrames);
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }

@@ -12,9 +12,8 @@
 #include "platform/wave_output.h"
 #include "player/mixer.h"
 #include "player/module.h"
-#include "player/replay.h"
+#include "player/player.h"
 #include "player/stream.h"
-#include "player/track_channel.h"
 
 int32_t g_mixingRate = 44100;
 int32_t g_blockLength = 0;
@@ -31,14 +30,13 @@ int32_t g_outputRingFrames = 0;
 float* g_mixBuffer = nullptr;
 void* g_mixBufferRaw = nullptr;
 int32_t g_writeIndex = 0;
-Module* g_currentModule = nullptr;
+Player* g_player = nullptr; // the instance the mixing thread plays
 bool g_prepared = false;
 // Each flag has one writer; the other side polls it afresh every time.
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_busy{false};
 std::atomic<bool> g_exit{true};
 platform::Thread* g_thread = nullptr;
-bool g_offline = false;
 
 int32_t BlockCount() {
     return g_blockLength > 0 ? g_ringLength / g_blockLength : 0;
@@ -46,17 +44,8 @@ int32_t BlockCount() {
 
 void SizeBlocks(int32_t rate) {
     g_mixingRate = rate;
-    g_blockLength = ((rate * kBlockMs / 1000 + 3) / 4) * 4;
+    g_blockLength = BlockLengthForRate(rate);
     g_ringLength = (kBufferLengthMs / kBlockMs) * g_blockLength * 2;
-    rampLength = rate * 128 / 44100;
-    if (rampLength < 1)
-        rampLength = 1; // a very low rate still ramps, over one frame
-    rampReciprocal = 1.0f / static_cast<float>(rampLength);
-    std::memset(VoicePool, 0, sizeof VoicePool);
-    for (int i = 0; i < kVoiceCount; ++i) {
-        VoicePool[i].number = i;
-        VoicePool[i].stepInt = 1;
-    }
 }
 
 void ReleaseMixBuffer() {
@@ -72,25 +61,15 @@ void ReleaseOutputRing() {
     g_outputRingFrames = 0;
 }
 
-// Resets the song and allocates both buffers; false when memory runs out.
-bool PreparePlayback(Module* module) {
-    module->globalVolume = module->initialGlobalVolume;
-    module->nextRow = -1;
-    module->nextOrder = -1;
-    module->speed = module->defaultTempo;
-    module->row = 0;
-    module->orderIndex = 0;
-    module->samplesLeft = 0;
-    module->tick = 0;
-    module->patternDelay = 0;
-    SetBpm(module, module->defaultBpm);
-    const int channels = module->channelCount < kMaxChannels ? module->channelCount : kMaxChannels;
-    for (int i = 0; i < channels; ++i) {
-        TrackChannels[i] = TrackChannel{};
-        TrackChannels[i].voice = &VoicePool[i];
-        TrackChannels[i].index = i;
-    }
-    g_currentModule = module;
+// Starts the song at the device's rate and allocates both buffers; false
+// when memory runs out.
+bool PreparePlayback(Player* player, Module* module) {
+    // The ramp follows the rate; whatever else the caller set on the instance stays.
+    player->mixingRate = g_mixingRate;
+    player->rampLength = RampLengthForRate(g_mixingRate);
+    player->rampReciprocal = 1.0f / static_cast<float>(player->rampLength);
+    StartSong(*player, module);
+    g_player = player;
 
     if (g_outputRingFrames != g_ringLength) {
         // An earlier ring may still be looping on the device: stop it first.
@@ -138,19 +117,23 @@ void CloseAudioDevice() {
     g_deviceOpen = false;
     g_prepared = false;
     // Only now has the device let go of the ring it was looping.
-    if (g_currentModule == nullptr)
+    if (g_player == nullptr)
         ReleaseOutputRing();
 }
 
-bool StartPlayback(Module* module) {
-    if (module == nullptr)
+int32_t BlockLengthForRate(int32_t rate) {
+    return ((rate * kBlockMs / 1000 + 3) / 4) * 4;
+}
+
+bool StartPlayback(Player* player, Module* module) {
+    if (player == nullptr || module == nullptr)
         return false;
-    StopPlayback(module);
+    StopPlayback(player);
     if (!g_deviceOpen || g_blockLength <= 0)
         return true; // nothing to play on; the song stays silent
-    if (!PreparePlayback(module)) {
+    if (!PreparePlayback(player, module)) {
         ReleaseMixBuffer();
-        g_currentModule = nullptr;
+        g_player = nullptr;
         return false;
     }
     platform::WaveOutput& device = platform::CurrentWaveOutput();
@@ -173,28 +156,8 @@ bool StartPlayback(Module* module) {
 }
 
 void MixBlock() {
-    Module* module = g_currentModule;
     const int32_t base = g_writeIndex * g_blockLength;
-    float* destination = g_mixBuffer + static_cast<size_t>(base) * 2;
-    std::memset(destination, 0, static_cast<size_t>(g_blockLength) * 2 * sizeof(float));
-    int32_t left = module->samplesLeft;
-    int32_t done = 0;
-    while (done < g_blockLength) {
-        if (left == 0) {
-            module->tickRoutine(module);
-            left = module->samplesPerTick;
-            if (left <= 0)
-                left = g_blockLength - done; // a broken tempo must not spin forever
-        }
-        int32_t n = left;
-        if (n > g_blockLength - done)
-            n = g_blockLength - done;
-        MixVoices(destination, n);
-        done += n;
-        left -= n;
-        destination += static_cast<size_t>(n) * 2;
-    }
-    module->samplesLeft = left;
+    RenderFrames(*g_player, g_mixBuffer + static_cast<size_t>(base) * 2, g_blockLength);
     ConvertToPcm16(g_outputRing + static_cast<size_t>(base) * 2, g_mixBuffer + static_cast<size_t>(base) * 2,
                    g_blockLength);
     if (++g_writeIndex >= BlockCount())
@@ -219,8 +182,8 @@ uint32_t MixingThread(void*) {
     return 0;
 }
 
-bool StopPlayback(Module* module) {
-    if (module == nullptr)
+bool StopPlayback(Player* player) {
+    if (player == nullptr)
         return false;
     g_stop.store(true, std::memory_order_release);
     while (g_busy.load(std::memory_order_acquire)) {
@@ -236,7 +199,7 @@ bool StopPlayback(Module* module) {
         platform::CurrentWaveOutput().Unprepare();
         g_prepared = false;
     }
-    g_currentModule = nullptr;
+    g_player = nullptr;
     return true;
 }
 
@@ -250,31 +213,4 @@ int32_t WriteIndex() {
 
 const int16_t* OutputRing() {
     return g_outputRing;
-}
-
-bool BeginOfflineRender(Module* module, int32_t rate) {
-    if (module == nullptr || rate <= 0 || g_deviceOpen || g_currentModule != nullptr)
-        return false;
-    SizeBlocks(rate);
-    if (!PreparePlayback(module)) {
-        EndOfflineRender();
-        return false;
-    }
-    g_offline = true;
-    return true;
-}
-
-const int16_t* RenderNextBlock() {
-    if (!g_offline)
-        return nullptr;
-    const int16_t* block = g_outputRing + static_cast<size_t>(g_writeIndex) * g_blockLength * 2;
-    MixBlock();
-    return block;
-}
-
-void EndOfflineRender() {
-    ReleaseMixBuffer();
-    ReleaseOutputRing();
-    g_currentModule = nullptr;
-    g_offline = false;
 }

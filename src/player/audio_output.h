@@ -4,8 +4,9 @@
 #include <cstdint>
 
 struct Module;
+struct Player;
 
-// Output rate in frames per second.
+// The device's rate in frames per second.
 extern int32_t g_mixingRate;
 // Frames per block, and frames in the whole ring (a whole number of blocks).
 extern int32_t g_blockLength;
@@ -13,10 +14,15 @@ extern int32_t g_ringLength;
 
 bool OpenAudioDevice(int32_t rate);
 void CloseAudioDevice();
-// Plays a loaded song from its start; false for a null module.
-bool StartPlayback(Module* module);
-// Ends playback of whatever is playing; false for a null module.
-bool StopPlayback(Module* module);
+// Frames per block at rate: 20 ms, a multiple of 4.
+int32_t BlockLengthForRate(int32_t rate);
+
+// Plays module from its start through player on the device, at the device's
+// rate; the mixing thread alone touches player until StopPlayback. False for
+// a null player or module.
+bool StartPlayback(Player* player, Module* module);
+// Ends playback on the device and waits for the mixing thread; false for null.
+bool StopPlayback(Player* player);
 // Renders the block at the write index and moves the index on.
 void MixBlock();
 uint32_t MixingThread(void* unused);
@@ -27,10 +33,3 @@ bool MixingBusy();
 int32_t WriteIndex();
 // The 16-bit stereo ring the device loops over; null before the first playback.
 const int16_t* OutputRing();
-
-// Offline rendering through the same block path, without device or thread:
-// sizes the blocks for rate and resets the song as playback would.
-bool BeginOfflineRender(Module* module, int32_t rate);
-// Renders the next block; returns its frames, g_blockLength of them.
-const int16_t* RenderNextBlock();
-void EndOfflineRender();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "player/module.h"
+#include "player/player.h"
 #include "player/replay.h"
 
 namespace {
@@ -200,7 +201,7 @@ void ApplyVolumeColumnTick(TrackChannel& c, uint8_t vol) {
     }
 }
 
-void ApplyRowEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
+void ApplyRowEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) {
     const int x = param >> 4;
     const int y = param & 0x0F;
     switch (fx) {
@@ -250,9 +251,9 @@ void ApplyRowEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
         break;
     case 0xF:
         if (param < 0x20) {
-            m.speed = param;
+            player.module->speed = param;
         } else {
-            SetBpm(&m, param);
+            SetBpm(player, param);
         }
         break;
     default: // 0 sounds the base note; 5 only holds the note back; K acts in the row start
@@ -260,7 +261,8 @@ void ApplyRowEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
     }
 }
 
-void ApplyTickEffect(TrackChannel& c, Module& m, uint8_t fx, uint8_t param) {
+void ApplyTickEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) {
+    const Module& m = *player.module;
     switch (fx) {
     case 0x0:
         if (param != 0) {

@@ -7,7 +7,7 @@
 #include "player/track_channel.h"
 
 struct Instrument;
-struct Module;
+struct Player;
 
 void TonePortamentoStep(TrackChannel& channel);
 void ApplyVibrato(TrackChannel& channel);
@@ -25,5 +25,5 @@ void ApplyVolumeColumn(TrackChannel& channel, uint8_t volume);
 void ApplyVolumeColumnTick(TrackChannel& channel, uint8_t volume);
 
 // The effect column on a row start and on the later ticks of the row.
-void ApplyRowEffect(TrackChannel& channel, Module& module, uint8_t effect, uint8_t parameter);
-void ApplyTickEffect(TrackChannel& channel, Module& module, uint8_t effect, uint8_t parameter);
+void ApplyRowEffect(TrackChannel& channel, Player& player, uint8_t effect, uint8_t parameter);
+void ApplyTickEffect(TrackChannel& channel, Player& player, uint8_t effect, uint8_t parameter);

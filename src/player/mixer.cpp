@@ -3,10 +3,7 @@
 #include <cmath>
 
 #include "player/module.h"
-
-MixVoice VoicePool[kVoiceCount];
-int32_t rampLength = 128;
-float rampReciprocal = 1.0f / 128.0f;
+#include "player/player.h"
 
 namespace {
 
@@ -29,7 +26,7 @@ double Interpolate(const int16_t* data, int64_t pos) {
     return a + w * (b - a);
 }
 
-void MixVoice1(MixVoice& v, float* out, int32_t left) {
+void MixVoice1(MixVoice& v, float* out, int32_t left, int32_t rampLength, float rampReciprocal) {
     for (;;) {
         const Sample& s = *v.sample;
         const uint32_t loopEnd = s.loopStart + s.loopLength;
@@ -193,13 +190,19 @@ void MixVoice1(MixVoice& v, float* out, int32_t left) {
 
 } // namespace
 
-void MixVoices(float* destination, int32_t frames) {
+int32_t RampLengthForRate(int32_t rate) {
+    const int64_t length = static_cast<int64_t>(rate) * 128 / 44100;
+    return length >= 1 ? static_cast<int32_t>(length) : 1; // a very low rate still ramps, over one frame
+}
+
+void MixVoices(Player& player, float* destination, int32_t frames) {
     if (destination == nullptr || frames < 1) {
         return;
     }
     for (int i = 0; i < kMixedVoices; ++i) {
-        if (VoicePool[i].sample != nullptr) {
-            MixVoice1(VoicePool[i], destination, frames);
+        MixVoice& voice = player.VoicePool[i];
+        if (voice.sample != nullptr) {
+            MixVoice1(voice, destination, frames, player.rampLength, player.rampReciprocal);
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+struct Player;
 struct Sample;
 
 struct MixVoice {
@@ -35,9 +36,9 @@ constexpr int kMixedVoices = 32;
 // stay below 256.
 constexpr int kMaxStepSamples = 255;
 
-extern MixVoice VoicePool[kVoiceCount];
-extern int32_t rampLength;
-extern float rampReciprocal;
+// Frames over which a gain change glides at rate: 128 at 44100 Hz.
+int32_t RampLengthForRate(int32_t rate);
 
-void MixVoices(float* destination, int32_t frames);
+// Adds the player's first kMixedVoices voices into destination.
+void MixVoices(Player& player, float* destination, int32_t frames);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);

@@ -2,6 +2,7 @@
 // 16-bit samples, plus the playback state the replay engine keeps in the song.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include "platform/windows_headers.h"
 
@@ -66,8 +67,8 @@ constexpr int kMaxChannels = 32;
 
 enum : uint16_t { linearFrequencies = 1 };
 
-struct Module;
-using TickRoutine = void (*)(Module*);
+struct Player;
+using TickRoutine = void (*)(Player& player);
 
 struct Module {
     Pattern* patterns;
@@ -100,5 +101,8 @@ struct Module {
 
 // Loads a song through the registered stream callbacks; null on any failure.
 Module* LoadModule(const char* name);
-// Stops playback and releases the song; false for null.
+// Loads a song from an XM image in memory; null on any failure. The bytes
+// need to live only while it runs.
+Module* LoadModuleFromMemory(const void* bytes, size_t size);
+// Releases the song; false for null. Whoever plays it stops first.
 bool FreeModule(Module* module);

@@ -2,12 +2,9 @@
 // in which a channel's note, instrument, envelopes and effects are applied.
 #include "player/replay.h"
 
-#include "player/audio_output.h"
 #include "player/effects.h"
-#include "player/mixer.h"
 #include "player/module.h"
-
-TrackChannel TrackChannels[kMaxChannels];
+#include "player/player.h"
 
 namespace {
 
@@ -87,7 +84,8 @@ void Fadeout(TrackChannel& c, const Instrument& ins) {
     }
 }
 
-void RowStart(Module& m, TrackChannel& c, const uint8_t* cell) {
+void RowStart(Player& player, TrackChannel& c, const uint8_t* cell) {
+    const Module& m = *player.module;
     const uint8_t note = cell[0];
     const uint8_t instr = cell[1];
     const uint8_t vol = cell[2];
@@ -134,55 +132,56 @@ void RowStart(Module& m, TrackChannel& c, const uint8_t* cell) {
     }
     StepEnvelopes(c, *sel.instrument, true);
     Fadeout(c, *sel.instrument);
-    ApplyRowEffect(c, m, fx, param);
+    ApplyRowEffect(c, player, fx, param);
     ApplyAutoVibrato(c, *sel.instrument);
-    UpdateVoice(c, *sel.sample, m);
+    UpdateVoice(c, *sel.sample, player);
 }
 
-void LaterTick(Module& m, TrackChannel& c, const uint8_t* cell) {
-    const Selection sel = Select(m, c);
+void LaterTick(Player& player, TrackChannel& c, const uint8_t* cell) {
+    const Selection sel = Select(*player.module, c);
     c.volumeDelta = 0;
     c.periodDelta = 0;
     c.updateFlags = 0;
     StepEnvelopes(c, *sel.instrument, false);
     Fadeout(c, *sel.instrument);
     ApplyVolumeColumnTick(c, cell[2]);
-    ApplyTickEffect(c, m, cell[3], cell[4]);
+    ApplyTickEffect(c, player, cell[3], cell[4]);
     ApplyAutoVibrato(c, *sel.instrument);
-    UpdateVoice(c, *sel.sample, m);
+    UpdateVoice(c, *sel.sample, player);
 }
 
 } // namespace
 
-void ProcessRow(Module* module) {
-    module->nextOrder = -1;
-    module->nextRow = -1;
-    const uint8_t* cells = CurrentRowCells(*module);
+void ProcessRow(Player& player) {
+    Module& m = *player.module;
+    m.nextOrder = -1;
+    m.nextRow = -1;
+    const uint8_t* cells = CurrentRowCells(m);
     if (cells == nullptr) {
         return;
     }
-    const int channels = ChannelCount(*module);
+    const int channels = ChannelCount(m);
     for (int i = 0; i < channels; ++i) {
-        RowStart(*module, TrackChannels[i], cells + i * kCellSize);
+        RowStart(player, player.TrackChannels[i], cells + i * kCellSize);
     }
 }
 
-void ProcessTick(Module* module) {
-    const uint8_t* cells = CurrentRowCells(*module);
+void ProcessTick(Player& player) {
+    const uint8_t* cells = CurrentRowCells(*player.module);
     if (cells == nullptr) {
         return;
     }
-    const int channels = ChannelCount(*module);
+    const int channels = ChannelCount(*player.module);
     for (int i = 0; i < channels; ++i) {
-        LaterTick(*module, TrackChannels[i], cells + i * kCellSize);
+        LaterTick(player, player.TrackChannels[i], cells + i * kCellSize);
     }
 }
 
-void PlayTick(Module* module) {
-    if (module == nullptr) {
+void PlayTick(Player& player) {
+    if (player.module == nullptr) {
         return;
     }
-    Module& m = *module;
+    Module& m = *player.module;
     if (m.tick == 0) {
         if (m.nextOrder >= 0) {
             m.orderIndex = m.nextOrder;
@@ -190,7 +189,7 @@ void PlayTick(Module* module) {
         if (m.nextRow >= 0) {
             m.row = m.nextRow;
         }
-        ProcessRow(module);
+        ProcessRow(player);
         if (m.nextRow == -1) {
             m.nextRow = m.row + 1;
             const Pattern* pattern = CurrentPattern(m);
@@ -207,7 +206,7 @@ void PlayTick(Module* module) {
             }
         }
     } else {
-        ProcessTick(module);
+        ProcessTick(player);
     }
     m.tick += 1;
     if (m.tick >= m.speed + m.patternDelay) {
@@ -216,15 +215,16 @@ void PlayTick(Module* module) {
     }
 }
 
-void SetBpm(Module* module, int32_t bpm) {
-    if (module == nullptr || bpm <= 0) {
+void SetBpm(Player& player, int32_t bpm) {
+    if (player.module == nullptr || bpm <= 0) {
         return;
     }
+    Module* module = player.module;
     module->bpm = bpm;
     // Evaluated in double with the single-precision constants promoted: in float
     // the result is one frame short at some tempos (42 BPM gives 2624, not 2625).
     const double frames =
-        1000.0 / (bpm * static_cast<double>(0.4f)) * g_mixingRate * static_cast<double>(0.001f);
+        1000.0 / (bpm * static_cast<double>(0.4f)) * player.mixingRate * static_cast<double>(0.001f);
     // A tick of no frames would leave the block renderer waiting for a tick
     // that never ends (only at output rates far below any device's).
     module->samplesPerTick = frames >= 1.0 ? static_cast<int32_t>(frames) : 1;

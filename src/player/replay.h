@@ -5,13 +5,13 @@
 
 #include "player/track_channel.h"
 
-struct Module;
+struct Player;
 struct Sample;
 
-void PlayTick(Module* module);
-void SetBpm(Module* module, int32_t bpm);
+void PlayTick(Player& player);
+void SetBpm(Player& player, int32_t bpm);
 
-void ProcessRow(Module* module);
-void ProcessTick(Module* module);
+void ProcessRow(Player& player);
+void ProcessTick(Player& player);
 void ResetNote(TrackChannel& channel, const Sample& sample);
-void UpdateVoice(TrackChannel& channel, const Sample& sample, const Module& module);
+void UpdateVoice(TrackChannel& channel, const Sample& sample, const Player& player);

@@ -18,9 +18,25 @@ struct StreamCallbacks {
     StreamTellFn tell;
 };
 
+// The callbacks a stream reads through: the registered table as it was when
+// the stream opened, or those of a MemoryStream.
 struct ModuleStream {
     StreamHandle handle;
+    StreamCallbacks callbacks;
 };
+
+// Bytes in memory read as a stream. Seeks follow the host callbacks' rules:
+// the origin is the low byte of its argument, taken as signed (0 start,
+// 1 current, 2 end, others leave the position); the position stays within 0..size.
+struct MemoryStream {
+    const uint8_t* base;
+    int32_t size;
+    int32_t position;
+};
+int32_t MemoryRead(MemoryStream& memory, void* destination, int32_t count);
+void MemorySeek(MemoryStream& memory, int32_t offset, int32_t origin);
+// A stream over memory for the loader; it must not outlive memory.
+ModuleStream MemoryModuleStream(MemoryStream& memory);
 
 // All five set, or (if any is null) all cleared.
 void SetStreamCallbacks(StreamOpenFn open, StreamCloseFn close, StreamReadFn read, StreamSeekFn seek,

@@ -54,6 +54,3 @@ struct TrackChannel {
     uint8_t waveControl;
     uint8_t fineVolumeUpSpeed;
 };
-
-// One record per channel, bound to VoicePool entries by StartPlayback.
-extern TrackChannel TrackChannels[kMaxChannels];

@@ -2,9 +2,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "player/audio_output.h"
 #include "player/mixer.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/replay.h"
 
 namespace {
@@ -36,8 +36,8 @@ int32_t Frequency(const TrackChannel& c, const Module& m) {
     return static_cast<int32_t>(f);
 }
 
-void SetStep(MixVoice& v, int32_t frequency) {
-    const uint32_t rate = g_mixingRate > 0 ? static_cast<uint32_t>(g_mixingRate) : 1;
+void SetStep(MixVoice& v, int32_t frequency, int32_t mixingRate) {
+    const uint32_t rate = mixingRate > 0 ? static_cast<uint32_t>(mixingRate) : 1;
     int64_t f = frequency < kMinFrequency ? kMinFrequency : frequency;
     // Only notes far beyond the format's range step faster than the mixer's
     // boundary count can divide by.
@@ -72,7 +72,8 @@ void ResetNote(TrackChannel& c, const Sample& sample) {
     c.updateFlags |= kUpdateVolume | kUpdatePanning;
 }
 
-void UpdateVoice(TrackChannel& c, const Sample& sample, const Module& m) {
+void UpdateVoice(TrackChannel& c, const Sample& sample, const Player& player) {
+    const Module& m = *player.module;
     if (c.voice == nullptr) {
         return;
     }
@@ -108,6 +109,6 @@ void UpdateVoice(TrackChannel& c, const Sample& sample, const Module& m) {
     }
     if (c.updateFlags & kUpdateFrequency) {
         v.frequency = Frequency(c, m);
-        SetStep(v, v.frequency);
+        SetStep(v, v.frequency, player.mixingRate);
     }
 }

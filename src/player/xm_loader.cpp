@@ -5,8 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "player/audio_output.h"
-#include "player/mixer.h"
 #include "player/module.h"
 #include "player/replay.h"
 #include "player/stream.h"
@@ -423,37 +421,44 @@ bool ReadXm(Reader& in, Module* module) {
     return true;
 }
 
-} // namespace
-
-Module* LoadModule(const char* name) {
+// The reader over an open stream; the stream stays open.
+Module* ReadModule(ModuleStream* stream) {
     Module* module = new (std::nothrow) Module{};
     if (module == nullptr) {
         return nullptr;
     }
-    ModuleStream* stream = StreamOpen(name);
-    if (stream == nullptr) {
-        delete module;
-        return nullptr;
-    }
     Reader reader(stream);
-    const bool ok = ReadXm(reader, module);
-    StreamClose(stream);
-    if (!ok) {
+    if (!ReadXm(reader, module)) {
         FreeModule(module);
         return nullptr;
     }
     return module;
 }
 
+} // namespace
+
+Module* LoadModule(const char* name) {
+    ModuleStream* stream = StreamOpen(name);
+    if (stream == nullptr) {
+        return nullptr;
+    }
+    Module* module = ReadModule(stream);
+    StreamClose(stream);
+    return module;
+}
+
+Module* LoadModuleFromMemory(const void* bytes, size_t size) {
+    if (bytes == nullptr || size > 0x7FFFFFFF) {
+        return nullptr;
+    }
+    MemoryStream memory{static_cast<const uint8_t*>(bytes), static_cast<int32_t>(size), 0};
+    ModuleStream stream = MemoryModuleStream(memory);
+    return ReadModule(&stream);
+}
+
 bool FreeModule(Module* module) {
     if (module == nullptr) {
         return false;
-    }
-    StopPlayback(module);
-    // Nothing mixes after the stop; a voice left pointing at this song's
-    // samples would read freed memory when the next song starts.
-    for (MixVoice& voice : VoicePool) {
-        voice.sample = nullptr;
     }
     if (module->instruments != nullptr) {
         const int count = module->instrumentCount > 0 ? module->instrumentCount : 0;

@@ -10,6 +10,7 @@
 #include "platform/gl.h"
 #include "player/audio_output.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
 #include "scene/pan.h"
@@ -144,6 +145,7 @@ void SceneStart() {
     // means a silent run, with no song and no message.
     SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
     if (OpenAudioDevice(44100)) {
+        g_scene.player = new Player{};
         g_scene.song = LoadModule("#101");
         if (g_scene.song == nullptr)
             throw CException("Couldn't load music!");
@@ -167,7 +169,7 @@ void SceneStart() {
     g_scene.frequency = platform::QueryCounterFrequency();
 
     if (g_scene.song != nullptr)
-        StartPlayback(g_scene.song);
+        StartPlayback(g_scene.player, g_scene.song);
 }
 
 void SceneFrame() {
@@ -224,10 +226,14 @@ void SceneStop() {
     delete g_scene.beach;
     g_scene.beach = nullptr;
 
-    // Freeing the song stops the mixing thread; only then may the device close.
-    if (g_scene.song != nullptr) {
+    // The mixing thread ends before the song goes; the device closes after
+    // both, also when the song never loaded.
+    if (g_scene.player != nullptr) {
+        StopPlayback(g_scene.player);
         FreeModule(g_scene.song);
         g_scene.song = nullptr;
         CloseAudioDevice();
+        delete g_scene.player;
+        g_scene.player = nullptr;
     }
 }

@@ -10,6 +10,7 @@ class CGLFont;
 class CSineScroller;
 class CFadeScroller;
 struct Module;
+struct Player;
 
 struct SceneState {
     CTexture* koala = nullptr;
@@ -18,7 +19,8 @@ struct SceneState {
     CGLFont* font = nullptr;
     CSineScroller* topScroller = nullptr;
     CFadeScroller* bottomScroller = nullptr;
-    Module* song = nullptr; // null: no music
+    Module* song = nullptr;   // null: no music
+    Player* player = nullptr; // plays song on the device; null: no device
     int64_t frequency = 0;
     int64_t lastCounter = 0;
     float frameTime = 0.0f;

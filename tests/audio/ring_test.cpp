@@ -12,6 +12,7 @@
 #include "platform/fake/virtual_wave.h"
 #include "player/audio_output.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
 
@@ -26,8 +27,8 @@ bool g_holdNext = false;
 bool g_held = false;
 bool g_release = false;
 
-void RecordingTick(Module* module) {
-    module->samplesPerTick = g_blockLength;
+void RecordingTick(Player& player) {
+    player.module->samplesPerTick = g_blockLength;
     std::unique_lock<std::mutex> lock(g_lock);
     g_blocks.push_back(WriteIndex());
     if (g_holdNext) {
@@ -56,6 +57,7 @@ class RingTest : public ::testing::Test {
 protected:
     platform::VirtualWaveOutput device;
     Module song{};
+    Player player{};
 
     void SetUp() override {
         SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
@@ -69,7 +71,7 @@ protected:
         ASSERT_TRUE(OpenAudioDevice(44100));
     }
     void TearDown() override {
-        StopPlayback(&song);
+        StopPlayback(&player);
         CloseAudioDevice();
     }
 
@@ -92,7 +94,7 @@ TEST_F(RingTest, SizesBlocksAndRingFromTheRate) {
 }
 
 TEST_F(RingTest, PreRendersTheWholeRingThenRendersNothingAtBlockZero) {
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     EXPECT_EQ(TakeBlocks(), Range(0, 100));
     EXPECT_TRUE(device.playing.load());
     EXPECT_EQ(device.buffer.load(), OutputRing());
@@ -103,7 +105,7 @@ TEST_F(RingTest, PreRendersTheWholeRingThenRendersNothingAtBlockZero) {
 }
 
 TEST_F(RingTest, CatchesUpAcrossTheEndOfTheRing) {
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     TakeBlocks();
     EXPECT_EQ(PlayAt(1), std::vector<int>{0});
     EXPECT_EQ(PlayAt(99), Range(1, 99));
@@ -120,7 +122,7 @@ TEST_F(RingTest, CatchesUpAcrossTheEndOfTheRing) {
 }
 
 TEST_F(RingTest, BehindAcrossTheEndWaitsUntilThePlayPositionPasses) {
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     TakeBlocks();
     EXPECT_EQ(PlayAt(60), Range(0, 60));
     // W = 60 > P = 30 with P >= 2: nothing until P has passed W.
@@ -131,14 +133,15 @@ TEST_F(RingTest, BehindAcrossTheEndWaitsUntilThePlayPositionPasses) {
 
 TEST_F(RingTest, StopWithNothingPlayingReturnsAtOnce) {
     EXPECT_FALSE(StopPlayback(nullptr));
-    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&song); });
+    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&player); });
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_TRUE(stopped.get());
-    EXPECT_FALSE(StartPlayback(nullptr));
+    EXPECT_FALSE(StartPlayback(nullptr, &song));
+    EXPECT_FALSE(StartPlayback(&player, nullptr));
 }
 
 TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     TakeBlocks();
     {
         std::lock_guard<std::mutex> lock(g_lock);
@@ -150,7 +153,7 @@ TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
         ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; }));
     }
     EXPECT_TRUE(MixingBusy());
-    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&song); });
+    auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&player); });
     EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     {
         std::lock_guard<std::mutex> lock(g_lock);
@@ -171,9 +174,9 @@ TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
 }
 
 TEST_F(RingTest, RestartBeginsAgainFromBlockZero) {
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     EXPECT_EQ(PlayAt(5).size(), 105u);
-    ASSERT_TRUE(StartPlayback(&song));
+    ASSERT_TRUE(StartPlayback(&player, &song));
     EXPECT_EQ(TakeBlocks(), Range(0, 100));
     EXPECT_EQ(song.row, 0);
 }

@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/wave_output.h"
 #include "player/audio_output.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
 
@@ -60,9 +62,11 @@ TEST(SdlWaveOutput, PlaysTheEmbeddedSongWhileTheMixingThreadFollows) {
     ASSERT_TRUE(OpenAudioDevice(44100));
     Module* song = LoadModule("#101");
     ASSERT_NE(song, nullptr);
-    ASSERT_TRUE(StartPlayback(song));
+    auto player = std::make_unique<Player>();
+    ASSERT_TRUE(StartPlayback(player.get(), song));
     platform::WaveOutput& output = platform::SystemWaveOutput();
     EXPECT_TRUE(WaitForBytes(output, uint64_t(g_blockLength) * 4 * 10));
+    EXPECT_TRUE(StopPlayback(player.get()));
     EXPECT_TRUE(FreeModule(song));
     CloseAudioDevice();
 }

@@ -163,7 +163,7 @@ protected:
     std::vector<int> volumes;
     void Record(int ticks) {
         for (int t = 0; t < ticks; ++t) {
-            PlayTick(m);
+            PlayTick(*player);
             volumes.push_back(Channel(0).envVolume);
         }
     }

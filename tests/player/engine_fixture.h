@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "player/audio_output.h"
+#include <memory>
+
 #include "player/mixer.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/replay.h"
 #include "tests/player/xm_image.h"
 
@@ -21,45 +23,27 @@ inline XmSampleDesc PlainSample(uint8_t volume = 64, uint8_t relativeNote = 0) {
 
 class EngineTest : public ::testing::Test {
 protected:
+    std::unique_ptr<Player> player = std::make_unique<Player>();
     Module* m = nullptr;
 
-    void SetUp() override {
-        g_mixingRate = 44100;
-        rampLength = 128;
-        rampReciprocal = 1.0f / 128;
-        for (int i = 0; i < kVoiceCount; ++i) {
-            VoicePool[i] = MixVoice{};
-            VoicePool[i].number = i;
-            VoicePool[i].stepInt = 1;
-        }
-    }
+    void SetUp() override { InitPlayer(*player, 44100); }
     void TearDown() override { FreeModule(m); }
 
     void Play(const XmImage& image) {
-        memstream::Serve(image.bytes);
-        m = LoadModule("#101");
+        m = LoadModuleFromMemory(image.bytes.data(), image.bytes.size());
         ASSERT_NE(m, nullptr);
-        m->globalVolume = m->initialGlobalVolume;
-        m->nextRow = m->nextOrder = -1;
-        m->speed = m->defaultTempo;
-        m->row = m->orderIndex = m->samplesLeft = m->tick = m->patternDelay = 0;
-        SetBpm(m, m->defaultBpm);
-        for (int i = 0; i < m->channelCount; ++i) {
-            TrackChannels[i] = TrackChannel{};
-            TrackChannels[i].voice = &VoicePool[i];
-            TrackChannels[i].index = i;
-        }
+        StartSong(*player, m);
     }
     // Plays one whole row from its start; returns the number of ticks it took.
     int PlayRow() {
         EXPECT_EQ(m->tick, 0);
         int ticks = 0;
         do {
-            PlayTick(m);
+            PlayTick(*player);
             ++ticks;
         } while (m->tick != 0 && ticks < 1000);
         return ticks;
     }
-    static TrackChannel& Channel(int i) { return TrackChannels[i]; }
-    static MixVoice& Voice(int i) { return VoicePool[i]; }
+    TrackChannel& Channel(int i) { return player->TrackChannels[i]; }
+    MixVoice& Voice(int i) { return player->VoicePool[i]; }
 };

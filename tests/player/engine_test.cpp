@@ -28,7 +28,7 @@ TEST_F(EngineTest, RowOfSpeedThreeAt183BpmLastsThreeTicksOf602Frames) {
         if (m->tick == 0) {
             rowStarts.push_back(frame);
         }
-        PlayTick(m);
+        PlayTick(*player);
         frame += m->samplesPerTick;
     }
     EXPECT_EQ(rowStarts, (std::vector<int>{0, 1806, 3612, 5418}));
@@ -64,7 +64,7 @@ TEST_F(EngineTest, AfterTheLastOrderPlayContinuesAtTheRestartPosition) {
     Play(image);
     std::vector<std::pair<int, int>> visited;
     for (int t = 0; t < 10; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         visited.emplace_back(m->orderIndex, m->row);
     }
     const std::vector<std::pair<int, int>> expect{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0},
@@ -80,7 +80,7 @@ TEST_F(EngineTest, PatternsWithoutRowsOrCellsAreSkipped) {
     Play(image);
     EXPECT_EQ(m->patterns[0].rows, 0);
     for (int t = 0; t < 200; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         EXPECT_LT(m->orderIndex, 3);
     }
 }
@@ -98,7 +98,7 @@ TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
     EXPECT_EQ(m->patterns[1].rows, 256);
     std::vector<int> volumes;
     for (int t = 0; t < 4; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         volumes.push_back(Channel(0).envVolume);
     }
     // The envelope steps on through the empty rows.
@@ -113,7 +113,7 @@ TEST_F(EngineTest, Arpeggio037PlaysBaseThenThirdThenFifth) {
     Play(OneChannelSong(6, 2, cells));
     std::vector<int> deltas, frequencies;
     for (int t = 0; t < 5; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         deltas.push_back(Channel(0).periodDelta);
         frequencies.push_back(Voice(0).frequency);
     }
@@ -136,7 +136,7 @@ TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
     EXPECT_EQ(Voice(0).sample, first);
     Voice(0).posInt = 5; // a restart would put it back to 0
     Channel(0).volume = 10;
-    PlayTick(m);
+    PlayTick(*player);
     EXPECT_EQ(Channel(0).note, kC4 - 1);
     EXPECT_EQ(Channel(0).instrument, 0);
     EXPECT_EQ(Channel(0).period, 4608);
@@ -145,9 +145,9 @@ TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
     EXPECT_EQ(Channel(0).volume, 40); // the note was reset with that sample
     EXPECT_EQ(Voice(0).sample, first);
     EXPECT_EQ(Voice(0).posInt, 5);
-    PlayTick(m);
+    PlayTick(*player);
     EXPECT_EQ(Channel(0).period, 4544);
-    PlayTick(m);
+    PlayTick(*player);
     EXPECT_EQ(Channel(0).period, 4480);
 }
 
@@ -164,7 +164,7 @@ TEST_F(EngineTest, SlidesKeepTheirMemories) {
     Play(OneChannelSong(3, 8, cells));
     std::vector<int> periods, volumes;
     for (int t = 0; t < 24; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         periods.push_back(Channel(0).period);
         volumes.push_back(Channel(0).volume);
     }
@@ -181,7 +181,7 @@ TEST_F(EngineTest, VibratoHoldsItsPositionOnTheRowStart) {
     Play(OneChannelSong(3, 2, cells));
     std::vector<int> deltas, positions;
     for (int t = 0; t < 6; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         deltas.push_back(Channel(0).periodDelta);
         positions.push_back(Channel(0).vibratoPos);
     }
@@ -197,7 +197,7 @@ TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
         Play(OneChannelSong(2, 2, cells));
         PlayRow();
         EXPECT_EQ(Voice(0).volume, 127);
-        PlayTick(m);
+        PlayTick(*player);
         EXPECT_EQ(Channel(0).keyOff, 1);
         EXPECT_EQ(Channel(0).envVolume, 0);
         EXPECT_EQ(Voice(0).volume, 0);
@@ -227,7 +227,7 @@ TEST_F(EngineTest, KeyOffWithVolumeEnvelopeReleasesSustainAndFades) {
     const int before = Voice(0).volume;
     std::vector<int> fade, env;
     for (int t = 0; t < 9; ++t) {
-        PlayTick(m);
+        PlayTick(*player);
         fade.push_back(Channel(0).fadeoutLevel);
         env.push_back(Channel(0).envVolume);
     }
@@ -246,7 +246,7 @@ TEST_F(EngineTest, RetriggerE93RestartsOnTickThreeOfEachRow) {
     std::vector<int> restarts;
     for (int t = 0; t < 18; ++t) {
         Voice(0).posInt = 7;
-        PlayTick(m);
+        PlayTick(*player);
         if (Voice(0).posInt == 0) {
             restarts.push_back(t);
         }
@@ -258,17 +258,20 @@ TEST_F(EngineTest, InstrumentBeyondTheSongPlaysSilence) {
     std::vector<XmCell> cells(1);
     cells[0] = {kC4, 9};
     Play(OneChannelSong(1, 1, cells));
-    PlayTick(m);
+    PlayTick(*player);
     EXPECT_EQ(Voice(0).sample, &EmptySample);
     EXPECT_EQ(Channel(0).volume, 0);
     std::vector<float> buffer(2 * 64, 0.0f);
-    MixVoices(buffer.data(), 64);
+    MixVoices(*player, buffer.data(), 64);
     EXPECT_EQ(Voice(0).sample, nullptr);
 }
 
 TEST(VoiceUpdate, VolumeProductAndGains) {
-    Module m{};
-    m.globalVolume = 64;
+    Module song{};
+    song.globalVolume = 64;
+    auto m = std::make_unique<Player>();
+    InitPlayer(*m, 44100);
+    m->module = &song;
     MixVoice v{};
     TrackChannel c{};
     c.voice = &v;
@@ -278,45 +281,47 @@ TEST(VoiceUpdate, VolumeProductAndGains) {
     c.panning = 128;
     c.envPanning = 32;
     c.updateFlags = kUpdateVolume | kUpdatePanning;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.volume, 127);
     c.volume = 32;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.volume, 63);
     EXPECT_EQ(v.leftGain, 31);
     EXPECT_EQ(v.rightGain, 31);
     c.panning = 255;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.leftGain, 0);
     EXPECT_EQ(v.rightGain, 63);
     c.panning = 0;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.leftGain, 63);
     EXPECT_EQ(v.rightGain, 0);
     // The panning envelope moves the centre most, the edges not at all.
     c.panning = 128;
     c.envPanning = 40;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.panning, 160);
     c.panning = 16;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.panning, 16);
     c.panning = 300; // slid past the edge: only the voice's value is clamped
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.panning, 255);
     // An envelope value read as negative from a damaged file gives silence, not a negative gain.
     c.envVolume = -32768;
     c.updateFlags = kUpdateVolume;
-    UpdateVoice(c, EmptySample, m);
+    UpdateVoice(c, EmptySample, *m);
     EXPECT_EQ(v.volume, 0);
     EXPECT_EQ(v.leftGain, 0);
     EXPECT_EQ(v.rightGain, 0);
 }
 
 TEST(VoiceUpdate, LinearFrequencies) {
-    g_mixingRate = 44100;
-    Module m{};
-    m.flags = linearFrequencies;
+    Module song{};
+    song.flags = linearFrequencies;
+    auto m = std::make_unique<Player>();
+    InitPlayer(*m, 44100);
+    m->module = &song;
     MixVoice v{};
     TrackChannel c{};
     c.voice = &v;
@@ -324,7 +329,7 @@ TEST(VoiceUpdate, LinearFrequencies) {
         c.period = period;
         c.periodDelta = delta;
         c.updateFlags = kUpdateFrequency;
-        UpdateVoice(c, EmptySample, m);
+        UpdateVoice(c, EmptySample, *m);
         return v.frequency;
     };
     EXPECT_EQ(frequency(4608, 0), 8363);
@@ -351,30 +356,20 @@ namespace {
 
 // The program's own song, played through once with every tick mixed.
 TEST_F(EngineTest, EmbeddedSongPlaysThroughEveryOrder) {
-    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
-    m = LoadModule("#101");
+    m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
     ASSERT_NE(m, nullptr);
-    // Start as playback does, then mix every tick's frames.
-    m->globalVolume = m->initialGlobalVolume;
-    m->nextRow = m->nextOrder = -1;
-    m->speed = m->defaultTempo;
-    SetBpm(m, m->defaultBpm);
-    for (int i = 0; i < m->channelCount; ++i) {
-        TrackChannels[i] = TrackChannel{};
-        TrackChannels[i].voice = &VoicePool[i];
-        TrackChannels[i].index = i;
-    }
+    StartSong(*player, m);
     std::set<int> orders;
     std::vector<float> mix;
     std::vector<int16_t> pcm;
     int64_t loud = 0, clipped = 0;
     bool wrapped = false;
     for (int ticks = 0; ticks < 200000 && !wrapped; ++ticks) {
-        PlayTick(m);
+        PlayTick(*player);
         orders.insert(m->orderIndex);
         mix.assign(2 * static_cast<size_t>(m->samplesPerTick), 0.0f);
         pcm.resize(mix.size());
-        MixVoices(mix.data(), m->samplesPerTick);
+        MixVoices(*player, mix.data(), m->samplesPerTick);
         ConvertToPcm16(pcm.data(), mix.data(), m->samplesPerTick);
         for (int16_t s : pcm) {
             loud += s > 64 || s < -64;

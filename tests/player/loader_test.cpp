@@ -7,8 +7,7 @@
 namespace {
 
 Module* Load(const XmImage& image) {
-    memstream::Serve(image.bytes);
-    return LoadModule("#101");
+    return LoadModuleFromMemory(image.bytes.data(), image.bytes.size());
 }
 
 const uint8_t* Cell(const Module* m, int pattern, int row, int channel) {
@@ -137,8 +136,9 @@ TEST(LoaderInstruments, SeventeenSamplesFail) {
 }
 
 TEST(LoaderFailures, MissingCallbacksAndNull) {
-    SetStreamCallbacks(memstream::Open, nullptr, memstream::Read, memstream::Seek, memstream::Tell);
+    SetStreamCallbacks(SongOpen, nullptr, SongRead, SongSeek, SongTell);
     EXPECT_EQ(LoadModule("#101"), nullptr);
+    EXPECT_EQ(LoadModuleFromMemory(nullptr, 0), nullptr);
     EXPECT_FALSE(FreeModule(nullptr));
 }
 
@@ -149,8 +149,7 @@ TEST(LoaderFailures, EveryTruncationLoadsOrFailsCleanly) {
     image.Instrument({{4, 0, 4, 0x02, {1, 2, 3, 4}}, {6, 2, 2, 0x11, {1, 0, 2, 0, 3, 0}}});
     int loaded = 0;
     for (size_t n = 0; n <= image.bytes.size(); ++n) {
-        memstream::Serve(std::vector<uint8_t>(image.bytes.begin(), image.bytes.begin() + n));
-        Module* m = LoadModule("#101");
+        Module* m = LoadModuleFromMemory(image.bytes.data(), n);
         loaded += m != nullptr;
         FreeModule(m);
     }

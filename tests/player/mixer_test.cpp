@@ -3,9 +3,11 @@
 #include <cmath>
 #include <vector>
 
-#include "player/audio_output.h"
+#include <memory>
+
 #include "player/mixer.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/replay.h"
 
 namespace {
@@ -27,14 +29,11 @@ struct TestSample {
 
 class MixerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (auto& v : VoicePool) {
-            v = MixVoice{};
-            v.stepInt = 1;
-        }
-        rampLength = 128;
-        rampReciprocal = 1.0f / 128;
-    }
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    MixVoice* VoicePool = player->VoicePool;
+
+    void SetUp() override { InitPlayer(*player, 44100); }
+    void MixVoices(float* destination, int32_t frames) { ::MixVoices(*player, destination, frames); }
     // A voice already at its gains, so no ramp runs.
     MixVoice& Steady(Sample* s, int gain) {
         MixVoice& v = VoicePool[0];
@@ -199,16 +198,18 @@ TEST(ConvertToPcm16Test, TiesToEvenAndClipping) {
 
 TEST(SetBpmTest, MatchesFloorFormulaOverTheRange) {
     Module m{};
-    g_mixingRate = 44100;
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    player->module = &m;
     for (int bpm = 32; bpm <= 255; ++bpm) {
-        SetBpm(&m, bpm);
+        SetBpm(*player, bpm);
         EXPECT_EQ(m.samplesPerTick, 5 * 44100 / (2 * bpm)) << bpm;
         EXPECT_EQ(m.bpm, bpm);
     }
-    g_mixingRate = 50; // a tick always has at least one frame
-    SetBpm(&m, 255);
+    InitPlayer(*player, 50); // a tick always has at least one frame
+    player->module = &m;
+    SetBpm(*player, 255);
     EXPECT_EQ(m.samplesPerTick, 1);
-    g_mixingRate = 44100;
 }
 
 } // namespace

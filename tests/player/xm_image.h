@@ -1,12 +1,10 @@
-// Builds small XM images in memory and serves them through the stream callbacks.
+// Builds small XM images in memory for the loader.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
-
-#include "player/stream.h"
 
 struct XmSampleDesc {
     uint32_t lengthBytes, loopStartBytes, loopLengthBytes;
@@ -150,37 +148,3 @@ public:
         U16(v >> 16);
     }
 };
-
-// A memory stream over one image, registered as the stream callbacks.
-namespace memstream {
-inline std::vector<uint8_t> g_image;
-inline int64_t g_pos = 0;
-inline StreamHandle Open(const char*) {
-    g_pos = 0;
-    return 7;
-}
-inline void Close(StreamHandle) {}
-inline int32_t Read(void* dst, int32_t count, StreamHandle) {
-    const int64_t left = static_cast<int64_t>(g_image.size()) - g_pos;
-    const int32_t n = count < left ? count : static_cast<int32_t>(left);
-    if (n <= 0) {
-        return 0;
-    }
-    std::memcpy(dst, g_image.data() + g_pos, static_cast<size_t>(n));
-    g_pos += n;
-    return n;
-}
-inline void Seek(StreamHandle, int32_t offset, int32_t origin) {
-    int64_t p = origin == 0   ? offset
-                : origin == 1 ? g_pos + offset
-                              : static_cast<int64_t>(g_image.size()) + offset;
-    g_pos = p < 0 ? 0 : (p > static_cast<int64_t>(g_image.size()) ? static_cast<int64_t>(g_image.size()) : p);
-}
-inline int32_t Tell(StreamHandle) {
-    return static_cast<int32_t>(g_pos);
-}
-inline void Serve(const std::vector<uint8_t>& image) {
-    g_image = image;
-    SetStreamCallbacks(Open, Close, Read, Seek, Tell);
-}
-} // namespace memstream

@@ -10,7 +10,6 @@
 
 #include "player/module.h"
 #include "player/song.h"
-#include "player/stream.h"
 #include "tools/render/render.h"
 
 namespace {
@@ -23,31 +22,7 @@ const char kUsage[] =
     "  --rate HZ     frames per second (default 44100)\n"
     "  --out FILE    output path (default song.wav)\n";
 
-// The song file, served to the loader from memory.
 std::vector<uint8_t> g_file;
-int32_t g_position = 0;
-StreamHandle FileOpen(const char*) {
-    g_position = 0;
-    return 1;
-}
-void FileClose(StreamHandle) {}
-int32_t FileRead(void* destination, int32_t count, StreamHandle) {
-    const int32_t size = int32_t(g_file.size());
-    if (count <= 0 || g_position >= size)
-        return 0;
-    const int32_t n = count < size - g_position ? count : size - g_position;
-    std::memcpy(destination, g_file.data() + g_position, size_t(n));
-    g_position += n;
-    return n;
-}
-void FileSeek(StreamHandle, int32_t offset, int32_t origin) {
-    int64_t base = origin == SEEK_CUR ? g_position : origin == SEEK_END ? int64_t(g_file.size()) : 0;
-    int64_t to = base + offset;
-    g_position = int32_t(to < 0 ? 0 : to > int64_t(g_file.size()) ? int64_t(g_file.size()) : to);
-}
-int32_t FileTell(StreamHandle) {
-    return g_position;
-}
 
 bool ReadFile(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -111,14 +86,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return Fail("name one song file, or --embedded");
     }
-    if (embedded) {
-        SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
-    } else {
-        if (!ReadFile(input))
-            return Fail("cannot read " + input + ": " + std::strerror(errno));
-        SetStreamCallbacks(FileOpen, FileClose, FileRead, FileSeek, FileTell);
-    }
-    Module* song = LoadModule(embedded ? "#101" : input.c_str());
+    if (!embedded && !ReadFile(input))
+        return Fail("cannot read " + input + ": " + std::strerror(errno));
+    Module* song = embedded ? LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize)
+                            : LoadModuleFromMemory(g_file.data(), g_file.size());
     if (song == nullptr)
         return Fail("not a song the player can load: " + (embedded ? std::string("embedded song") : input));
 

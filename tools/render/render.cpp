@@ -4,24 +4,33 @@
 #include <cstdio>
 #include <cstring>
 
+#include <memory>
+
 #include "player/audio_output.h"
+#include "player/mixer.h"
+#include "player/player.h"
 
 std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
                                   const std::function<void(double)>& progress) {
     std::vector<int16_t> pcm;
-    if (frames <= 0 || !BeginOfflineRender(module, rate))
+    auto player = std::make_unique<Player>();
+    if (frames <= 0 || !InitPlayer(*player, rate) || !StartSong(*player, module))
         return pcm;
+    // Blocks of the device's length: the same bytes the ring would hold.
+    const int32_t blockLength = BlockLengthForRate(rate);
+    std::vector<float> mix(static_cast<size_t>(blockLength) * 2);
+    std::vector<int16_t> block(static_cast<size_t>(blockLength) * 2);
     pcm.resize(static_cast<size_t>(frames) * 2);
     int64_t done = 0;
     while (done < frames) {
-        const int16_t* block = RenderNextBlock();
-        const int64_t n = std::min<int64_t>(g_blockLength, frames - done);
-        std::memcpy(pcm.data() + done * 2, block, static_cast<size_t>(n) * 4);
+        RenderFrames(*player, mix.data(), blockLength);
+        ConvertToPcm16(block.data(), mix.data(), blockLength);
+        const int64_t n = std::min<int64_t>(blockLength, frames - done);
+        std::memcpy(pcm.data() + done * 2, block.data(), static_cast<size_t>(n) * 4);
         done += n;
         if (progress)
             progress(double(done) / double(frames));
     }
-    EndOfflineRender();
     return pcm;
 }
 
