@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Cross-builds the 32-bit Windows Tinselbay.exe with mingw-w64 (i686), with
-# its data archive appended by the packer built for this (host) machine.
+# Cross-builds Tinselbay.exe with mingw-w64, with its data archive appended by
+# the packer built for this (host) machine. The 32-bit (i686) exe is the one
+# shipped; the 64-bit (x86_64) one runs where wine has no 32-bit side.
+# Usage: build-windows.sh [OUT_DIR] [i686|x86_64]
 set -euo pipefail
 out="${1:-build/windows}"
+arch="${2:-i686}"
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "build-windows.sh: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 2 ;;
+esac
 host="$out-host"
 cmake -S . -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_TESTS=OFF -DTINSEL_BENCH=OFF >/dev/null
 packer=()
@@ -11,6 +18,6 @@ host_abs="$(cd "$(dirname "$host")" && pwd)/$(basename "$host")"
 if cmake --build "$host" --target tinsel-pack >/dev/null 2>&1; then
   packer=(-DTINSEL_PACKER="$host_abs/tools/packer/tinsel-pack")
 fi
-cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTINSEL_WERROR=ON "${packer[@]}"
 cmake --build "$out"

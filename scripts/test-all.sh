@@ -13,12 +13,17 @@ scripts/check-format.sh
 
 section "Linux build (warnings are errors)"
 cmake -S . -B "$root/ci" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON \
-  -DTINSEL_WINDOWS_EXE="$PWD/$root/windows/src/app/Tinselbay.exe"
+  -DTINSEL_WINDOWS_EXE="$PWD/$root/windows/src/app/Tinselbay.exe" \
+  -DTINSEL_WINDOWS_EXE64="$PWD/$root/windows64/src/app/Tinselbay.exe"
 cmake --build "$root/ci" -j "$jobs"
 
 section "Windows build (mingw-w64 i686)"
 scripts/build-windows.sh "$root/windows"
 file "$root/windows/src/app/Tinselbay.exe" | grep -q 'PE32 executable (GUI) Intel 80386'
+
+section "Windows build (mingw-w64 x86_64)"
+scripts/build-windows.sh "$root/windows64" x86_64
+file "$root/windows64/src/app/Tinselbay.exe" | grep -q 'PE32+ executable (GUI) x86-64'
 
 section "Linux tests"
 ctest --test-dir "$root/ci" --output-on-failure -j "$jobs" -LE 'wine|fuzz'
