@@ -6,17 +6,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/exception.h"
-#include "platform/fake/manual_clock.h"
-#include "platform/osmesa/offscreen_gl.h"
-#include "scene/scene.h"
-
-int32_t g_screenWidth = 640;
-int32_t g_screenHeight = 480;
+#include "tools/snapshot/offscreen_scene.h"
 
 namespace {
 
@@ -100,28 +97,29 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    platform::OffscreenGL gl(g_screenWidth, g_screenHeight);
-    if (!gl.Valid()) {
+    OffscreenScene scene;
+    if (!scene.Valid()) {
         std::fprintf(stderr, "tinsel-snapshot: no offscreen OpenGL context\n");
         return 1;
     }
-    platform::ManualClock clock(1000000);
+    // Later times are reached by stepping on from earlier ones.
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    const int fps = 60;
     int status = 0;
     try {
-        SceneStart();
-        double now = 0;
-        const double frame = 1.0 / 60.0;
+        scene.Start();
+        // Frames are counted in integers: summing 1/60 in floating point
+        // falls a frame short of some times (1.0 s, 10 s).
+        int64_t next = 0;
         for (double t : times) {
-            while (now + frame <= t) {
-                clock.AdvanceSeconds(frame);
-                now += frame;
-                SceneFrame();
-            }
-            SceneFrame();
+            const auto last = int64_t(std::floor(t * fps + 1e-6));
+            for (; next <= last; ++next)
+                scene.FrameAt(OffscreenScene::FrameTicks(next, fps));
             char name[64];
             std::snprintf(name, sizeof name, "/frame-%.2f.png", t);
             std::string path = outDir + name;
-            if (!WritePng(path, gl.ReadPixels(), gl.Width(), gl.Height())) {
+            if (!WritePng(path, scene.Pixels(), scene.Width(), scene.Height())) {
                 std::fprintf(stderr, "tinsel-snapshot: cannot write '%s'\n", path.c_str());
                 status = 1;
                 break;
@@ -132,6 +130,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tinsel-snapshot: %s\n", error.Text());
         status = 1;
     }
-    SceneStop();
     return status;
 }

@@ -1,0 +1,318 @@
+// A capture read back as a viewer's player would read it.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include "player/module.h"
+#include "player/song.h"
+#include "player/stream.h"
+#include "tools/render/render.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string err;
+};
+
+// Runs a tool with arguments (already quoted where needed); stdout is dropped.
+ToolRun RunTool(const std::string& tool, const std::string& arguments) {
+    const fs::path errFile = fs::path(testing::TempDir()) / ("tool-stderr-" + std::to_string(getpid()));
+    const std::string command = tool + " " + arguments + " >/dev/null 2>" + errFile.string();
+    const int raw = std::system(command.c_str());
+    std::ifstream in(errFile);
+    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
+    fs::remove(errFile);
+    return run;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// RGB rows of a PNG written by the snapshot tool.
+std::vector<uint8_t> ReadPng(const fs::path& path, int& width, int& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint8_t> rgb;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return rgb;
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+        rgb.clear();
+    width = int(image.width);
+    height = int(image.height);
+    return rgb;
+}
+
+// What a player finds in the file.
+struct Decoded {
+    std::vector<std::string> topBoxes;
+    double duration = 0;
+    int videoStreams = 0, audioStreams = 0;
+    AVCodecID videoCodec = AV_CODEC_ID_NONE, audioCodec = AV_CODEC_ID_NONE;
+    int width = 0, height = 0, pixelFormat = -1, sampleRate = 0, channels = 0;
+    int videoFrames = 0;
+    std::vector<uint8_t> rgbAt; // the frame shown at `at` seconds, RGB
+    std::vector<float> audio;   // interleaved stereo
+    int64_t firstAudioSample = -1;
+};
+
+void ConvertToRgb(const AVFrame* frame, std::vector<uint8_t>& rgb) {
+    SwsContext* sws =
+        sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width, frame->height,
+                       AV_PIX_FMT_RGB24, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    // Read the colours with the coefficients the stream declares.
+    const int space = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    sws_setColorspaceDetails(sws, sws_getCoefficients(space), frame->color_range == AVCOL_RANGE_JPEG,
+                             sws_getCoefficients(space), 1, 0, 1 << 16, 1 << 16);
+    rgb.assign(size_t(frame->width) * size_t(frame->height) * 3, 0);
+    uint8_t* out[1] = {rgb.data()};
+    const int stride[1] = {frame->width * 3};
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out, stride);
+    sws_freeContext(sws);
+}
+
+Decoded Decode(const fs::path& path, double at) {
+    Decoded d;
+    const std::string bytes = ReadBytes(path);
+    for (size_t pos = 0; pos + 8 <= bytes.size();) {
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + pos);
+        const uint32_t size = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        d.topBoxes.push_back(bytes.substr(pos + 4, 4));
+        if (size < 8)
+            break;
+        pos += size;
+    }
+
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return d;
+    avformat_find_stream_info(format, nullptr);
+    d.duration = double(format->duration) / AV_TIME_BASE;
+    AVCodecContext* decoders[2] = {nullptr, nullptr};
+    int index[2] = {-1, -1};
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* par = format->streams[i]->codecpar;
+        const int kind = par->codec_type == AVMEDIA_TYPE_VIDEO   ? 0
+                         : par->codec_type == AVMEDIA_TYPE_AUDIO ? 1
+                                                                 : -1;
+        if (kind < 0)
+            continue;
+        (kind == 0 ? d.videoStreams : d.audioStreams)++;
+        if (kind == 0) {
+            d.videoCodec = par->codec_id;
+            d.width = par->width;
+            d.height = par->height;
+            d.pixelFormat = par->format;
+        } else {
+            d.audioCodec = par->codec_id;
+            d.sampleRate = par->sample_rate;
+            d.channels = par->ch_layout.nb_channels;
+        }
+        if (index[kind] >= 0)
+            continue;
+        index[kind] = int(i);
+        decoders[kind] = avcodec_alloc_context3(avcodec_find_decoder(par->codec_id));
+        avcodec_parameters_to_context(decoders[kind], par);
+        decoders[kind]->pkt_timebase = format->streams[i]->time_base;
+        avcodec_open2(decoders[kind], avcodec_find_decoder(par->codec_id), nullptr);
+    }
+
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    double bestDistance = 1e9;
+    auto receive = [&](int kind) {
+        while (avcodec_receive_frame(decoders[kind], frame) >= 0) {
+            const AVRational tb = format->streams[index[kind]]->time_base;
+            if (kind == 0) {
+                ++d.videoFrames;
+                const double distance = std::fabs(double(frame->best_effort_timestamp) * av_q2d(tb) - at);
+                if (distance < bestDistance) {
+                    bestDistance = distance;
+                    ConvertToRgb(frame, d.rgbAt);
+                }
+            } else {
+                if (d.firstAudioSample < 0)
+                    d.firstAudioSample =
+                        av_rescale_q(frame->best_effort_timestamp, tb, {1, frame->sample_rate});
+                for (int s = 0; s < frame->nb_samples; ++s)
+                    for (int c = 0; c < frame->ch_layout.nb_channels; ++c)
+                        d.audio.push_back(reinterpret_cast<const float*>(frame->extended_data[c])[s]);
+            }
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(format, packet) >= 0) {
+        for (int kind : {0, 1})
+            if (packet->stream_index == index[kind] && decoders[kind] != nullptr) {
+                avcodec_send_packet(decoders[kind], packet);
+                receive(kind);
+            }
+        av_packet_unref(packet);
+    }
+    for (int kind : {0, 1})
+        if (decoders[kind] != nullptr) {
+            avcodec_send_packet(decoders[kind], nullptr);
+            receive(kind);
+            avcodec_free_context(&decoders[kind]);
+        }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return d;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double squares = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double e = double(a[i]) - double(b[i]);
+        squares += e * e;
+    }
+    return 10 * std::log10(255.0 * 255.0 / (squares / double(a.size()) + 1e-12));
+}
+
+double Correlation(const std::vector<int16_t>& pcm, const std::vector<float>& decoded) {
+    const size_t n = std::min(pcm.size(), decoded.size());
+    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double a = pcm[i] / 32768.0, b = decoded[i];
+        sa += a;
+        sb += b;
+        saa += a * a;
+        sbb += b * b;
+        sab += a * b;
+    }
+    const double cov = sab - sa * sb / double(n);
+    return cov / std::sqrt((saa - sa * sa / double(n)) * (sbb - sb * sb / double(n)));
+}
+
+class Capture : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::path(testing::TempDir()) / ("capture_test_" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+// One capture read back three ways: its streams, a picture and the music.
+TEST_F(Capture, ThreeSecondsAtThirtyFps) {
+    const ToolRun run = RunTool(TINSEL_CAPTURE, "-o " + (dir / "three.mp4").string() +
+                                                    " --seconds 3 --fps 30 --scale 1 --data " TINSEL_ASSETS);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Decoded decoded = Decode(dir / "three.mp4", 2.0);
+
+    EXPECT_EQ(decoded.videoStreams, 1);
+    EXPECT_EQ(decoded.audioStreams, 1);
+    EXPECT_EQ(decoded.videoCodec, AV_CODEC_ID_H264);
+    EXPECT_EQ(decoded.audioCodec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(decoded.width, 640);
+    EXPECT_EQ(decoded.height, 480);
+    EXPECT_EQ(decoded.pixelFormat, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(decoded.sampleRate, 44100);
+    EXPECT_EQ(decoded.channels, 2);
+    EXPECT_NEAR(decoded.videoFrames, 90, 1);
+    EXPECT_NEAR(decoded.duration, 3.0, 0.1);
+    // The index (moov) comes before the media data, so playback can start at once.
+    const std::vector<std::string>& boxes = decoded.topBoxes;
+    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_NE(moov, boxes.end());
+    ASSERT_NE(mdat, boxes.end());
+    EXPECT_LT(moov, mdat);
+
+    // The frame shown at 2.0 s is the snapshot tool's, up to compression, and
+    // nearer to it than to the frames a thirtieth of a second either side.
+    const ToolRun snap =
+        RunTool(TINSEL_SNAPSHOT, "--data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + dir.string());
+    ASSERT_EQ(snap.status, 0) << snap.err;
+    double psnr[3] = {};
+    const char* names[3] = {"frame-1.97.png", "frame-2.00.png", "frame-2.03.png"};
+    for (int i = 0; i < 3; ++i) {
+        int width = 0, height = 0;
+        const std::vector<uint8_t> snapshot = ReadPng(dir / names[i], width, height);
+        ASSERT_EQ(width, 640);
+        ASSERT_EQ(height, 480);
+        ASSERT_EQ(decoded.rgbAt.size(), snapshot.size());
+        psnr[i] = Psnr(decoded.rgbAt, snapshot);
+    }
+    EXPECT_GT(psnr[1], 30.0);
+    EXPECT_GT(psnr[1], std::max(psnr[0], psnr[2]) + 1.0);
+
+    // The music starts with the first frame and is the offline render's.
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    Module* song = LoadModule("#101");
+    ASSERT_NE(song, nullptr);
+    const std::vector<int16_t> offline = RenderModule(song, 44100, 3 * 44100);
+    FreeModule(song);
+    EXPECT_EQ(decoded.firstAudioSample, 0);
+    EXPECT_NEAR(double(decoded.audio.size()), double(offline.size()), 2 * 1024);
+    EXPECT_GT(Correlation(offline, decoded.audio), 0.95);
+}
+
+TEST_F(Capture, ScaledCapturesAreLargerAndTheSameEveryTime) {
+    const std::string common = " --seconds 0.2 --fps 50 --scale 2 --data " TINSEL_ASSETS;
+    for (const char* name : {"a.mp4", "b.mp4"}) {
+        const ToolRun run = RunTool(TINSEL_CAPTURE, "-o " + (dir / name).string() + common);
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const Decoded scaled = Decode(dir / "a.mp4", 0.0);
+    EXPECT_EQ(scaled.width, 1280);
+    EXPECT_EQ(scaled.height, 960);
+    EXPECT_EQ(scaled.videoFrames, 10);
+    EXPECT_TRUE(ReadBytes(dir / "a.mp4") == ReadBytes(dir / "b.mp4"));
+}
+
+TEST_F(Capture, FailsInOneLineAndLeavesAnEarlierFileAlone) {
+    const fs::path kept = dir / "kept.mp4";
+    const fs::path empty = dir / "no-data";
+    fs::create_directories(empty);
+    std::ofstream(kept) << "an earlier capture";
+    const struct {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"-o " + (dir / "missing-dir" / "x.mp4").string() + " --seconds 0.1 --data " TINSEL_ASSETS,
+         "cannot write '" + (dir / "missing-dir" / "x.mp4").string() + "'"},
+        {"-o " + kept.string() + " --seconds 0.1 --data " + empty.string(), "data/"},
+        {"-o " + kept.string() + " --data " + (dir / "nowhere").string(), "cannot enter data directory"},
+        {"-o " + kept.string() + " --fps 24", "--fps wants 60, 50 or 30"},
+        {"-o " + kept.string() + " --scale 1.5", "--scale wants"},
+        {"--seconds 3", "-o FILE.mp4"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool(TINSEL_CAPTURE, c.arguments);
+        EXPECT_NE(run.status, 0) << c.arguments;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << "\n" << run.err;
+        const std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+        EXPECT_EQ(last.rfind("tinsel-capture: ", 0), 0u) << run.err;
+    }
+    EXPECT_EQ(ReadBytes(kept), "an earlier capture");
+    EXPECT_FALSE(fs::exists(dir / "kept.mp4.part"));
+}
+
+} // namespace
