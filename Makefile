@@ -3,9 +3,13 @@
 #   make assets rebuild every generated data file from its source
 #   make windows64  the 64-bit Windows exe (the 32-bit one is shipped)
 #   make test   build everything (Linux, sanitizers, Windows exe) and run every test
+#   make release            dist/tinselbay-<version>.zip: both programs, nfo, screenshot
+#   make release CAPTURE=1  the same with a video capture of the intro (takes minutes)
 BUILD ?= build
+# Options for the release's capture, e.g. CAPTURE_ARGS="--scale 3".
+CAPTURE_ARGS ?= --scale 2
 
-.PHONY: deps run demo test windows windows64 assets clean
+.PHONY: deps run demo test windows windows64 assets clean release
 deps:
 	scripts/deps.sh
 # Escape ends the demo with code 27 (the key's message); that is a normal end.
@@ -23,5 +27,15 @@ test:
 	scripts/test-all.sh $(BUILD)
 assets:
 	scripts/make-assets.sh $(BUILD)/assets
+release: deps demo windows
+ifeq ($(CAPTURE),1)
+	cmake --build $(BUILD)/linux --target tinsel-capture
+	mkdir -p $(BUILD)/release
+	$(BUILD)/linux/tools/capture/tinsel-capture -o $(BUILD)/release/tinselbay.mp4 --data assets $(CAPTURE_ARGS)
+	scripts/make-release.sh --windows $(BUILD)/windows/src/app/Tinselbay.exe \
+	  --linux $(BUILD)/linux/src/app/Tinselbay --capture $(BUILD)/release/tinselbay.mp4
+else
+	scripts/make-release.sh --windows $(BUILD)/windows/src/app/Tinselbay.exe --linux $(BUILD)/linux/src/app/Tinselbay
+endif
 clean:
 	rm -rf $(BUILD)
