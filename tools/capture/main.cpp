@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "app/exception.h"
-#include "player/audio_output.h"
 #include "player/module.h"
 #include "player/song.h"
 #include "player/stream.h"
 #include "tools/capture/mp4_writer.h"
+#include "tools/render/render.h"
 #include "tools/snapshot/offscreen_scene.h"
 
 namespace {
@@ -116,21 +116,17 @@ private:
 class Music {
 public:
     explicit Music(Module* song) : m_song(song) {}
-    ~Music() {
-        if (m_rendering)
-            EndOfflineRender();
-        FreeModule(m_song);
-    }
+    ~Music() { FreeModule(m_song); }
     Music(const Music&) = delete;
     Music& operator=(const Music&) = delete;
 
-    bool Begin() { return m_rendering = BeginOfflineRender(m_song, kSampleRate); }
+    bool Begin() { return m_renderer.Start(m_song, kSampleRate); }
     // The next frames stereo frames.
     const int16_t* Next(int frames) {
         m_pending.erase(m_pending.begin(), m_pending.begin() + long(m_taken) * 2);
         while (m_pending.size() < size_t(frames) * 2) {
-            const int16_t* block = RenderNextBlock();
-            m_pending.insert(m_pending.end(), block, block + size_t(g_blockLength) * 2);
+            const int16_t* block = m_renderer.Next();
+            m_pending.insert(m_pending.end(), block, block + size_t(m_renderer.BlockLength()) * 2);
         }
         m_taken = frames;
         return m_pending.data();
@@ -138,7 +134,7 @@ public:
 
 private:
     Module* m_song;
-    bool m_rendering = false;
+    BlockRenderer m_renderer;
     std::vector<int16_t> m_pending;
     int m_taken = 0;
 };

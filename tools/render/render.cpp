@@ -10,23 +10,37 @@
 #include "player/mixer.h"
 #include "player/player.h"
 
+BlockRenderer::BlockRenderer() : m_player(std::make_unique<Player>()) {}
+BlockRenderer::~BlockRenderer() = default;
+
+bool BlockRenderer::Start(Module* module, int32_t rate) {
+    if (!InitPlayer(*m_player, rate) || !StartSong(*m_player, module))
+        return false;
+    // Blocks of the device's length: the same bytes the ring would hold.
+    m_blockLength = BlockLengthForRate(rate);
+    m_mix.assign(static_cast<size_t>(m_blockLength) * 2, 0.0f);
+    m_block.assign(static_cast<size_t>(m_blockLength) * 2, 0);
+    return true;
+}
+
+const int16_t* BlockRenderer::Next() {
+    RenderFrames(*m_player, m_mix.data(), m_blockLength);
+    ConvertToPcm16(m_block.data(), m_mix.data(), m_blockLength);
+    return m_block.data();
+}
+
 std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
                                   const std::function<void(double)>& progress) {
     std::vector<int16_t> pcm;
-    auto player = std::make_unique<Player>();
-    if (frames <= 0 || !InitPlayer(*player, rate) || !StartSong(*player, module))
+    BlockRenderer renderer;
+    if (frames <= 0 || !renderer.Start(module, rate))
         return pcm;
-    // Blocks of the device's length: the same bytes the ring would hold.
-    const int32_t blockLength = BlockLengthForRate(rate);
-    std::vector<float> mix(static_cast<size_t>(blockLength) * 2);
-    std::vector<int16_t> block(static_cast<size_t>(blockLength) * 2);
     pcm.resize(static_cast<size_t>(frames) * 2);
     int64_t done = 0;
     while (done < frames) {
-        RenderFrames(*player, mix.data(), blockLength);
-        ConvertToPcm16(block.data(), mix.data(), blockLength);
-        const int64_t n = std::min<int64_t>(blockLength, frames - done);
-        std::memcpy(pcm.data() + done * 2, block.data(), static_cast<size_t>(n) * 4);
+        const int16_t* block = renderer.Next();
+        const int64_t n = std::min<int64_t>(renderer.BlockLength(), frames - done);
+        std::memcpy(pcm.data() + done * 2, block, static_cast<size_t>(n) * 4);
         done += n;
         if (progress)
             progress(double(done) / double(frames));
