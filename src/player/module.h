@@ -97,6 +97,7 @@ struct Module {
     int32_t nextRow;
     int32_t nextOrder;
     TickRoutine tickRoutine;
+    char trackerName[21]; // as stored, NUL-terminated: picks the rule set
 };
 
 // Loads a song through the registered stream callbacks; null on any failure.

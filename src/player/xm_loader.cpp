@@ -328,6 +328,8 @@ bool ReadXm(Reader& in, Module* module) {
     }
     module->tickRoutine = PlayTick;
     module->initialGlobalVolume = 64;
+    in.Seek(38, 0);
+    in.Read(module->trackerName, 20);
 
     in.Seek(60, 0);
     uint8_t h[4 + 16 + 256] = {};

@@ -1,0 +1,35 @@
+#include "player/rules.h"
+
+#include <cstring>
+
+RuleSet RulesForTracker(const char* trackerName) {
+    if (trackerName == nullptr) {
+        return RuleSet::Ft2;
+    }
+    // The name is padded with spaces or NULs to 20 characters.
+    char name[21] = {};
+    std::strncpy(name, trackerName, 20);
+    for (int i = 19; i >= 0 && (name[i] == ' ' || name[i] == '\0'); --i) {
+        name[i] = '\0';
+    }
+    return std::strcmp(name, kTinselTracker) == 0 ? RuleSet::Tinsel : RuleSet::Ft2;
+}
+
+const char* RuleSetName(RuleSet rules) {
+    return rules == RuleSet::Tinsel ? "tinsel" : "ft2";
+}
+
+bool ParseRuleSet(const char* text, RuleSet* rules) {
+    if (text == nullptr || rules == nullptr) {
+        return false;
+    }
+    if (std::strcmp(text, "tinsel") == 0) {
+        *rules = RuleSet::Tinsel;
+        return true;
+    }
+    if (std::strcmp(text, "ft2") == 0) {
+        *rules = RuleSet::Ft2;
+        return true;
+    }
+    return false;
+}
