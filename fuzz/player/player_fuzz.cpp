@@ -1,5 +1,6 @@
 // Loads arbitrary bytes as a song from memory and, when they
-// load, plays a few hundred ticks and mixes them, as the block renderer does.
+// load, plays a few hundred ticks under each rule set and mixes them, as the
+// block renderer does.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -17,10 +18,10 @@ constexpr int32_t kBlockFrames = 884;
 // Frames mixed per tick at most: enough for every boundary kind, bounded time per input.
 constexpr int32_t kFramesPerTick = 192;
 
-void PlayAndMix(Module* m) {
+void PlayAndMix(Module* m, RuleSet rules) {
     static Player player;
     InitPlayer(player, 44100);
-    StartSong(player, m);
+    StartSong(player, m, rules);
     static std::vector<float> mix(2 * kBlockFrames);
     static std::vector<int16_t> pcm(2 * kBlockFrames);
     int32_t done = 0;
@@ -45,7 +46,8 @@ void PlayAndMix(Module* m) {
 void LoadAndPlay(const uint8_t* data, size_t size) {
     Module* m = LoadModuleFromMemory(data, size);
     if (m != nullptr) {
-        PlayAndMix(m);
+        PlayAndMix(m, RuleSet::Tinsel);
+        PlayAndMix(m, RuleSet::Ft2);
         FreeModule(m);
     }
 }

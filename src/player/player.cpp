@@ -31,10 +31,15 @@ bool InitPlayer(Player& player, int32_t rate) {
 }
 
 bool StartSong(Player& player, Module* module) {
+    return module != nullptr && StartSong(player, module, RulesForTracker(module->trackerName));
+}
+
+bool StartSong(Player& player, Module* module, RuleSet rules) {
     if (module == nullptr) {
         return false;
     }
     player.module = module;
+    player.rules = rules;
     module->globalVolume = module->initialGlobalVolume;
     module->nextRow = -1;
     module->nextOrder = -1;
@@ -51,6 +56,9 @@ bool StartSong(Player& player, Module* module) {
         player.TrackChannels[i] = TrackChannel{};
         player.TrackChannels[i].voice = &player.VoicePool[i];
         player.TrackChannels[i].index = i;
+    }
+    if (rules == RuleSet::Ft2) {
+        ft2::Start(*module, player.ft2, player.mixingRate);
     }
     return true;
 }

@@ -181,6 +181,10 @@ void PlayTick(Player& player) {
     if (player.module == nullptr) {
         return;
     }
+    if (player.rules == RuleSet::Ft2) {
+        ft2::PlayTick(*player.module, player.ft2, player.VoicePool, player.mixingRate);
+        return;
+    }
     Module& m = *player.module;
     if (m.tick == 0) {
         if (m.nextOrder >= 0) {

@@ -8,6 +8,7 @@
 struct Player;
 struct Sample;
 
+// One tick of the song, by the engine of the rule set StartSong chose.
 void PlayTick(Player& player);
 void SetBpm(Player& player, int32_t bpm);
 

@@ -32,7 +32,7 @@ protected:
     void Play(const XmImage& image) {
         m = LoadModuleFromMemory(image.bytes.data(), image.bytes.size());
         ASSERT_NE(m, nullptr);
-        StartSong(*player, m);
+        StartSong(*player, m, RuleSet::Tinsel);
     }
     // Plays one whole row from its start; returns the number of ticks it took.
     int PlayRow() {

@@ -1,11 +1,15 @@
 // Small constructed songs played under FT2 rules, checked tick by tick through
 // the engine's channel state: pitch, volume, panning, voice starts, row order.
+#include <algorithm>
+#include <cmath>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "player/ft2_replay.h"
 #include "player/rules.h"
+#include "player/song.h"
 #include "player/mixer.h"
 #include "tests/player/engine_fixture.h"
 
@@ -58,15 +62,16 @@ const Probe kStarted = [](const ft2::Channel& c, const MixVoice&, const Module&)
 
 class Ft2Test : public EngineTest {
 protected:
-    ft2::State state{};
-    MixVoice voices[kMaxChannels] = {};
+    ft2::State& state = player->ft2;
+    MixVoice* voices = player->VoicePool;
 
     void Start(const SongSpec& spec) {
-        memstream::Serve(Build(spec).bytes);
-        m = LoadModule("#101");
+        const std::vector<uint8_t> bytes = Build(spec).bytes;
+        m = LoadModuleFromMemory(bytes.data(), bytes.size());
         ASSERT_NE(m, nullptr);
-        ft2::Start(*m, state, 44100);
+        StartSong(*player, m, RuleSet::Ft2);
     }
+    void Tick() { m->tickRoutine(*player); }
     // Plays ticks until `row` of order `order` has passed; returns the probe on each of its ticks.
     std::vector<int> Watch(int row, int channel, const Probe& probe, int order = 0) {
         std::vector<int> seen;
@@ -75,7 +80,7 @@ protected:
             if (!watched && !seen.empty()) {
                 break;
             }
-            ft2::PlayTick(*m, state, voices, 44100);
+            Tick();
             if (watched) {
                 seen.push_back(probe(state.channels[channel], voices[channel], *m));
             }
@@ -250,7 +255,6 @@ TEST_F(Ft2Test, RecipesTickByTick) {
         SCOPED_TRACE(r.name);
         FreeModule(m);
         m = nullptr;
-        state = ft2::State{};
         Start(r.song);
         EXPECT_EQ(Watch(r.row, r.channel, r.probe), r.expect);
     }
@@ -289,10 +293,10 @@ TEST_F(Ft2Test, GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
     s.channels = 3;
     s.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
     Start(s);
-    ft2::PlayTick(*m, state, voices, 44100);
+    Tick();
     EXPECT_EQ(state.channels[0].finalVolume, 256);
     EXPECT_EQ(state.channels[2].finalVolume, 128);
-    ft2::PlayTick(*m, state, voices, 44100);
+    Tick();
     EXPECT_EQ(state.channels[0].finalVolume, 128);
     EXPECT_EQ(state.channels[2].finalVolume, 128);
 }
@@ -306,7 +310,7 @@ TEST_F(Ft2Test, SongClock) {
             if (state.song.timer == 1 && state.song.delayRepeats == 0) { // next tick reads a row
                 rows.emplace_back(m->orderIndex, m->row);
             }
-            ft2::PlayTick(*m, state, voices, 44100);
+            Tick();
         }
         return rows;
     };
@@ -353,7 +357,7 @@ TEST_F(Ft2Test, SongClock) {
         Start(s);
         int ticks = 0;
         while (m->row == 0 && ticks < 100) {
-            ft2::PlayTick(*m, state, voices, 44100);
+            Tick();
             ++ticks;
         }
         EXPECT_EQ(ticks, 12);
@@ -365,6 +369,28 @@ TEST_F(Ft2Test, SongClock) {
         SongSpec s = Rows({{C4, 1, 0, 0xF, 0x00}, {0, 0, 0, 0xF, 0x06}});
         EXPECT_EQ(visit(s, 5000), (Rows2{{0, 0}}));
     }
+}
+
+// The demo's song forced to FT2 rules: a different render, but a sound one.
+TEST_F(Ft2Test, DemoSongPlaysUnderFt2Rules) {
+    m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(RulesForTracker(m->trackerName), RuleSet::Tinsel);
+    StartSong(*player, m, RuleSet::Ft2);
+    std::vector<float> block(2 * 4410);
+    std::set<int> orders;
+    double peak = 0;
+    for (int b = 0; b < 800; ++b) { // 80 s, past the song's end
+        RenderFrames(*player, block.data(), 4410);
+        orders.insert(m->orderIndex);
+        for (float f : block) {
+            ASSERT_TRUE(std::isfinite(f));
+            peak = std::max(peak, static_cast<double>(std::fabs(f)));
+        }
+    }
+    EXPECT_EQ(orders.size(), static_cast<size_t>(m->songLength));
+    EXPECT_GT(peak, 1000.0);
+    EXPECT_LT(peak, 200000.0);
 }
 
 TEST_F(Ft2Test, HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
