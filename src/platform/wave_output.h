@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/thread.h"
+
 namespace platform {
 
 class WaveOutput {
@@ -20,6 +22,12 @@ public:
     virtual void Unprepare() = 0;
     // Bytes played since Play, counting on across loop passes.
     virtual uint64_t BytesPlayed() = 0;
+    // True once the device has failed or gone away since Play: its position
+    // then stands still for good and nothing it is given is heard.
+    virtual bool Lost() { return false; }
+    // Lets the device play on for about milliseconds before the next look at
+    // its position; a test device may answer at once.
+    virtual void Idle(uint32_t milliseconds) { SleepMs(milliseconds); }
     // Stops playing; the buffer is no longer touched afterwards.
     virtual void Reset() = 0;
     virtual void Close() = 0;

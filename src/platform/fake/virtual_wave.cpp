@@ -28,6 +28,7 @@ void VirtualWaveOutput::Prepare(void* data, uint32_t bytes) {
 
 void VirtualWaveOutput::Play() {
     m_bytesPlayed.store(0);
+    m_wrapped.Restart();
     playing.store(true);
 }
 
@@ -40,7 +41,19 @@ void VirtualWaveOutput::Unprepare() {
 uint64_t VirtualWaveOutput::BytesPlayed() {
     // Counted first, so a poll that a test has seen counted reads a later position.
     m_polls.fetch_add(1);
-    return m_bytesPlayed.load();
+    if (onPoll)
+        onPoll(*this);
+    const uint64_t bytes = m_bytesPlayed.load();
+    if (!counter32.load())
+        return bytes;
+    return m_wrapped.Update(static_cast<uint32_t>(bytes));
+}
+
+void VirtualWaveOutput::Idle(uint32_t milliseconds) {
+    if (instantIdle.load())
+        std::this_thread::yield();
+    else
+        SleepMs(milliseconds);
 }
 
 void VirtualWaveOutput::Reset() {

@@ -54,6 +54,7 @@ public:
         m_playing = m_buffer != nullptr && m_bytes != 0;
         SDL_UnlockAudioDevice(m_device);
         SDL_PauseAudioDevice(m_device, 0);
+        m_started.store(true, std::memory_order_release);
     }
 
     // A looping buffer cannot be taken back while it plays; Reset ends it.
@@ -61,9 +62,17 @@ public:
 
     uint64_t BytesPlayed() override { return m_played.load(std::memory_order_acquire); }
 
+    // SDL disables a device that was unplugged or failed (and posts
+    // SDL_AUDIODEVICEREMOVED); a started device that is no longer enabled is gone.
+    bool Lost() override {
+        return m_started.load(std::memory_order_acquire) &&
+               SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED;
+    }
+
     void Reset() override {
         if (m_device == 0)
             return;
+        m_started.store(false, std::memory_order_release);
         SDL_PauseAudioDevice(m_device, 1);
         // Taking the lock waits out a callback in progress: afterwards the
         // buffer is never touched again.
@@ -114,6 +123,7 @@ private:
     uint32_t m_cursor = 0;
     bool m_playing = false;
     std::atomic<uint64_t> m_played{0};
+    std::atomic<bool> m_started{false};
 };
 
 } // namespace

@@ -4,7 +4,10 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <atomic>
+
 #include "platform/wave_output.h"
+#include "platform/wave_position.h"
 
 namespace platform {
 namespace {
@@ -41,8 +44,10 @@ public:
     }
 
     void Play() override {
-        if (m_device)
-            waveOutWrite(m_device, &m_header, sizeof m_header);
+        m_position.Restart();
+        m_lost.store(false);
+        if (m_device && waveOutWrite(m_device, &m_header, sizeof m_header) != MMSYSERR_NOERROR)
+            m_lost.store(true);
     }
 
     void Unprepare() override {
@@ -52,14 +57,23 @@ public:
         m_header.dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
     }
 
+    // The device counts in 32 bits; the count is carried on across its wraps.
+    // A failed query (the device was unplugged, say) leaves the position where
+    // it was and marks the device lost.
     uint64_t BytesPlayed() override {
-        if (!m_device)
-            return 0;
+        if (!m_device || m_lost.load())
+            return m_position.Last();
         MMTIME time{};
         time.wType = TIME_BYTES;
-        waveOutGetPosition(m_device, &time, sizeof time);
-        return time.u.cb;
+        if (waveOutGetPosition(m_device, &time, sizeof time) != MMSYSERR_NOERROR ||
+            time.wType != TIME_BYTES) {
+            m_lost.store(true);
+            return m_position.Last();
+        }
+        return m_position.Update(time.u.cb);
     }
+
+    bool Lost() override { return m_lost.load(); }
 
     void Reset() override {
         if (m_device)
@@ -78,6 +92,8 @@ public:
 private:
     HWAVEOUT m_device = nullptr;
     WAVEHDR m_header{};
+    WrappedPosition m_position;
+    std::atomic<bool> m_lost{false};
 };
 
 } // namespace
