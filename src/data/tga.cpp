@@ -37,8 +37,9 @@ std::unique_ptr<CPixmap> LoadImage(const char* path) {
     if (colourMapType != 0 || (depth != 24 && depth != 32))
         throw CException(kInvalid, path);
     ok = reader.Read(&descriptor, 1, 1) == 1 && ok;
+    // An image ID that runs past the end would leave the pixels read from inside it.
     if (idLength != 0)
-        reader.Seek(idLength, 1);
+        ok = reader.Seek(idLength, 1) && ok;
 
     // A cut header or pixels that the rest of the file cannot hold are refused before allocating.
     const int bytesPerPixel = depth / 8;

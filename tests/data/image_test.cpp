@@ -99,6 +99,11 @@ TEST_F(ImageTest, TruncatedOrAbsurdFilesAreInvalid) {
     header.resize(10);
     WriteFile("cut.tga", header);
     EXPECT_EQ(LoadError("cut.tga"), "LoadImage(): 'cut.tga' is an invalid TGA file!");
+    // An image ID that claims more bytes than follow: the pixels are not read from inside it.
+    Bytes cutId = Tga(2, 32, 1, 1, 0, {}, 0, Bytes(40, 7));
+    cutId.resize(18 + 8);
+    WriteFile("cut-id.tga", cutId);
+    EXPECT_EQ(LoadError("cut-id.tga"), "LoadImage(): 'cut-id.tga' is an invalid TGA file!");
 }
 
 TEST(BlitTest, WholePictureIntoLargerPixmapLeavesTheRest) {
