@@ -9,10 +9,9 @@
 
 #include "app/exception.h"
 #include "data/tga.h"
-#include "player/audio_output.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "tests/fuzzseeds/seeds.h"
-#include "tests/player/xm_image.h"
 
 namespace {
 
@@ -39,14 +38,15 @@ TEST(FuzzSeeds, EveryModuleLoadsAndPlays) {
     EXPECT_GE(seeds.size(), 90u);
     int linear = 0;
     for (const Seed& seed : seeds) {
-        memstream::Serve(seed.bytes);
-        Module* module = LoadModule("seed");
+        Module* module = LoadModuleFromMemory(seed.bytes.data(), seed.bytes.size());
         ASSERT_NE(module, nullptr) << seed.name;
         linear += (module->flags & linearFrequencies) ? 1 : 0;
-        ASSERT_TRUE(BeginOfflineRender(module, 44100)) << seed.name;
-        for (int block = 0; block < 40; ++block)
-            RenderNextBlock();
-        EndOfflineRender();
+        static Player player;
+        ASSERT_TRUE(InitPlayer(player, 44100));
+        ASSERT_TRUE(StartSong(player, module));
+        std::vector<float> mix(2 * 4410);
+        for (int block = 0; block < 10; ++block)
+            RenderFrames(player, mix.data(), 4410);
         FreeModule(module);
     }
     // Both frequency tables are represented in quantity.
