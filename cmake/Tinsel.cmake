@@ -19,6 +19,10 @@ set(TINSEL_SOURCE_ROOT ${PROJECT_SOURCE_DIR}/src)
 if(WIN32)
   add_library(tinsel_gl_system INTERFACE)
   target_link_libraries(tinsel_gl_system INTERFACE opengl32 glu32)
+elseif(EMSCRIPTEN)
+  # WebGL underneath, with the fixed-function calls emulated in JavaScript.
+  add_library(tinsel_gl_system INTERFACE)
+  target_link_options(tinsel_gl_system INTERFACE -sLEGACY_GL_EMULATION=1)
 else()
   find_package(PkgConfig REQUIRED)
   # The demo's GL comes from the system's libGL; tests and tools render through

@@ -31,6 +31,12 @@ public:
     // Stops playing; the buffer is no longer touched afterwards.
     virtual void Reset() = 0;
     virtual void Close() = 0;
+    // A device whose callback runs on the program's only thread (a browser
+    // page has no mixing thread) calls refill after each chunk it has played,
+    // so the caller keeps the ring filled from there; false when the device
+    // takes no refill and the caller needs its own thread. nullptr ends it.
+    using Refill = int32_t (*)();
+    virtual bool SetRefill(Refill) { return false; }
 };
 
 // The device the player uses: the installed one, else the system's.

@@ -37,6 +37,7 @@ std::atomic<bool> g_stop{false};
 std::atomic<bool> g_busy{false};
 std::atomic<bool> g_exit{true};
 platform::Thread* g_thread = nullptr;
+bool g_refilled = false; // the device's callback refills the ring, no thread
 
 int32_t BlockCount() {
     return g_blockLength > 0 ? g_ringLength / g_blockLength : 0;
@@ -144,8 +145,12 @@ bool StartPlayback(Player* player, Module* module) {
         MixBlock();
     } while (g_writeIndex != 0);
 
-    device.Play();
     g_stop.store(false, std::memory_order_release);
+    // A device that refills from its own callback needs no thread.
+    g_refilled = device.SetRefill(MixPlayedBlocks);
+    device.Play();
+    if (g_refilled)
+        return true;
     // Cleared here as well as by the thread, so a stop that comes before the
     // thread has run still waits for it.
     g_exit.store(false, std::memory_order_release);
@@ -164,18 +169,24 @@ void MixBlock() {
         g_writeIndex = 0;
 }
 
+int32_t MixPlayedBlocks() {
+    const uint32_t framesPlayed = static_cast<uint32_t>(platform::CurrentWaveOutput().BytesPlayed() >> 2);
+    const int32_t playing =
+        static_cast<int32_t>(framesPlayed % static_cast<uint32_t>(g_ringLength)) / g_blockLength;
+    int32_t rendered = 0;
+    while (g_writeIndex != playing && (g_writeIndex < playing || playing == 0 || playing == 1)) {
+        g_busy.store(true, std::memory_order_release);
+        MixBlock();
+        g_busy.store(false, std::memory_order_release);
+        ++rendered;
+    }
+    return rendered;
+}
+
 uint32_t MixingThread(void*) {
     g_exit.store(false, std::memory_order_release);
-    platform::WaveOutput& device = platform::CurrentWaveOutput();
     while (!g_stop.load(std::memory_order_acquire)) {
-        const uint32_t framesPlayed = static_cast<uint32_t>(device.BytesPlayed() >> 2);
-        const int32_t playing =
-            static_cast<int32_t>(framesPlayed % static_cast<uint32_t>(g_ringLength)) / g_blockLength;
-        while (g_writeIndex != playing && (g_writeIndex < playing || playing == 0 || playing == 1)) {
-            g_busy.store(true, std::memory_order_release);
-            MixBlock();
-            g_busy.store(false, std::memory_order_release);
-        }
+        MixPlayedBlocks();
         platform::SleepMs(5);
     }
     g_exit.store(true, std::memory_order_release);
@@ -186,6 +197,10 @@ bool StopPlayback(Player* player) {
     if (player == nullptr)
         return false;
     g_stop.store(true, std::memory_order_release);
+    if (g_refilled) {
+        platform::CurrentWaveOutput().SetRefill(nullptr);
+        g_refilled = false;
+    }
     while (g_busy.load(std::memory_order_acquire)) {
     }
     if (g_thread != nullptr) {

@@ -25,6 +25,9 @@ bool StartPlayback(Player* player, Module* module);
 bool StopPlayback(Player* player);
 // Renders the block at the write index and moves the index on.
 void MixBlock();
+// One pass of the mixing thread: renders the blocks the device has played
+// since the last pass and returns how many.
+int32_t MixPlayedBlocks();
 uint32_t MixingThread(void* unused);
 
 // True while the mixing thread renders a block.

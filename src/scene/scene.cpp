@@ -109,8 +109,10 @@ void DrawQuads(float pan) {
 
 void DrawLetterbox() {
     glDisable(GL_TEXTURE_2D);
-    glBegin(GL_QUADS);
+    // The colour before glBegin: the same for every vertex, and the only
+    // order that WebGL's fixed-function emulation accepts.
     glColor3f(0.0f, 0.0f, 0.0f);
+    glBegin(GL_QUADS);
     glVertex2i(0, 45);
     glVertex2i(g_screenWidth, 45);
     glVertex2i(g_screenWidth, 0);

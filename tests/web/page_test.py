@@ -1,0 +1,357 @@
+#!/usr/bin/env python3
+"""Opens the web build in headless Chromium from a server on 127.0.0.1 and
+checks what a viewer would see and hear: the scene with its bars and
+scrollers, a moving picture, sound that plays on, a clean console, Escape
+bringing the overlay back, and the error text where WebGL is missing.
+
+Chromium is driven over its DevTools pipe (fds 3 and 4), so nothing beyond
+the standard library is needed.
+
+usage: page_test.py SITE_DIR [--chromium PATH] [--keep DIR]
+"""
+import argparse
+import base64
+import fcntl
+import functools
+import http.server
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+WIDTH, HEIGHT = 1000, 600  # wider than 4:3, so the page must frame the picture
+
+
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
+                      '.wasm': 'application/wasm', '.data': 'application/octet-stream'}
+
+    def log_message(self, *args):
+        pass
+
+
+def serve(site):
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(Quiet, directory=site))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+class Browser:
+    """One headless Chromium with a page attached over the DevTools pipe."""
+
+    def __init__(self, chromium, extra_flags=()):
+        self.profile = tempfile.mkdtemp(prefix='tinsel-chromium-')
+        to_browser, self._write = os.pipe()
+        self._read, from_browser = os.pipe()
+        # Above 4, so that placing them at 3 and 4 cannot close one of them.
+        to_browser, from_browser = (moved(fd) for fd in (to_browser, from_browser))
+        flags = ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+                 '--autoplay-policy=no-user-gesture-required', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                 '--disable-extensions', '--mute-audio', '--remote-debugging-pipe',
+                 f'--window-size={WIDTH},{HEIGHT}', f'--user-data-dir={self.profile}', *extra_flags]
+        # The shell puts the pipe ends where Chromium looks for them.
+        script = f'exec "$0" "$@" 3<&{to_browser} 4>&{from_browser} {to_browser}<&- {from_browser}>&-'
+        self.process = subprocess.Popen(['bash', '-c', script, chromium, *flags],
+                                        pass_fds=(to_browser, from_browser),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_browser)
+        os.close(from_browser)
+        self._buffer = b''
+        self._next_id = 0
+        self.events = []
+        self.session = None
+        target = self.call('Target.createTarget', url='about:blank')['targetId']
+        self.session = self.call('Target.attachToTarget', targetId=target, flatten=True)['sessionId']
+        for domain in ('Page', 'Runtime', 'Log'):
+            self.call(domain + '.enable')
+
+    def _receive(self, deadline):
+        while b'\0' not in self._buffer:
+            if time.monotonic() > deadline:
+                raise TimeoutError('Chromium did not answer')
+            chunk = os.read(self._read, 1 << 20)
+            if not chunk:
+                raise RuntimeError('Chromium closed its pipe')
+            self._buffer += chunk
+        message, self._buffer = self._buffer.split(b'\0', 1)
+        return json.loads(message)
+
+    def call(self, method, timeout=30, **params):
+        self._next_id += 1
+        message = {'id': self._next_id, 'method': method, 'params': params}
+        if self.session:
+            message['sessionId'] = self.session
+        os.write(self._write, json.dumps(message).encode() + b'\0')
+        deadline = time.monotonic() + timeout
+        while True:
+            reply = self._receive(deadline)
+            if reply.get('id') == self._next_id:
+                if 'error' in reply:
+                    raise RuntimeError(f'{method}: {reply["error"]}')
+                return reply.get('result', {})
+            self.events.append(reply)
+
+    def evaluate(self, expression):
+        result = self.call('Runtime.evaluate', expression=expression, returnByValue=True)
+        if 'exceptionDetails' in result:
+            raise RuntimeError(f'{expression}: {result["exceptionDetails"]}')
+        return result['result'].get('value')
+
+    def wait_for(self, expression, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                if self.evaluate(expression):
+                    return True
+            except RuntimeError:
+                pass  # the page is not there yet
+            time.sleep(0.1)
+        return False
+
+    def screenshot(self):
+        return decode_png(base64.b64decode(self.call('Page.captureScreenshot', format='png')['data']))
+
+    def console_problems(self):
+        """Console errors, uncaught exceptions, failed loads and WebGL's own errors;
+        other warnings (the browser's deprecation notices) are only shown."""
+        self.evaluate('0')  # collects the events that came in meanwhile
+        found = []
+        for event in self.events:
+            method, params = event.get('method'), event.get('params', {})
+            if method == 'Runtime.consoleAPICalled' and params.get('type') in ('error', 'warning', 'assert'):
+                found.append('console.%s: %s' % (params['type'], ' '.join(
+                    str(a.get('value', a.get('description', ''))) for a in params.get('args', []))))
+            elif method == 'Runtime.exceptionThrown':
+                details = params.get('exceptionDetails', {})
+                found.append('exception: %s' % details.get('exception', {}).get('description', details.get('text')))
+            elif method == 'Log.entryAdded' and params['entry']['level'] in ('error', 'warning'):
+                found.append('log %s: %s' % (params['entry']['level'], params['entry']['text']))
+        problems = [text for text in found if 'warning' not in text.split(':')[0] or 'WebGL' in text]
+        for text in found:
+            if text not in problems:
+                print('note:', text)
+        return problems
+
+    def close(self):
+        try:
+            self.session = None
+            self.call('Browser.close', timeout=5)
+        except Exception:
+            pass
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        os.close(self._read)
+        os.close(self._write)
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def moved(fd):
+    high = fcntl.fcntl(fd, fcntl.F_DUPFD, 10)
+    os.close(fd)
+    return high
+
+
+def decode_png(data):
+    """8-bit RGB or RGBA PNG, not interlaced (what Chromium writes): rows of (r, g, b)."""
+    assert data[:8] == b'\x89PNG\r\n\x1a\n', 'not a PNG'
+    pos, idat = 8, b''
+    while pos < len(data):
+        length, kind = struct.unpack('>I4s', data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b'IHDR':
+            width, height, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
+            assert depth == 8 and colour in (2, 6) and interlace == 0, 'unexpected PNG form'
+        elif kind == b'IDAT':
+            idat += body
+        pos += 12 + length
+    channels = 4 if colour == 6 else 3
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = row[i - channels] if i >= channels else 0
+            up = previous[i]
+            corner = previous[i - channels] if i >= channels else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
+        rows.append([tuple(row[x * channels:x * channels + 3]) for x in range(width)])
+        previous = row
+    return rows
+
+
+class Picture:
+    """The screenshot seen through the canvas's 640 x 480 coordinates."""
+
+    def __init__(self, rows, rect):
+        self.rows, self.rect = rows, rect
+
+    def at(self, x, y):
+        r = self.rect
+        return self.rows[int(r['y'] + (y + 0.5) * r['height'] / 480)][int(r['x'] + (x + 0.5) * r['width'] / 640)]
+
+    def band(self, y0, y1, step=4):
+        return [self.at(x, y) for y in range(y0, y1, 2) for x in range(0, 640, step)]
+
+
+def dark(p):
+    return max(p) < 24
+
+
+def green(p):
+    return p[1] > 90 and p[1] > 2 * p[0] and p[1] > 2 * p[2]
+
+
+def red(p):
+    return p[0] > 70 and p[0] > 2 * p[1] and p[0] > 2 * p[2]
+
+
+def check_scene(picture, failures):
+    top, bottom, middle = picture.band(1, 45), picture.band(436, 480), picture.band(60, 420)
+    if sum(map(dark, top)) < 0.6 * len(top) or sum(map(dark, bottom)) < 0.6 * len(bottom):
+        failures.append('the top and bottom bars are not black')
+    if not any(map(green, top)):
+        failures.append('no green text in the top bar')
+    if not any(map(red, bottom)):
+        failures.append('no red text in the bottom bar')
+    lit = sum(sum(p) / 3 for p in middle) / len(middle)
+    if lit < 60 or sum(map(dark, middle)) > 0.2 * len(middle):
+        failures.append(f'the picture between the bars is not lit (mean level {lit:.0f})')
+
+
+def check_frame(rows, rect, failures):
+    """The page around a 4:3 picture is the page's own dark background."""
+    if abs(rect['width'] / rect['height'] - 4 / 3) > 0.01 or abs(rect['height'] - HEIGHT) > 1:
+        failures.append(f'the picture is not scaled to the view at 4:3: {rect}')
+    side = rows[HEIGHT // 2][int(rect['x'] // 2)]
+    if not dark(side):
+        failures.append(f'the page beside the picture is not dark: {side}')
+
+
+def run_demo(chromium, url, keep, failures):
+    browser = Browser(chromium)
+    try:
+        browser.call('Page.navigate', url=url + '?autostart')
+        if not browser.wait_for("window.tinselState === 'running'", 60):
+            failures.append('the page did not start by itself with autostart: state %s' %
+                            browser.evaluate('window.tinselState'))
+            return
+        time.sleep(3)
+        rect = browser.evaluate("(() => { const r = document.getElementById('canvas').getBoundingClientRect();"
+                                " return {x: r.x, y: r.y, width: r.width, height: r.height}; })()")
+        sound0 = browser.evaluate('({...window.tinselAudio, frames2: Module.frames, t: performance.now()})')
+        first = browser.screenshot()
+        time.sleep(0.5)
+        second = browser.screenshot()
+        time.sleep(1.5)
+        sound1 = browser.evaluate('({...window.tinselAudio, frames2: Module.frames, t: performance.now()})')
+        seconds = (sound1['t'] - sound0['t']) / 1000
+        fps = (sound1['frames2'] - sound0['frames2']) / seconds
+        print(f'page: {fps:.1f} frames/s under swiftshader; sound {sound1["frames"]} frames played, '
+              f'{sound1["blocks"]} blocks rendered, last level {sound1["level"]:.3f}')
+        if keep:
+            write_ppm(os.path.join(keep, 'page.ppm'), first)
+
+        check_frame(first, rect, failures)
+        check_scene(Picture(first, rect), failures)
+        a, b = Picture(first, rect).band(50, 430, 8), Picture(second, rect).band(50, 430, 8)
+        if sum(p != q for p, q in zip(a, b)) < 0.02 * len(a):
+            failures.append('the picture did not move in half a second')
+        # 20 ms blocks re-rendered as the page plays them, about 50 a second.
+        played = (sound1['frames'] - sound0['frames']) / 44100
+        blocks = sound1['blocks'] - sound0['blocks']
+        if played < 0.5 * seconds or blocks < 25 * seconds:
+            failures.append(f'sound does not keep up: {played:.2f} s played, {blocks} blocks rendered '
+                            f'in {seconds:.2f} s')
+        if sound1['level'] < 0.01:
+            failures.append(f'the sound is silent (level {sound1["level"]})')
+        if fps < 1:
+            failures.append(f'the demo draws no frames ({fps:.2f}/s)')
+
+        # Escape stops the demo and the overlay comes back; sound stops too.
+        # The key is held over a few frames: the demo looks at it between them.
+        for kind in ('rawKeyDown', 'keyUp'):
+            browser.call('Input.dispatchKeyEvent', type=kind, key='Escape', code='Escape',
+                         windowsVirtualKeyCode=27, nativeVirtualKeyCode=27)
+            time.sleep(0.5)
+        if not browser.wait_for("window.tinselState === 'waiting' && !document.getElementById('overlay').hidden"
+                                " && document.getElementById('prompt').textContent === 'click to start'", 10):
+            failures.append('Escape did not bring the "click to start" overlay back: %s' % browser.evaluate(
+                "JSON.stringify([window.tinselState, document.getElementById('overlay').hidden,"
+                " document.getElementById('prompt').textContent])"))
+        else:
+            heard = browser.evaluate('window.tinselAudio.frames')
+            time.sleep(0.5)
+            if browser.evaluate('window.tinselAudio.frames') != heard:
+                failures.append('sound goes on after Escape')
+        failures.extend(browser.console_problems())
+    finally:
+        browser.close()
+
+
+def run_without_webgl(chromium, url, failures):
+    browser = Browser(chromium, ['--disable-webgl', '--disable-3d-apis'])
+    try:
+        browser.call('Page.navigate', url=url + '?autostart')
+        shown = "document.getElementById('error').hidden === false && " \
+                "document.getElementById('error-text').textContent"
+        if not browser.wait_for(shown, 60):
+            failures.append('without WebGL the page shows no error')
+        else:
+            text = browser.evaluate("document.getElementById('error').textContent")
+            if text != 'ErrorwglCreateContext() failed!':
+                failures.append(f'without WebGL the page says {text!r}')
+    finally:
+        browser.close()
+
+
+def write_ppm(path, rows):
+    with open(path, 'wb') as out:
+        out.write(b'P6 %d %d 255\n' % (len(rows[0]), len(rows)))
+        out.write(bytes(c for row in rows for p in row for c in p))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('site')
+    parser.add_argument('--chromium', default='/usr/bin/chromium-headless-shell')
+    parser.add_argument('--keep', help='folder for the screenshot')
+    args = parser.parse_args()
+    server = serve(args.site)
+    url = 'http://127.0.0.1:%d/index.html' % server.server_address[1]
+    failures = []
+    started = time.monotonic()
+    run_demo(args.chromium, url, args.keep, failures)
+    demo_failures = len(failures)
+    run_without_webgl(args.chromium, url, failures)
+    server.shutdown()
+    for failure in failures:
+        print('FAIL:', failure)
+    passed = (demo_failures == 0) + (len(failures) == demo_failures)
+    print(f'page test took {time.monotonic() - started:.1f} s')
+    print(f'{passed} passed, {2 - passed} failed')
+    return 0 if not failures else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
