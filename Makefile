@@ -5,11 +5,13 @@
 #   make test   build everything (Linux, sanitizers, Windows exe) and run every test
 #   make release            dist/tinselbay-<version>.zip: both programs, nfo, screenshot
 #   make release CAPTURE=1  the same with a video capture of the intro (takes minutes)
+#   make web    build the page (build/web); make serve-web serves it on 127.0.0.1
 BUILD ?= build
+WEB_PORT ?= 8000
 # Options for the release's capture, e.g. CAPTURE_ARGS="--scale 3".
 CAPTURE_ARGS ?= --scale 2
 
-.PHONY: deps run demo test windows windows64 assets clean release
+.PHONY: deps run demo test windows windows64 web serve-web assets clean release
 deps:
 	scripts/deps.sh
 # Escape ends the demo with code 27 (the key's message); that is a normal end.
@@ -22,6 +24,12 @@ windows:
 	scripts/build-windows.sh $(BUILD)/windows
 windows64:
 	scripts/build-windows.sh $(BUILD)/windows64 x86_64
+web: deps
+	scripts/build-web.sh $(BUILD)/web
+serve-web:
+	@test -f $(BUILD)/web/index.html || { echo "no page yet: run make web first"; exit 1; }
+	@echo "Tinselbay: http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops the server)"
+	python3 -m http.server --bind 127.0.0.1 --directory $(BUILD)/web $(WEB_PORT)
 test:
 	scripts/deps.sh --wine
 	scripts/test-all.sh $(BUILD)

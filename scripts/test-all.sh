@@ -44,6 +44,9 @@ cmake --build "$root/tsan" -j "$jobs" --target audio_tests
 # A race report fails the run even where the test itself would pass.
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" timeout 600 "$root/tsan/tests/audio/audio_tests"
 
+section "web build: the player in WebAssembly and the page in headless Chromium"
+scripts/test-web.sh "$root"
+
 if [[ -x scripts/test-extra.sh ]]; then
   scripts/test-extra.sh "$root"
 fi

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the page with emscripten: OUT (default build/web) receives the static
+# files (index.html, tinselbay.js, tinselbay.wasm, tinselbay.data); OUT-cmake
+# holds the build, with the offline renderer for node beside it.
+set -euo pipefail
+out="${1:-build/web}"
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+if ! command -v emcmake >/dev/null; then
+  echo "build-web: emscripten is not installed (scripts/deps.sh installs it)" >&2
+  exit 1
+fi
+# Debian's emscripten finds its JavaScript packages only on this path.
+export NODE_PATH=/usr/share/nodejs
+emcmake cmake -S . -B "$out-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_WERROR=ON \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS_RELEASE="-O2" \
+  -DTINSEL_WEB_DIR="$out" >/dev/null
+cmake --build "$out-cmake" --target Tinselbay tinsel-render

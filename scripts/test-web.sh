@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The web build's tests: the player compiled to WebAssembly renders the song
+# byte for byte as the Linux build does, and headless Chromium plays the page.
+# Usage: scripts/test-web.sh BUILD_ROOT [LINUX_BUILD (default BUILD_ROOT/ci)]
+set -euo pipefail
+root="${1:-build}"
+linux="${2:-$root/ci}"
+chromium=/usr/bin/chromium-headless-shell
+if ! command -v emcmake >/dev/null || [[ ! -x "$chromium" ]]; then
+  echo "SKIP web tests: emscripten or chromium-headless-shell is not installed (scripts/deps.sh installs them)"
+  exit 0
+fi
+started=$SECONDS
+scripts/build-web.sh "$root/web"
+
+native="$linux/tools/render/tinsel-render"
+[[ -x "$native" ]] || cmake --build "$linux" --target tinsel-render
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+timeout 300 node --no-experimental-fetch "$root/web-cmake/tools/render/tinsel-render.js" \
+  --embedded --seconds 60 --out "$work/web.wav" 2>/dev/null
+timeout 300 "$native" --embedded --seconds 60 --out "$work/linux.wav" 2>/dev/null
+web_sum="$(sha256sum <"$work/web.wav")"
+linux_sum="$(sha256sum <"$work/linux.wav")"
+echo "song, 60 s: WebAssembly ${web_sum%% *}"
+echo "song, 60 s: Linux       ${linux_sum%% *}"
+if [[ "$web_sum" != "$linux_sum" ]]; then
+  echo "FAIL: the WebAssembly player renders the song differently"
+  exit 1
+fi
+
+timeout 300 python3 tests/web/page_test.py "$root/web" --chromium "$chromium"
+gzipped=0
+for file in "$root"/web/*; do
+  gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
+done
+echo "page size, gzip -9: $gzipped bytes; web build and tests took $((SECONDS - started)) s"
