@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/fake/virtual_wave.h"
@@ -179,6 +180,34 @@ TEST_F(RingTest, RestartBeginsAgainFromBlockZero) {
     ASSERT_TRUE(StartPlayback(&player, &song));
     EXPECT_EQ(TakeBlocks(), Range(0, 100));
     EXPECT_EQ(song.row, 0);
+}
+
+TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {
+    device.takesRefill = true;
+    ASSERT_TRUE(StartPlayback(&player, &song));
+    EXPECT_EQ(TakeBlocks(), Range(0, 100));
+    const platform::WaveOutput::Refill refill = device.refill.load();
+    ASSERT_NE(refill, nullptr);
+    // No thread polls the device: a thread would have looked several times by now.
+    device.SetBytesPlayed(uint64_t(5) * g_blockLength * 4);
+    const uint64_t polls = device.Polls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(device.Polls(), polls);
+    EXPECT_TRUE(TakeBlocks().empty());
+    // The device's calls render what it has played, across the end of the ring.
+    EXPECT_EQ(refill(), 5);
+    int rendered = 0;
+    for (int block = 6; block <= 102; ++block) {
+        device.SetBytesPlayed(uint64_t(block) * g_blockLength * 4);
+        rendered += refill();
+    }
+    EXPECT_EQ(rendered, 97);
+    std::vector<int> expected = Range(0, 100);
+    expected.push_back(0);
+    expected.push_back(1);
+    EXPECT_EQ(TakeBlocks(), expected);
+    StopPlayback(&player);
+    EXPECT_EQ(device.refill.load(), nullptr);
 }
 
 TEST(AudioDevice, RefusesWithoutStreamCallbacksOrDevice) {

@@ -66,6 +66,13 @@ void VirtualWaveOutput::Close() {
     open.store(false);
 }
 
+bool VirtualWaveOutput::SetRefill(Refill wanted) {
+    if (!takesRefill.load())
+        return false;
+    refill.store(wanted);
+    return true;
+}
+
 bool VirtualWaveOutput::WaitForPolls(uint64_t count, int timeoutMs) const {
     const uint64_t target = m_polls.load() + count;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

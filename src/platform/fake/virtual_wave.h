@@ -32,6 +32,7 @@ public:
     void Idle(uint32_t milliseconds) override;
     void Reset() override;
     void Close() override;
+    bool SetRefill(Refill refill) override;
 
     // The true position: what the device has played since Play.
     void SetBytesPlayed(uint64_t bytes) { m_bytesPlayed.store(bytes); }
@@ -56,6 +57,9 @@ public:
     // Run at each position query before the position is read, on the polling
     // thread; set it before playback starts and clear it after it ends.
     std::function<void(VirtualWaveOutput&)> onPoll;
+    // Stands for a page's device, which refills the ring from its own callback.
+    std::atomic<bool> takesRefill{false};
+    std::atomic<Refill> refill{nullptr};
 
 private:
     std::atomic<uint64_t> m_bytesPlayed{0};
