@@ -1,0 +1,233 @@
+// Every inner-loop path of the mixer against the scalar reference, bit for
+// bit: random voice states run by run, the 16-bit conversion, whole songs.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "player/audio_output.h"
+#include "player/mix_runs.h"
+#include "player/mixer.h"
+#include "player/module.h"
+#include "player/player.h"
+#include "player/song.h"
+#include "tests/player/mix_songs.h"
+
+namespace {
+
+constexpr MixPath kFastPaths[] = {MixPath::Sse2, MixPath::Avx2};
+
+// Restores the path the process started with, whatever a test chose.
+class MixPaths : public ::testing::TestWithParam<MixPath> {
+protected:
+    void SetUp() override {
+        if (!MixPathAvailable(GetParam()))
+            GTEST_SKIP() << "this processor or build has no " << MixPathName(GetParam()) << " path";
+    }
+    void TearDown() override { SetMixPath(before_); }
+    MixPath before_ = CurrentMixPath();
+};
+
+// A sample with room for the reads of the largest step on either side.
+struct RandomSample {
+    static constexpr uint32_t kRoom = 2 * (kMaxStepSamples + 1);
+    std::vector<int16_t> storage;
+    Sample s{};
+};
+
+struct Case {
+    RandomSample sample;
+    MixVoice voice{};
+    int32_t rampLength = 128;
+    std::vector<int32_t> calls; // frames per call, one after the other
+    std::vector<float> buffer;
+};
+
+Case MakeCase(std::mt19937& rng) {
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    Case c;
+    Sample& s = c.sample.s;
+    s.length = 1 + pick(pick(4) == 0 ? 8 : 3000);
+    c.sample.storage.assign(s.length + 2 * RandomSample::kRoom, 0);
+    s.data = c.sample.storage.data() + RandomSample::kRoom;
+    for (uint32_t i = 0; i < s.length; ++i)
+        s.data[i] =
+            static_cast<int16_t>(pick(4) == 0 ? (pick(2) ? 32767 : -32768) : int32_t(pick(65536)) - 32768);
+    static const uint8_t kModes[] = {kLoopNone, kLoopForward, kLoopPingPong};
+    s.loopMode = kModes[pick(3)];
+    s.loopStart = s.loopMode == kLoopNone ? 0 : (pick(3) == 0 ? 0 : pick(s.length));
+    s.loopLength = s.loopMode == kLoopNone ? s.length : 1 + pick(s.length - s.loopStart);
+    if (s.loopMode == kLoopNone)
+        s.loopStart = 0;
+    const uint32_t loopEnd = s.loopStart + s.loopLength;
+
+    MixVoice& v = c.voice;
+    v.sample = &s;
+    // Steps from below a thousandth of a sample to the largest allowed.
+    switch (pick(3)) {
+    case 0:
+        v.stepInt = 0;
+        v.stepFrac = 256 + pick(1u << 24);
+        break;
+    case 1:
+        v.stepInt = static_cast<int32_t>(pick(3));
+        v.stepFrac = static_cast<uint32_t>(rng());
+        break;
+    default:
+        v.stepInt = static_cast<int32_t>(pick(kMaxStepSamples + 1));
+        v.stepFrac = static_cast<uint32_t>(rng());
+    }
+    // Near a loop end, a loop start or the sample start, inside the part the
+    // voice may be in.
+    const bool backward = s.loopMode == kLoopPingPong && pick(2) == 0;
+    v.direction = backward ? 2 : 1;
+    const uint32_t low = backward ? s.loopStart : 0;
+    const uint32_t near[] = {low, s.loopStart, loopEnd - 1};
+    int64_t at = static_cast<int64_t>(near[pick(3)]) + (pick(2) ? 1 : -1) * static_cast<int64_t>(pick(4));
+    at = at < low ? low : (at >= loopEnd ? loopEnd - 1 : at);
+    v.posInt = static_cast<int32_t>(at);
+    v.posFrac = static_cast<uint32_t>(rng());
+
+    // Gains, levels and ramps: at rest, continuing, or starting afresh.
+    v.leftGain = static_cast<int32_t>(pick(256));
+    v.rightGain = static_cast<int32_t>(pick(256));
+    c.rampLength = 1 + static_cast<int32_t>(pick(256));
+    switch (pick(3)) {
+    case 0:
+        v.lastLeftGain = v.leftGain;
+        v.lastRightGain = v.rightGain;
+        v.leftLevel = pick(2) ? v.leftGain * 256 : v.leftGain * 256 + static_cast<int32_t>(pick(256));
+        v.rightLevel = v.rightGain * 256;
+        break;
+    case 1:
+        v.lastLeftGain = v.leftGain;
+        v.lastRightGain = v.rightGain;
+        v.leftLevel = static_cast<int32_t>(pick(256 * 256));
+        v.rightLevel = static_cast<int32_t>(pick(256 * 256));
+        v.rampRemaining = 1 + static_cast<int32_t>(pick(static_cast<uint32_t>(c.rampLength)));
+        v.leftStep = (static_cast<float>(pick(512)) - 256.0f) / 255.0f / static_cast<float>(c.rampLength);
+        v.rightStep = (static_cast<float>(pick(512)) - 256.0f) / 255.0f / static_cast<float>(c.rampLength);
+        break;
+    default:
+        v.lastLeftGain = static_cast<int32_t>(pick(256));
+        v.lastRightGain = static_cast<int32_t>(pick(256));
+        v.leftLevel = static_cast<int32_t>(pick(256 * 256));
+        v.rightLevel = static_cast<int32_t>(pick(256 * 256));
+        v.rampRemaining = static_cast<int32_t>(pick(static_cast<uint32_t>(c.rampLength)));
+    }
+    int32_t total = 0;
+    for (uint32_t k = 1 + pick(3); k != 0; --k) {
+        c.calls.push_back(1 + static_cast<int32_t>(pick(pick(2) ? 16 : 1500)));
+        total += c.calls.back();
+    }
+    c.buffer.resize(2 * static_cast<size_t>(total));
+    for (float& f : c.buffer)
+        f = static_cast<float>(static_cast<int32_t>(rng() % 2000001) - 1000000) / 7.0f;
+    return c;
+}
+
+// Runs the case's calls through the current path; the voice may end silent.
+void Mix(Case& c) {
+    float* out = c.buffer.data();
+    for (int32_t frames : c.calls) {
+        if (c.voice.sample != nullptr)
+            MixVoiceRuns(c.voice, out, frames, c.rampLength, 1.0f / static_cast<float>(c.rampLength),
+                         CurrentMixKernels());
+        out += 2 * frames;
+    }
+}
+
+TEST_P(MixPaths, RandomVoiceStatesMixTheReferenceFloats) {
+    std::mt19937 rng(20261207);
+    for (int i = 0; i < 4000; ++i) {
+        Case reference = MakeCase(rng);
+        Case fast = reference;
+        fast.voice.sample = &fast.sample.s;
+        fast.sample.s.data = fast.sample.storage.data() + RandomSample::kRoom;
+        ASSERT_TRUE(SetMixPath(MixPath::Scalar));
+        Mix(reference);
+        ASSERT_TRUE(SetMixPath(GetParam()));
+        Mix(fast);
+        ASSERT_EQ(std::memcmp(fast.buffer.data(), reference.buffer.data(), reference.buffer.size() * 4), 0)
+            << "case " << i;
+        const MixVoice& a = fast.voice;
+        const MixVoice& b = reference.voice;
+        ASSERT_EQ(a.sample == nullptr, b.sample == nullptr) << "case " << i;
+        ASSERT_EQ(std::make_tuple(a.posInt, a.posFrac, a.direction, a.leftLevel, a.rightLevel,
+                                  a.rampRemaining, a.lastLeftGain, a.lastRightGain),
+                  std::make_tuple(b.posInt, b.posFrac, b.direction, b.leftLevel, b.rightLevel,
+                                  b.rampRemaining, b.lastLeftGain, b.lastRightGain))
+            << "case " << i;
+        ASSERT_EQ(std::memcmp(&a.leftStep, &b.leftStep, 4) | std::memcmp(&a.rightStep, &b.rightStep, 4), 0);
+    }
+}
+
+TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
+    std::vector<float> in = {0.5f,     1.5f,     2.5f,        -0.5f,     -1.5f,     -2.5f,  -0.0f,  0.0f,
+                             32766.5f, 32767.5f, 32768.5f,    -32767.5f, -32768.5f, 1e6f,   -1e6f,  3e9f,
+                             -3e9f,    1e-30f,   0.49999997f, 40000.0f,  -40000.0f, 12.25f, -7.75f, 65535.5f};
+    std::mt19937 rng(7);
+    while (in.size() < 4096 + 6)
+        in.push_back(static_cast<float>(static_cast<int32_t>(rng() % 140001) - 70000) /
+                     (rng() % 2 ? 2.0f : 7.0f));
+    const int32_t frames = static_cast<int32_t>(in.size() / 2);
+    std::vector<int16_t> reference(in.size()), fast(in.size(), 0x5555);
+    ASSERT_TRUE(SetMixPath(MixPath::Scalar));
+    ConvertToPcm16(reference.data(), in.data(), frames);
+    ASSERT_TRUE(SetMixPath(GetParam()));
+    // From an odd frame on too, so the vector loop meets unaligned data and a tail.
+    ConvertToPcm16(fast.data(), in.data(), 1);
+    ConvertToPcm16(fast.data() + 2, in.data() + 2, frames - 1);
+    EXPECT_EQ(fast, reference);
+    EXPECT_EQ(reference[2], 2);
+    EXPECT_EQ(reference[9], 32767);
+    EXPECT_EQ(reference[12], -32768);
+    EXPECT_EQ(reference[15], 32767);
+}
+
+// Blocks of a song from its start, of the device's length, as the mixing
+// thread renders them.
+std::vector<int16_t> RenderBlocks(Module* m, int blocks) {
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    StartSong(*player, m);
+    const int32_t length = BlockLengthForRate(44100);
+    std::vector<float> mix(2 * static_cast<size_t>(length));
+    std::vector<int16_t> pcm(2 * static_cast<size_t>(length) * blocks);
+    for (int b = 0; b < blocks; ++b) {
+        RenderFrames(*player, mix.data(), length);
+        ConvertToPcm16(pcm.data() + 2 * static_cast<size_t>(length) * b, mix.data(), length);
+    }
+    return pcm;
+}
+
+TEST_P(MixPaths, SongsRenderTheReferenceBytes) {
+    struct Song {
+        const char* name;
+        uint16_t channels;
+        uint32_t seed;
+        int blocks;
+    };
+    for (const Song& song : {Song{"embedded", 0, 0, 1500}, Song{"4 channels", 4, 17, 400},
+                             Song{"10 channels", 10, 1017, 400}, Song{"32 channels", 32, 2017, 400}}) {
+        const std::vector<uint8_t> image =
+            song.channels == 0 ? std::vector<uint8_t>(EmbeddedSong, EmbeddedSong + EmbeddedSongSize)
+                               : MixerWorkoutSong(song.channels, song.seed);
+        Module* m = LoadModuleFromMemory(image.data(), image.size());
+        ASSERT_NE(m, nullptr) << song.name;
+        ASSERT_TRUE(SetMixPath(MixPath::Scalar));
+        const std::vector<int16_t> reference = RenderBlocks(m, song.blocks);
+        ASSERT_TRUE(SetMixPath(GetParam()));
+        const std::vector<int16_t> fast = RenderBlocks(m, song.blocks);
+        FreeModule(m);
+        ASSERT_EQ(reference.size(), size_t(song.blocks) * 884 * 2) << song.name;
+        EXPECT_TRUE(fast == reference) << song.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, MixPaths, ::testing::ValuesIn(kFastPaths),
+                         [](const auto& info) { return std::string(MixPathName(info.param)); });
+
+} // namespace
