@@ -298,6 +298,7 @@ TEST_F(Capture, FailsInOneLineAndLeavesAnEarlierFileAlone) {
     } cases[] = {
         {"-o " + (dir / "missing-dir" / "x.mp4").string() + " --seconds 0.1 --data " TINSEL_ASSETS,
          "cannot write '" + (dir / "missing-dir" / "x.mp4").string() + "'"},
+        {"-o " + empty.string() + " --seconds 0.1 --data " TINSEL_ASSETS, "it is a directory"},
         {"-o " + kept.string() + " --seconds 0.1 --data " + empty.string(), "data/"},
         {"-o " + kept.string() + " --data " + (dir / "nowhere").string(), "cannot enter data directory"},
         {"-o " + kept.string() + " --fps 24", "--fps wants 60, 50 or 30"},

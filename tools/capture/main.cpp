@@ -2,6 +2,7 @@
 // drawn offscreen on a fixed clock and the music rendered offline through the
 // player's block path, so a capture never drops a frame and the same options
 // always give the same file.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -186,6 +187,9 @@ int main(int argc, char** argv) {
         if (getcwd(cwd, sizeof cwd) != nullptr)
             out = std::string(cwd) + "/" + out;
     }
+    struct stat info;
+    if (stat(out.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return Fail("cannot write '" + out + "': it is a directory");
     // Written under another name and renamed when complete: a failed or
     // interrupted capture leaves any earlier file alone.
     const std::string part = out + ".part";
