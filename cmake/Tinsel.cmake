@@ -20,6 +20,9 @@ if(WIN32)
   add_library(tinsel_gl_system INTERFACE)
   target_link_libraries(tinsel_gl_system INTERFACE opengl32 glu32)
 elseif(EMSCRIPTEN)
+  # emscripten leaves out catching unless asked: the one error path needs it.
+  add_compile_options(-fexceptions)
+  add_link_options(-fexceptions)
   # WebGL underneath, with the fixed-function calls emulated in JavaScript.
   add_library(tinsel_gl_system INTERFACE)
   target_link_options(tinsel_gl_system INTERFACE -sLEGACY_GL_EMULATION=1)

@@ -53,7 +53,9 @@ void DispatchWindowMessage(const Message& message);
 // Queues kMsgQuit with the given code as its wParam.
 void PostQuitMessage(int exitCode);
 
-void SwapMainBuffers();
+// Never throws: the page's backend hands the thread to the browser here, which
+// it cannot do from inside a call that catches.
+void SwapMainBuffers() noexcept;
 void ValidateMainWindow();
 
 enum class BoxButtons { Ok, YesNo };

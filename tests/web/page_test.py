@@ -16,6 +16,7 @@ import functools
 import http.server
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -97,6 +98,18 @@ class Browser:
                     raise RuntimeError(f'{method}: {reply["error"]}')
                 return reply.get('result', {})
             self.events.append(reply)
+
+    def wait_event(self, method, timeout=30):
+        for event in self.events:
+            if event.get('method') == method:
+                self.events.remove(event)
+                return event['params']
+        deadline = time.monotonic() + timeout
+        while True:
+            event = self._receive(deadline)
+            if event.get('method') == method:
+                return event['params']
+            self.events.append(event)
 
     def evaluate(self, expression):
         result = self.call('Runtime.evaluate', expression=expression, returnByValue=True)
@@ -325,6 +338,34 @@ def run_without_webgl(chromium, url, failures):
         browser.close()
 
 
+def run_with_damaged_picture(chromium, url, site, failures):
+    """The data package served with one picture's type byte spoilt: the
+    program's own error path must put its message on the page."""
+    with open(os.path.join(site, 'tinselbay.js')) as script:
+        start = int(re.search(r'"filename":"/data/koala.tga","start":(\d+)', script.read()).group(1))
+    with open(os.path.join(site, 'tinselbay.data'), 'rb') as package:
+        data = bytearray(package.read())
+    data[start + 2] = 9  # a run-length coded TGA, which the loader does not read
+    browser = Browser(chromium)
+    try:
+        browser.call('Fetch.enable', patterns=[{'urlPattern': '*tinselbay.data'}])
+        browser.call('Page.navigate', url=url + '?autostart')
+        paused = browser.wait_event('Fetch.requestPaused')
+        browser.call('Fetch.fulfillRequest', requestId=paused['requestId'], responseCode=200,
+                     responseHeaders=[{'name': 'Content-Type', 'value': 'application/octet-stream'}],
+                     body=base64.b64encode(bytes(data)).decode())
+        expected = "ErrorLoadImage(): 'data/koala.tga' is not an uncompressed truecolour TGA!"
+        if not browser.wait_for("document.getElementById('error').hidden === false", 60):
+            failures.append('a damaged picture shows no error on the page')
+        elif browser.evaluate("document.getElementById('error').textContent") != expected:
+            failures.append('a damaged picture shows %r' % browser.evaluate(
+                "document.getElementById('error').textContent"))
+        if not browser.wait_for("window.tinselState === 'waiting'", 10):
+            failures.append('after the error the page does not offer to start again')
+    finally:
+        browser.close()
+
+
 def write_ppm(path, rows):
     with open(path, 'wb') as out:
         out.write(b'P6 %d %d 255\n' % (len(rows[0]), len(rows)))
@@ -342,14 +383,18 @@ def main():
     failures = []
     started = time.monotonic()
     run_demo(args.chromium, url, args.keep, failures)
-    demo_failures = len(failures)
+    counts = [len(failures)]
     run_without_webgl(args.chromium, url, failures)
+    counts.append(len(failures))
+    run_with_damaged_picture(args.chromium, url, args.site, failures)
+    counts.append(len(failures))
     server.shutdown()
     for failure in failures:
         print('FAIL:', failure)
-    passed = (demo_failures == 0) + (len(failures) == demo_failures)
+    cases = len(counts)
+    failed = sum(1 for before, after in zip([0] + counts, counts) if after > before)
     print(f'page test took {time.monotonic() - started:.1f} s')
-    print(f'{passed} passed, {2 - passed} failed')
+    print(f'{cases - failed} passed, {failed} failed')
     return 0 if not failures else 1
 
 

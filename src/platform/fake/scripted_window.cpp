@@ -59,7 +59,7 @@ void PostQuitMessage(int exitCode) {
     g_current.push_back({kMsgQuit, uintptr_t(exitCode), 0});
 }
 
-void SwapMainBuffers() {
+void SwapMainBuffers() noexcept {
     fake::Script().calls.push_back("swap");
     ++fake::Script().swaps;
     // The next batch arrives after a frame has been shown.

@@ -171,7 +171,7 @@ void PostQuitMessage(int exitCode) {
     g_posted.push_back({kMsgQuit, uintptr_t(exitCode), 0});
 }
 
-void SwapMainBuffers() {
+void SwapMainBuffers() noexcept {
     if (g_window)
         SDL_GL_SwapWindow(g_window);
 }

@@ -119,7 +119,7 @@ void PostQuitMessage(int exitCode) {
 }
 
 // The browser shows the canvas once the thread is back in its hands.
-void SwapMainBuffers() {
+void SwapMainBuffers() noexcept {
     tinsel_next_frame();
 }
 

@@ -162,7 +162,7 @@ void PostQuitMessage(int exitCode) {
     ::PostQuitMessage(exitCode);
 }
 
-void SwapMainBuffers() {
+void SwapMainBuffers() noexcept {
     SwapBuffers(g_deviceContext);
 }
 
