@@ -2,8 +2,10 @@
 // taking one looping buffer, so the callback plays the buffer itself: it copies
 // from a cursor that wraps at the buffer's end and publishes the bytes played.
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/wave_output.h"
@@ -11,12 +13,28 @@
 namespace platform {
 namespace {
 
+// libasound reports each failed probe of a missing sound card on stderr, a
+// screenful per open. SDL's driver loads this same library, so one handler
+// that drops the reports silences them; the failure itself still reaches SDL.
+void DropAlsaReport(const char*, int, const char*, int, const char*, ...) {}
+
+// The silent run says once why there is no sound, and nothing more.
+void SayNoSound() {
+    static bool said = false;
+    if (!said)
+        std::fprintf(stderr, "Tinselbay: no sound device, running without sound\n");
+    said = true;
+}
+
 class SdlWaveOutput : public WaveOutput {
 public:
     bool Open(int32_t rate) override {
         Close();
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        snd_lib_error_set_handler(DropAlsaReport);
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            SayNoSound();
             return false;
+        }
         SDL_AudioSpec want{};
         want.freq = rate;
         want.format = AUDIO_S16SYS;
@@ -29,6 +47,7 @@ public:
         m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (m_device == 0) {
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            SayNoSound();
             return false;
         }
         return true;
