@@ -15,9 +15,6 @@
 #include "scene/scene.h"
 #include "text/gl_font.h"
 
-int32_t g_screenWidth = 640;
-int32_t g_screenHeight = 480;
-
 namespace {
 
 // White strokes 15 pixels wide in every 23, so the font finds glyphs.

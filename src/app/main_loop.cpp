@@ -1,6 +1,6 @@
 #include "app/main_loop.h"
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/window.h"
 #include "platform/window.h"
 #include "scene/scene.h"

@@ -3,8 +3,6 @@
 #include "platform/gl.h"
 #include "platform/window.h"
 
-int32_t g_screenWidth = 640;
-int32_t g_screenHeight = 480;
 uint8_t g_keys[256];
 bool g_fullscreen = false;
 

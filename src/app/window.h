@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-extern int32_t g_screenWidth;
-extern int32_t g_screenHeight;
+#include "base/screen.h"
+
 extern uint8_t g_keys[256];
 extern bool g_fullscreen;
 

@@ -48,9 +48,15 @@ void CPixmap::Blit(const CPixmap& src, int32_t sx_, int32_t sy_, int32_t w_, int
         h = height - dy;
     if (w <= 0 || h <= 0)
         return;
-    for (int64_t j = 0; j < h; ++j)
+    // Within one pixmap the copy behaves as memmove: the rectangle arrives
+    // whole even where it overlaps its source (a pixel-by-pixel copy in
+    // reading order would smear it). Rows moving down are copied bottom up.
+    const bool upward = &src != this || dy <= sy;
+    for (int64_t i = 0; i < h; ++i) {
+        const int64_t j = upward ? i : h - 1 - i;
         std::memmove(pixels + (dy + j) * width + dx, src.pixels + (sy + j) * src.width + sx,
                      size_t(w) * sizeof(uint32_t));
+    }
 }
 
 void CPixmap::Fill(uint32_t value) {

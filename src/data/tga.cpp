@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "data/data_file.h"
 
 namespace {

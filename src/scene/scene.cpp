@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-#include "app/exception.h"
-#include "app/window.h"
+#include "base/exception.h"
+#include "base/pixel_space.h"
+#include "base/screen.h"
 #include "data/texture.h"
 #include "data/tga.h"
 #include "platform/counter.h"
@@ -15,6 +16,7 @@
 #include "player/stream.h"
 #include "scene/pan.h"
 #include "scene/scene_state.h"
+#include "scene/sprites.h"
 #include "text/fade_scroller.h"
 #include "text/gl_font.h"
 #include "text/sine_scroller.h"
@@ -29,33 +31,25 @@ enum class Form { Upright, Turned };
 struct Quad {
     int group;
     Picture picture;
-    float s0, s1, t0, t1;
+    SpriteRect sprite;
     float x0, x1, y0, y1; // y1 < 0: down to the bottom of the screen
     Form form;
 };
 
 constexpr float kScreenBottom = -1.0f;
 
-// 960 pixels of beach in the 640 x 480 layout, texel edges of 256 x 512 pictures.
+// 960 pixels of beach in the 640 x 480 layout.
 constexpr Quad kQuads[] = {
-    {1, Picture::Beach, 0.0f, 1.0f, 0.75f, 1.0f, 0.0f, 960.0f, 0.0f, kScreenBottom, Form::Upright},
-    {2, Picture::Beach, 0.1796875f, 0.8671875f, 0.0f, 0.361328125f, 230.0f, 362.0f, 30.0f, 168.75f,
-     Form::Upright},
-    {3, Picture::Koala, 0.203125f, 0.796875f, 0.279296875f, 1.0f, 600.0f, 714.0f, 150.0f, 426.75f,
-     Form::Upright},
-    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 746.0f, 812.99f, 373.0f, 405.67f,
-     Form::Upright},
-    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 15.0f, 81.99f, 405.0f, 437.67f,
-     Form::Upright},
-    {4, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 340.0f, 406.99f, 380.0f, 412.67f,
-     Form::Upright},
-    {5, Picture::Beach, 0.0546875f, 0.92578125f, 0.369140625f, 0.69140625f, 670.0f, 837.25f, 300.0f, 423.75f,
-     Form::Upright},
-    {6, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 526.0f, 558.67f, 368.0f, 434.99f,
-     Form::Turned},
-    {6, Picture::Roobeer, 0.03515625f, 0.828125f, 0.01953125f, 0.212890625f, 740.0f, 772.67f, 266.0f, 332.99f,
-     Form::Turned},
-    {6, Picture::Roobeer, 0.0f, 1.0f, 0.322265625f, 1.0f, 776.0f, 968.0f, 178.0f, 438.25f, Form::Upright},
+    {1, Picture::Beach, kBeachStrip, 0.0f, 960.0f, 0.0f, kScreenBottom, Form::Upright},
+    {2, Picture::Beach, kSun, 230.0f, 362.0f, 30.0f, 168.75f, Form::Upright},
+    {3, Picture::Koala, kKoala, 600.0f, 714.0f, 150.0f, 426.75f, Form::Upright},
+    {4, Picture::Roobeer, kBottle, 746.0f, 812.99f, 373.0f, 405.67f, Form::Upright},
+    {4, Picture::Roobeer, kBottle, 15.0f, 81.99f, 405.0f, 437.67f, Form::Upright},
+    {4, Picture::Roobeer, kBottle, 340.0f, 406.99f, 380.0f, 412.67f, Form::Upright},
+    {5, Picture::Beach, kBarbecue, 670.0f, 837.25f, 300.0f, 423.75f, Form::Upright},
+    {6, Picture::Roobeer, kBottle, 526.0f, 558.67f, 368.0f, 434.99f, Form::Turned},
+    {6, Picture::Roobeer, kBottle, 740.0f, 772.67f, 266.0f, 332.99f, Form::Turned},
+    {6, Picture::Roobeer, kKangaroo, 776.0f, 968.0f, 178.0f, 438.25f, Form::Upright},
 };
 
 uint32_t TextureOf(Picture picture) {
@@ -71,26 +65,29 @@ uint32_t TextureOf(Picture picture) {
 }
 
 void SendQuad(const Quad& q, float pan) {
+    // Texel edges of the pictures, exact as floats.
+    const float s0 = float(q.sprite.x0) / kPictureWidth, s1 = float(q.sprite.x1) / kPictureWidth;
+    const float t0 = float(q.sprite.y0) / kPictureHeight, t1 = float(q.sprite.y1) / kPictureHeight;
     const float x0 = q.x0 - pan;
     const float x1 = q.x1 - pan;
     const float y1 = q.y1 == kScreenBottom ? float(g_screenHeight) : q.y1;
     if (q.form == Form::Upright) {
-        glTexCoord2f(q.s0, q.t1);
+        glTexCoord2f(s0, t1);
         glVertex2f(x0, y1);
-        glTexCoord2f(q.s1, q.t1);
+        glTexCoord2f(s1, t1);
         glVertex2f(x1, y1);
-        glTexCoord2f(q.s1, q.t0);
+        glTexCoord2f(s1, t0);
         glVertex2f(x1, q.y0);
-        glTexCoord2f(q.s0, q.t0);
+        glTexCoord2f(s0, t0);
         glVertex2f(x0, q.y0);
     } else {
-        glTexCoord2f(q.s1, q.t1);
+        glTexCoord2f(s1, t1);
         glVertex2f(x0, y1);
-        glTexCoord2f(q.s1, q.t0);
+        glTexCoord2f(s1, t0);
         glVertex2f(x1, y1);
-        glTexCoord2f(q.s0, q.t0);
+        glTexCoord2f(s0, t0);
         glVertex2f(x1, q.y0);
-        glTexCoord2f(q.s0, q.t1);
+        glTexCoord2f(s0, t1);
         glVertex2f(x0, q.y0);
     }
 }
@@ -181,13 +178,7 @@ void SceneFrame() {
 
     StepPan(g_scene.pan, g_scene.frameTime);
 
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0, g_screenWidth, g_screenHeight, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    PushPixelSpace();
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
@@ -201,10 +192,7 @@ void SceneFrame() {
     glDisable(GL_BLEND);
     glEnable(GL_LIGHTING);
     glEnable(GL_DEPTH_TEST);
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    PopPixelSpace();
 
     glColor3f(0.0f, 0.75f, 0.0f);
     g_scene.topScroller->Advance();

@@ -1,6 +1,6 @@
 #include "text/fade_scroller.h"
 
-#include "app/window.h"
+#include "base/screen.h"
 #include "platform/gl.h"
 
 CFadeScroller::CFadeScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)

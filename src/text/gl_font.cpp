@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/exception.h"
-#include "app/window.h"
+#include "base/exception.h"
+#include "base/pixel_space.h"
 #include "platform/gl.h"
 
 namespace {
@@ -106,13 +106,7 @@ const Glyph& CGLFont::GetGlyph(int code) const {
 }
 
 void CGLFont::Begin2D() const {
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0, g_screenWidth, g_screenHeight, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    PushPixelSpace();
     glDisable(GL_LIGHTING);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -125,8 +119,5 @@ void CGLFont::End2D() const {
     glDisable(GL_TEXTURE_2D);
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_LIGHTING);
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
+    PopPixelSpace();
 }

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "data/data_file.h"
 #include "platform/counter.h"
 #include "text/gl_font.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/window.h"
+#include "base/screen.h"
 #include "platform/gl.h"
 
 CSineScroller::CSineScroller(const char* path, bool fromFile, float y_, const CGLFont* font_, float speed_)

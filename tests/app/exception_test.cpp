@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 TEST(Exception, FormatsPrintfStyle) {
     CException e("LoadImage(): '%s' is %d%%", "data/koala.tga", 50);

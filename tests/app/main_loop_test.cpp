@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "app/main_loop.h"
 #include "app/window.h"
 #include "platform/fake/scripted_window.h"

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "data/texture.h"
 #include "data/tga_writer.h"
 #include "platform/fake/manual_clock.h"

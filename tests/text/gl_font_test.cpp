@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
 
@@ -50,6 +50,22 @@ TEST_F(FontTest, WidthRunsToTheFillerAfterTheSpacing) {
     CGLFont font(sheet.pixmap, kCell, kCell);
     EXPECT_EQ(font.GetGlyph('A').width, 5);
     EXPECT_EQ(font.GetGlyph('A').height, kCell);
+}
+
+TEST_F(FontTest, CellRunningPastThePictureDoesNotSeeItsNeighbour) {
+    // 12-pixel cells on a 32 x 16 picture: the cell of code 34 spans x 24..35,
+    // so its last four columns lie outside. They read as blank, not as the
+    // columns its neighbour (code 33) left behind, which here are ink.
+    CPixmap picture(32, 16);
+    picture.Fill(0);
+    for (int y = 0; y < 12; ++y) {
+        for (int x : {12, 13, 20, 21, 22, 23}) // code 33: ink, then filler in its last four columns
+            picture.pixels[y * 32 + x] = 0xFF;
+        picture.pixels[y * 32 + 24] = 0xFF; // code 34: one column of ink, then blank to the edge
+    }
+    CGLFont font(picture, 12, 12);
+    EXPECT_EQ(font.GetGlyph(33).width, 8);
+    EXPECT_EQ(font.GetGlyph(34).width, 12);
 }
 
 TEST_F(FontTest, FullAndBlankCellsTakeTheWholeCell) {

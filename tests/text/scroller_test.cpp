@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "platform/fake/manual_clock.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"

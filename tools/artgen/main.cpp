@@ -13,11 +13,12 @@
 #include <algorithm>
 
 #include "data/tga_writer.h"
+#include "scene/sprites.h"
 
 namespace {
 
-constexpr int kWidth = 256;
-constexpr int kHeight = 512;
+constexpr int kWidth = kPictureWidth;
+constexpr int kHeight = kPictureHeight;
 constexpr double kPi = 3.14159265358979;
 
 struct Rgb {
@@ -64,9 +65,12 @@ void Outline(cairo_t* cr, Rgb c, double width) {
     cairo_stroke(cr);
 }
 
-void Clip(cairo_t* cr, double x0, double y0, double x1, double y1) {
+// Draws from here on only inside the sprite's rectangle, including the texels
+// just past its far edges, so that filtering along the edge finds sprite colour.
+void Clip(cairo_t* cr, SpriteRect r) {
     cairo_reset_clip(cr);
-    cairo_rectangle(cr, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    const int x1 = std::min(r.x1, kWidth - 1), y1 = std::min(r.y1, kHeight - 1);
+    cairo_rectangle(cr, r.x0, r.y0, x1 - r.x0 + 1, y1 - r.y0 + 1);
     cairo_clip(cr);
 }
 
@@ -109,7 +113,7 @@ void Eyes(cairo_t* cr, double x0, double x1, double y, double r) {
 }
 
 void DrawBeachStrip(cairo_t* cr) {
-    Clip(cr, 0, 384, 255, 511);
+    Clip(cr, kBeachStrip);
     // An opaque ground first, so no anti-aliased seam lets the sprites' transparency through.
     cairo_rectangle(cr, 0, 384, 256, 128);
     Set(cr, Rgb{0.20, 0.78, 0.80});
@@ -190,7 +194,7 @@ void DrawBeachStrip(cairo_t* cr) {
 }
 
 void DrawSun(cairo_t* cr) {
-    Clip(cr, 46, 0, 222, 185);
+    Clip(cr, kSun);
     const double cx = 134, cy = 93;
     // Glow fading to nothing well before the rectangle's edge.
     cairo_pattern_t* glow = cairo_pattern_create_radial(cx, cy, 40, cx, cy, 88);
@@ -235,7 +239,7 @@ void DrawSun(cairo_t* cr) {
 }
 
 void DrawBarbecue(cairo_t* cr) {
-    Clip(cr, 14, 189, 237, 354);
+    Clip(cr, kBarbecue);
     const Rgb steel{0.55, 0.58, 0.62}, steelDark{0.18, 0.19, 0.22};
     // Legs and wheels.
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
@@ -321,7 +325,7 @@ void DrawBarbecue(cairo_t* cr) {
 }
 
 void DrawKoala(cairo_t* cr) {
-    Clip(cr, 52, 143, 204, 511);
+    Clip(cr, kKoala);
     const Rgb grey{0.58, 0.58, 0.62}, greyDark{0.30, 0.30, 0.34}, light{0.88, 0.88, 0.90};
     // Eucalyptus stump.
     cairo_move_to(cr, 70, 430);
@@ -410,7 +414,7 @@ void DrawKoala(cairo_t* cr) {
 }
 
 void DrawBottle(cairo_t* cr) {
-    Clip(cr, 9, 10, 212, 109);
+    Clip(cr, kBottle);
     // Lying on its side, neck to the left; a soft shadow in the sand below.
     Ellipse(cr, 112, 98, 95, 8);
     Set(cr, Rgb{0.35, 0.22, 0.10}, 0.35);
@@ -460,7 +464,7 @@ void DrawBottle(cairo_t* cr) {
 }
 
 void DrawKangaroo(cairo_t* cr) {
-    Clip(cr, 0, 165, 255, 511);
+    Clip(cr, kKangaroo);
     const Rgb fur{0.78, 0.45, 0.22}, furDark{0.42, 0.20, 0.08}, belly{0.95, 0.80, 0.60};
     // Shadow.
     Ellipse(cr, 130, 500, 110, 9);

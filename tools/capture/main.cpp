@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "player/module.h"
 #include "player/song.h"
 #include "player/stream.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "tools/snapshot/offscreen_scene.h"
 
 namespace {

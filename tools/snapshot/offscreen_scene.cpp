@@ -1,9 +1,7 @@
 #include "tools/snapshot/offscreen_scene.h"
 
+#include "base/screen.h"
 #include "scene/scene.h"
-
-int32_t g_screenWidth = 640;
-int32_t g_screenHeight = 480;
 
 OffscreenScene::OffscreenScene() : m_gl(g_screenWidth, g_screenHeight) {
     m_silence.refuseOpen.store(true);

@@ -1,4 +1,4 @@
-#include "app/exception.h"
+#include "base/exception.h"
 
 #include <cstdarg>
 #include <cstdio>
