@@ -1,6 +1,7 @@
 // The window on Linux: SDL2 window and OpenGL context, SDL events turned into
 // the Win32 messages the window procedure expects.
 #include <SDL.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -178,10 +179,27 @@ void SwapMainBuffers() noexcept {
 
 void ValidateMainWindow() {}
 
+// SDL's X11 box needs a core X font ("-*-*-medium-r-normal--*-120-*"; the
+// xfonts-base package has them). Without one it fails and SDL tries zenity,
+// whose error is the one SDL reports. When no box can be shown, a terminal
+// answers the question; with neither, nobody can decline the offer, so the
+// demo takes it and says so.
+static BoxAnswer AskWithoutBox(const char* text) {
+    if (isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "%s [y/n] ", text);
+        char line[16] = {};
+        if (!std::fgets(line, sizeof line, stdin))
+            return BoxAnswer::No;
+        return line[0] == 'y' || line[0] == 'Y' ? BoxAnswer::Yes : BoxAnswer::No;
+    }
+    std::fprintf(stderr, "%s\nNo message box can be shown and no terminal can answer: taking Yes.\n", text);
+    return BoxAnswer::Yes;
+}
+
 BoxAnswer ShowMessageBox(const char* text, BoxButtons buttons) {
-    // A user who started the demo from a terminal sees the text there too.
-    std::fprintf(stderr, "%s\n", text);
     if (buttons == BoxButtons::Ok) {
+        // A user who started the demo from a terminal sees the text there too.
+        std::fprintf(stderr, "%s\n", text);
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, "Error", text, g_window);
         return BoxAnswer::Ok;
     }
@@ -192,7 +210,7 @@ BoxAnswer ShowMessageBox(const char* text, BoxButtons buttons) {
     const SDL_MessageBoxData box{SDL_MESSAGEBOX_WARNING, g_window, "Error", text, 2, choices, nullptr};
     int chosen = 0;
     if (SDL_ShowMessageBox(&box, &chosen) != 0)
-        return BoxAnswer::No; // no box could be shown: nobody agreed
+        return AskWithoutBox(text);
     return chosen == 1 ? BoxAnswer::Yes : BoxAnswer::No;
 }
 
