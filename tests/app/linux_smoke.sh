@@ -18,10 +18,10 @@ screen=640x480
 cat > "$work/run.sh" <<INNER
 #!/usr/bin/env bash
 export SDL_AUDIODRIVER=dummy
-# Polls up to 10 s for a top-level window by title; the SDL box sets only
+# Polls up to 30 s for a top-level window by title; the SDL box sets only
 # _NET_WM_NAME, which xwininfo shows and xdotool does not search.
 find() {
-  for i in \$(seq 1 50); do
+  for i in \$(seq 1 150); do
     id=\$(xwininfo -root -tree | awk -v t="\"\$1\":" '\$2 == t {print \$1; exit}')
     [[ -n "\$id" ]] && { echo "\$id"; return; }
     sleep 0.2

@@ -159,16 +159,16 @@ TEST(BlitTest, RectanglesOutsideCopyNothing) {
 }
 
 TEST(BlitTest, OverlappingCopyWithinOnePixmapActsAsMemmove) {
-    // Shifts of a 3 x 3 block inside a 5 x 5 pixmap in every direction: the
+    // Shifts of a 3 x 3 block inside a 6 x 6 pixmap in every direction: the
     // block arrives whole, as from a copy taken before the move.
     for (auto [dx, dy] : {std::pair{1, 1}, {-1, -1}, {1, -1}, {-1, 1}, {2, 0}, {0, 2}}) {
-        CPixmap p(5, 5), before(5, 5);
-        for (int i = 0; i < 25; ++i)
+        CPixmap p(6, 6), before(6, 6);
+        for (int i = 0; i < 36; ++i)
             p.pixels[i] = before.pixels[i] = uint32_t(i + 1);
         p.Blit(p, 1, 1, 3, 3, 1 + dx, 1 + dy);
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 3; ++x)
-                ASSERT_EQ(p.pixels[(1 + dy + y) * 5 + 1 + dx + x], before.pixels[(1 + y) * 5 + 1 + x])
+                ASSERT_EQ(p.pixels[(1 + dy + y) * 6 + 1 + dx + x], before.pixels[(1 + y) * 6 + 1 + x])
                     << "shift " << dx << "," << dy << " at " << x << "," << y;
     }
 }
