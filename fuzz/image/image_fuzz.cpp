@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "data/tga.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <set>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "data/tga.h"
 #include "player/module.h"
 #include "player/player.h"
