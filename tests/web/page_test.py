@@ -128,6 +128,13 @@ class Browser:
             time.sleep(0.1)
         return False
 
+    def press(self, key, code, virtual_key):
+        """A key held for half a second: the demo looks at its keys between frames."""
+        for kind in ('rawKeyDown', 'keyUp'):
+            self.call('Input.dispatchKeyEvent', type=kind, key=key, code=code,
+                      windowsVirtualKeyCode=virtual_key, nativeVirtualKeyCode=virtual_key)
+            time.sleep(0.5)
+
     def screenshot(self):
         return decode_png(base64.b64decode(self.call('Page.captureScreenshot', format='png')['data']))
 
@@ -301,12 +308,14 @@ def run_demo(chromium, url, keep, failures):
         if fps < 1:
             failures.append(f'the demo draws no frames ({fps:.2f}/s)')
 
+        # F toggles full screen, on and off again.
+        for want in (True, False):
+            browser.press('f', 'KeyF', 70)
+            if not browser.wait_for('!!document.fullscreenElement === %s' % ('true' if want else 'false'), 5):
+                failures.append('F did not turn full screen %s' % ('on' if want else 'off'))
+
         # Escape stops the demo and the overlay comes back; sound stops too.
-        # The key is held over a few frames: the demo looks at it between them.
-        for kind in ('rawKeyDown', 'keyUp'):
-            browser.call('Input.dispatchKeyEvent', type=kind, key='Escape', code='Escape',
-                         windowsVirtualKeyCode=27, nativeVirtualKeyCode=27)
-            time.sleep(0.5)
+        browser.press('Escape', 'Escape', 27)
         if not browser.wait_for("window.tinselState === 'waiting' && !document.getElementById('overlay').hidden"
                                 " && document.getElementById('prompt').textContent === 'click to start'", 10):
             failures.append('Escape did not bring the "click to start" overlay back: %s' % browser.evaluate(
@@ -317,6 +326,14 @@ def run_demo(chromium, url, keep, failures):
             time.sleep(0.5)
             if browser.evaluate('window.tinselAudio.frames') != heard:
                 failures.append('sound goes on after Escape')
+            # A click on the overlay starts the demo again, picture and sound.
+            shown = browser.evaluate('Module.frames')
+            for kind in ('mousePressed', 'mouseReleased'):
+                browser.call('Input.dispatchMouseEvent', type=kind, x=WIDTH // 2, y=HEIGHT // 2,
+                             button='left', clickCount=1)
+            if not browser.wait_for("window.tinselState === 'running' && Module.frames > %d && "
+                                    "window.tinselAudio.frames > %d" % (shown + 5, heard + 44100), 20):
+                failures.append('a click after Escape did not start the demo again')
         failures.extend(browser.console_problems())
     finally:
         browser.close()
