@@ -14,7 +14,7 @@ started=$SECONDS
 scripts/build-web.sh "$root/web"
 
 native="$linux/tools/render/tinsel-render"
-[[ -x "$native" ]] || cmake --build "$linux" --target tinsel-render
+cmake --build "$linux" --target tinsel-render >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 timeout 300 node --no-experimental-fetch "$root/web-cmake/tools/render/tinsel-render.js" \
