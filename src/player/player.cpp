@@ -8,6 +8,9 @@
 
 namespace {
 
+// Ticks a seek plays at most: a damaged song's walk may not end early enough.
+constexpr int64_t kMaxSeekTicks = int64_t{1} << 22;
+
 void ClearVoices(Player& player) {
     for (int i = 0; i < kVoiceCount; ++i) {
         player.VoicePool[i] = MixVoice{};
@@ -40,6 +43,8 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     }
     player.module = module;
     player.rules = rules;
+    player.framesPlayed = 0;
+    player.ended = false;
     module->globalVolume = module->initialGlobalVolume;
     module->nextRow = -1;
     module->nextOrder = -1;
@@ -63,14 +68,18 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     return true;
 }
 
-void RenderFrames(Player& player, float* destination, int32_t frames) {
+int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
     if (destination == nullptr || frames < 1) {
-        return;
+        return 0;
     }
     std::memset(destination, 0, static_cast<size_t>(frames) * 2 * sizeof(float));
     Module* module = player.module;
-    if (module == nullptr) {
-        return;
+    if (module == nullptr || player.ended) {
+        return 0;
+    }
+    if (player.repeatCount > 0 && player.framesPlayed + frames >= player.endFrame) {
+        frames = static_cast<int32_t>(player.endFrame - player.framesPlayed);
+        player.ended = true;
     }
     int32_t left = module->samplesLeft;
     int32_t done = 0;
@@ -89,4 +98,89 @@ void RenderFrames(Player& player, float* destination, int32_t frames) {
         destination += static_cast<size_t>(n) * 2;
     }
     module->samplesLeft = left;
+    player.framesPlayed += frames;
+    return frames;
+}
+
+PlayPosition CurrentPosition(const Player& player) {
+    PlayPosition position{};
+    const Module* m = player.module;
+    if (m == nullptr) {
+        return position;
+    }
+    position.order = m->orderIndex;
+    position.pattern = m->orderIndex >= 0 && m->orderIndex < 256 ? m->orderTable[m->orderIndex] : 0;
+    position.row = m->row;
+    // The tick counter already names the next tick; the one playing is before it.
+    position.tick = m->tick > 0 ? m->tick - 1 : (player.framesPlayed > 0 && m->speed > 0 ? m->speed - 1 : 0);
+    position.frame = player.framesPlayed;
+    position.seconds = static_cast<double>(player.framesPlayed) / player.mixingRate;
+    return position;
+}
+
+bool SeekTo(Player& player, int32_t order, int32_t row) {
+    Module* m = player.module;
+    if (m == nullptr || order < 0 || order >= (m->songLength > 0 ? m->songLength : 1) || row < 0) {
+        return false;
+    }
+    const int number = m->orderTable[order];
+    const int rows = m->patterns != nullptr && number < m->patternSlots ? m->patterns[number].rows : 0;
+    if (row >= (rows > 0 ? rows : 1)) {
+        return false;
+    }
+    StartSong(player, m);
+    // Tick by tick without mixing until the row is about to start: every
+    // channel, speed and tempo is then as if the song had played there. The
+    // walk's length bounds the search for a row playback never reaches.
+    const SongLength length = MeasureSong(*m, player.mixingRate);
+    const int64_t limit = length.frames + length.loopFrames;
+    for (int64_t ticks = 0; player.framesPlayed <= limit; ++ticks) {
+        if (ticks == kMaxSeekTicks) {
+            player.framesPlayed = limit + 1;
+            break;
+        }
+        if (m->tick == 0) {
+            const int nextOrder = m->nextOrder >= 0 ? m->nextOrder : m->orderIndex;
+            const int nextRow = m->nextRow >= 0 ? m->nextRow : m->row;
+            if (nextOrder == order && nextRow == row) {
+                break;
+            }
+        }
+        m->tickRoutine(player);
+        player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+    }
+    if (player.framesPlayed > limit) {
+        StartSong(player, m);
+        m->nextOrder = order;
+        m->nextRow = row;
+    }
+    m->samplesLeft = 0;
+    for (MixVoice& voice : player.VoicePool) {
+        voice.sample = nullptr;
+    }
+    player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
+    return true;
+}
+
+void SetRepeatCount(Player& player, int32_t count) {
+    player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
+    player.endFrame = 0;
+    if (player.repeatCount > 0) {
+        const SongLength length = MeasureSong(*player.module, player.mixingRate);
+        player.endFrame = length.frames + (player.repeatCount - 1) * length.loopFrames;
+    }
+}
+
+void SetMutedChannels(Player& player, uint32_t mask) {
+    player.mutedChannels = mask;
+    if (player.module == nullptr) {
+        return;
+    }
+    // The voices hear of it at once, not at the channel's next volume change.
+    for (TrackChannel& channel : player.TrackChannels) {
+        const uint8_t flags = channel.updateFlags;
+        channel.updateFlags = kUpdateVolume;
+        UpdateVoice(channel, EmptySample, player);
+        channel.updateFlags = flags;
+    }
 }

@@ -24,6 +24,31 @@ struct Player {
     float rampReciprocal;
     RuleSet rules;  // which engine plays the song, chosen by StartSong
     ft2::State ft2; // the song's state under FT2 rules
+    // Control, kept across StartSong.
+    uint32_t mutedChannels; // bit i mutes channel i
+    int32_t repeatCount;    // passes through the song before it ends; 0 forever
+    int64_t endFrame;       // frame at which the song ends, with a repeat count
+    // Progress since StartSong.
+    int64_t framesPlayed;
+    bool ended; // the repeat count is used up: only silence follows
+};
+
+// Where a song goes when played from its start.
+struct SongLength {
+    int64_t frames;     // until playback first comes back to a row it has played
+    int64_t loopFrames; // of every later pass from there; 0 when the song stops (F00)
+    int32_t loopOrder;  // the row it comes back to
+    int32_t loopRow;
+    bool bounded; // false: the walk gave up (a damaged file), frames is a lower bound
+};
+
+struct PlayPosition {
+    int32_t order;
+    int32_t pattern;
+    int32_t row;
+    int32_t tick;
+    int64_t frame; // frames played since the start
+    double seconds;
 };
 
 // Sets the output rate and clears the instance; false for a rate below 1.
@@ -35,4 +60,21 @@ bool StartSong(Player& player, Module* module);
 bool StartSong(Player& player, Module* module, RuleSet rules);
 // Plays frames stereo frames into destination (zeroed first): a tick
 // whenever the frames of the last one are used up, the voices mixed between.
-void RenderFrames(Player& player, float* destination, int32_t frames);
+// Returns the frames of song; the rest, after the song's end, stay silent.
+int32_t RenderFrames(Player& player, float* destination, int32_t frames);
+
+// The length of module played from its start at rate. Reads only the song's
+// records, not its playback state.
+SongLength MeasureSong(const Module& module, int32_t rate);
+PlayPosition CurrentPosition(const Player& player);
+// Plays the song from the start of row at order, as reached by playing it
+// from its start with no sound (voices then start silent); a position
+// playback never reaches is jumped to directly. False without a song or
+// for a position outside it.
+bool SeekTo(Player& player, int32_t order, int32_t row);
+// Plays the song count times through (the later passes from where it comes
+// back to), then ends; 0 plays forever. Needs the song: call after StartSong.
+void SetRepeatCount(Player& player, int32_t count);
+// Mutes the channels whose bits are set, and unmutes the rest; a solo is
+// the complement of its channels.
+void SetMutedChannels(Player& player, uint32_t mask);

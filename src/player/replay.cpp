@@ -219,17 +219,22 @@ void PlayTick(Player& player) {
     }
 }
 
+int32_t FramesPerTick(int32_t rate, int32_t bpm) {
+    if (bpm <= 0) {
+        return 0;
+    }
+    // Evaluated in double with the single-precision constants promoted: in float
+    // the result is one frame short at some tempos (42 BPM gives 2624, not 2625).
+    const double frames = 1000.0 / (bpm * static_cast<double>(0.4f)) * rate * static_cast<double>(0.001f);
+    // A tick of no frames would leave the block renderer waiting for a tick
+    // that never ends (only at output rates far below any device's).
+    return frames >= 1.0 ? static_cast<int32_t>(frames) : 1;
+}
+
 void SetBpm(Player& player, int32_t bpm) {
     if (player.module == nullptr || bpm <= 0) {
         return;
     }
-    Module* module = player.module;
-    module->bpm = bpm;
-    // Evaluated in double with the single-precision constants promoted: in float
-    // the result is one frame short at some tempos (42 BPM gives 2624, not 2625).
-    const double frames =
-        1000.0 / (bpm * static_cast<double>(0.4f)) * player.mixingRate * static_cast<double>(0.001f);
-    // A tick of no frames would leave the block renderer waiting for a tick
-    // that never ends (only at output rates far below any device's).
-    module->samplesPerTick = frames >= 1.0 ? static_cast<int32_t>(frames) : 1;
+    player.module->bpm = bpm;
+    player.module->samplesPerTick = FramesPerTick(player.mixingRate, bpm);
 }

@@ -1,0 +1,209 @@
+// Song length, position, seek, repeat count and mute on a player instance.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "player/mixer.h"
+#include "player/player.h"
+#include "player/replay.h"
+#include "player/song.h"
+#include "tests/player/xm_image.h"
+
+namespace {
+
+constexpr int32_t kRate = 44100;
+constexpr int64_t kRow = 6 * 882; // speed 6 at 125 BPM
+
+struct Effect {
+    int order, row;
+    uint8_t effect, parameter;
+};
+
+// One channel, no instruments, a pattern of `rows` empty rows per order, and
+// the given effects placed in it.
+XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<Effect>& effects) {
+    std::vector<uint8_t> orders;
+    for (size_t i = 0; i < rows.size(); ++i)
+        orders.push_back(static_cast<uint8_t>(i));
+    XmImage image(static_cast<uint16_t>(rows.size()), static_cast<uint16_t>(restart), 1,
+                  static_cast<uint16_t>(rows.size()), 0, 125, orders);
+    for (size_t p = 0; p < rows.size(); ++p) {
+        std::vector<XmCell> cells(static_cast<size_t>(rows[p]));
+        for (const Effect& e : effects)
+            if (e.order == static_cast<int>(p))
+                cells[static_cast<size_t>(e.row)] = {0, 0, 0, e.effect, e.parameter};
+        image.PatternCells(static_cast<uint16_t>(rows[p]), cells);
+    }
+    return image;
+}
+
+struct ModuleDeleter {
+    void operator()(Module* m) const { FreeModule(m); }
+};
+using ModulePtr = std::unique_ptr<Module, ModuleDeleter>;
+
+ModulePtr Load(const XmImage& image) {
+    return ModulePtr(LoadModuleFromMemory(image.bytes.data(), image.bytes.size()));
+}
+
+TEST(SongLength, CountedByHand) {
+    struct Case {
+        const char* name;
+        std::vector<int> rows;
+        int restart;
+        std::vector<Effect> effects;
+        int64_t frames, loopFrames;
+        int loopOrder, loopRow;
+    };
+    const int64_t fastRow = 3 * 882, fastSlowRow = 3 * 735; // F03, then F96 (150 BPM)
+    const std::vector<Case> cases = {
+        {"plain, restart 1", {4, 4, 4}, 1, {}, 12 * kRow, 8 * kRow, 1, 0},
+        {"backward jump", {4, 4}, 0, {{1, 1, 0xB, 0x00}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"pattern loop, twice more",
+         {4},
+         0,
+         {{0, 0, 0xE, 0x60}, {0, 2, 0xE, 0x62}},
+         10 * kRow,
+         10 * kRow,
+         0,
+         0},
+        // The loop's start row carries into the next pass: rows 0 1 2 1 2 1 2 3, then 1 2 ...
+        {"pattern loop from row 1", {4}, 0, {{0, 1, 0xE, 0x60}, {0, 2, 0xE, 0x62}}, 9 * kRow, 7 * kRow, 0, 2},
+        {"pattern delay of two rows", {4}, 0, {{0, 1, 0xE, 0xE2}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"break into row 2 of the next", {4, 4}, 0, {{0, 1, 0xD, 0x02}}, 4 * kRow, 4 * kRow, 0, 0},
+        {"break beyond the next pattern", {4, 4}, 0, {{0, 0, 0xD, 0x10}}, 5 * kRow, 5 * kRow, 0, 0},
+        {"jump past the end to restart", {2, 2, 2}, 1, {{0, 1, 0xB, 0x09}}, 6 * kRow, 4 * kRow, 1, 0},
+        {"endless jumps between two orders",
+         {2, 2},
+         0,
+         {{0, 0, 0xB, 0x01}, {1, 0, 0xB, 0x00}},
+         2 * kRow,
+         2 * kRow,
+         0,
+         0},
+        {"speed and tempo",
+         {4},
+         0,
+         {{0, 0, 0xF, 0x03}, {0, 2, 0xF, 0x96}},
+         2 * fastRow + 2 * fastSlowRow,
+         2 * fastRow + 2 * fastSlowRow,
+         0,
+         0},
+        {"F00 ends the song", {4, 4}, 0, {{1, 2, 0xF, 0x00}}, 6 * kRow, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ModulePtr song = Load(SequenceSong(c.rows, c.restart, c.effects));
+        ASSERT_NE(song, nullptr) << c.name;
+        const SongLength length = MeasureSong(*song, kRate);
+        EXPECT_TRUE(length.bounded) << c.name;
+        EXPECT_EQ(length.frames, c.frames) << c.name;
+        EXPECT_EQ(length.loopFrames, c.loopFrames) << c.name;
+        if (c.loopFrames > 0) {
+            EXPECT_EQ(length.loopOrder, c.loopOrder) << c.name;
+            EXPECT_EQ(length.loopRow, c.loopRow) << c.name;
+        }
+    }
+}
+
+class DemoSong : public ::testing::Test {
+protected:
+    ModulePtr song{LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize)};
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    void SetUp() override {
+        ASSERT_NE(song, nullptr);
+        InitPlayer(*player, kRate);
+        StartSong(*player, song.get());
+    }
+    // Frames until the engine is about to start (order, row) after frame `after`.
+    int64_t EngineFramesTo(int order, int row, int64_t after) {
+        Module& m = *song;
+        int64_t frames = 0;
+        for (int ticks = 0; ticks < 1 << 20; ++ticks) {
+            const int next = m.nextOrder >= 0 ? m.nextOrder : m.orderIndex;
+            const int nextRow = m.nextRow >= 0 ? m.nextRow : m.row;
+            if (m.tick == 0 && next == order && nextRow == row && frames > after)
+                return frames;
+            PlayTick(*player);
+            frames += m.samplesPerTick;
+        }
+        return -1;
+    }
+};
+
+TEST_F(DemoSong, LastsItsScoresSeventyFourPointSevenSecondsAndTheEngineAgrees) {
+    const SongLength length = MeasureSong(*song, kRate);
+    EXPECT_TRUE(length.bounded);
+    EXPECT_NEAR(static_cast<double>(length.frames) / kRate, 74.7, 0.05);
+    // The walk knows the rules the engine plays by: the engine comes back to
+    // the walk's loop row exactly when the walk says.
+    const int64_t firstVisit = EngineFramesTo(length.loopOrder, length.loopRow, -1);
+    ASSERT_GE(firstVisit, 0);
+    StartSong(*player, song.get());
+    EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, firstVisit), length.frames);
+    EXPECT_EQ(length.frames - firstVisit, length.loopFrames);
+}
+
+TEST_F(DemoSong, RepeatCountEndsAfterThePassesThroughTheRestartPosition) {
+    const SongLength length = MeasureSong(*song, kRate);
+    SetRepeatCount(*player, 2);
+    StartSong(*player, song.get());
+    std::vector<float> block(2 * 4096);
+    int64_t total = 0;
+    int32_t n;
+    while ((n = RenderFrames(*player, block.data(), 4096)) == 4096)
+        total += n;
+    total += n;
+    EXPECT_EQ(total, length.frames + length.loopFrames);
+    EXPECT_TRUE(player->ended);
+    EXPECT_EQ(RenderFrames(*player, block.data(), 4096), 0);
+    for (float v : block)
+        ASSERT_EQ(v, 0.0f);
+}
+
+TEST_F(DemoSong, SeekLandsOnTheRowWithTheTimePlaybackReachesItAt) {
+    const int64_t frames = EngineFramesTo(3, 8, -1);
+    ASSERT_GT(frames, 0);
+    ASSERT_TRUE(SeekTo(*player, 3, 8));
+    EXPECT_EQ(player->framesPlayed, frames);
+    std::vector<float> block(2 * 64);
+    RenderFrames(*player, block.data(), 64);
+    const PlayPosition at = CurrentPosition(*player);
+    EXPECT_EQ(at.order, 3);
+    EXPECT_EQ(at.pattern, song->orderTable[3]);
+    EXPECT_EQ(at.row, 8);
+    EXPECT_EQ(at.tick, 0);
+    EXPECT_EQ(at.frame, frames + 64);
+    EXPECT_DOUBLE_EQ(at.seconds, static_cast<double>(frames + 64) / kRate);
+    EXPECT_FALSE(SeekTo(*player, song->songLength, 0));
+    EXPECT_FALSE(SeekTo(*player, 0, 9999));
+    EXPECT_FALSE(SeekTo(*player, -1, 0));
+}
+
+TEST_F(DemoSong, MutedChannelsFallSilentWithinOneRamp) {
+    std::vector<float> plain(2 * kRate), muted(2 * kRate);
+    RenderFrames(*player, plain.data(), kRate);
+    auto other = std::make_unique<Player>();
+    InitPlayer(*other, kRate);
+    StartSong(*other, song.get());
+    // Muting nothing changes nothing.
+    SetMutedChannels(*other, 0);
+    RenderFrames(*other, muted.data(), kRate);
+    EXPECT_EQ(plain, muted);
+    // All muted from here: after one ramp only silence; soloing one channel keeps it audible.
+    SetMutedChannels(*other, ~0u);
+    RenderFrames(*other, muted.data(), kRate);
+    for (size_t i = 2 * static_cast<size_t>(other->rampLength); i < muted.size(); ++i)
+        ASSERT_EQ(muted[i], 0.0f) << i;
+    bool audible = false;
+    for (int channel = 0; channel < song->channelCount && !audible; ++channel) {
+        SetMutedChannels(*other, ~(1u << channel));
+        RenderFrames(*other, muted.data(), kRate);
+        for (float v : muted)
+            audible = audible || v != 0.0f;
+    }
+    EXPECT_TRUE(audible);
+}
+
+} // namespace
