@@ -11,6 +11,24 @@ namespace {
 // Ticks a seek plays at most: a damaged song's walk may not end early enough.
 constexpr int64_t kMaxSeekTicks = int64_t{1} << 22;
 
+// Muted voices play on, unheard, so that unmuting finds them where they would be.
+void SilenceMuted(Player& player) {
+    for (int i = 0; i < kMixedVoices; ++i) {
+        if ((player.mutedChannels >> i) & 1) {
+            player.VoicePool[i].leftGain = player.VoicePool[i].rightGain = 0;
+        }
+    }
+}
+
+int32_t RowsAt(const Player& player, int32_t order) {
+    const Module& m = *player.module;
+    const int number = m.orderTable[order & 255];
+    if (player.rules == RuleSet::Ft2) {
+        return player.ft2.song.patternRows[number];
+    }
+    return m.patterns != nullptr && number < m.patternSlots ? m.patterns[number].rows : 0;
+}
+
 void ClearVoices(Player& player) {
     for (int i = 0; i < kVoiceCount; ++i) {
         player.VoicePool[i] = MixVoice{};
@@ -86,6 +104,9 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
     while (done < frames) {
         if (left == 0) {
             module->tickRoutine(player);
+            if (player.mutedChannels != 0) {
+                SilenceMuted(player);
+            }
             left = module->samplesPerTick;
             if (left <= 0) {
                 left = frames - done; // a broken tempo must not spin forever
@@ -111,8 +132,13 @@ PlayPosition CurrentPosition(const Player& player) {
     position.order = m->orderIndex;
     position.pattern = m->orderIndex >= 0 && m->orderIndex < 256 ? m->orderTable[m->orderIndex] : 0;
     position.row = m->row;
-    // The tick counter already names the next tick; the one playing is before it.
-    position.tick = m->tick > 0 ? m->tick - 1 : (player.framesPlayed > 0 && m->speed > 0 ? m->speed - 1 : 0);
+    if (player.rules == RuleSet::Ft2) {
+        position.tick = m->tick;
+    } else {
+        // The tick counter already names the next tick; the one playing is before it.
+        position.tick =
+            m->tick > 0 ? m->tick - 1 : (player.framesPlayed > 0 && m->speed > 0 ? m->speed - 1 : 0);
+    }
     position.frame = player.framesPlayed;
     position.seconds = static_cast<double>(player.framesPlayed) / player.mixingRate;
     return position;
@@ -123,36 +149,29 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     if (m == nullptr || order < 0 || order >= (m->songLength > 0 ? m->songLength : 1) || row < 0) {
         return false;
     }
-    const int number = m->orderTable[order];
-    const int rows = m->patterns != nullptr && number < m->patternSlots ? m->patterns[number].rows : 0;
+    const int32_t rows = RowsAt(player, order);
     if (row >= (rows > 0 ? rows : 1)) {
         return false;
     }
-    StartSong(player, m);
+    StartSong(player, m, player.rules);
     // Tick by tick without mixing until the row is about to start: every
     // channel, speed and tempo is then as if the song had played there. The
     // walk's length bounds the search for a row playback never reaches.
-    const SongLength length = MeasureSong(*m, player.mixingRate);
+    const SongLength length = MeasureSong(*m, player.mixingRate, player.rules);
     const int64_t limit = length.frames + length.loopFrames;
-    for (int64_t ticks = 0; player.framesPlayed <= limit; ++ticks) {
-        if (ticks == kMaxSeekTicks) {
-            player.framesPlayed = limit + 1;
+    bool found = false;
+    for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= limit; ++ticks) {
+        NextRow next{};
+        if (NextRowStart(player, &next) && next.order == order && next.row == row) {
+            found = true;
             break;
-        }
-        if (m->tick == 0) {
-            const int nextOrder = m->nextOrder >= 0 ? m->nextOrder : m->orderIndex;
-            const int nextRow = m->nextRow >= 0 ? m->nextRow : m->row;
-            if (nextOrder == order && nextRow == row) {
-                break;
-            }
         }
         m->tickRoutine(player);
         player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
     }
-    if (player.framesPlayed > limit) {
-        StartSong(player, m);
-        m->nextOrder = order;
-        m->nextRow = row;
+    if (!found) {
+        StartSong(player, m, player.rules);
+        JumpToRow(player, order, row);
     }
     m->samplesLeft = 0;
     for (MixVoice& voice : player.VoicePool) {
@@ -166,7 +185,7 @@ void SetRepeatCount(Player& player, int32_t count) {
     player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
     player.endFrame = 0;
     if (player.repeatCount > 0) {
-        const SongLength length = MeasureSong(*player.module, player.mixingRate);
+        const SongLength length = MeasureSong(*player.module, player.mixingRate, player.rules);
         player.endFrame = length.frames + (player.repeatCount - 1) * length.loopFrames;
     }
 }
@@ -176,11 +195,14 @@ void SetMutedChannels(Player& player, uint32_t mask) {
     if (player.module == nullptr) {
         return;
     }
-    // The voices hear of it at once, not at the channel's next volume change.
-    for (TrackChannel& channel : player.TrackChannels) {
-        const uint8_t flags = channel.updateFlags;
-        channel.updateFlags = kUpdateVolume;
-        UpdateVoice(channel, EmptySample, player);
-        channel.updateFlags = flags;
+    // The voices hear of it at once, not at the next tick that sets them.
+    if (player.rules == RuleSet::Tinsel) {
+        for (TrackChannel& channel : player.TrackChannels) {
+            const uint8_t flags = channel.updateFlags;
+            channel.updateFlags = kUpdateVolume;
+            UpdateVoice(channel, EmptySample, player);
+            channel.updateFlags = flags;
+        }
     }
+    SilenceMuted(player);
 }

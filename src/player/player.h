@@ -63,9 +63,11 @@ bool StartSong(Player& player, Module* module, RuleSet rules);
 // Returns the frames of song; the rest, after the song's end, stay silent.
 int32_t RenderFrames(Player& player, float* destination, int32_t frames);
 
-// The length of module played from its start at rate. Reads only the song's
-// records, not its playback state.
+// The length of module played from its start at rate by the rule set its
+// tracker name calls for, or the one given. Reads only the song's records,
+// not its playback state.
 SongLength MeasureSong(const Module& module, int32_t rate);
+SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules);
 PlayPosition CurrentPosition(const Player& player);
 // Plays the song from the start of row at order, as reached by playing it
 // from its start with no sound (voices then start silent); a position

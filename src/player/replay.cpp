@@ -238,3 +238,55 @@ void SetBpm(Player& player, int32_t bpm) {
     player.module->bpm = bpm;
     player.module->samplesPerTick = FramesPerTick(player.mixingRate, bpm);
 }
+
+namespace {
+uint64_t Mix(uint64_t hash, int64_t value) {
+    return (hash ^ static_cast<uint64_t>(value)) * 0x100000001b3u;
+}
+} // namespace
+
+bool NextRowStart(const Player& player, NextRow* next) {
+    const Module* m = player.module;
+    if (m == nullptr) {
+        return false;
+    }
+    uint64_t state = 0xcbf29ce484222325u;
+    if (player.rules == RuleSet::Ft2) {
+        const ft2::Song& s = player.ft2.song;
+        if (s.timer != 1 || s.delayRepeats != 0) {
+            return false;
+        }
+        next->order = m->orderIndex;
+        next->row = m->row;
+        state = Mix(Mix(state, s.breakRow), s.jumpOrder);
+        for (const ft2::Channel& c : player.ft2.channels) {
+            state = Mix(Mix(state, c.loopRow), c.loopCounter);
+        }
+    } else {
+        if (m->tick != 0) {
+            return false;
+        }
+        next->order = m->nextOrder >= 0 ? m->nextOrder : m->orderIndex;
+        next->row = m->nextRow >= 0 ? m->nextRow : m->row;
+    }
+    next->state = Mix(Mix(state, next->order), next->row);
+    return true;
+}
+
+bool SongStalled(const Player& player) {
+    return player.module != nullptr && player.rules == RuleSet::Ft2 && player.module->speed == 0;
+}
+
+void JumpToRow(Player& player, int32_t order, int32_t row) {
+    Module* m = player.module;
+    if (m == nullptr) {
+        return;
+    }
+    if (player.rules == RuleSet::Ft2) {
+        m->orderIndex = order;
+        m->row = row;
+    } else {
+        m->nextOrder = order;
+        m->nextRow = row;
+    }
+}

@@ -97,8 +97,7 @@ void UpdateVoice(TrackChannel& c, const Sample& sample, const Player& player) {
                                m.globalVolume * 255.0 / 34359738368.0; // 2^35
         // Envelope points of a damaged file can read as negative values; the
         // mixer's gains and levels are defined for gains of 0 and up only.
-        const bool muted = (player.mutedChannels >> (c.index & 31)) & 1;
-        v.volume = product > 0 && !muted ? static_cast<int32_t>(product) : 0;
+        v.volume = product > 0 ? static_cast<int32_t>(product) : 0;
         SetGains(v);
     }
     if (c.updateFlags & kUpdatePanning) {

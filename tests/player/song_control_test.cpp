@@ -21,8 +21,9 @@ struct Effect {
     uint8_t effect, parameter;
 };
 
-// One channel, no instruments, a pattern of `rows` empty rows per order, and
-// the given effects placed in it.
+// One channel, no instruments, a pattern of `rows` rows per order with the
+// given effects placed in it. Row 0 sets a volume, so that no pattern is
+// empty (the original tracker plays an empty pattern as 64 rows).
 XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<Effect>& effects) {
     std::vector<uint8_t> orders;
     for (size_t i = 0; i < rows.size(); ++i)
@@ -31,9 +32,10 @@ XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<Effec
                   static_cast<uint16_t>(rows.size()), 0, 125, orders);
     for (size_t p = 0; p < rows.size(); ++p) {
         std::vector<XmCell> cells(static_cast<size_t>(rows[p]));
+        cells[0].volume = 0x50;
         for (const Effect& e : effects)
             if (e.order == static_cast<int>(p))
-                cells[static_cast<size_t>(e.row)] = {0, 0, 0, e.effect, e.parameter};
+                cells[static_cast<size_t>(e.row)] = {0, 0, 0x50, e.effect, e.parameter};
         image.PatternCells(static_cast<uint16_t>(rows[p]), cells);
     }
     return image;
