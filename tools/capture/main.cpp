@@ -18,6 +18,7 @@
 
 #include "base/exception.h"
 #include "player/module.h"
+#include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
 #include "tools/capture/mp4_writer.h"
@@ -26,9 +27,6 @@
 
 namespace {
 
-// One pass of the embedded song before it first loops back (assets/README.md),
-// used until the player can measure a song's length itself.
-constexpr double kSongPassSecondsFallback = 74.7;
 constexpr int kSampleRate = 44100; // the rate the demo opens its device at
 constexpr int kMaxScale = 4;       // 2560 x 1920, still within common H.264 levels
 constexpr double kMaxSeconds = 3600;
@@ -39,12 +37,12 @@ void Usage(FILE* out) {
                  "Records the demo frame by frame on a fixed clock, with its music, into an MP4\n"
                  "(H.264 and AAC). The same options always give the same file.\n"
                  "  -o FILE.mp4   output file\n"
-                 "  --seconds S   length (default: one pass of the song, %.1f s)\n"
+                 "  --seconds S   length (default: one pass of the song, until it first loops back)\n"
                  "  --fps N       frames per second: 60, 50 or 30 (default 60)\n"
                  "  --scale N     enlarge each pixel to N x N, 1 to %d (default 1: 640x480)\n"
                  "  --data DIR    directory holding data/ (plain files) or *.Trovake archives\n"
                  "                (default: the current directory)\n",
-                 kSongPassSecondsFallback, kMaxScale);
+                 kMaxScale);
 }
 
 int Fail(const std::string& message) {
@@ -144,7 +142,7 @@ private:
 
 int main(int argc, char** argv) {
     std::string out, dataDir;
-    double seconds = kSongPassSecondsFallback, number = 0;
+    double seconds = 0, number = 0; // 0: one pass of the song
     int fps = 60, scale = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -234,7 +232,12 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
     // Frame i is drawn with the scene's clock at i/fps and shown from then
     // until the next; the music's first sample sounds with frame 0.
-    const int64_t frames = std::max<int64_t>(1, std::llround(seconds * fps));
+    int64_t frames = std::max<int64_t>(1, std::llround(seconds * fps));
+    if (seconds == 0) {
+        // The whole pass, its last part frame included.
+        const SongLength pass = MeasureSong(*song, kSampleRate);
+        frames = std::max<int64_t>(1, (pass.frames * fps + kSampleRate - 1) / kSampleRate);
+    }
     const int samplesPerFrame = kSampleRate / fps;
     Progress progress(frames);
     std::vector<uint8_t> large;
