@@ -4,9 +4,11 @@
 #include "player/audio_output.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "platform/thread.h"
 #include "platform/wave_output.h"
@@ -23,6 +25,9 @@ namespace {
 
 constexpr int32_t kBufferLengthMs = 1000;
 constexpr int32_t kBlockMs = 20;
+constexpr uint32_t kPollMs = 5;
+// A lost device is looked at less often: it will not come back.
+constexpr uint32_t kLostPollMs = 50;
 
 bool g_deviceOpen = false;
 int16_t* g_outputRing = nullptr;
@@ -38,6 +43,7 @@ std::atomic<bool> g_busy{false};
 std::atomic<bool> g_exit{true};
 platform::Thread* g_thread = nullptr;
 bool g_refilled = false; // the device's callback refills the ring, no thread
+MixingThreadStarter g_startThread = platform::CreateThread;
 
 int32_t BlockCount() {
     return g_blockLength > 0 ? g_ringLength / g_blockLength : 0;
@@ -129,7 +135,9 @@ int32_t BlockLengthForRate(int32_t rate) {
 bool StartPlayback(Player* player, Module* module) {
     if (player == nullptr || module == nullptr)
         return false;
-    StopPlayback(player);
+    // An earlier mixing thread that does not end may still use the ring.
+    if (!StopPlayback(player))
+        return false;
     if (!g_deviceOpen || g_blockLength <= 0)
         return true; // nothing to play on; the song stays silent
     if (!PreparePlayback(player, module)) {
@@ -154,9 +162,17 @@ bool StartPlayback(Player* player, Module* module) {
     // Cleared here as well as by the thread, so a stop that comes before the
     // thread has run still waits for it.
     g_exit.store(false, std::memory_order_release);
-    g_thread = platform::CreateThread(MixingThread, nullptr, true);
-    if (g_thread == nullptr)
+    g_thread = g_startThread(MixingThread, nullptr, true);
+    if (g_thread == nullptr) {
+        // Without the thread the device would loop these two seconds for ever.
         g_exit.store(true, std::memory_order_release);
+        device.Reset();
+        device.Unprepare();
+        g_prepared = false;
+        ReleaseMixBuffer();
+        g_player = nullptr;
+        return false;
+    }
     return true;
 }
 
@@ -170,9 +186,10 @@ void MixBlock() {
 }
 
 int32_t MixPlayedBlocks() {
-    const uint32_t framesPlayed = static_cast<uint32_t>(platform::CurrentWaveOutput().BytesPlayed() >> 2);
+    // Counted in 64 bits: 2^32 frames (27 hours) is no whole number of rings.
+    const uint64_t framesPlayed = platform::CurrentWaveOutput().BytesPlayed() >> 2;
     const int32_t playing =
-        static_cast<int32_t>(framesPlayed % static_cast<uint32_t>(g_ringLength)) / g_blockLength;
+        static_cast<int32_t>(framesPlayed % static_cast<uint64_t>(g_ringLength)) / g_blockLength;
     int32_t rendered = 0;
     while (g_writeIndex != playing && (g_writeIndex < playing || playing == 0 || playing == 1)) {
         g_busy.store(true, std::memory_order_release);
@@ -185,15 +202,28 @@ int32_t MixPlayedBlocks() {
 
 uint32_t MixingThread(void*) {
     g_exit.store(false, std::memory_order_release);
+    platform::WaveOutput& device = platform::CurrentWaveOutput();
+    bool silenced = false;
     while (!g_stop.load(std::memory_order_acquire)) {
+        if (device.Lost()) {
+            // Nothing is heard any more; a device that still loops the ring loops silence.
+            if (!silenced) {
+                g_busy.store(true, std::memory_order_release);
+                std::memset(g_outputRing, 0, static_cast<size_t>(g_ringLength) * 4);
+                g_busy.store(false, std::memory_order_release);
+                silenced = true;
+            }
+            device.Idle(kLostPollMs);
+            continue;
+        }
         MixPlayedBlocks();
-        platform::SleepMs(5);
+        device.Idle(kPollMs);
     }
     g_exit.store(true, std::memory_order_release);
     return 0;
 }
 
-bool StopPlayback(Player* player) {
+bool StopPlayback(Player* player, uint32_t timeoutMs) {
     if (player == nullptr)
         return false;
     g_stop.store(true, std::memory_order_release);
@@ -201,11 +231,22 @@ bool StopPlayback(Player* player) {
         platform::CurrentWaveOutput().SetRefill(nullptr);
         g_refilled = false;
     }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // A block takes a millisecond or so: spin on it rather than sleep.
     while (g_busy.load(std::memory_order_acquire)) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::yield();
     }
     if (g_thread != nullptr) {
-        while (!g_exit.load(std::memory_order_acquire))
-            platform::SleepMs(50);
+        while (!g_exit.load(std::memory_order_acquire)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            platform::SleepMs(static_cast<uint32_t>(left < 50 ? left : 50));
+        }
         platform::ReleaseThread(g_thread);
         g_thread = nullptr;
     }
@@ -216,6 +257,10 @@ bool StopPlayback(Player* player) {
     }
     g_player = nullptr;
     return true;
+}
+
+void SetMixingThreadStarter(MixingThreadStarter starter) {
+    g_startThread = starter != nullptr ? starter : platform::CreateThread;
 }
 
 bool MixingBusy() {

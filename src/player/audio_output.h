@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/thread.h"
+
 struct Module;
 struct Player;
 
@@ -21,14 +23,24 @@ int32_t BlockLengthForRate(int32_t rate);
 // rate; the mixing thread alone touches player until StopPlayback. False for
 // a null player or module.
 bool StartPlayback(Player* player, Module* module);
-// Ends playback on the device and waits for the mixing thread; false for null.
-bool StopPlayback(Player* player);
+// How long StopPlayback waits for the mixing thread by default.
+constexpr uint32_t kStopPlaybackTimeoutMs = 2000;
+// Ends playback on the device and waits for the mixing thread, at most
+// timeoutMs; false for null, and false when the thread has not answered in
+// time: it may still use the player, the song and the ring, which stay as they
+// are (a later call tries again).
+bool StopPlayback(Player* player, uint32_t timeoutMs = kStopPlaybackTimeoutMs);
 // Renders the block at the write index and moves the index on.
 void MixBlock();
 // One pass of the mixing thread: renders the blocks the device has played
 // since the last pass and returns how many.
 int32_t MixPlayedBlocks();
 uint32_t MixingThread(void* unused);
+
+// Starts the mixing thread; tests put one in that fails. Null restores the platform's.
+using MixingThreadStarter = platform::Thread* (*)(platform::ThreadEntry entry, void* argument,
+                                                  bool timeCritical);
+void SetMixingThreadStarter(MixingThreadStarter starter);
 
 // True while the mixing thread renders a block.
 bool MixingBusy();

@@ -167,8 +167,14 @@ void SceneStart() {
     g_scene.lastCounter = platform::QueryCounter();
     g_scene.frequency = platform::QueryCounterFrequency();
 
-    if (g_scene.song != nullptr)
-        StartPlayback(g_scene.player, g_scene.song);
+    // Without a mixing thread the scene runs silently, as without a device.
+    if (g_scene.song != nullptr && !StartPlayback(g_scene.player, g_scene.song)) {
+        FreeModule(g_scene.song);
+        g_scene.song = nullptr;
+        CloseAudioDevice();
+        delete g_scene.player;
+        g_scene.player = nullptr;
+    }
 }
 
 void SceneFrame() {
@@ -219,7 +225,13 @@ void SceneStop() {
     // The mixing thread ends before the song goes; the device closes after
     // both, also when the song never loaded.
     if (g_scene.player != nullptr) {
-        StopPlayback(g_scene.player);
+        if (!StopPlayback(g_scene.player)) {
+            // A mixing thread that never answered may still use the song, the
+            // player and the device: they are left to the end of the process.
+            g_scene.song = nullptr;
+            g_scene.player = nullptr;
+            return;
+        }
         FreeModule(g_scene.song);
         g_scene.song = nullptr;
         CloseAudioDevice();

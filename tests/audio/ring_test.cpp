@@ -1,7 +1,9 @@
 // The looping ring on the virtual device: which blocks the mixing thread
-// renders for each play position, and how stopping meets a block in progress.
+// renders for each play position, how stopping meets a block in progress, and
+// what the thread does when the device misbehaves or the thread never answers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -208,6 +210,135 @@ TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {
     EXPECT_EQ(TakeBlocks(), expected);
     StopPlayback(&player);
     EXPECT_EQ(device.refill.load(), nullptr);
+}
+
+// Position queries over a stretch of real time: a thread that waits between
+// looks makes a few dozen at most, one that spins makes thousands.
+uint64_t PollsDuring(const platform::VirtualWaveOutput& device, int milliseconds) {
+    const uint64_t before = device.Polls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return device.Polls() - before;
+}
+
+double SecondsToStop(Player& player, bool& stopped) {
+    const auto start = std::chrono::steady_clock::now();
+    stopped = StopPlayback(&player);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(RingTest, MisbehavingPositionsNeitherSpinNorStall) {
+    const uint64_t block = uint64_t(g_blockLength) * 4;
+    // 2^32 frames on, well past where a 32-bit frame count would wrap, and
+    // into block 70 of the ring.
+    const uint64_t farFrames = (((uint64_t(1) << 32) / 88400) + 1) * 88400 + 70 * 884 + 10;
+    const struct {
+        const char* name;
+        uint64_t bytes;
+        std::vector<int> rendered;
+        uint64_t thenBytes; // where the device goes next
+        std::vector<int> thenRendered;
+    } cases[] = {
+        {"stalled", 50 * block, {}, 50 * block, {}},
+        {"backwards", 10 * block, {}, 55 * block, Range(50, 55)},
+        {"far ahead", farFrames * 4, Range(50, 70), farFrames * 4 + 5 * block, Range(70, 75)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(StartPlayback(&player, &song));
+        TakeBlocks();
+        EXPECT_EQ(PlayAt(50), Range(0, 50));
+        device.SetBytesPlayed(c.bytes);
+        ASSERT_TRUE(device.WaitForPolls(2));
+        EXPECT_EQ(TakeBlocks(), c.rendered);
+        const uint64_t polls = PollsDuring(device, 200);
+        EXPECT_GE(polls, 2u);
+        EXPECT_LE(polls, 60u);
+        device.SetBytesPlayed(c.thenBytes);
+        ASSERT_TRUE(device.WaitForPolls(2));
+        EXPECT_EQ(TakeBlocks(), c.thenRendered);
+        bool stopped = false;
+        EXPECT_LT(SecondsToStop(player, stopped), 1.0);
+        EXPECT_TRUE(stopped);
+    }
+}
+
+TEST_F(RingTest, ALostDeviceIsFollowedNoMoreAndLoopsSilence) {
+    ASSERT_TRUE(StartPlayback(&player, &song));
+    TakeBlocks();
+    EXPECT_EQ(PlayAt(50), Range(0, 50));
+    device.lost = true;
+    device.SetBytesPlayed(uint64_t(80) * g_blockLength * 4);
+    ASSERT_TRUE(device.WaitForPolls(3));
+    EXPECT_TRUE(TakeBlocks().empty());
+    const int16_t* ring = OutputRing();
+    EXPECT_TRUE(std::all_of(ring, ring + size_t(g_ringLength) * 2, [](int16_t s) { return s == 0; }));
+    // Looked at every 50 ms or so from now on.
+    EXPECT_LE(PollsDuring(device, 300), 12u);
+    bool stopped = false;
+    EXPECT_LT(SecondsToStop(player, stopped), 1.0);
+    EXPECT_TRUE(stopped);
+}
+
+platform::Thread* NoThread(platform::ThreadEntry, void*, bool) {
+    return nullptr;
+}
+
+TEST_F(RingTest, PlaybackFailsWhenTheThreadCannotStartAndTheDeviceFallsSilent) {
+    SetMixingThreadStarter(NoThread);
+    EXPECT_FALSE(StartPlayback(&player, &song));
+    SetMixingThreadStarter(nullptr);
+    // Not left looping the two seconds rendered before the thread was asked for.
+    EXPECT_FALSE(device.playing.load());
+    EXPECT_EQ(device.buffer.load(), nullptr);
+    EXPECT_TRUE(StopPlayback(&player));
+    ASSERT_TRUE(StartPlayback(&player, &song));
+    TakeBlocks();
+    EXPECT_TRUE(device.playing.load());
+    EXPECT_EQ(PlayAt(2), Range(0, 2));
+}
+
+TEST_F(RingTest, StopGivesUpOnAThreadThatNeverAnswers) {
+    // The thread is held inside a block, or inside the device's position query.
+    std::atomic<bool> hangInDevice{false}, inDevice{false};
+    device.onPoll = [&](platform::VirtualWaveOutput&) {
+        while (hangInDevice.load()) {
+            inDevice = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    for (const bool inBlock : {true, false}) {
+        SCOPED_TRACE(inBlock ? "in a block" : "in the device");
+        g_held = g_release = false;
+        ASSERT_TRUE(StartPlayback(&player, &song));
+        TakeBlocks();
+        if (inBlock) {
+            {
+                std::lock_guard<std::mutex> lock(g_lock);
+                g_holdNext = true;
+            }
+            device.SetBytesPlayed(uint64_t(3) * g_blockLength * 4);
+            std::unique_lock<std::mutex> lock(g_lock);
+            ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; }));
+        } else {
+            hangInDevice = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!inDevice.load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_TRUE(inDevice.load());
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(StopPlayback(&player, 200));
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+        // Nothing the thread may still touch has gone.
+        EXPECT_NE(OutputRing(), nullptr);
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            g_release = true;
+        }
+        g_changed.notify_all();
+        hangInDevice = false;
+        EXPECT_TRUE(StopPlayback(&player));
+    }
 }
 
 TEST(AudioDevice, RefusesWithoutStreamCallbacksOrDevice) {

@@ -1,5 +1,6 @@
 #include "scene/scene.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -147,6 +148,41 @@ TEST_F(SceneTest, StartUpThatFailsAfterTheSongLoadedStopsNothingAndClosesTheDevi
     ASSERT_NE(g_scene.song, nullptr);
     EXPECT_FALSE(device.playing.load());
     SceneStop();
+    EXPECT_EQ(g_scene.song, nullptr);
+    EXPECT_FALSE(device.open.load());
+}
+
+platform::Thread* NoThread(platform::ThreadEntry, void*, bool) {
+    return nullptr;
+}
+
+TEST_F(SceneTest, WithoutAMixingThreadTheSceneRunsSilently) {
+    platform::VirtualWaveOutput device;
+    SetMixingThreadStarter(NoThread);
+    WriteAll();
+    SceneStart();
+    SetMixingThreadStarter(nullptr);
+    EXPECT_EQ(g_scene.song, nullptr);
+    EXPECT_FALSE(device.playing.load());
+    EXPECT_FALSE(device.open.load());
+    clock.AdvanceSeconds(0.5);
+    SceneFrame();
+    SceneStop();
+}
+
+TEST_F(SceneTest, ALostDeviceLeavesTheSceneDrawingAndStoppingPromptly) {
+    platform::VirtualWaveOutput device;
+    WriteAll();
+    SceneStart();
+    ASSERT_NE(g_scene.song, nullptr);
+    device.lost = true;
+    for (int frame = 0; frame < 5; ++frame) {
+        clock.AdvanceSeconds(0.1);
+        SceneFrame();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    SceneStop();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
     EXPECT_EQ(g_scene.song, nullptr);
     EXPECT_FALSE(device.open.load());
 }
