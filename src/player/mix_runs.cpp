@@ -144,20 +144,22 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
             steps[0] = v.leftStep;
             steps[1] = v.rightStep;
         } else {
+            // Both steps are stored, 0 for a side that does not move: a ramp
+            // carried on into the next run must not take up a side's old step.
             v.lastLeftGain = v.leftGain;
             const int32_t dL = v.leftGain - static_cast<int32_t>(static_cast<uint32_t>(v.leftLevel) >> 8);
             if (dL != 0) {
                 steps[0] = static_cast<float>(dL) * kInv255 * rampReciprocal;
-                v.leftStep = steps[0];
                 ramp = rampLength;
             }
+            v.leftStep = steps[0];
             v.lastRightGain = v.rightGain;
             const int32_t dR = v.rightGain - static_cast<int32_t>(static_cast<uint32_t>(v.rightLevel) >> 8);
             if (dR != 0) {
                 steps[1] = static_cast<float>(dR) * kInv255 * rampReciprocal;
-                v.rightStep = steps[1];
                 ramp = rampLength;
             }
+            v.rightStep = steps[1];
         }
         if (ramp > 0) {
             v.rampRemaining = ramp;

@@ -183,6 +183,28 @@ TEST_F(MixerTest, EmptySampleSilencedAtOnce) {
     EXPECT_EQ(buf[0], 0.0f);
 }
 
+TEST_F(MixerTest, ARampOnOneSideLeavesTheOtherSideWhereItIs) {
+    // Both sides ramp up; halfway the left gain changes while the right one
+    // now equals its level. Carried on in the next run, the right side must not
+    // go on with its old step: it would drift past its gain, below 0 and, read
+    // back as unsigned, to a gain in the millions.
+    TestSample t(std::vector<int16_t>(4000, 1000), kLoopForward, 0, 4000);
+    MixVoice& v = VoicePool[0];
+    v.sample = &t.s;
+    v.direction = 1;
+    v.leftGain = v.rightGain = 100;
+    std::vector<float> buf(2 * 64, 0.0f);
+    MixVoices(buf.data(), 64);
+    v.leftGain = 20;
+    v.rightGain = v.rightLevel >> 8;
+    const int32_t right = v.rightLevel;
+    MixVoices(buf.data(), 10);
+    std::fill(buf.begin(), buf.end(), 0.0f);
+    MixVoices(buf.data(), 10);
+    EXPECT_EQ(v.rightLevel, right);
+    EXPECT_EQ(buf[2 * 9 + 1], buf[1]);
+}
+
 TEST(ConvertToPcm16Test, TiesToEvenAndClipping) {
     const float in[8] = {2.5f, 3.5f, -2.5f, 32767.5f, 40000.0f, -40000.0f, -32768.4f, 0.49f};
     int16_t out[8] = {};
