@@ -16,11 +16,11 @@ namespace {
 constexpr int32_t kBlockFrames = 884;
 // Frames mixed per tick at most: enough to cross sample ends, loop turns
 // and block boundaries, little enough to leave time for many inputs.
-constexpr int32_t kFramesPerTick = 96;
+constexpr int32_t kFramesPerTick = 64;
 
 // Ticks per rule set: a few per byte of input, within bounds.
 int TicksFor(size_t size) {
-    return int(std::clamp<size_t>(size / 8, 16, 256));
+    return int(std::clamp<size_t>(size / 16, 16, 128));
 }
 
 void PlayAndMix(Module* m, RuleSet rules, int ticks) {
