@@ -268,12 +268,19 @@ TEST_F(RingTest, ALostDeviceIsFollowedNoMoreAndLoopsSilence) {
     EXPECT_EQ(PlayAt(50), Range(0, 50));
     device.lost = true;
     device.SetBytesPlayed(uint64_t(80) * g_blockLength * 4);
-    ASSERT_TRUE(device.WaitForPolls(3));
+    // Two waits of the thread after the loss: it has seen it.
+    const uint64_t seen = device.idles.load() + 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (device.idles.load() < seen && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(device.idles.load(), seen);
     EXPECT_TRUE(TakeBlocks().empty());
     const int16_t* ring = OutputRing();
     EXPECT_TRUE(std::all_of(ring, ring + size_t(g_ringLength) * 2, [](int16_t s) { return s == 0; }));
-    // Looked at every 50 ms or so from now on.
-    EXPECT_LE(PollsDuring(device, 300), 12u);
+    // It waits about 50 ms between looks from now on.
+    const uint64_t before = device.idles.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(device.idles.load() - before, 12u);
     bool stopped = false;
     EXPECT_LT(SecondsToStop(player, stopped), 1.0);
     EXPECT_TRUE(stopped);

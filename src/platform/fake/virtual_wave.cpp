@@ -50,6 +50,7 @@ uint64_t VirtualWaveOutput::BytesPlayed() {
 }
 
 void VirtualWaveOutput::Idle(uint32_t milliseconds) {
+    idles.fetch_add(1);
     if (instantIdle.load())
         std::this_thread::yield();
     else

@@ -54,6 +54,8 @@ public:
     std::atomic<bool> lost{false};
     // Idle returns at once instead of sleeping.
     std::atomic<bool> instantIdle{false};
+    // Calls of Idle: how often the polling thread has waited.
+    std::atomic<uint64_t> idles{0};
     // Run at each position query before the position is read, on the polling
     // thread; set it before playback starts and clear it after it ends.
     std::function<void(VirtualWaveOutput&)> onPoll;
