@@ -30,36 +30,33 @@ protected:
 
 } // namespace
 
-TEST_F(DataFileTest, ProgramArchiveWinsOverDiskAndArchiveFiles) {
-    SetProgram(ProgramWith(ShippedArchive()));
+TEST_F(DataFileTest, EachPathComesFromTheFirstPlaceThatHasIt) {
     WriteFile("data/koala.tga", Text("disk koala"));
-    WriteFile("extra.Trovake", Dir("data", {Entry("koala.tga", Text("trovake koala"))}));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data/koala.tga"));
-    EXPECT_EQ(ReadAllText(f), "archive koala");
-}
-
-TEST_F(DataFileTest, MissingFromProgramFoundOnDiskThenInArchiveFile) {
-    SetProgram(ProgramWith(ShippedArchive()));
     WriteFile("data/disk.txt", Text("on disk"));
-    WriteFile("Extra.TROVAKE", Dir("data", {Entry("packed.txt", Text("in trovake"))}));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data/disk.txt"));
-    EXPECT_EQ(ReadAllText(f), "on disk");
-    f.Close();
-    ASSERT_TRUE(Open(f, "data/packed.txt"));
-    EXPECT_EQ(ReadAllText(f), "in trovake");
-    f.Close();
-    EXPECT_FALSE(Open(f, "data/nowhere.txt"));
-    EXPECT_EQ(f.Size(), 0);
-}
-
-TEST_F(DataFileTest, ProgramWithoutTrailerFallsThrough) {
-    SetProgram(Text("just an executable image, no archive"));
-    WriteFile("data/koala.tga", Text("disk koala"));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data/koala.tga"));
-    EXPECT_EQ(ReadAllText(f), "disk koala");
+    WriteFile("Extra.TROVAKE", Dir("data", {Entry("koala.tga", Text("trovake koala")),
+                                            Entry("packed.txt", Text("in trovake"))}));
+    struct Case {
+        bool archive; // the program carries ShippedArchive, else no trailer at all
+        const char* path;
+        const char* want; // null: not found
+    } cases[] = {
+        {true, "data/koala.tga", "archive koala"}, // the program's archive first
+        {true, "data/disk.txt", "on disk"},        // then plain files
+        {true, "data/packed.txt", "in trovake"},   // then archive files, extension in any case
+        {true, "data/nowhere.txt", nullptr},
+        {false, "data/koala.tga", "disk koala"},   // no trailer: the search goes on
+        {true, "DATA/Koala.TGA", "archive koala"}, // names ignore case...
+        {true, "data2/readme.txt", nullptr},       // ...but match only whole
+        {true, "dat/readme.txt", nullptr},
+        {true, "data/readme.tx", nullptr},
+        {true, "//data///readme.txt/", "hello"}, // extra slashes add no components
+    };
+    for (const Case& c : cases) {
+        SetProgram(c.archive ? ProgramWith(ShippedArchive()) : Text("just an executable image, no archive"));
+        CDataFile f;
+        ASSERT_EQ(Open(f, c.path), c.want != nullptr) << c.path;
+        EXPECT_EQ(c.want ? ReadAllText(f) : std::to_string(f.Size()), c.want ? c.want : "0") << c.path;
+    }
 }
 
 TEST_F(DataFileTest, DirectoryOnDiskIsFoundButNotOpenedAndStopsTheSearch) {
@@ -68,24 +65,6 @@ TEST_F(DataFileTest, DirectoryOnDiskIsFoundButNotOpenedAndStopsTheSearch) {
     CDataFile f;
     EXPECT_FALSE(Open(f, "data/sub"));
     EXPECT_EQ(f.Tell(), -1);
-}
-
-TEST_F(DataFileTest, NamesMatchIgnoringCaseButOnlyAsWholeNames) {
-    SetProgram(ProgramWith(ShippedArchive()));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "DATA/Koala.TGA"));
-    EXPECT_EQ(ReadAllText(f), "archive koala");
-    f.Close();
-    EXPECT_FALSE(Open(f, "data2/koala.tga"));
-    EXPECT_FALSE(Open(f, "dat/koala.tga"));
-    EXPECT_FALSE(Open(f, "data/koala.tg"));
-}
-
-TEST_F(DataFileTest, ExtraSlashesAddNoComponents) {
-    SetProgram(ProgramWith(ShippedArchive()));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "//data///readme.txt/"));
-    EXPECT_EQ(ReadAllText(f), "hello");
 }
 
 TEST_F(DataFileTest, PathWithoutComponentsOpensTopLevelAndDirectoryOpensChildren) {
@@ -195,45 +174,34 @@ TEST_F(DataFileTest, PlainFileIsWholeFile) {
     EXPECT_EQ(std::string(buffer, 3), "789");
 }
 
-// Hostile archives: nothing is read outside the container or the parent entry, and no search loops.
-TEST_F(DataFileTest, EntrySizeBelowHeaderEndsTheSearch) {
-    Bytes looping = Entry("loop", {}, archive::kTypeFile, 0);
-    SetProgram(ProgramWith(Concat({looping, Entry("data", Text("x"))})));
-    WriteFile("data", Text("disk"));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data"));
-    EXPECT_EQ(ReadAllText(f), "disk");
-}
-
-TEST_F(DataFileTest, EntryPastParentIsNotFollowed) {
-    // The file entry claims more bytes than its directory holds, reaching the trailer.
-    Bytes inner = Entry("koala.tga", Text("abc"), archive::kTypeFile, 40 + 3 + 11 + 100);
-    SetProgram(ProgramWith(Dir("data", {inner})));
-    CDataFile f;
-    EXPECT_FALSE(Open(f, "data/koala.tga"));
-    // A top-level entry that runs into the trailer is refused as well.
-    SetProgram(ProgramWith(Entry("data", Text("abc"), archive::kTypeFile, 40 + 3 + 5)));
-    EXPECT_FALSE(Open(f, "data"));
-}
-
-TEST_F(DataFileTest, HeaderCutShortIsRefused) {
-    Bytes partial = Entry("data", {});
-    partial.resize(20);
-    SetProgram(ProgramWith(partial));
-    CDataFile f;
-    EXPECT_FALSE(Open(f, "data"));
-}
-
-TEST_F(DataFileTest, TrailerOffsetOutsideFileFallsThrough) {
+TEST_F(DataFileTest, HostileArchivesAreReadOnlyInsideTheirBounds) {
+    // Nothing is read outside the container or the parent entry and no search
+    // loops: the program's archive fails and the plain file answers instead.
+    using archive::kTypeFile;
+    Bytes cutShort = Entry("data", {});
+    cutShort.resize(20);
+    struct Case {
+        const char* what;
+        Bytes program;
+    } cases[] = {
+        {"an entry size below its header",
+         ProgramWith(
+             Concat({Entry("loop", {}, kTypeFile, 0), Dir("data", {Entry("readme.txt", Text("x"))})}))},
+        {"a file entry claiming more than its directory holds",
+         ProgramWith(Dir("data", {Entry("readme.txt", Text("abc"), kTypeFile, 40 + 3 + 11 + 100)}))},
+        {"a top-level entry running into the trailer",
+         ProgramWith(Entry("data", Entry("readme.txt", Text("abc")), archive::kTypeDirectory, 40 + 43 + 5))},
+        {"a header cut short", ProgramWith(cutShort)},
+        {"a trailer offset before the file", ProgramWith(ShippedArchive(), -5)},
+        {"a trailer offset past the file", ProgramWith(ShippedArchive(), 0x7FFFFFF0)},
+    };
     WriteFile("data/readme.txt", Text("disk"));
-    CDataFile f;
-    SetProgram(ProgramWith(ShippedArchive(), -5));
-    ASSERT_TRUE(Open(f, "data/readme.txt"));
-    EXPECT_EQ(ReadAllText(f), "disk");
-    f.Close();
-    SetProgram(ProgramWith(ShippedArchive(), 0x7FFFFFF0));
-    ASSERT_TRUE(Open(f, "data/readme.txt"));
-    EXPECT_EQ(ReadAllText(f), "disk");
+    for (const Case& c : cases) {
+        SetProgram(c.program);
+        CDataFile f;
+        ASSERT_TRUE(Open(f, "data/readme.txt")) << c.what;
+        EXPECT_EQ(ReadAllText(f), "disk") << c.what;
+    }
 }
 
 TEST_F(DataFileTest, NameFieldWithoutTerminatorIsBounded) {

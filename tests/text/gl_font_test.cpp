@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,12 +46,30 @@ protected:
     Sheet sheet;
 };
 
-TEST_F(FontTest, WidthRunsToTheFillerAfterTheSpacing) {
-    sheet.Columns('A', 0, 3); // glyph
-    sheet.Columns('A', 5, 8); // filler after two blank columns
+TEST_F(FontTest, WidthIsTheFirstInkAfterABlankColumn) {
+    // Each cell's ink as column ranges [from, to); the red byte alone decides
+    // blankness, so an opaque column with red 0 counts as blank.
+    struct Case {
+        int code;
+        std::vector<std::pair<int, int>> ink;
+        int width;
+    } cases[] = {
+        {'A', {{0, 3}, {5, 8}}, 5},         // glyph, two blank columns of spacing, filler
+        {'B', {{0, 8}}, kCell},             // full cell: no blank column at all
+        {127, {}, kCell},                   // blank cell
+        {'C', {{1, 8}}, 1},                 // blank first column, then ink
+        {'"', {{0, 1}, {2, 3}, {5, 8}}, 2}, // a second stroke cuts the glyph
+        {'D', {{0, 2}, {3, 8}}, 3},         // column 2 opaque with red 0
+    };
+    for (const Case& c : cases)
+        for (auto [from, to] : c.ink)
+            sheet.Columns(c.code, from, to);
+    sheet.Column('D', 2, 0, 255);
     CGLFont font(sheet.pixmap, kCell, kCell);
-    EXPECT_EQ(font.GetGlyph('A').width, 5);
-    EXPECT_EQ(font.GetGlyph('A').height, kCell);
+    for (const Case& c : cases) {
+        EXPECT_EQ(font.GetGlyph(c.code).width, c.width) << "code " << c.code;
+        EXPECT_EQ(font.GetGlyph(c.code).height, kCell);
+    }
 }
 
 TEST_F(FontTest, CellRunningPastThePictureDoesNotSeeItsNeighbour) {
@@ -66,35 +86,6 @@ TEST_F(FontTest, CellRunningPastThePictureDoesNotSeeItsNeighbour) {
     CGLFont font(picture, 12, 12);
     EXPECT_EQ(font.GetGlyph(33).width, 8);
     EXPECT_EQ(font.GetGlyph(34).width, 12);
-}
-
-TEST_F(FontTest, FullAndBlankCellsTakeTheWholeCell) {
-    sheet.Columns('B', 0, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    EXPECT_EQ(font.GetGlyph('B').width, kCell);
-    EXPECT_EQ(font.GetGlyph(127).width, kCell);
-}
-
-TEST_F(FontTest, BlankFirstColumnThenInkGivesWidthOne) {
-    sheet.Columns('C', 1, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    EXPECT_EQ(font.GetGlyph('C').width, 1);
-}
-
-TEST_F(FontTest, SecondStrokeCutsTheGlyph) {
-    sheet.Column('"', 0, 255);
-    sheet.Column('"', 2, 255);
-    sheet.Columns('"', 5, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    EXPECT_EQ(font.GetGlyph('"').width, 2);
-}
-
-TEST_F(FontTest, OnlyTheRedByteDecidesBlankness) {
-    sheet.Columns('D', 0, 2);
-    sheet.Column('D', 2, 0, 255); // opaque but red 0: blank
-    sheet.Columns('D', 3, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    EXPECT_EQ(font.GetGlyph('D').width, 3);
 }
 
 TEST_F(FontTest, TextureCoordinatesFollowCellAndWidth) {
