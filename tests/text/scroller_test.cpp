@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -76,40 +77,32 @@ TEST(LoadScrollTextTest, MissingFileThrowsItsName) {
     }
 }
 
-TEST_F(ScrollerTest, SinePassesOnlyWhenOffsetExceedsTheWidth) {
-    CSineScroller scroller("abc", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(1.0); // exactly one glyph width
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 0);
-    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 8.0f);
-    clock.AdvanceSeconds(0.125);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 1);
-    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 1.0f);
-    EXPECT_EQ(*scroller.Current(), 'b');
-}
-
-TEST_F(ScrollerTest, SineCatchesUpOneCharacterPerAdvance) {
-    CSineScroller scroller("abcdef", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(3.0); // 24 pixels at once
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 1);
-    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 16.0f);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 2);
-    scroller.Advance(); // 8 left: not more than the width
-    EXPECT_EQ(scroller.Index(), 2);
-    EXPECT_FLOAT_EQ(scroller.ScrollOffset(), 8.0f);
-}
-
-TEST_F(ScrollerTest, SineWrapsAfterTheLastCharacter) {
-    CSineScroller scroller("ab", false, 10.0f, font.get(), 8.0f);
-    for (int i = 0; i < 2; ++i) {
-        clock.AdvanceSeconds(1.25);
-        scroller.Advance();
+TEST_F(ScrollerTest, SineAdvancePassesAtMostOneCharacterAndWraps) {
+    // 8 pixels per second over 8-pixel glyphs; each step moves the clock on,
+    // advances once and expects the index and the offset.
+    struct Step {
+        double seconds;
+        int index;
+        float offset;
+    };
+    struct Case {
+        const char* text;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}},               // passes only past the width
+        {"abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}}, // catches up one per advance
+        {"ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}},                // wraps after the last one
+    };
+    for (const Case& c : cases) {
+        CSineScroller scroller(c.text, false, 10.0f, font.get(), 8.0f);
+        for (const Step& step : c.steps) {
+            clock.AdvanceSeconds(step.seconds);
+            scroller.Advance();
+            EXPECT_EQ(scroller.Index(), step.index) << c.text;
+            EXPECT_FLOAT_EQ(scroller.ScrollOffset(), step.offset) << c.text;
+            EXPECT_EQ(*scroller.Current(), c.text[step.index]) << c.text;
+        }
     }
-    EXPECT_EQ(scroller.Index(), 0);
-    EXPECT_EQ(*scroller.Current(), 'a');
 }
 
 TEST_F(ScrollerTest, SineDrawsAStraightLineAndStopsAtTheTextEnd) {
