@@ -25,13 +25,3 @@ TEST(Exception, MovingHandsOverTheOneText) {
     EXPECT_EQ(second.Text(), text); // the same buffer, not a copy
     EXPECT_EQ(first.Text(), nullptr);
 }
-
-TEST(Exception, ThrownByValueAndCaughtWithItsText) {
-    try {
-        throw CException("CGLFont: Pixmap has non-power of two dimensions %dx%d", 368, 168);
-    } catch (CException& e) {
-        EXPECT_STREQ(e.Text(), "CGLFont: Pixmap has non-power of two dimensions 368x168");
-        return;
-    }
-    FAIL() << "not caught";
-}

@@ -33,12 +33,22 @@ TEST_F(WindowProcTest, KeysFollowDownAndUpButNotSystemKeys) {
     EXPECT_EQ(g_keys[0x12], 0);
 }
 
-TEST_F(WindowProcTest, ScreenSaverAndMonitorPowerAreRefusedByWholeWParam) {
-    EXPECT_TRUE(MainWindowProc(platform::kMsgSysCommand, 0xF140, 0));
-    EXPECT_TRUE(MainWindowProc(platform::kMsgSysCommand, 0xF170, 0));
-    // Low bits set: not the same command, so the system handles it.
-    EXPECT_FALSE(MainWindowProc(platform::kMsgSysCommand, 0xF142, 0));
-    EXPECT_FALSE(MainWindowProc(platform::kMsgSysCommand, 0xF060, 0));
+TEST_F(WindowProcTest, HandlesItsOwnMessagesAndLeavesTheRestToTheSystem) {
+    struct Case {
+        uint32_t message;
+        uintptr_t wParam;
+        bool handled;
+    } cases[] = {
+        {platform::kMsgClose, 0, true},
+        {platform::kMsgDestroy, 0, true},
+        {platform::kMsgSysCommand, 0xF140, true},  // screen saver refused
+        {platform::kMsgSysCommand, 0xF170, true},  // monitor power-down refused
+        {platform::kMsgSysCommand, 0xF142, false}, // the whole wParam is compared
+        {platform::kMsgSysCommand, 0xF060, false},
+        {0x0001 /* WM_CREATE */, 0, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MainWindowProc(c.message, c.wParam, 0), c.handled) << c.message << " " << c.wParam;
 }
 
 TEST_F(WindowProcTest, SizeBeforeAContextRecordsOnly) {
@@ -46,11 +56,6 @@ TEST_F(WindowProcTest, SizeBeforeAContextRecordsOnly) {
     EXPECT_TRUE(MainWindowProc(platform::kMsgSize, 0, Size(800, 0)));
     EXPECT_EQ(g_screenWidth, 800);
     EXPECT_EQ(g_screenHeight, 1);
-}
-
-TEST_F(WindowProcTest, CloseAndDestroyPostQuit) {
-    EXPECT_TRUE(MainWindowProc(platform::kMsgClose, 0, 0));
-    EXPECT_FALSE(MainWindowProc(0x0001 /* WM_CREATE */, 0, 0));
 }
 
 TEST(WindowGL, ResizeSetsViewportAndPerspective) {
