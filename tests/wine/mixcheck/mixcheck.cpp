@@ -1,0 +1,80 @@
+// tinsel-mixcheck: renders the demo's song and three constructed songs through
+// every mixing path this processor has and prints one hash per path and song;
+// fails when a path's bytes differ from the scalar reference's. Built for
+// Linux and for Windows, so that a test can compare both builds under wine.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "player/audio_output.h"
+#include "player/mix_runs.h"
+#include "player/mixer.h"
+#include "player/module.h"
+#include "player/player.h"
+#include "player/song.h"
+#include "tests/player/mix_songs.h"
+
+namespace {
+
+// FNV-1a of the 16-bit output of blocks blocks of the device's length.
+uint64_t RenderHash(Module* module, int blocks) {
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    StartSong(*player, module);
+    const int32_t length = BlockLengthForRate(44100);
+    std::vector<float> mix(2 * static_cast<size_t>(length));
+    std::vector<int16_t> pcm(2 * static_cast<size_t>(length));
+    uint64_t hash = 1469598103934665603ull;
+    for (int b = 0; b < blocks; ++b) {
+        RenderFrames(*player, mix.data(), length);
+        ConvertToPcm16(pcm.data(), mix.data(), length);
+        for (int16_t s : pcm) {
+            for (int shift : {0, 8}) {
+                hash ^= static_cast<uint8_t>(static_cast<uint16_t>(s) >> shift);
+                hash *= 1099511628211ull;
+            }
+        }
+    }
+    return hash;
+}
+
+} // namespace
+
+int main() {
+    struct Song {
+        const char* name;
+        std::vector<uint8_t> image;
+        int blocks;
+    };
+    const Song songs[] = {
+        {"embedded", std::vector<uint8_t>(EmbeddedSong, EmbeddedSong + EmbeddedSongSize), 1000},
+        {"workout-4", MixerWorkoutSong(4, 17), 300},
+        {"workout-10", MixerWorkoutSong(10, 1017), 300},
+        {"workout-32", MixerWorkoutSong(32, 2017), 300},
+    };
+    int failures = 0;
+    for (const Song& song : songs) {
+        Module* module = LoadModuleFromMemory(song.image.data(), song.image.size());
+        if (module == nullptr) {
+            std::printf("%s: does not load\n", song.name);
+            return 1;
+        }
+        uint64_t reference = 0;
+        for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2}) {
+            if (!SetMixPath(path)) {
+                std::printf("%s %s: not on this processor\n", song.name, MixPathName(path));
+                continue;
+            }
+            const uint64_t hash = RenderHash(module, song.blocks);
+            if (path == MixPath::Scalar)
+                reference = hash;
+            const bool same = hash == reference;
+            failures += same ? 0 : 1;
+            std::printf("%s %s: %016llx%s\n", song.name, MixPathName(path),
+                        static_cast<unsigned long long>(hash), same ? "" : " DIFFERS FROM SCALAR");
+        }
+        FreeModule(module);
+    }
+    return failures == 0 ? 0 : 1;
+}
