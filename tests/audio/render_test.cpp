@@ -81,27 +81,4 @@ TEST(OfflineRender, TwoInstancesOnTwoThreadsPlayIndependently) {
     FreeModule(songs[1]);
 }
 
-TEST(OfflineRender, WritesA16BitStereoWav) {
-    const std::vector<int16_t> pcm = {1, -1, 32767, -32768};
-    const std::string path = testing::TempDir() + "render_test.wav";
-    ASSERT_TRUE(WriteWav(path, pcm, 22050));
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    unsigned char bytes[64] = {};
-    const size_t n = std::fread(bytes, 1, sizeof bytes, file);
-    std::fclose(file);
-    ASSERT_EQ(n, 44u + 8u);
-    EXPECT_EQ(std::memcmp(bytes, "RIFF", 4), 0);
-    EXPECT_EQ(bytes[4], 44 + 8 - 8);
-    EXPECT_EQ(std::memcmp(bytes + 8, "WAVEfmt ", 8), 0);
-    EXPECT_EQ(bytes[22], 2);                                        // channels
-    EXPECT_EQ(bytes[24] | bytes[25] << 8, 22050);                   // rate
-    EXPECT_EQ(bytes[28] | bytes[29] << 8 | bytes[30] << 16, 88200); // bytes per second
-    EXPECT_EQ(bytes[34], 16);
-    EXPECT_EQ(bytes[40], 8); // data bytes
-    EXPECT_EQ(bytes[50], 0x00);
-    EXPECT_EQ(bytes[51], 0x80); // -32768 little-endian
-    EXPECT_FALSE(WriteWav(testing::TempDir() + "no-such-dir/x.wav", pcm, 22050));
-}
-
 } // namespace

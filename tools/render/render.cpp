@@ -49,6 +49,7 @@ std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
 }
 
 namespace {
+
 void Put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(uint8_t(v));
     out.push_back(uint8_t(v >> 8));
@@ -57,32 +58,95 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
+
+int32_t BytesPerFrame(SampleFormat format) {
+    return format == SampleFormat::Float32 ? 8 : 4;
+}
+
 } // namespace
 
-bool WriteWav(const std::string& path, const std::vector<int16_t>& pcm, int32_t rate) {
-    const uint64_t dataBytes = uint64_t(pcm.size()) * 2;
-    if (dataBytes > 0xFFFFFFFFull - 36)
-        return false;
+int64_t RenderLength(const Module& module, const RenderSettings& settings) {
+    const int64_t cap = settings.seconds > 0 ? int64_t(settings.seconds * settings.rate + 0.5) : -1;
+    if (settings.loops <= 0)
+        return cap > 0 ? cap : 0;
+    const SongLength length = MeasureSong(module, settings.rate);
+    const int64_t frames = length.frames + int64_t(settings.loops - 1) * length.loopFrames;
+    return cap >= 0 && cap < frames ? cap : frames;
+}
+
+std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames) {
+    const bool isFloat = format == SampleFormat::Float32;
+    const uint64_t dataBytes = uint64_t(frames) * uint64_t(BytesPerFrame(format));
+    // Float data needs the extended format chunk and a fact chunk.
+    const uint32_t headerBytes = isFloat ? 58 : 44;
     std::vector<uint8_t> header;
+    if (frames < 0 || dataBytes > 0xFFFFFFFFull - headerBytes)
+        return header;
     header.insert(header.end(), {'R', 'I', 'F', 'F'});
-    Put32(header, uint32_t(36 + dataBytes));
+    Put32(header, uint32_t(headerBytes - 8 + dataBytes));
     header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(header, 16);
-    Put16(header, 1); // PCM
+    Put32(header, isFloat ? 18 : 16);
+    Put16(header, isFloat ? 3 : 1); // IEEE float or PCM
     Put16(header, 2);
     Put32(header, uint32_t(rate));
-    Put32(header, uint32_t(rate) * 4);
-    Put16(header, 4);
-    Put16(header, 16);
+    Put32(header, uint32_t(rate) * uint32_t(BytesPerFrame(format)));
+    Put16(header, uint32_t(BytesPerFrame(format)));
+    Put16(header, isFloat ? 32 : 16);
+    if (isFloat) {
+        Put16(header, 0);
+        header.insert(header.end(), {'f', 'a', 'c', 't'});
+        Put32(header, 4);
+        Put32(header, uint32_t(frames));
+    }
     header.insert(header.end(), {'d', 'a', 't', 'a'});
     Put32(header, uint32_t(dataBytes));
+    return header;
+}
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
+bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
+               const std::function<void(int64_t, int64_t)>& progress) {
+    auto player = std::make_unique<Player>();
+    if (module == nullptr || out == nullptr || !InitPlayer(*player, settings.rate) ||
+        !StartSong(*player, module))
         return false;
-    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-    // Samples little-endian, as every machine this runs on stores them.
-    ok = ok && std::fwrite(pcm.data(), 2, pcm.size(), file) == pcm.size();
-    ok = (std::fclose(file) == 0) && ok;
-    return ok;
+    const int64_t total = RenderLength(*module, settings);
+    const std::vector<uint8_t> header = WavHeader(settings.rate, settings.format, total);
+    if (header.empty() || std::fwrite(header.data(), 1, header.size(), out) != header.size())
+        return false;
+    SetMutedChannels(*player, settings.mutedChannels);
+    const int64_t fadeFrames = std::min<int64_t>(int64_t(settings.fade * settings.rate + 0.5), total);
+    // Blocks of the device's length: without a fade, the bytes the ring would hold.
+    const int32_t blockLength = BlockLengthForRate(settings.rate);
+    std::vector<float> mix(size_t(blockLength) * 2);
+    std::vector<int16_t> pcm(mix.size());
+    int64_t done = 0;
+    while (done < total) {
+        const int32_t n = int32_t(std::min<int64_t>(blockLength, total - done));
+        // Past the song's end, if ever, only silence: the length stays as announced.
+        RenderFrames(*player, mix.data(), blockLength);
+        for (int32_t i = 0; i < n && fadeFrames > 0; ++i) {
+            const int64_t left = total - (done + i);
+            if (left <= fadeFrames) {
+                const float gain = float(double(left) / double(fadeFrames));
+                mix[2 * size_t(i)] *= gain;
+                mix[2 * size_t(i) + 1] *= gain;
+            }
+        }
+        bool written;
+        if (settings.format == SampleFormat::Float32) {
+            for (size_t i = 0; i < size_t(n) * 2; ++i)
+                mix[i] *= 1.0f / 32768.0f;
+            // Samples little-endian, as every machine this runs on stores them.
+            written = std::fwrite(mix.data(), 8, size_t(n), out) == size_t(n);
+        } else {
+            ConvertToPcm16(pcm.data(), mix.data(), blockLength);
+            written = std::fwrite(pcm.data(), 4, size_t(n), out) == size_t(n);
+        }
+        if (!written)
+            return false;
+        done += n;
+        if (progress)
+            progress(done, total);
+    }
+    return std::fflush(out) == 0;
 }

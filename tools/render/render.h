@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,5 +40,24 @@ private:
 std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
                                   const std::function<void(double)>& progress = {});
 
-// Writes 16-bit stereo PCM as a WAV file; false on any write failure.
-bool WriteWav(const std::string& path, const std::vector<int16_t>& pcm, int32_t rate);
+enum class SampleFormat { Pcm16, Float32 };
+
+struct RenderSettings {
+    int32_t rate = 44100;
+    int32_t loops = 1;  // passes through the song; 0: until the seconds cap
+    double seconds = 0; // the most to render; 0 for no cap
+    double fade = 0;    // seconds over which the end fades to silence
+    SampleFormat format = SampleFormat::Pcm16;
+    uint32_t mutedChannels = 0; // bit i mutes channel i
+};
+
+// Frames a render with these settings holds: the song's passes, capped.
+int64_t RenderLength(const Module& module, const RenderSettings& settings);
+// The header of a stereo WAV of frames frames; empty when its data would
+// not fit the format's 32-bit sizes.
+std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames);
+// Streams the WAV to out, header first, then block by block in constant
+// memory; progress hears the frames done and the total after every block.
+// False when a write fails or the render does not fit a WAV.
+bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
+               const std::function<void(int64_t done, int64_t total)>& progress = {});

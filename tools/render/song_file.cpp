@@ -1,0 +1,135 @@
+#include "tools/render/song_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "player/module.h"
+#include "player/player.h"
+#include "player/rules.h"
+
+namespace {
+
+constexpr char kXmId[] = "Extended Module: ";
+constexpr size_t kXmIdLength = 17;
+// Files beyond this are no songs; reading them whole would only exhaust memory.
+constexpr long kMaxFileBytes = 256L << 20;
+
+std::string Line(const char* label, const std::string& value) {
+    std::string line = label;
+    line.resize(14, ' ');
+    return line + value + "\n";
+}
+
+} // namespace
+
+SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name) {
+    SongFile song;
+    if (size < kXmIdLength || std::memcmp(image, kXmId, kXmIdLength) != 0) {
+        song.error = name + " is not an XM module";
+        return song;
+    }
+    song.module = LoadModuleFromMemory(image, size);
+    if (song.module == nullptr) {
+        song.error = name + " is a damaged XM module: it does not load";
+        return song;
+    }
+    if (size >= 37) {
+        song.title.assign(reinterpret_cast<const char*>(image) + 17, 20);
+        song.title.resize(std::strlen(song.title.c_str()));
+        while (!song.title.empty() && song.title.back() == ' ')
+            song.title.pop_back();
+    }
+    if (size >= 72)
+        song.storedPatterns = image[70] | image[71] << 8;
+    return song;
+}
+
+SongFile LoadSongFile(const std::string& path) {
+    SongFile song;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        song.error = "cannot read " + path + ": " + std::strerror(errno);
+        return song;
+    }
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0 && long(bytes.size()) <= kMaxFileBytes)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        song.error = "cannot read " + path + ": " + std::strerror(errno);
+        return song;
+    }
+    if (long(bytes.size()) > kMaxFileBytes) {
+        song.error = path + " is not an XM module: it is larger than any song";
+        return song;
+    }
+    return LoadSongImage(bytes.data(), bytes.size(), path);
+}
+
+std::string FormatTime(int64_t frames, int32_t rate) {
+    const int64_t ms = rate > 0 ? frames * 1000 / rate : 0;
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(ms / 60000),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    return text;
+}
+
+bool ParseChannelList(const std::string& text, uint32_t* mask) {
+    uint32_t bits = 0;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        int first = -1, last = -1;
+        char extra = 0;
+        const int fields = std::sscanf(item.c_str(), "%d-%d%c", &first, &last, &extra);
+        if (fields == 1 && item.find('-') == std::string::npos)
+            last = first;
+        else if (fields != 2)
+            return false;
+        if (item.find_first_not_of("0123456789-") != std::string::npos || first < 0 || last < first ||
+            last > 31)
+            return false;
+        for (int c = first; c <= last; ++c)
+            bits |= 1u << c;
+        at = comma + 1;
+    }
+    *mask = bits;
+    return true;
+}
+
+std::string SongInfo(const SongFile& song, int32_t rate) {
+    const Module& m = *song.module;
+    int samples = 0;
+    for (int i = 0; i < m.instrumentCount; ++i)
+        samples += m.instruments[i].sampleCount;
+    const SongLength length = MeasureSong(m, rate);
+    std::string info;
+    info += Line("Title:", song.title);
+    info += Line("Tracker:", m.trackerName);
+    info += Line("Channels:", std::to_string(m.channelCount));
+    info += Line("Orders:",
+                 std::to_string(m.songLength) + " (restart at " + std::to_string(m.restartPosition) + ")");
+    info += Line("Patterns:", std::to_string(song.storedPatterns));
+    info += Line("Instruments:", std::to_string(m.instrumentCount));
+    info += Line("Samples:", std::to_string(samples));
+    info += Line("Frequencies:", (m.flags & linearFrequencies) ? "linear" : "Amiga");
+    info += Line("Tempo:",
+                 std::to_string(m.defaultTempo) + " ticks a row at " + std::to_string(m.defaultBpm) + " BPM");
+    info += Line("Rules:", RuleSetName(RulesForTracker(m.trackerName)));
+    std::string played = FormatTime(length.frames, rate);
+    if (!length.bounded)
+        played += " or more (the song does not come back to where it has been)";
+    else if (length.loopFrames == 0)
+        played += ", then it stops";
+    else
+        played += ", then " + FormatTime(length.loopFrames, rate) + " a loop from order " +
+                  std::to_string(length.loopOrder) + " row " + std::to_string(length.loopRow);
+    info += Line("Length:", played);
+    return info;
+}

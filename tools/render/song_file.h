@@ -1,0 +1,33 @@
+// What the player's tools share: reading a song file with a clear reason for
+// each failure, the song's facts for --info and the status line, times as
+// m:ss.mmm and channel lists such as 0,2-4.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Module;
+
+// A loaded song with the facts the player does not keep.
+struct SongFile {
+    Module* module = nullptr; // null: error says why
+    std::string title;
+    int32_t storedPatterns = 0;
+    std::string error;
+};
+
+// Loads the song in the file; a missing file, a file that is not an XM and a
+// damaged XM each get a one-line reason.
+SongFile LoadSongFile(const std::string& path);
+// The same for an XM image in memory, named name in messages.
+SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name);
+
+// Title, tracker, counts, frequency table, rules and length, one per line.
+std::string SongInfo(const SongFile& song, int32_t rate);
+
+// frames at rate as m:ss.mmm.
+std::string FormatTime(int64_t frames, int32_t rate);
+// Channels 0..31 as a bit mask from a list such as "0,2-4"; false for anything else.
+bool ParseChannelList(const std::string& text, uint32_t* mask);
