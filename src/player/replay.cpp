@@ -4,6 +4,7 @@
 
 #include "player/effects.h"
 #include "player/module.h"
+#include "player/periods.h"
 #include "player/player.h"
 
 namespace {
@@ -112,6 +113,8 @@ void RowStart(Player& player, TrackChannel& c, const uint8_t* cell) {
         const int realNote = (note + sel.sample->relativeNote - 1) & 255;
         if (m.flags & linearFrequencies) {
             c.notePeriod = 7680 - 64 * realNote - sel.sample->finetune / 2;
+        } else {
+            c.notePeriod = periods::AmigaPeriod(periods::TableIndex(realNote + 1, sel.sample->finetune));
         }
         if (!porta) {
             c.period = c.notePeriod;

@@ -24,7 +24,9 @@ int32_t Frequency(const TrackChannel& c, const Module& m) {
         const int64_t offset = 4608 - static_cast<int64_t>(c.period) + c.periodDelta;
         f = 8363.0 * std::exp2(static_cast<double>(offset) * static_cast<double>(0.0013020834f));
     } else {
-        f = static_cast<double>(14317056 / (static_cast<int64_t>(c.period) + c.periodDelta));
+        // Amiga periods: a positive delta raises the pitch here too.
+        const int64_t period = static_cast<int64_t>(c.period) - c.periodDelta;
+        f = period > 0 ? static_cast<double>(14317456 / period) : 0.0;
     }
     // Notes far above the format's range would not fit the voice's integer frequency.
     if (!(f < 2147483647.0)) {

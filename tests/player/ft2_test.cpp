@@ -56,6 +56,8 @@ using Probe = std::function<int(const ft2::Channel&, const MixVoice&, const Modu
 const Probe kPeriod = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalPeriod; };
 const Probe kVolume = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.outVolume; };
 const Probe kPanning = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalPanning; };
+const Probe kHeard = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalVolume; };
+const Probe kGlobal = [](const ft2::Channel&, const MixVoice&, const Module& m) { return m.globalVolume; };
 const Probe kStarted = [](const ft2::Channel& c, const MixVoice&, const Module&) {
     return c.startVoice ? 1 : 0;
 };
@@ -108,6 +110,16 @@ SongSpec AutoVibrato() {
     s.instrument.vibratoType = 0;
     s.instrument.vibratoDepth = 8;
     s.instrument.vibratoRate = 16;
+    return s;
+}
+
+// Volume envelope (0,64) (10,32) (20,0), or with sustain, (0,64) (2,32) holding at point 0.
+SongSpec Enveloped(std::vector<XmCell> rows, bool sustain) {
+    SongSpec s = Rows(std::move(rows));
+    s.instrument.volumePoints = sustain ? decltype(s.instrument.volumePoints){{0, 64}, {2, 32}}
+                                        : decltype(s.instrument.volumePoints){{0, 64}, {10, 32}, {20, 0}};
+    s.instrument.volumeType = sustain ? 3 : 1;
+    s.instrument.fadeout = 2048;
     return s;
 }
 
@@ -172,6 +184,12 @@ TEST_F(Ft2Test, RecipesTickByTick) {
          1,
          kPeriod,
          {4608, 4608, 4608, 4608, 4608, 4608}},
+        {"glissando rounds the porta",
+         Rows({{C4, 1, 0, 0xE, 0x31}, {E4, 0, 0, 3, 0x05}}),
+         1,
+         kPeriod,
+         {4608, 4608, 4544, 4544, 4544, 4480}},
+        {"X12", Rows({{C4, 1, 0, 0x21, 0x12}}), 0, kPeriod, {4606, 4606, 4606, 4606, 4606, 4606}},
         {"1xx floor",
          Rows({{C4, 1, 0, 1, 0xFF}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}}),
          3,
@@ -226,6 +244,20 @@ TEST_F(Ft2Test, RecipesTickByTick) {
          kVolume,
          {32, 32, 36, 40, 44, 48}},
         {"note cut EC3", Rows({{C4, 1, 0, 0xE, 0xC3}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"K03 keys off on tick 3", Rows({{C4, 1, 0, 0x14, 0x03}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"H01", Rows({{C4, 1, 0, 0x11, 0x01}}), 0, kGlobal, {64, 63, 62, 61, 60, 59}},
+        {"volume envelope", Enveloped({{C4, 1}}, false), 0, kHeard, {256, 240, 228, 216, 204, 192}},
+        {"L05 moves the envelope",
+         Enveloped({{C4, 1, 0, 0x15, 0x05}}, false),
+         0,
+         kHeard,
+         {192, 176, 164, 152, 140, 128}},
+        {"sustain holds", Enveloped({{C4, 1}, {OFF}}, true), 0, kHeard, {256, 256, 256, 256, 256, 256}},
+        {"key-off releases and fades",
+         Enveloped({{C4, 1}, {OFF}}, true),
+         1,
+         kHeard,
+         {240, 168, 104, 96, 88, 80}},
         {"volume byte 0x55 sets 64", TwoInstruments({{C4, 2, 0x55}}), 0, kVolume, {64, 64, 64, 64, 64, 64}},
         {"fine volume memories are separate",
          Rows({{C4, 1, 0x30, 0xE, 0xA2}, {0, 0, 0, 0xE, 0xB1}, {0, 0, 0, 0xE, 0xA0}}),
@@ -368,6 +400,32 @@ TEST_F(Ft2Test, SongClock) {
         SCOPED_TRACE("F00 stalls the row");
         SongSpec s = Rows({{C4, 1, 0, 0xF, 0x00}, {0, 0, 0, 0xF, 0x06}});
         EXPECT_EQ(visit(s, 5000), (Rows2{{0, 0}}));
+    }
+}
+
+TEST_F(Ft2Test, BothFrequencyTablesUnderBothRuleSets) {
+    struct Case {
+        RuleSet rules;
+        bool linear;
+        uint8_t note;
+        int32_t hz; // truncated: 14317456 / 1016 is 14091.98
+    };
+    const Case cases[] = {{RuleSet::Tinsel, true, C4, 8363},       {RuleSet::Tinsel, false, C4, 8363},
+                          {RuleSet::Tinsel, false, C4 + 9, 14091}, {RuleSet::Ft2, true, C4, 8363},
+                          {RuleSet::Ft2, true, C4 + 9, 14064},     {RuleSet::Ft2, false, C4, 8363},
+                          {RuleSet::Ft2, false, C4 + 9, 14091}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(RuleSetName(c.rules)) + (c.linear ? " linear " : " amiga ") +
+                     std::to_string(c.note));
+        SongSpec s = Rows({{c.note, 1}});
+        s.linear = c.linear;
+        FreeModule(m);
+        const std::vector<uint8_t> bytes = Build(s).bytes;
+        m = LoadModuleFromMemory(bytes.data(), bytes.size());
+        ASSERT_NE(m, nullptr);
+        StartSong(*player, m, c.rules);
+        PlayTick(*player);
+        EXPECT_EQ(voices[0].frequency, c.hz);
     }
 }
 
