@@ -469,7 +469,9 @@ def case_sound(args):
             demo = s.start_demo(exe, cwd)
             window = s.find_window("Tinselbay", process=demo)
             check(window is not None, "with sound: the demo window appears")
-            time.sleep(2)
+            # The music starts at the end of start-up, when the scene first draws.
+            check_scene(wait_for_picture(s, 0, 0, "with sound"), 0, 0, "with sound")
+            time.sleep(1)
             record = subprocess.run(["timeout", "4", "parec", "--device=" + monitor, "--format=s16le",
                                      "--channels=2", "--rate=44100", "--raw"], env=s.env, capture_output=True)
             rms = level(record.stdout)
