@@ -33,9 +33,17 @@ struct EnvelopePoint {
     uint16_t y;
 };
 
+// Slots every loaded instrument has, whatever its sample count.
+constexpr int kInstrumentSampleSlots = 16;
+
+// Sample map entries at or above this select EmptySample: the format's own
+// sixteen samples per instrument. Instruments that store more still load them
+// all; a rule set that lets the map reach them passes its own limit.
+constexpr int kMapSelectableSamples = 16;
+
 struct Instrument {
     int32_t sampleCount;
-    Sample* samples[16];
+    Sample** samples; // SampleSlots() entries; those past sampleCount point at EmptySample
     uint8_t sampleMap[96];
     EnvelopePoint volumeEnvelope[12];
     EnvelopePoint panningEnvelope[12];
@@ -55,6 +63,21 @@ struct Instrument {
     uint8_t vibratoRate;
     uint16_t fadeout;
 };
+
+inline int32_t SampleSlots(const Instrument& ins) {
+    return ins.sampleCount > kInstrumentSampleSlots ? ins.sampleCount : kInstrumentSampleSlots;
+}
+
+// The sample a sample-map entry selects: EmptySample for an entry at or above
+// `selectable` or beyond the instrument's slots.
+inline const Sample* MappedSample(const Instrument& ins, uint8_t slot,
+                                  int selectable = kMapSelectableSamples) {
+    if (ins.samples == nullptr || slot >= selectable || slot >= SampleSlots(ins) ||
+        ins.samples[slot] == nullptr) {
+        return &EmptySample;
+    }
+    return ins.samples[slot];
+}
 
 struct Pattern {
     int32_t rows;
@@ -100,10 +123,14 @@ struct Module {
     char trackerName[21]; // as stored, NUL-terminated: picks the rule set
 };
 
+struct LoadReport;
+
 // Loads a song through the registered stream callbacks; null on any failure.
-Module* LoadModule(const char* name);
+// A report, when given, says what the file held beyond the plain layout, or
+// why it was refused.
+Module* LoadModule(const char* name, LoadReport* report = nullptr);
 // Loads a song from an XM image in memory; null on any failure. The bytes
 // need to live only while it runs.
-Module* LoadModuleFromMemory(const void* bytes, size_t size);
+Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report = nullptr);
 // Releases the song; false for null. Whoever plays it stops first.
 bool FreeModule(Module* module);

@@ -13,7 +13,6 @@ constexpr uint8_t kEffectTonePorta = 0x03;
 constexpr uint8_t kEffectTonePortaSlide = 0x05;
 constexpr uint8_t kEffectTremolo = 0x07;
 constexpr uint8_t kEffectKeyOff = 0x14;
-constexpr int kSampleSlots = 16;
 constexpr int kNoteCount = 96;
 
 // Stands in for an instrument number the song does not have.
@@ -54,11 +53,10 @@ Selection Select(const Module& m, const TrackChannel& c) {
         return {&kEmptyInstrument, &EmptySample};
     }
     const Instrument& ins = m.instruments[c.instrument];
-    const uint8_t slot = c.note < kNoteCount ? ins.sampleMap[c.note] : kSampleSlots;
-    if (slot >= kSampleSlots || ins.samples[slot] == nullptr) {
+    if (c.note >= kNoteCount) {
         return {&ins, &EmptySample};
     }
-    return {&ins, ins.samples[slot]};
+    return {&ins, MappedSample(ins, ins.sampleMap[c.note])};
 }
 
 void StepEnvelopes(TrackChannel& c, const Instrument& ins, bool silenceReleased) {

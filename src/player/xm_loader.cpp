@@ -1,89 +1,64 @@
 // XM reader: turns the file into fixed five-byte cells and 16-bit delta-decoded
 // samples. Every declared size is checked against what the stream can still
 // deliver before anything is allocated, so a damaged image fails instead of
-// exhausting memory or reading out of bounds.
+// exhausting memory or reading out of bounds. Files real trackers write in
+// other ways load too: the 1.02/1.03 layout, short instrument headers, more
+// than 16 samples per instrument, and instruments or sample data cut short by
+// the end of the file (loaded as far as they are stored).
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "player/load_report.h"
 #include "player/module.h"
 #include "player/replay.h"
 #include "player/stream.h"
+#include "player/xm_reader.h"
 
 Sample EmptySample{};
 
 namespace {
 
+using xm::AllocZeroed;
+using xm::Le16;
+using xm::Le32;
+using xm::Reader;
+using xm::StoredSample;
+
 constexpr char kXmId[] = "Extended Module: ";
 constexpr int kXmIdLength = 17;
 constexpr int kPatternHeaderSize = 9;
+constexpr int kPatternHeaderSize102 = 8;   // rows - 1 in one byte
 constexpr int kInstrumentFieldsSize = 29;  // header size .. number of samples
 constexpr int kInstrumentHeaderSize = 241; // .. fadeout, when samples follow
 constexpr int kSampleHeaderSize = 40;
+constexpr int kInstrumentSizeFieldSize = 4; // stored even when the header says less
+// As many instruments as cells can name: their records need no proof from the file.
+constexpr int kNamedInstruments = 128;
 constexpr int kMinBpm = 32;
 constexpr int kMaxBpm = 255;
 constexpr int kNoteKeyOffInFile = 97;
+constexpr uint16_t kVersion102 = 0x0102;
+constexpr uint16_t kVersion103 = 0x0103;
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-class Reader {
-public:
-    explicit Reader(ModuleStream* stream) : stream_(stream) {
-        const int32_t here = StreamTell(stream);
-        StreamSeek(stream, 0, 2);
-        end_ = StreamTell(stream);
-        StreamSeek(stream, here, 0);
-    }
-    // Destinations keep their contents where the stream runs out.
-    void Read(void* destination, int32_t count) { StreamRead(destination, count, stream_); }
-    uint8_t U8() {
-        uint8_t b[1] = {};
-        Read(b, 1);
-        return b[0];
-    }
-    uint16_t U16() {
-        uint8_t b[2] = {};
-        Read(b, 2);
-        return Le16(b);
-    }
-    uint32_t U32() {
-        uint8_t b[4] = {};
-        Read(b, 4);
-        return Le32(b);
-    }
-    void Seek(int32_t offset, int32_t origin) { StreamSeek(stream_, offset, origin); }
-    int32_t Tell() { return StreamTell(stream_); }
-    // Bytes the stream can still deliver from the current position.
-    int64_t Remaining() {
-        const int64_t left = static_cast<int64_t>(end_) - Tell();
-        return left > 0 ? left : 0;
-    }
-
-private:
-    ModuleStream* stream_;
-    int32_t end_ = 0;
+// Where the parts of the file lie: today's layout has each instrument's sample
+// data after its headers and all patterns first; versions 1.02 and 1.03 store
+// every instrument and sample header, then the patterns, then all sample data.
+struct Layout {
+    bool instrumentsFirst;
+    int patternHeaderSize;
 };
 
-template <typename T> T* AllocZeroed(size_t count) {
-    return new (std::nothrow) T[count == 0 ? 1 : count]();
-}
-
-// The entries before data[0] stay 0: the mixer may read data[-1] just after a
-// wrap to a loop at 0.
-int16_t* AllocSampleData(uint32_t length) {
-    int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + 2 * kSampleGuard);
-    return block == nullptr ? nullptr : block + kSampleGuard;
-}
-
-void FreeSampleData(int16_t* data) {
-    if (data != nullptr) {
-        delete[](data - kSampleGuard);
+Layout LayoutOf(uint16_t version) {
+    if (version == kVersion102) {
+        return {true, kPatternHeaderSize102};
     }
+    if (version == kVersion103) {
+        return {true, kPatternHeaderSize};
+    }
+    return {false, kPatternHeaderSize};
 }
 
 // Cells of patterns stored without data are zeros the stream never fills, so
@@ -91,28 +66,37 @@ void FreeSampleData(int16_t* data) {
 // what any song needs (256 patterns of 256 rows of 32 channels is 10 MB).
 constexpr int64_t kEmptyCellBudget = int64_t{32} << 20;
 
-bool ReadPattern(Reader& in, Module* module, Pattern& pattern, int64_t& emptyCellBytes) {
-    if (in.Remaining() < kPatternHeaderSize) {
-        return false;
+bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, int64_t& emptyCellBytes) {
+    Pattern& pattern = module->patterns[number];
+    if (in.Remaining() < layout.patternHeaderSize) {
+        return in.Refuse("the file ends inside pattern %d's header", number);
     }
     uint8_t header[kPatternHeaderSize] = {};
-    in.Read(header, kPatternHeaderSize);
-    pattern.rows = Le16(header + 5);
-    const uint16_t packedSize = Le16(header + 7);
+    in.Read(header, layout.patternHeaderSize);
+    uint16_t packedSize = 0;
+    if (layout.patternHeaderSize == kPatternHeaderSize102) {
+        pattern.rows = header[5] + 1;
+        packedSize = Le16(header + 6);
+    } else {
+        pattern.rows = Le16(header + 5);
+        packedSize = Le16(header + 7);
+    }
     const int64_t cellCount = static_cast<int64_t>(pattern.rows) * module->channelCount;
     // Every cell takes at least one byte of packed data.
     if (packedSize != 0 && cellCount > in.Remaining()) {
-        return false;
+        return in.Refuse("pattern %d: %lld cells, more than the file has bytes left", number,
+                         static_cast<long long>(cellCount));
     }
     if (packedSize == 0) {
         emptyCellBytes += cellCount * kCellSize;
         if (emptyCellBytes > kEmptyCellBudget) {
-            return false;
+            return in.Refuse("pattern %d: empty patterns of more than %lld MB in all", number,
+                             static_cast<long long>(kEmptyCellBudget >> 20));
         }
     }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
     if (pattern.cells == nullptr) {
-        return false;
+        return in.Refuse("out of memory for pattern %d", number);
     }
     if (packedSize == 0) {
         return true;
@@ -142,120 +126,44 @@ bool ReadPattern(Reader& in, Module* module, Pattern& pattern, int64_t& emptyCel
     return true;
 }
 
-// Returns the bytes the sample's data takes in the file.
-uint32_t ReadSampleHeader(Reader& in, Sample& s) {
-    uint8_t h[kSampleHeaderSize] = {};
-    in.Read(h, kSampleHeaderSize);
-    s.length = Le32(h);
-    const uint32_t storedBytes = s.length;
-    s.loopStart = Le32(h + 4);
-    s.loopLength = Le32(h + 8);
-    s.volume = h[12];
-    s.finetune = static_cast<int8_t>(h[13]);
-    s.loopMode = kLoopNone;
-    s.bits = 8;
-    const uint8_t type = h[14];
-    if (type & 1) {
-        s.loopMode = kLoopForward;
+bool ReadPatterns(Reader& in, Module* module, const Layout& layout, uint16_t storedPatterns) {
+    if (static_cast<int64_t>(storedPatterns) * layout.patternHeaderSize > in.Remaining()) {
+        return in.Refuse("%d patterns, more than the file has room for", storedPatterns);
     }
-    if (type & 2) {
-        s.loopMode = kLoopPingPong;
+    module->patternSlots =
+        storedPatterns > module->usedPatternCount ? storedPatterns : module->usedPatternCount;
+    module->patterns = AllocZeroed<Pattern>(static_cast<size_t>(module->patternSlots));
+    if (module->patterns == nullptr) {
+        module->patternSlots = 0;
+        return in.Refuse("out of memory for patterns");
     }
-    if (type & 0x10) {
-        s.bits = 16;
-    }
-    if (s.loopMode == kLoopNone) {
-        s.loopStart = 0;
-        s.loopLength = s.length;
-    }
-    if (s.bits == 16) {
-        s.length /= 2;
-        s.loopStart /= 2;
-        s.loopLength /= 2;
-    }
-    // A loop reaching past the data would make the mixer read beyond it.
-    if (s.loopStart > s.length) {
-        s.loopStart = s.length;
-    }
-    if (s.loopLength > s.length - s.loopStart) {
-        s.loopLength = s.length - s.loopStart;
-    }
-    if (s.loopLength == 0) {
-        s.loopStart = 0;
-        s.loopLength = s.length;
-        s.loopMode = kLoopNone;
-    }
-    s.panning = h[15];
-    s.relativeNote = static_cast<int8_t>(h[16]);
-    return storedBytes;
-}
-
-bool ReadSampleData(Reader& in, Sample& s) {
-    const uint32_t byteCount = s.bits == 16 ? s.length * 2 : s.length;
-    if (s.bits == 16) {
-        uint8_t* bytes = reinterpret_cast<uint8_t*>(s.data);
-        in.Read(bytes, static_cast<int32_t>(byteCount));
-        for (uint32_t k = 0; k < s.length; ++k) {
-            s.data[k] = static_cast<int16_t>(Le16(bytes + 2 * k));
-        }
-    } else {
-        uint8_t* scratch = AllocZeroed<uint8_t>(s.length);
-        if (scratch == nullptr) {
+    int64_t emptyCellBytes = 0;
+    for (int i = 0; i < storedPatterns; ++i) {
+        if (!ReadPattern(in, module, layout, i, emptyCellBytes)) {
             return false;
         }
-        in.Read(scratch, static_cast<int32_t>(byteCount));
-        for (uint32_t k = 0; k < s.length; ++k) {
-            s.data[k] = static_cast<int16_t>(static_cast<uint16_t>(scratch[k] << 8));
+    }
+    for (int i = storedPatterns; i < module->usedPatternCount; ++i) {
+        Pattern& pattern = module->patterns[i];
+        pattern.rows = 64;
+        pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(64) * module->channelCount * kCellSize);
+        if (pattern.cells == nullptr) {
+            return in.Refuse("out of memory for pattern %d", i);
         }
-        delete[] scratch;
-        s.bits = 16;
-    }
-    uint16_t previous = 0;
-    for (uint32_t k = 0; k < s.length; ++k) {
-        previous = static_cast<uint16_t>(previous + static_cast<uint16_t>(s.data[k]));
-        s.data[k] = static_cast<int16_t>(previous);
-    }
-    const uint32_t loopEnd = s.loopStart + s.loopLength;
-    if (s.loopMode == kLoopPingPong) {
-        s.data[loopEnd] = s.data[loopEnd - 1];
-    } else if (s.loopMode == kLoopForward) {
-        s.data[loopEnd] = s.data[s.loopStart];
     }
     return true;
 }
 
-bool ReadInstrument(Reader& in, Instrument& ins) {
-    const int64_t start = in.Tell();
-    if (in.Remaining() < kInstrumentFieldsSize) {
-        return false;
+// The file ended inside or before this instrument (1-based); so it does for
+// every one after it.
+void MarkCut(Reader& in, int number) {
+    if (in.report.firstCutInstrument == 0) {
+        in.report.firstCutInstrument = number;
     }
-    const uint32_t headerSize = in.U32();
-    // A header too short for its own fields would make the reader go back over
-    // bytes it has read, so a small image could declare unbounded work.
-    if (headerSize < kInstrumentFieldsSize || headerSize > static_cast<uint32_t>(INT32_MAX - start)) {
-        return false;
-    }
-    const int32_t sampleHeaders = static_cast<int32_t>(start + headerSize);
-    in.Seek(23, 1);
-    const uint16_t sampleCount = in.U16();
-    if (sampleCount > 16) {
-        return false;
-    }
-    ins.sampleCount = sampleCount;
-    for (Sample*& slot : ins.samples) {
-        slot = &EmptySample;
-    }
-    if (sampleCount == 0) {
-        in.Seek(sampleHeaders, 0);
-        return true;
-    }
-    if (headerSize < kInstrumentHeaderSize) {
-        ins.sampleCount = 0;
-        return false;
-    }
-    uint8_t fields[4 + 96 + 48 + 48 + 16] = {};
-    in.Read(fields, sizeof fields);
-    const uint8_t* p = fields + 4;
+}
+
+void ReadInstrumentFields(const uint8_t* h, Instrument& ins) {
+    const uint8_t* p = h + 33;
     std::memcpy(ins.sampleMap, p, 96);
     p += 96;
     for (int i = 0; i < 12; ++i, p += 4) {
@@ -279,44 +187,103 @@ bool ReadInstrument(Reader& in, Instrument& ins) {
     ins.vibratoDepth = p[12];
     ins.vibratoRate = p[13];
     ins.fadeout = static_cast<uint16_t>(Le16(p + 14) << 1);
-    in.Seek(sampleHeaders, 0);
+}
 
+bool PointAtEmptySample(Reader& in, Instrument& ins, int32_t slots) {
+    delete[] ins.samples;
+    ins.samples = AllocZeroed<Sample*>(static_cast<size_t>(slots));
+    if (ins.samples == nullptr) {
+        return in.Refuse("out of memory for instruments");
+    }
+    for (int32_t i = 0; i < slots; ++i) {
+        ins.samples[i] = &EmptySample;
+    }
+    return true;
+}
+
+// Reads one instrument's header and sample headers, leaving the stream after
+// the last sample header; its samples' data is queued in `pending`. Fields the
+// header does not store, or the file ends before, are zero.
+bool ReadInstrumentHeaders(Reader& in, int number, Instrument& ins, std::vector<StoredSample>& pending) {
+    if (!PointAtEmptySample(in, ins, kInstrumentSampleSlots)) {
+        return false;
+    }
+    const int64_t start = in.Tell();
+    const int64_t available = in.Remaining();
+    if (available < kInstrumentSizeFieldSize) {
+        MarkCut(in, number);
+        return true;
+    }
+    uint8_t h[kInstrumentHeaderSize] = {};
+    in.Read(h, kInstrumentSizeFieldSize);
+    int64_t headerSize = Le32(h);
+    // A header smaller than its own size field still moves on past it, so the
+    // reader never goes back over bytes and a small image cannot declare unbounded work.
+    if (headerSize < kInstrumentSizeFieldSize) {
+        headerSize = kInstrumentSizeFieldSize;
+    }
+    const int64_t stored = headerSize < kInstrumentHeaderSize ? headerSize : kInstrumentHeaderSize;
+    in.Read(h + kInstrumentSizeFieldSize,
+            (stored < available ? stored : available) - kInstrumentSizeFieldSize);
+    const uint16_t sampleCount = stored >= kInstrumentFieldsSize ? Le16(h + 27) : 0;
+    if (headerSize < kInstrumentFieldsSize || (sampleCount > 0 && headerSize < kInstrumentHeaderSize)) {
+        ++in.report.shortInstrumentHeaders;
+    }
+    if (available < (sampleCount > 0 ? stored : std::min<int64_t>(stored, kInstrumentFieldsSize))) {
+        MarkCut(in, number);
+    }
+    if (sampleCount > 0) {
+        ReadInstrumentFields(h, ins);
+    }
+    in.Seek(start + headerSize, 0);
+    int32_t count = sampleCount;
+    if (count > in.Remaining() / kSampleHeaderSize) {
+        count = static_cast<int32_t>(in.Remaining() / kSampleHeaderSize);
+        MarkCut(in, number);
+    }
+    if (count > kInstrumentSampleSlots) {
+        ++in.report.instrumentsOver16;
+        if (!PointAtEmptySample(in, ins, count)) {
+            return false;
+        }
+    }
+    if (count > in.report.mostSamples) {
+        in.report.mostSamples = count;
+    }
     // Samples join the instrument one by one, so a failure leaves counts FreeModule can trust.
-    ins.sampleCount = 0;
-    int64_t dataBytes = 0;
-    uint32_t storedBytes[16] = {};
-    for (int i = 0; i < sampleCount; ++i) {
+    for (int i = 0; i < count; ++i) {
         Sample* s = new (std::nothrow) Sample{};
         if (s == nullptr) {
-            return false;
+            return in.Refuse("out of memory for samples");
         }
         ins.samples[i] = s;
         ins.sampleCount = i + 1;
-        storedBytes[i] = ReadSampleHeader(in, *s);
-        dataBytes += storedBytes[i];
-        if (dataBytes > in.Remaining()) {
-            return false;
-        }
-        if (s->length > 0) {
-            s->data = AllocSampleData(s->length);
-            if (s->data == nullptr) {
-                return false;
-            }
-        }
-    }
-    for (int i = 0; i < sampleCount; ++i) {
-        Sample& s = *ins.samples[i];
-        const uint32_t usedBytes = s.bits == 16 ? s.length * 2 : s.length;
-        if (s.length > 0 && !ReadSampleData(in, s)) {
-            return false;
-        }
-        // An odd byte count of 16-bit data leaves one byte unused; skipping it
-        // keeps the next sample and instrument where the file has them.
-        if (storedBytes[i] > usedBytes) {
-            in.Seek(static_cast<int32_t>(storedBytes[i] - usedBytes), 1);
-        }
+        StoredSample data = xm::ReadSampleHeader(in, *s);
+        data.instrument = number;
+        data.index = i;
+        pending.push_back(data);
     }
     return true;
+}
+
+bool ReadPendingSampleData(Reader& in, std::vector<StoredSample>& pending) {
+    for (const StoredSample& stored : pending) {
+        if (!xm::ReadSampleData(in, stored)) {
+            return false;
+        }
+    }
+    pending.clear();
+    return true;
+}
+
+bool AllocInstruments(Reader& in, Module* module) {
+    const int count = module->instrumentCount > 0 ? module->instrumentCount : 0;
+    if (count > kNamedInstruments &&
+        static_cast<int64_t>(count) * kInstrumentSizeFieldSize > in.Remaining()) {
+        return in.Refuse("%d instruments, more than the file has room for", count);
+    }
+    module->instruments = AllocZeroed<Instrument>(static_cast<size_t>(count));
+    return module->instruments != nullptr || in.Refuse("out of memory for instruments");
 }
 
 bool ReadXm(Reader& in, Module* module) {
@@ -324,30 +291,35 @@ bool ReadXm(Reader& in, Module* module) {
     in.Seek(0, 0);
     in.Read(id, kXmIdLength);
     if (std::memcmp(id, kXmId, kXmIdLength) != 0) {
-        return false;
+        return in.Refuse("not an XM module (no \"Extended Module: \" at its start)");
     }
     module->tickRoutine = PlayTick;
     module->initialGlobalVolume = 64;
     in.Seek(38, 0);
     in.Read(module->trackerName, 20);
 
-    in.Seek(60, 0);
-    uint8_t h[4 + 16 + 256] = {};
+    in.Seek(58, 0);
+    uint8_t h[2 + 4 + 16 + 256] = {};
     in.Read(h, sizeof h);
-    const uint32_t headerSize = Le32(h);
-    int16_t songLength = static_cast<int16_t>(Le16(h + 4));
-    int16_t restart = static_cast<int16_t>(Le16(h + 6));
-    module->channelCount = static_cast<int16_t>(Le16(h + 8));
-    const uint16_t storedPatterns = Le16(h + 10);
-    module->instrumentCount = static_cast<int16_t>(Le16(h + 12));
-    module->flags = Le16(h + 14);
-    module->defaultTempo = static_cast<int16_t>(Le16(h + 16));
-    int16_t bpm = static_cast<int16_t>(Le16(h + 18));
-    std::memcpy(module->orderTable, h + 20, 256);
+    const uint16_t version = Le16(h);
+    const uint32_t headerSize = Le32(h + 2);
+    int16_t songLength = static_cast<int16_t>(Le16(h + 6));
+    int16_t restart = static_cast<int16_t>(Le16(h + 8));
+    module->channelCount = static_cast<int16_t>(Le16(h + 10));
+    const uint16_t storedPatterns = Le16(h + 12);
+    module->instrumentCount = static_cast<int16_t>(Le16(h + 14));
+    module->flags = Le16(h + 16);
+    module->defaultTempo = static_cast<int16_t>(Le16(h + 18));
+    int16_t bpm = static_cast<int16_t>(Le16(h + 20));
+    std::memcpy(module->orderTable, h + 22, 256);
+
+    const Layout layout = LayoutOf(version);
+    in.report.version = version;
+    in.report.olderLayout = layout.instrumentsFirst;
 
     // The engine binds channel i to one of 32 voices and indexes a 256-entry order table.
     if (module->channelCount < 0 || module->channelCount > kMaxChannels) {
-        return false;
+        return in.Refuse("%d channels; the player plays %d at most", module->channelCount, kMaxChannels);
     }
     if (songLength < 0) {
         songLength = 0;
@@ -369,7 +341,7 @@ bool ReadXm(Reader& in, Module* module) {
     module->defaultBpm = bpm;
 
     if (headerSize > static_cast<uint32_t>(INT32_MAX - 60)) {
-        return false;
+        return in.Refuse("damaged header: header size %u", headerSize);
     }
     in.Seek(static_cast<int32_t>(60 + headerSize), 0);
 
@@ -379,57 +351,46 @@ bool ReadXm(Reader& in, Module* module) {
             module->usedPatternCount = module->orderTable[i] + 1;
         }
     }
-    if (static_cast<int64_t>(storedPatterns) * kPatternHeaderSize > in.Remaining()) {
-        return false;
-    }
-    module->patternSlots =
-        storedPatterns > module->usedPatternCount ? storedPatterns : module->usedPatternCount;
-    module->patterns = AllocZeroed<Pattern>(static_cast<size_t>(module->patternSlots));
-    if (module->patterns == nullptr) {
-        module->patternSlots = 0;
-        return false;
-    }
-    int64_t emptyCellBytes = 0;
-    for (int i = 0; i < storedPatterns; ++i) {
-        if (!ReadPattern(in, module, module->patterns[i], emptyCellBytes)) {
-            return false;
-        }
-    }
-    for (int i = storedPatterns; i < module->usedPatternCount; ++i) {
-        Pattern& pattern = module->patterns[i];
-        pattern.rows = 64;
-        pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(64) * module->channelCount * kCellSize);
-        if (pattern.cells == nullptr) {
-            return false;
-        }
-    }
 
-    if (module->instrumentCount <= 0) {
-        module->instruments = AllocZeroed<Instrument>(0);
-        return module->instruments != nullptr;
-    }
-    if (static_cast<int64_t>(module->instrumentCount) * kInstrumentFieldsSize > in.Remaining()) {
+    if (!AllocInstruments(in, module)) {
         return false;
     }
-    module->instruments = AllocZeroed<Instrument>(static_cast<size_t>(module->instrumentCount));
-    if (module->instruments == nullptr) {
-        return false;
-    }
-    for (int i = 0; i < module->instrumentCount; ++i) {
-        if (!ReadInstrument(in, module->instruments[i])) {
+    std::vector<StoredSample> pending;
+    if (layout.instrumentsFirst) {
+        for (int i = 0; i < module->instrumentCount; ++i) {
+            if (!ReadInstrumentHeaders(in, i + 1, module->instruments[i], pending)) {
+                return false;
+            }
+        }
+        if (!ReadPatterns(in, module, layout, storedPatterns) || !ReadPendingSampleData(in, pending)) {
             return false;
         }
+    } else {
+        if (!ReadPatterns(in, module, layout, storedPatterns)) {
+            return false;
+        }
+        for (int i = 0; i < module->instrumentCount; ++i) {
+            if (!ReadInstrumentHeaders(in, i + 1, module->instruments[i], pending) ||
+                !ReadPendingSampleData(in, pending)) {
+                return false;
+            }
+        }
     }
+    if (in.report.firstCutInstrument > 0) {
+        in.report.cutInstruments = module->instrumentCount - in.report.firstCutInstrument + 1;
+    }
+    in.report.trailingBytes = in.Remaining();
     return true;
 }
 
 // The reader over an open stream; the stream stays open.
-Module* ReadModule(ModuleStream* stream) {
+Module* ReadModule(ModuleStream* stream, LoadReport& report) {
     Module* module = new (std::nothrow) Module{};
     if (module == nullptr) {
+        std::snprintf(report.refusal, sizeof report.refusal, "out of memory");
         return nullptr;
     }
-    Reader reader(stream);
+    Reader reader(stream, report);
     if (!ReadXm(reader, module)) {
         FreeModule(module);
         return nullptr;
@@ -439,23 +400,31 @@ Module* ReadModule(ModuleStream* stream) {
 
 } // namespace
 
-Module* LoadModule(const char* name) {
+Module* LoadModule(const char* name, LoadReport* report) {
+    LoadReport own{};
+    LoadReport& out = report != nullptr ? *report : own;
+    out = LoadReport{};
     ModuleStream* stream = StreamOpen(name);
     if (stream == nullptr) {
+        std::snprintf(out.refusal, sizeof out.refusal, "cannot open the song");
         return nullptr;
     }
-    Module* module = ReadModule(stream);
+    Module* module = ReadModule(stream, out);
     StreamClose(stream);
     return module;
 }
 
-Module* LoadModuleFromMemory(const void* bytes, size_t size) {
+Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report) {
+    LoadReport own{};
+    LoadReport& out = report != nullptr ? *report : own;
+    out = LoadReport{};
     if (bytes == nullptr || size > 0x7FFFFFFF) {
+        std::snprintf(out.refusal, sizeof out.refusal, "no song in memory, or one of 2 GB or more");
         return nullptr;
     }
     MemoryStream memory{static_cast<const uint8_t*>(bytes), static_cast<int32_t>(size), 0};
     ModuleStream stream = MemoryModuleStream(memory);
-    return ReadModule(&stream);
+    return ReadModule(&stream, out);
 }
 
 bool FreeModule(Module* module) {
@@ -466,13 +435,14 @@ bool FreeModule(Module* module) {
         const int count = module->instrumentCount > 0 ? module->instrumentCount : 0;
         for (int i = 0; i < count; ++i) {
             Instrument& ins = module->instruments[i];
-            for (int k = 0; k < ins.sampleCount; ++k) {
+            for (int k = 0; ins.samples != nullptr && k < ins.sampleCount; ++k) {
                 Sample* s = ins.samples[k];
                 if (s != nullptr && s != &EmptySample) {
-                    FreeSampleData(s->data);
+                    xm::FreeSampleData(s->data);
                     delete s;
                 }
             }
+            delete[] ins.samples;
         }
         delete[] module->instruments;
     }

@@ -1,7 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <iterator>
+#include <string>
+
+#include "player/load_report.h"
 #include "player/module.h"
 #include "player/song.h"
+#include "tests/player/xm_cases.h"
 #include "tests/player/xm_image.h"
 
 namespace {
@@ -66,8 +74,8 @@ TEST(LoaderInstruments, SamplesLoopsAndDeltas) {
     ASSERT_NE(m, nullptr);
     const Instrument& none = m->instruments[0];
     EXPECT_EQ(none.sampleCount, 0);
-    for (Sample* s : none.samples) {
-        EXPECT_EQ(s, &EmptySample);
+    for (int k = 0; k < SampleSlots(none); ++k) {
+        EXPECT_EQ(none.samples[k], &EmptySample);
     }
     const Instrument& ins = m->instruments[1];
     ASSERT_EQ(ins.sampleCount, 4);
@@ -128,13 +136,6 @@ TEST(LoaderCells, EmptyPatternsAreBoundedInTotal) {
     FreeModule(m);
 }
 
-TEST(LoaderInstruments, SeventeenSamplesFail) {
-    XmImage image(0, 0, 1, 0, 1, 125, {});
-    XmSampleDesc s{0, 0, 0, 0, {}};
-    image.Instrument(std::vector<XmSampleDesc>(17, s));
-    EXPECT_EQ(Load(image), nullptr);
-}
-
 TEST(LoaderFailures, MissingCallbacksAndNull) {
     SetStreamCallbacks(SongOpen, nullptr, SongRead, SongSeek, SongTell);
     EXPECT_EQ(LoadModule("#101"), nullptr);
@@ -179,6 +180,172 @@ TEST(SongStream, ReadAndSeekLimits) {
     Module* m = LoadModule("#101");
     ASSERT_NE(m, nullptr);
     FreeModule(m);
+}
+
+using namespace xmcases;
+
+struct Loaded {
+    Module* m = nullptr;
+    LoadReport report{};
+    explicit Loaded(const XmImage& image) {
+        m = LoadModuleFromMemory(image.bytes.data(), image.bytes.size(), &report);
+    }
+    ~Loaded() { FreeModule(m); }
+    const Instrument& Ins(int i) const { return m->instruments[i]; }
+};
+
+// The decoded values of a sample, as 8-bit values when `shift` is 8.
+std::vector<int> Values(const Sample& s, int shift = 8) {
+    std::vector<int> out;
+    for (uint32_t k = 0; k < s.length; ++k) {
+        out.push_back(s.data[k] / (1 << shift));
+    }
+    return out;
+}
+
+std::vector<int> Ints(const std::vector<int8_t>& wave) {
+    return std::vector<int>(wave.begin(), wave.end());
+}
+
+TEST(LoaderCases, EachFileLoadsWithItsReport) {
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"cut_sample_data", {"sample data 9 bytes short"}},
+        {"cut_instrument_header", {"instruments 2-3 cut short by the end of the file"}},
+        {"short_headers", {"3 short instrument headers (fields not stored are zero)"}},
+        {"layout_102", {"format 1.02 layout"}},
+        {"layout_103", {"format 1.03 layout"}},
+        {"adpcm", {"2 ADPCM samples"}},
+        {"twenty_samples", {"1 instrument with more than 16 samples (up to 20)"}},
+        {"extension_chunk", {"10 bytes after the song ignored"}},
+        {"ogg_sample",
+         {"refused: instrument 1, sample 1: Ogg Vorbis compressed sample data is not supported"}},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Loaded song(c.build());
+        EXPECT_EQ(song.m == nullptr, std::string(c.name) == "ogg_sample");
+        EXPECT_EQ(DescribeLoad(song.report), expected.at(c.name));
+    }
+}
+
+TEST(LoaderCases, SampleDataCutShortKeepsWhatIsStoredWithLoopClamped) {
+    Loaded song(CutSampleData());
+    ASSERT_NE(song.m, nullptr);
+    const Sample& whole = *song.Ins(0).samples[0];
+    EXPECT_EQ(Values(whole), Ints(kRamp8));
+    EXPECT_EQ(whole.loopStart + whole.loopLength, 10u);
+    // 11 of 20 bytes: five 16-bit values, the odd byte unused; the loop 4..10 becomes 4..5.
+    const Sample& cut = *song.Ins(1).samples[0];
+    EXPECT_EQ(Values(cut, 0), (std::vector<int>{100, -200, 300, -400, 500}));
+    EXPECT_EQ(cut.loopMode, kLoopForward);
+    EXPECT_EQ(cut.loopStart, 4u);
+    EXPECT_EQ(cut.loopLength, 1u);
+    EXPECT_EQ(cut.data[5], 500);
+}
+
+TEST(LoaderCases, InstrumentHeaderCutShortKeepsItsStoredFields) {
+    Loaded song(CutInstrumentHeader());
+    ASSERT_NE(song.m, nullptr);
+    EXPECT_EQ(Values(*song.Ins(0).samples[0]), Ints(kRamp8));
+    const Instrument& cut = song.Ins(1);
+    EXPECT_EQ(cut.sampleCount, 0); // its sample headers lie past the end
+    EXPECT_EQ(cut.sampleMap[66], 1);
+    EXPECT_EQ(cut.sampleMap[67], 0);
+    EXPECT_EQ(song.Ins(2).sampleCount, 0);
+    EXPECT_EQ(MappedSample(cut, cut.sampleMap[0]), &EmptySample);
+}
+
+TEST(LoaderCases, ShortInstrumentHeadersReadTheirFieldsAndMoveOnBySize) {
+    Loaded song(ShortHeaders());
+    ASSERT_NE(song.m, nullptr);
+    EXPECT_EQ(song.Ins(0).sampleCount, 0);
+    const Instrument& mapOnly = song.Ins(1);
+    ASSERT_EQ(mapOnly.sampleCount, 2);
+    EXPECT_EQ(mapOnly.sampleMap[10], 1);
+    EXPECT_EQ(mapOnly.volumePointCount, 0); // envelopes and fadeout are not stored
+    EXPECT_EQ(mapOnly.volumeType, 0);
+    EXPECT_EQ(mapOnly.fadeout, 0);
+    EXPECT_EQ(Values(*mapOnly.samples[0]), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(Values(*mapOnly.samples[1]), (std::vector<int>{5, 6, 7, 8}));
+    const Instrument& noMap = song.Ins(2);
+    ASSERT_EQ(noMap.sampleCount, 1);
+    EXPECT_EQ(noMap.sampleMap[10], 0);
+    EXPECT_EQ(Values(*noMap.samples[0]), (std::vector<int>{-1, -2, -3, -4}));
+    EXPECT_EQ(song.Ins(3).sampleCount, 0);
+    EXPECT_EQ(Values(*song.Ins(4).samples[0]), Ints(kRamp8));
+}
+
+TEST(LoaderCases, OlderLayoutsReadPatternsBetweenHeadersAndData) {
+    for (const uint16_t version : {uint16_t{0x0102}, uint16_t{0x0103}}) {
+        SCOPED_TRACE(version);
+        Loaded song(OlderLayout(version));
+        ASSERT_NE(song.m, nullptr);
+        EXPECT_EQ(song.m->patterns[0].rows, 64);
+        EXPECT_EQ(song.m->patterns[1].rows, 1);
+        const uint8_t second[5] = {50, 2, 0x40, 0x0F, 3};
+        EXPECT_EQ(0, std::memcmp(Cell(song.m, 1, 0, 1), second, 5));
+        EXPECT_EQ(Cell(song.m, 1, 0, 0)[0], 49);
+        EXPECT_EQ(Values(*song.Ins(0).samples[0]), Ints(kRamp8));
+        EXPECT_EQ(Values(*song.Ins(0).samples[1]), (std::vector<int>{1, 2, 3, 4}));
+        const Sample& pingPong = *song.Ins(1).samples[0];
+        EXPECT_EQ(Values(pingPong, 0), std::vector<int>(kRamp16.begin(), kRamp16.end()));
+        EXPECT_EQ(pingPong.loopStart, 2u);
+        EXPECT_EQ(pingPong.loopLength, 8u);
+        EXPECT_EQ(pingPong.data[10], -1000); // the extra sample past a ping-pong loop repeats its end
+    }
+}
+
+TEST(LoaderCases, AdpcmSamplesDecodeToTheirWaveform) {
+    Loaded song(Adpcm());
+    ASSERT_NE(song.m, nullptr);
+    const Instrument& ins = song.Ins(0);
+    ASSERT_EQ(ins.sampleCount, 3);
+    const Sample& looped = *ins.samples[0];
+    EXPECT_EQ(Values(looped), Ints(AdpcmWave()));
+    EXPECT_EQ(looped.data[0], 1 * 256);
+    EXPECT_EQ(looped.data[7], -1 * 256);
+    EXPECT_EQ(looped.loopMode, kLoopForward);
+    EXPECT_EQ(looped.loopStart + looped.loopLength, 33u);
+    EXPECT_EQ(looped.data[33], looped.data[8]);
+    EXPECT_EQ(Values(*ins.samples[1]), (std::vector<int>{-1, -2, -4, 60}));
+    // 16 + 17 and 16 + 2 bytes in the file: the plain sample starts after them.
+    EXPECT_EQ(Values(*ins.samples[2]), (std::vector<int>{7, -7, 7, -7}));
+}
+
+TEST(LoaderCases, TwentySamplesLoadAndMapEntriesAboveFifteenFollowTheRule) {
+    Loaded song(TwentySamples());
+    ASSERT_NE(song.m, nullptr);
+    const Instrument& ins = song.Ins(0);
+    ASSERT_EQ(ins.sampleCount, 20);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Values(*ins.samples[i]), (std::vector<int>{i, -i}));
+    }
+    EXPECT_EQ(MappedSample(ins, ins.sampleMap[0]), &EmptySample);
+    EXPECT_EQ(MappedSample(ins, ins.sampleMap[0], 256), ins.samples[19]);
+    EXPECT_EQ(MappedSample(ins, ins.sampleMap[1], 256), ins.samples[17]);
+    EXPECT_EQ(MappedSample(ins, ins.sampleMap[2]), ins.samples[3]);
+    EXPECT_EQ(MappedSample(ins, 20, 256), &EmptySample);
+    EXPECT_EQ(Values(*song.Ins(1).samples[0]), Ints(kRamp8));
+}
+
+// The fuzz target starts from these files; they are written from the cases,
+// never by hand: TINSEL_WRITE_SEEDS=1 rewrites them.
+TEST(LoaderCases, FuzzSeedsAreTheCasesBytes) {
+    const bool write = std::getenv("TINSEL_WRITE_SEEDS") != nullptr;
+    for (const Case& c : kCases) {
+        const std::string path = std::string(TINSEL_FUZZ_SEEDS) + "/" + c.name + ".xm";
+        const std::vector<uint8_t> bytes = c.build().bytes;
+        if (write) {
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<std::streamsize>(bytes.size()));
+        }
+        std::ifstream file(path, std::ios::binary);
+        ASSERT_TRUE(file) << path << " is missing: run this test with TINSEL_WRITE_SEEDS=1";
+        const std::vector<uint8_t> seed{std::istreambuf_iterator<char>(file),
+                                        std::istreambuf_iterator<char>()};
+        EXPECT_EQ(seed, bytes) << path << " differs from its case: run this test with TINSEL_WRITE_SEEDS=1";
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@ struct XmSampleDesc {
     uint8_t finetune = 0xFB;
     uint8_t panning = 128;
     uint8_t relativeNote = 0xFE;
+    uint8_t reserved = 0; // 0xAD marks 4-bit ADPCM data
 };
 
 // The instrument fields the replay engine reads, as stored in the file.
@@ -40,7 +41,8 @@ public:
             uint16_t bpm, std::vector<uint8_t> orders) {
         const char* id = "Extended Module: ";
         bytes.assign(id, id + 17);
-        bytes.resize(60, 0);
+        bytes.resize(58, 0);
+        U16(0x0104);
         U32(276);
         U16(songLength);
         U16(restart);
@@ -53,31 +55,50 @@ public:
         orders.resize(256, 0);
         bytes.insert(bytes.end(), orders.begin(), orders.end());
     }
+    // Versions 1.02 and 1.03 store every instrument first (call Instrument
+    // before Pattern) and all sample data last (SampleData); 1.02's pattern
+    // header is 8 bytes with rows - 1 in one byte.
+    void SetVersion(uint16_t version) {
+        version_ = version;
+        Put16(bytes.data() + 58, version);
+    }
     void Pattern(uint16_t rows, const std::vector<uint8_t>& packed) {
-        U32(9);
-        U8(0);
-        U16(rows);
+        if (version_ == 0x0102) {
+            U32(8);
+            U8(0);
+            U8(static_cast<uint8_t>(rows - 1));
+        } else {
+            U32(9);
+            U8(0);
+            U16(rows);
+        }
         U16(static_cast<uint16_t>(packed.size()));
         bytes.insert(bytes.end(), packed.begin(), packed.end());
     }
-    void Instrument(const std::vector<XmSampleDesc>& samples, uint32_t headerSize = 263) {
+    // The instrument header as the tracker writes it, of which the file keeps
+    // the first headerSize bytes (zeros past its 263).
+    void Instrument(const std::vector<XmSampleDesc>& samples, uint32_t headerSize = 263,
+                    const XmInstrumentDesc* desc = nullptr) {
         if (samples.empty() && headerSize == 263) {
             headerSize = 33;
         }
-        const size_t start = bytes.size();
-        U32(headerSize);
-        bytes.resize(start + 27, 0);
-        U16(static_cast<uint16_t>(samples.size()));
+        uint8_t h[263] = {};
+        Put32(h, headerSize);
+        Put16(h + 27, static_cast<uint16_t>(samples.size()));
         if (!samples.empty()) {
-            U32(40);
+            Put32(h + 29, 40);
+            h[225] = 2; // volume points: keeps the volume type
+            h[233] = 5;
+            h[234] = 5; // panning type, dropped: one point only
+            Put16(h + 239, 0x1234);
         }
-        bytes.resize(start + headerSize, 0);
-        if (!samples.empty()) {
-            bytes[start + 225] = 2; // volume points: keeps the volume type
-            bytes[start + 233] = 5;
-            bytes[start + 234] = 5; // panning type, dropped: one point only
-            bytes[start + 239] = 0x34;
-            bytes[start + 240] = 0x12;
+        if (desc != nullptr) {
+            Describe(*desc, h);
+        }
+        // The size field is there even when the size says less.
+        bytes.insert(bytes.end(), h, h + (headerSize < 4 ? 4 : headerSize < 263 ? headerSize : 263));
+        if (headerSize > 263) {
+            bytes.resize(bytes.size() + headerSize - 263, 0);
         }
         for (const auto& s : samples) {
             U32(s.lengthBytes);
@@ -88,11 +109,20 @@ public:
             U8(s.type);
             U8(s.panning);
             U8(s.relativeNote);
-            bytes.resize(bytes.size() + 23, 0);
+            U8(s.reserved);
+            bytes.resize(bytes.size() + 22, 0);
         }
         for (const auto& s : samples) {
-            bytes.insert(bytes.end(), s.data.begin(), s.data.end());
+            pendingData_.insert(pendingData_.end(), s.data.begin(), s.data.end());
         }
+        if (version_ != 0x0102 && version_ != 0x0103) {
+            SampleData();
+        }
+    }
+    // The sample data of every instrument written since the last call.
+    void SampleData() {
+        bytes.insert(bytes.end(), pendingData_.begin(), pendingData_.end());
+        pendingData_.clear();
     }
     // A pattern of unpacked cells, row by row: every cell spends five bytes.
     void PatternCells(uint16_t rows, const std::vector<XmCell>& cells) {
@@ -103,9 +133,63 @@ public:
         Pattern(rows, packed);
     }
     void InstrumentWith(const XmInstrumentDesc& d, const std::vector<XmSampleDesc>& samples) {
-        const size_t start = bytes.size();
-        Instrument(samples);
-        uint8_t* h = bytes.data() + start;
+        Instrument(samples, 263, &d);
+    }
+    // An extension chunk as some trackers append after the last sample.
+    void Chunk(const char (&id)[5], const std::vector<uint8_t>& payload) {
+        bytes.insert(bytes.end(), id, id + 4);
+        U32(static_cast<uint32_t>(payload.size()));
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+    }
+    // Stored 8-bit and 16-bit data: each value as its difference from the one before.
+    static std::vector<uint8_t> Delta8(const std::vector<int8_t>& wave) {
+        std::vector<uint8_t> out;
+        int8_t previous = 0;
+        for (int8_t v : wave) {
+            out.push_back(static_cast<uint8_t>(v - previous));
+            previous = v;
+        }
+        return out;
+    }
+    static std::vector<uint8_t> Delta16(const std::vector<int16_t>& wave) {
+        std::vector<uint8_t> out;
+        int16_t previous = 0;
+        for (int16_t v : wave) {
+            const uint16_t d = static_cast<uint16_t>(v - previous);
+            out.insert(out.end(), {static_cast<uint8_t>(d & 0xFF), static_cast<uint8_t>(d >> 8)});
+            previous = v;
+        }
+        return out;
+    }
+    // 4-bit ADPCM data for an 8-bit waveform: the delta table, then for each
+    // value the index of the delta that reaches it (or comes nearest), low nibble first.
+    static std::vector<uint8_t> Adpcm(const std::vector<int8_t>& wave, const int8_t (&table)[16]) {
+        std::vector<uint8_t> out(table, table + 16);
+        out.resize(16 + (wave.size() + 1) / 2, 0);
+        int8_t value = 0;
+        for (size_t k = 0; k < wave.size(); ++k) {
+            int best = 0;
+            for (int i = 1; i < 16; ++i) {
+                auto miss = [&](int index) {
+                    const int step = static_cast<int8_t>(static_cast<uint8_t>(value + table[index]));
+                    return step > wave[k] ? step - wave[k] : wave[k] - step;
+                };
+                best = miss(i) < miss(best) ? i : best;
+            }
+            value = static_cast<int8_t>(static_cast<uint8_t>(value + table[best]));
+            out[16 + k / 2] |= static_cast<uint8_t>(best << (k % 2 ? 4 : 0));
+        }
+        return out;
+    }
+    static void Put16(uint8_t* p, uint16_t v) {
+        p[0] = v & 0xFF;
+        p[1] = v >> 8;
+    }
+    static void Put32(uint8_t* p, uint32_t v) {
+        Put16(p, v & 0xFFFF);
+        Put16(p + 2, v >> 16);
+    }
+    static void Describe(const XmInstrumentDesc& d, uint8_t* h) {
         std::memcpy(h + 33, d.sampleMap, 96);
         for (size_t i = 0; i < d.volumePoints.size() && i < 12; ++i) {
             Put16(h + 129 + 4 * i, d.volumePoints[i].first);
@@ -132,10 +216,6 @@ public:
         std::memcpy(h + 225, fields, sizeof fields);
         Put16(h + 239, d.fadeout);
     }
-    static void Put16(uint8_t* p, uint16_t v) {
-        p[0] = v & 0xFF;
-        p[1] = v >> 8;
-    }
     void SetTempo(uint16_t tempo) { Put16(bytes.data() + 76, tempo); }
     void SetFlags(uint16_t flags) { Put16(bytes.data() + 74, flags); }
     void U8(uint8_t v) { bytes.push_back(v); }
@@ -147,4 +227,8 @@ public:
         U16(v & 0xFFFF);
         U16(v >> 16);
     }
+
+private:
+    uint16_t version_ = 0x0104;
+    std::vector<uint8_t> pendingData_;
 };

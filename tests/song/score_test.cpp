@@ -285,8 +285,8 @@ TEST(ScoreCompiler, InstrumentWithoutSynthHasNoSamples) {
     ASSERT_NE(c.module, nullptr);
     const Instrument& silent = c.module->instruments[1];
     EXPECT_EQ(silent.sampleCount, 0);
-    for (Sample* slot : silent.samples)
-        EXPECT_EQ(slot, &EmptySample);
+    for (int k = 0; k < SampleSlots(silent); ++k)
+        EXPECT_EQ(silent.samples[k], &EmptySample);
     // The instrument after it still starts where the short header ends.
     EXPECT_GT(c.module->instruments[2].samples[0]->length, 1000u);
 }

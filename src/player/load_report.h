@@ -1,0 +1,24 @@
+// What the XM reader found beyond the plain layout of today's trackers, and
+// why it refused a file it could not read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct LoadReport {
+    uint16_t version;               // format version as stored, e.g. 0x0104
+    bool olderLayout;               // 1.02/1.03: instruments, then patterns, then all sample data
+    int32_t adpcmSamples;           // 4-bit ADPCM samples decoded
+    int32_t shortInstrumentHeaders; // instruments with samples whose header stores fewer fields
+    int32_t instrumentsOver16;      // instruments with more than 16 samples
+    int32_t mostSamples;            // the largest sample count of one instrument
+    int32_t firstCutInstrument; // 1-based: the first instrument the file ends inside or before; 0 for none
+    int32_t cutInstruments;     // that one and every instrument after it
+    int64_t sampleBytesShort;   // sample data the file ends before
+    int64_t trailingBytes;      // bytes after the song, such as a tracker's extension chunks
+    char refusal[160];          // why the file was refused; empty when it loaded
+};
+
+// One line per finding, for people; empty for a file in the plain layout.
+std::vector<std::string> DescribeLoad(const LoadReport& report);

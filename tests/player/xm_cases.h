@@ -1,0 +1,157 @@
+// Files that trackers write beyond the plain layout, built with the test
+// writer: the loader tests check what each loads as, and the same bytes seed
+// the player's fuzz target.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tests/player/xm_image.h"
+
+namespace xmcases {
+
+inline const std::vector<int8_t> kRamp8 = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
+inline const std::vector<int16_t> kRamp16 = {100, -200, 300, -400, 500, -600, 700, -800, 900, -1000};
+
+inline XmSampleDesc Plain8(const std::vector<int8_t>& wave, uint32_t loopStart = 0, uint32_t loopLength = 0) {
+    const uint32_t n = static_cast<uint32_t>(wave.size());
+    return {n, loopStart, loopLength, static_cast<uint8_t>(loopLength > 0 ? 0x01 : 0), XmImage::Delta8(wave)};
+}
+
+// One pattern of one empty row on one channel, so that instruments are what matters.
+inline XmImage Song(uint16_t instruments) {
+    XmImage image(1, 0, 1, 1, instruments, 125, {0});
+    image.Pattern(1, {0x80});
+    return image;
+}
+
+// The file ends 9 bytes before the second instrument's 16-bit sample does.
+inline XmImage CutSampleData() {
+    XmImage image = Song(2);
+    image.Instrument({Plain8(kRamp8, 2, 8)});
+    image.Instrument({{20, 8, 12, 0x11, XmImage::Delta16(kRamp16)}});
+    image.bytes.resize(image.bytes.size() - 9);
+    return image;
+}
+
+// The file ends inside the second of three instruments, 100 bytes into its header.
+inline XmImage CutInstrumentHeader() {
+    XmImage image = Song(3);
+    image.Instrument({Plain8(kRamp8)});
+    const size_t second = image.bytes.size();
+    XmInstrumentDesc d;
+    for (int i = 0; i < 96; ++i) {
+        d.sampleMap[i] = 1;
+    }
+    image.Instrument({Plain8({1, 2}), Plain8({3, 4})}, 263, &d);
+    image.bytes.resize(second + 100);
+    return image;
+}
+
+// Headers that store fewer fields than the whole FT2 header: the shortest
+// header without samples (29), one that ends after the sample map (129), one
+// that ends before it (33), one whose size says 0, and a whole one after them.
+inline XmImage ShortHeaders() {
+    XmImage image = Song(5);
+    image.Instrument({}, 29);
+    XmInstrumentDesc d;
+    d.sampleMap[10] = 1;
+    d.volumePoints = {{0, 64}, {10, 0}};
+    d.volumeType = 1;
+    d.fadeout = 0x100;
+    image.Instrument({Plain8({1, 2, 3, 4}), Plain8({5, 6, 7, 8})}, 129, &d);
+    image.Instrument({Plain8({-1, -2, -3, -4})}, 33, &d);
+    image.Instrument({}, 0);
+    image.Instrument({Plain8(kRamp8)});
+    return image;
+}
+
+// Version 1.02 or 1.03: instruments with their sample headers, then the
+// patterns (1.02: 8-byte headers with rows - 1), then all sample data.
+inline XmImage OlderLayout(uint16_t version) {
+    XmImage image(2, 0, 2, 2, 2, 125, {0, 1});
+    image.SetVersion(version);
+    image.Instrument({Plain8(kRamp8), Plain8({1, 2, 3, 4})});
+    image.Instrument({{20, 4, 16, 0x12, XmImage::Delta16(kRamp16)}});
+    image.Pattern(64, std::vector<uint8_t>(128, 0x80));
+    image.PatternCells(1, {{49, 1, 0, 0, 0}, {50, 2, 0x40, 0x0F, 3}});
+    image.SampleData();
+    return image;
+}
+
+inline constexpr int8_t kAdpcmTable[16] = {0, 1, 2, 4, 8, 16, 32, 64, -128, -64, -32, -16, -8, -4, -2, -1};
+
+// 33 values that every table step visits, wrapping through -128 and 127.
+inline std::vector<int8_t> AdpcmWave() {
+    std::vector<int8_t> wave;
+    uint8_t value = 0;
+    for (int k = 0; k < 33; ++k) {
+        value = static_cast<uint8_t>(value + kAdpcmTable[1 + k % 15]);
+        wave.push_back(static_cast<int8_t>(value));
+    }
+    return wave;
+}
+
+// Two ADPCM samples (odd and even length) and a plain one after them.
+inline XmImage Adpcm() {
+    XmImage image = Song(1);
+    XmSampleDesc looped{33, 8, 25, 0x01, XmImage::Adpcm(AdpcmWave(), kAdpcmTable)};
+    looped.reserved = 0xAD;
+    XmSampleDesc shortOne{4, 0, 0, 0, XmImage::Adpcm({-1, -2, -4, 60}, kAdpcmTable)};
+    shortOne.reserved = 0xAD;
+    image.Instrument({looped, shortOne, Plain8({7, -7, 7, -7})});
+    return image;
+}
+
+// Twenty samples in one instrument, sample i holding i and -i; the map names
+// samples 19, 17 and 3 for its first three notes.
+inline XmImage TwentySamples() {
+    XmImage image = Song(2);
+    std::vector<XmSampleDesc> samples;
+    for (int i = 0; i < 20; ++i) {
+        samples.push_back(Plain8({static_cast<int8_t>(i), static_cast<int8_t>(-i)}));
+    }
+    XmInstrumentDesc d;
+    d.sampleMap[0] = 19;
+    d.sampleMap[1] = 17;
+    d.sampleMap[2] = 3;
+    image.Instrument(samples, 263, &d);
+    image.Instrument({Plain8(kRamp8)});
+    return image;
+}
+
+// A tracker's extension chunk after the last sample.
+inline XmImage ExtensionChunk() {
+    XmImage image = Song(1);
+    image.Instrument({Plain8(kRamp8)});
+    image.Chunk("text", {'h', 'i'});
+    return image;
+}
+
+// A sample stored as an Ogg Vorbis stream after a 4-byte length.
+inline XmImage OggSample() {
+    XmImage image = Song(1);
+    std::vector<uint8_t> data = {0x40, 0, 0, 0, 'O', 'g', 'g', 'S', 0, 2};
+    data.resize(16, 0);
+    image.Instrument({{16, 0, 0, 0, data}});
+    return image;
+}
+
+struct Case {
+    const char* name;
+    XmImage (*build)();
+};
+
+inline const Case kCases[] = {
+    {"cut_sample_data", CutSampleData},
+    {"cut_instrument_header", CutInstrumentHeader},
+    {"short_headers", ShortHeaders},
+    {"layout_102", [] { return OlderLayout(0x0102); }},
+    {"layout_103", [] { return OlderLayout(0x0103); }},
+    {"adpcm", Adpcm},
+    {"twenty_samples", TwentySamples},
+    {"extension_chunk", ExtensionChunk},
+    {"ogg_sample", OggSample},
+};
+
+} // namespace xmcases
