@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "data/tga_writer.h"
+#include "tests/player/xm_cases.h"
 #include "tests/player/xm_image.h"
 
 namespace {
@@ -233,6 +234,11 @@ std::vector<Seed> MakeModuleSeeds() {
         xm.InstrumentWith({}, PlainSample());
         seeds.push_back({"packed-cells.xm", xm.bytes});
     }
+    // What trackers write beyond the plain layout, as the loader tests build it;
+    // a file the loader refuses is no seed, since each seed is played.
+    for (const xmcases::Case& c : xmcases::kCases)
+        if (!c.refused)
+            seeds.push_back({std::string("loader-") + c.name + ".xm", c.build().bytes});
     return seeds;
 }
 

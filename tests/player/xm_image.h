@@ -41,8 +41,7 @@ public:
             uint16_t bpm, std::vector<uint8_t> orders) {
         const char* id = "Extended Module: ";
         bytes.assign(id, id + 17);
-        bytes.resize(58, 0);
-        U16(0x0104);
+        bytes.resize(60, 0); // version 0: read as today's layout
         U32(276);
         U16(songLength);
         U16(restart);
@@ -229,6 +228,6 @@ public:
     }
 
 private:
-    uint16_t version_ = 0x0104;
+    uint16_t version_ = 0;
     std::vector<uint8_t> pendingData_;
 };
