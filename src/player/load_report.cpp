@@ -1,17 +1,10 @@
 #include "player/load_report.h"
 
-#include <cstdio>
-
 namespace {
 
-std::string Format(const char* format, long long a, long long b = 0) {
-    char line[96];
-    std::snprintf(line, sizeof line, format, a, b);
-    return line;
-}
-
-const char* Plural(long long n) {
-    return n == 1 ? "" : "s";
+// "3 things" or "1 thing".
+std::string Count(long long n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 } // namespace
@@ -23,32 +16,33 @@ std::vector<std::string> DescribeLoad(const LoadReport& r) {
         return lines;
     }
     if (r.olderLayout) {
-        lines.push_back(Format("format %lld.%02llx layout", r.version >> 8, r.version & 0xFF));
+        const char minor[3] = {char('0' + (r.version >> 4 & 0xF)), char('0' + (r.version & 0xF)), '\0'};
+        lines.push_back("format " + std::to_string(r.version >> 8) + "." + minor + " layout");
     }
     if (r.adpcmSamples > 0) {
-        lines.push_back(Format("%lld ADPCM sample", r.adpcmSamples) + Plural(r.adpcmSamples));
+        lines.push_back(Count(r.adpcmSamples, "ADPCM sample"));
     }
     if (r.shortInstrumentHeaders > 0) {
-        lines.push_back(Format("%lld short instrument header", r.shortInstrumentHeaders) +
-                        Plural(r.shortInstrumentHeaders) + " (fields not stored are zero)");
+        lines.push_back(Count(r.shortInstrumentHeaders, "short instrument header") +
+                        " (fields not stored are zero)");
     }
     if (r.instrumentsOver16 > 0) {
-        lines.push_back(Format("%lld instrument", r.instrumentsOver16) + Plural(r.instrumentsOver16) +
-                        Format(" with more than 16 samples (up to %lld)", r.mostSamples));
+        lines.push_back(Count(r.instrumentsOver16, "instrument") + " with more than 16 samples (up to " +
+                        std::to_string(r.mostSamples) + ")");
     }
     if (r.cutInstruments == 1) {
-        lines.push_back(Format("instrument %lld cut short by the end of the file", r.firstCutInstrument));
+        lines.push_back("instrument " + std::to_string(r.firstCutInstrument) +
+                        " cut short by the end of the file");
     } else if (r.cutInstruments > 1) {
-        lines.push_back(Format("instruments %lld-%lld cut short by the end of the file", r.firstCutInstrument,
-                               r.firstCutInstrument + r.cutInstruments - 1));
+        lines.push_back("instruments " + std::to_string(r.firstCutInstrument) + "-" +
+                        std::to_string(r.firstCutInstrument + r.cutInstruments - 1) +
+                        " cut short by the end of the file");
     }
     if (r.sampleBytesShort > 0) {
-        lines.push_back(Format("sample data %lld byte", r.sampleBytesShort) + Plural(r.sampleBytesShort) +
-                        " short");
+        lines.push_back("sample data " + Count(r.sampleBytesShort, "byte") + " short");
     }
     if (r.trailingBytes > 0) {
-        lines.push_back(Format("%lld byte", r.trailingBytes) + Plural(r.trailingBytes) +
-                        " after the song ignored");
+        lines.push_back(Count(r.trailingBytes, "byte") + " after the song ignored");
     }
     return lines;
 }

@@ -10,7 +10,7 @@ struct LoadReport {
     uint16_t version;               // format version as stored, e.g. 0x0104
     bool olderLayout;               // 1.02/1.03: instruments, then patterns, then all sample data
     int32_t adpcmSamples;           // 4-bit ADPCM samples decoded
-    int32_t shortInstrumentHeaders; // instruments with samples whose header stores fewer fields
+    int32_t shortInstrumentHeaders; // headers that end before the fields their instrument needs
     int32_t instrumentsOver16;      // instruments with more than 16 samples
     int32_t mostSamples;            // the largest sample count of one instrument
     int32_t firstCutInstrument; // 1-based: the first instrument the file ends inside or before; 0 for none

@@ -84,14 +84,14 @@ bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, i
     const int64_t cellCount = static_cast<int64_t>(pattern.rows) * module->channelCount;
     // Every cell takes at least one byte of packed data.
     if (packedSize != 0 && cellCount > in.Remaining()) {
-        return in.Refuse("pattern %d: %lld cells, more than the file has bytes left", number,
-                         static_cast<long long>(cellCount));
+        return in.Refuse("pattern %d: %d cells, more than the file has bytes left", number,
+                         static_cast<int>(cellCount));
     }
     if (packedSize == 0) {
         emptyCellBytes += cellCount * kCellSize;
         if (emptyCellBytes > kEmptyCellBudget) {
-            return in.Refuse("pattern %d: empty patterns of more than %lld MB in all", number,
-                             static_cast<long long>(kEmptyCellBudget >> 20));
+            return in.Refuse("pattern %d: empty patterns of more than %d MB in all", number,
+                             static_cast<int>(kEmptyCellBudget >> 20));
         }
     }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
