@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "player/load_report.h"
 #include "player/module.h"
 #include "player/stream.h"
 
@@ -43,7 +44,10 @@ void CheckSong(const Module& m) {
         Check(m.patterns[p].rows >= 0 && m.patterns[p].cells != nullptr);
     for (int i = 0; i < m.instrumentCount; ++i) {
         const Instrument& ins = m.instruments[i];
-        Check(ins.sampleCount >= 0 && ins.sampleCount <= 16);
+        // Every slot a map entry can name exists; those past the samples are EmptySample.
+        Check(ins.sampleCount >= 0 && ins.samples != nullptr);
+        for (int k = ins.sampleCount; k < SampleSlots(ins); ++k)
+            Check(ins.samples[k] == &EmptySample);
         for (int k = 0; k < ins.sampleCount; ++k) {
             const Sample& s = *ins.samples[k];
             Check(s.length == 0 || s.data != nullptr);
@@ -66,11 +70,15 @@ void CheckSong(const Module& m) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20))
         return 0;
-    Module* fromMemory = LoadModuleFromMemory(data, size);
+    LoadReport memoryReport{}, streamReport{};
+    Module* fromMemory = LoadModuleFromMemory(data, size, &memoryReport);
     g_memory = MemoryStream{data, int32_t(size), 0};
     SetStreamCallbacks(Open, Close, Read, Seek, Tell);
-    Module* fromStream = LoadModule("fuzz");
+    Module* fromStream = LoadModule("fuzz", &streamReport);
     Check((fromMemory == nullptr) == (fromStream == nullptr));
+    Check(DescribeLoad(memoryReport) == DescribeLoad(streamReport));
+    // A refusal always says why.
+    Check(fromMemory != nullptr || memoryReport.refusal[0] != '\0');
     if (fromMemory != nullptr) {
         CheckSong(*fromMemory);
         Check(fromMemory->patternSlots == fromStream->patternSlots &&
