@@ -20,7 +20,7 @@ run_one() {
   name="$(basename "$target" _fuzz)"
   work="$logs/$name"
   mkdir -p "$work/new"
-  local args=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=4096 "$work/new")
+  local args=(-max_total_time="$seconds" -print_final_stats=1 -timeout=30 -rss_limit_mb=4096 "$work/new")
   corpus="$PWD/fuzz/corpus/$name"
   [[ -d "$corpus" ]] && args+=("$corpus")
   [[ -f "$PWD/fuzz/corpus/$name.dict" ]] && args=(-dict="$PWD/fuzz/corpus/$name.dict" "${args[@]}")

@@ -1,0 +1,75 @@
+// The song walk and the seek over arbitrary songs: the walk ends for any
+// file, and where it says playback comes back to a row, playback does, at the
+// frame it gives; a seek lands on the row asked for, at the frame playback
+// first reaches it.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
+#include "player/module.h"
+#include "player/player.h"
+#include "player/replay.h"
+
+namespace {
+
+constexpr int32_t kRate = 44100;
+
+void Check(bool condition, int line = __builtin_LINE()) {
+    if (!condition) {
+        std::fprintf(stderr, "song_fuzz.cpp:%d: check failed\n", line);
+        std::abort();
+    }
+}
+
+// Plays from the start, tick by tick without mixing, until the walk says it
+// comes back to a row: the first frame at which each row starts.
+std::map<std::pair<int32_t, int32_t>, int64_t> RowStarts(Player& player, Module* m, RuleSet rules,
+                                                         const SongLength& length) {
+    std::map<std::pair<int32_t, int32_t>, int64_t> starts;
+    StartSong(player, m, rules);
+    int64_t frames = 0;
+    while (frames < length.frames) {
+        NextRow next{};
+        if (NextRowStart(player, &next))
+            starts.emplace(std::make_pair(next.order, next.row), frames);
+        PlayTick(player);
+        frames += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+    }
+    // Playback is at a row start there, the row the walk names, one it has played.
+    NextRow next{};
+    Check(frames == length.frames && NextRowStart(player, &next) && next.order == length.loopOrder &&
+          next.row == length.loopRow && starts.count({next.order, next.row}) == 1);
+    return starts;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3 || size > (1u << 20))
+        return 0;
+    Module* m = LoadModuleFromMemory(data, size);
+    if (m == nullptr)
+        return 0;
+    const RuleSet rules = (data[size - 1] & 1) ? RuleSet::Ft2 : RuleSet::Tinsel;
+    static Player player;
+    InitPlayer(player, kRate);
+    const SongLength length = MeasureSong(*m, kRate, rules);
+    Check(length.frames >= 0 && length.loopFrames >= 0);
+    if (length.bounded && length.loopFrames > 0) {
+        const auto starts = RowStarts(player, m, rules, length);
+        // A seek from the input's last bytes but one.
+        StartSong(player, m, rules);
+        const int32_t order = m->songLength > 0 ? data[size - 2] % m->songLength : 0;
+        const int32_t row = data[size - 3];
+        if (SeekTo(player, order, row)) {
+            NextRow next{};
+            Check(NextRowStart(player, &next) && next.order == order && next.row == row);
+            const auto first = starts.find({order, row});
+            Check(first == starts.end() ? player.framesPlayed == 0 : player.framesPlayed == first->second);
+        }
+    }
+    FreeModule(m);
+    return 0;
+}
