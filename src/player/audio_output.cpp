@@ -44,6 +44,13 @@ std::atomic<bool> g_exit{true};
 platform::Thread* g_thread = nullptr;
 bool g_refilled = false; // the device's callback refills the ring, no thread
 MixingThreadStarter g_startThread = platform::CreateThread;
+// Where the song was at the start of each block of the ring.
+constexpr int32_t kMaxBlocks = 2 * kBufferLengthMs / kBlockMs;
+PlayPosition g_blockPositions[kMaxBlocks];
+// A control action handed to the mixing thread, and its answer.
+std::atomic<const std::function<void(Player&)>*> g_request{nullptr};
+std::atomic<bool> g_requestDone{false};
+bool g_rerender = false; // written before g_request is published
 
 int32_t BlockCount() {
     return g_blockLength > 0 ? g_ringLength / g_blockLength : 0;
@@ -176,8 +183,42 @@ bool StartPlayback(Player* player, Module* module) {
     return true;
 }
 
+namespace {
+
+int32_t PlayingBlock() {
+    // Counted in 64 bits: 2^32 frames (27 hours) is no whole number of rings.
+    const uint64_t framesPlayed = platform::CurrentWaveOutput().BytesPlayed() >> 2;
+    return static_cast<int32_t>(framesPlayed % static_cast<uint64_t>(g_ringLength)) / g_blockLength;
+}
+
+// Renders every block but the one the device plays, from the next one on.
+void RerenderAhead() {
+    const int32_t count = BlockCount();
+    const int32_t playing = PlayingBlock();
+    g_writeIndex = (playing + 1) % count;
+    for (int32_t k = 1; k < count; ++k) {
+        MixBlock();
+    }
+}
+
+void RunControlRequest() {
+    const std::function<void(Player&)>* action = g_request.exchange(nullptr, std::memory_order_acq_rel);
+    if (action == nullptr)
+        return;
+    g_busy.store(true, std::memory_order_release);
+    (*action)(*g_player);
+    if (g_rerender)
+        RerenderAhead();
+    g_busy.store(false, std::memory_order_release);
+    g_requestDone.store(true, std::memory_order_release);
+}
+
+} // namespace
+
 void MixBlock() {
     const int32_t base = g_writeIndex * g_blockLength;
+    if (g_writeIndex < kMaxBlocks)
+        g_blockPositions[g_writeIndex] = CurrentPosition(*g_player);
     RenderFrames(*g_player, g_mixBuffer + static_cast<size_t>(base) * 2, g_blockLength);
     ConvertToPcm16(g_outputRing + static_cast<size_t>(base) * 2, g_mixBuffer + static_cast<size_t>(base) * 2,
                    g_blockLength);
@@ -186,10 +227,8 @@ void MixBlock() {
 }
 
 int32_t MixPlayedBlocks() {
-    // Counted in 64 bits: 2^32 frames (27 hours) is no whole number of rings.
-    const uint64_t framesPlayed = platform::CurrentWaveOutput().BytesPlayed() >> 2;
-    const int32_t playing =
-        static_cast<int32_t>(framesPlayed % static_cast<uint64_t>(g_ringLength)) / g_blockLength;
+    RunControlRequest();
+    const int32_t playing = PlayingBlock();
     int32_t rendered = 0;
     while (g_writeIndex != playing && (g_writeIndex < playing || playing == 0 || playing == 1)) {
         g_busy.store(true, std::memory_order_release);
@@ -221,6 +260,40 @@ uint32_t MixingThread(void*) {
     }
     g_exit.store(true, std::memory_order_release);
     return 0;
+}
+
+bool ControlPlayback(const std::function<void(Player&)>& action, bool rerender) {
+    if (g_player == nullptr)
+        return false;
+    // Without a thread of its own (the page's callback refills on this same
+    // thread), the action runs at once.
+    if (g_thread == nullptr || g_refilled) {
+        action(*g_player);
+        if (rerender && g_refilled)
+            RerenderAhead();
+        return true;
+    }
+    g_rerender = rerender;
+    g_requestDone.store(false, std::memory_order_release);
+    g_request.store(&action, std::memory_order_release);
+    // The thread looks every few milliseconds; one that has stopped answering
+    // (a lost device idles longer) takes the request back.
+    for (int waited = 0; !g_requestDone.load(std::memory_order_acquire); ++waited) {
+        if (waited == 2000 || g_exit.load(std::memory_order_acquire)) {
+            if (g_request.exchange(nullptr, std::memory_order_acq_rel) != nullptr)
+                return false;
+            while (!g_requestDone.load(std::memory_order_acquire))
+                platform::SleepMs(1);
+            break;
+        }
+        platform::SleepMs(1);
+    }
+    return true;
+}
+
+PlayPosition HeardPosition() {
+    const int32_t playing = PlayingBlock();
+    return playing < kMaxBlocks ? g_blockPositions[playing] : PlayPosition{};
 }
 
 bool StopPlayback(Player* player, uint32_t timeoutMs) {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/thread.h"
 
 struct Module;
 struct Player;
+struct PlayPosition;
 
 // The device's rate in frames per second.
 extern int32_t g_mixingRate;
@@ -30,6 +32,16 @@ constexpr uint32_t kStopPlaybackTimeoutMs = 2000;
 // time: it may still use the player, the song and the ring, which stay as they
 // are (a later call tries again).
 bool StopPlayback(Player* player, uint32_t timeoutMs = kStopPlaybackTimeoutMs);
+// Runs action on the playing instance between two blocks, on the thread that
+// renders them, and waits for it: the one safe way to look at or change the
+// instance while it plays. With rerender, every block the device has not
+// begun is rendered again afterwards, so a change is heard within a block
+// instead of after the ring's two seconds. False when nothing plays.
+bool ControlPlayback(const std::function<void(Player&)>& action, bool rerender);
+// Where the song was at the start of the block the device plays now; call it
+// from a ControlPlayback action. The instance itself is up to a ring ahead.
+PlayPosition HeardPosition();
+
 // Renders the block at the write index and moves the index on.
 void MixBlock();
 // One pass of the mixing thread: renders the blocks the device has played

@@ -92,7 +92,7 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
     }
     std::memset(destination, 0, static_cast<size_t>(frames) * 2 * sizeof(float));
     Module* module = player.module;
-    if (module == nullptr || player.ended) {
+    if (module == nullptr || player.ended || player.paused) {
         return 0;
     }
     if (player.repeatCount > 0 && player.framesPlayed + frames >= player.endFrame) {
@@ -139,6 +139,8 @@ PlayPosition CurrentPosition(const Player& player) {
         position.tick =
             m->tick > 0 ? m->tick - 1 : (player.framesPlayed > 0 && m->speed > 0 ? m->speed - 1 : 0);
     }
+    position.speed = m->speed;
+    position.bpm = m->bpm;
     position.frame = player.framesPlayed;
     position.seconds = static_cast<double>(player.framesPlayed) / player.mixingRate;
     return position;

@@ -28,6 +28,7 @@ struct Player {
     uint32_t mutedChannels; // bit i mutes channel i
     int32_t repeatCount;    // passes through the song before it ends; 0 forever
     int64_t endFrame;       // frame at which the song ends, with a repeat count
+    bool paused;            // the song stands still and only silence is rendered
     // Progress since StartSong.
     int64_t framesPlayed;
     bool ended; // the repeat count is used up: only silence follows
@@ -47,6 +48,8 @@ struct PlayPosition {
     int32_t pattern;
     int32_t row;
     int32_t tick;
+    int32_t speed; // ticks a row
+    int32_t bpm;
     int64_t frame; // frames played since the start
     double seconds;
 };

@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <thread>
 #include <vector>
 
 #include "platform/fake/virtual_wave.h"
@@ -174,6 +175,23 @@ TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
     CloseAudioDevice();
     EXPECT_FALSE(device.playing.load());
     EXPECT_FALSE(device.open.load());
+}
+
+TEST_F(RingTest, ControlRunsOnTheMixingThreadAndRerendersEverythingAhead) {
+    EXPECT_FALSE(ControlPlayback([](Player&) {}, false));
+    ASSERT_TRUE(StartPlayback(&player, &song));
+    EXPECT_EQ(PlayAt(5).size(), 105u);
+    std::thread::id ranOn;
+    ASSERT_TRUE(ControlPlayback([&](Player&) { ranOn = std::this_thread::get_id(); }, false));
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(TakeBlocks().empty());
+    // Every block but the one playing, from the next one round to it.
+    ASSERT_TRUE(ControlPlayback([](Player&) {}, true));
+    std::vector<int> ahead = Range(6, 100);
+    for (int block : Range(0, 5))
+        ahead.push_back(block);
+    EXPECT_EQ(TakeBlocks(), ahead);
+    EXPECT_EQ(WriteIndex(), 5);
 }
 
 TEST_F(RingTest, RestartBeginsAgainFromBlockZero) {

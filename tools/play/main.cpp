@@ -1,0 +1,228 @@
+// tinsel-play: plays XM files on the audio device through the same ring and
+// mixing thread as the demo, with a status line and a few keys. The terminal
+// goes into raw mode while it plays and comes back as it was on every way
+// out, Ctrl-C included.
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/audio_output.h"
+#include "player/module.h"
+#include "player/player.h"
+#include "player/song.h"
+#include "player/stream.h"
+#include "tools/render/song_file.h"
+
+namespace {
+
+const char kUsage[] = "usage: tinsel-play [--rate HZ] SONG.xm...\n"
+                      "Plays songs on the audio device, one after another, each once to its end.\n"
+                      "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
+                      "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"
+                      "  -h, --help  this text\n";
+
+termios g_savedTerminal{};
+bool g_rawTerminal = false;
+volatile std::sig_atomic_t g_signal = 0;
+
+void RestoreTerminal() {
+    if (g_rawTerminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+        g_rawTerminal = false;
+    }
+}
+
+void OnSignal(int number) {
+    // tcsetattr is safe in a handler: the terminal comes back even if the
+    // main loop never sees the flag.
+    if (g_rawTerminal)
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    g_signal = number;
+}
+
+// Keys arrive one by one, without echo; Ctrl-C still interrupts.
+void RawTerminal() {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_savedTerminal) != 0)
+        return;
+    termios raw = g_savedTerminal;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+        g_rawTerminal = true;
+        std::atexit(RestoreTerminal);
+    }
+}
+
+enum class Key { None, Pause, Previous, Next, NextSong, Quit };
+
+// A key within timeoutMs, arrows read as their escape sequences.
+Key ReadKey(int timeoutMs) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (poll(&in, 1, timeoutMs) <= 0)
+        return Key::None;
+    char c = 0;
+    if (read(STDIN_FILENO, &c, 1) != 1)
+        return Key::Quit; // standard input closed
+    if (c == ' ')
+        return Key::Pause;
+    if (c == 'n' || c == 'N')
+        return Key::NextSong;
+    if (c == 'q' || c == 'Q')
+        return Key::Quit;
+    if (c == '\033') {
+        char sequence[2] = {};
+        pollfd more{STDIN_FILENO, POLLIN, 0};
+        if (poll(&more, 1, 50) > 0 && read(STDIN_FILENO, sequence, 2) == 2 && sequence[0] == '[') {
+            if (sequence[1] == 'C')
+                return Key::Next;
+            if (sequence[1] == 'D')
+                return Key::Previous;
+        }
+    }
+    return Key::None;
+}
+
+struct Status {
+    PlayPosition heard;
+    int64_t endFrame;
+    bool paused;
+    bool finished; // the last block of the song has been heard
+};
+
+Status QueryStatus() {
+    Status status{};
+    ControlPlayback(
+        [&status](Player& player) {
+            status.heard = HeardPosition();
+            status.endFrame = player.endFrame;
+            status.paused = player.paused;
+            status.finished = player.ended && status.heard.frame >= player.endFrame - g_blockLength;
+        },
+        false);
+    return status;
+}
+
+void ShowStatus(const Status& s, const Module& song, int32_t rate) {
+    std::printf("\r  order %3d/%d  pattern %3d  row %3d   %s / %s   speed %2d  %3d BPM%s\033[K",
+                s.heard.order, song.songLength, s.heard.pattern, s.heard.row,
+                FormatTime(s.heard.frame, rate).c_str(), FormatTime(s.endFrame, rate).c_str(), s.heard.speed,
+                s.heard.bpm, s.paused ? "  [paused]" : "");
+    std::fflush(stdout);
+}
+
+enum class After { NextSong, Quit };
+
+After Play(Player& player, const SongFile& file, const std::string& name, int32_t rate) {
+    Module& song = *file.module;
+    InitPlayer(player, rate);
+    StartSong(player, &song);
+    SetRepeatCount(player, 1);
+    std::printf("%s%s%s\n", name.c_str(), file.title.empty() ? "" : ": ", file.title.c_str());
+    if (!StartPlayback(&player, &song))
+        return After::NextSong;
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    After after = After::NextSong;
+    for (;;) {
+        if (g_signal != 0) {
+            after = After::Quit;
+            break;
+        }
+        const Status status = QueryStatus();
+        if (terminal)
+            ShowStatus(status, song, rate);
+        if (status.finished)
+            break;
+        const Key key = ReadKey(100);
+        if (key == Key::Quit) {
+            after = After::Quit;
+            break;
+        }
+        if (key == Key::NextSong)
+            break;
+        if (key == Key::Pause) {
+            ControlPlayback([](Player& p) { p.paused = !p.paused; }, true);
+        } else if (key == Key::Next || key == Key::Previous) {
+            const int step = key == Key::Next ? 1 : -1;
+            const int order = status.heard.order + step;
+            if (order >= 0 && order < (song.songLength > 0 ? song.songLength : 1))
+                ControlPlayback([order](Player& p) { SeekTo(p, order, 0); }, true);
+        }
+    }
+    StopPlayback(&player);
+    if (terminal)
+        std::printf("\n");
+    return after;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> files;
+    int32_t rate = 44100;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--rate" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || value < 8000 || value > 192000) {
+                std::fprintf(stderr, "tinsel-play: --rate wants a whole number from 8000 to 192000\n");
+                return 1;
+            }
+            rate = int32_t(value);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::fputs(kUsage, stderr);
+            std::fprintf(stderr, "tinsel-play: unknown option %s\n", arg.c_str());
+            return 1;
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) {
+        std::fputs(kUsage, stderr);
+        std::fprintf(stderr, "tinsel-play: name at least one song file\n");
+        return 1;
+    }
+    // The output refuses to open without stream callbacks; these are never used.
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    if (!OpenAudioDevice(rate)) {
+        std::fprintf(stderr, "tinsel-play: no audio device to play on\n");
+        return 1;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
+    RawTerminal();
+
+    auto player = std::make_unique<Player>();
+    int failed = 0;
+    for (const std::string& name : files) {
+        SongFile file = LoadSongFile(name);
+        if (file.module == nullptr) {
+            std::fprintf(stderr, "tinsel-play: %s\n", file.error.c_str());
+            ++failed;
+            continue;
+        }
+        const After after = Play(*player, file, name, rate);
+        FreeModule(file.module);
+        if (after == After::Quit)
+            break;
+    }
+    CloseAudioDevice();
+    RestoreTerminal();
+    if (g_signal != 0)
+        return 128 + g_signal;
+    return failed == 0 ? 0 : 1;
+}
