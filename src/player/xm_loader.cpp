@@ -128,7 +128,7 @@ bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, i
 
 bool ReadPatterns(Reader& in, Module* module, const Layout& layout, uint16_t storedPatterns) {
     if (static_cast<int64_t>(storedPatterns) * layout.patternHeaderSize > in.Remaining()) {
-        return in.Refuse("%d patterns, more than the file has room for", storedPatterns);
+        return in.Refuse("the file ends before its %d patterns", storedPatterns);
     }
     module->patternSlots =
         storedPatterns > module->usedPatternCount ? storedPatterns : module->usedPatternCount;

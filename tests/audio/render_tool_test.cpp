@@ -12,6 +12,7 @@
 #include "player/module.h"
 #include "player/player.h"
 #include "player/song.h"
+#include "tests/player/xm_cases.h"
 
 namespace {
 
@@ -89,6 +90,25 @@ TEST(RenderTool, InfoNamesTheSongAndItsLength) {
         EXPECT_NE(info.output.find(line), std::string::npos) << line << info.output;
 }
 
+void WriteImage(const std::string& path, const XmImage& image) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.bytes.data()), std::streamsize(image.bytes.size()));
+}
+
+TEST(RenderTool, InfoSaysWhatTheLoaderFound) {
+    const std::string path = testing::TempDir() + "older_layout.xm";
+    XmImage image = xmcases::OlderLayout(0x0102);
+    image.bytes.resize(image.bytes.size() - 9);
+    WriteImage(path, image);
+    const ToolRun info = RunTool(path + " --info", true);
+    ASSERT_EQ(info.status, 0);
+    EXPECT_NE(info.output.find("Loader:       format 1.02 layout\n"
+                               "              sample data 9 bytes short\n"),
+              std::string::npos)
+        << info.output;
+    EXPECT_EQ(RunTool("--embedded --info", true).output.find("Loader:"), std::string::npos);
+}
+
 TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
     const std::string dir = testing::TempDir();
     {
@@ -96,12 +116,15 @@ TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
         std::ofstream cut(dir + "damaged.xm", std::ios::binary);
         cut.write(reinterpret_cast<const char*>(EmbeddedSong), 400);
     }
+    WriteImage(dir + "ogg.xm", xmcases::OggSample());
     const struct {
         std::string arguments, message;
     } cases[] = {
         {dir + "missing.xm", "cannot read " + dir + "missing.xm: No such file or directory"},
         {dir + "not_a_song.xm", dir + "not_a_song.xm is not an XM module"},
-        {dir + "damaged.xm", dir + "damaged.xm is a damaged XM module: it does not load"},
+        {dir + "damaged.xm", dir + "damaged.xm does not load: the file ends before its 13 patterns"},
+        {dir + "ogg.xm", dir + "ogg.xm does not load: instrument 1, sample 1: Ogg Vorbis compressed sample "
+                               "data is not supported"},
         {"--embedded -o " + dir + "no-such-dir/out.wav",
          "cannot write " + dir + "no-such-dir/out.wav: No such file or directory"},
         {"--embedded --solo 0-40", "--solo wants channels from 0 to 31, such as 0,2-4"},

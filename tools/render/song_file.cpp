@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "player/load_report.h"
 #include "player/module.h"
 #include "player/player.h"
 #include "player/rules.h"
@@ -30,11 +31,13 @@ SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& nam
         song.error = name + " is not an XM module";
         return song;
     }
-    song.module = LoadModuleFromMemory(image, size);
+    LoadReport report{};
+    song.module = LoadModuleFromMemory(image, size, &report);
     if (song.module == nullptr) {
-        song.error = name + " is a damaged XM module: it does not load";
+        song.error = name + " does not load: " + report.refusal;
         return song;
     }
+    song.loadNotes = DescribeLoad(report);
     if (size >= 37) {
         song.title.assign(reinterpret_cast<const char*>(image) + 17, 20);
         song.title.resize(std::strlen(song.title.c_str()));
@@ -131,5 +134,7 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
         played += ", then " + FormatTime(length.loopFrames, rate) + " a loop from order " +
                   std::to_string(length.loopOrder) + " row " + std::to_string(length.loopRow);
     info += Line("Length:", played);
+    for (size_t i = 0; i < song.loadNotes.size(); ++i)
+        info += Line(i == 0 ? "Loader:" : "", song.loadNotes[i]);
     return info;
 }

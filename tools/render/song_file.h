@@ -15,6 +15,7 @@ struct SongFile {
     Module* module = nullptr; // null: error says why
     std::string title;
     int32_t storedPatterns = 0;
+    std::vector<std::string> loadNotes; // what the loader found beyond the plain layout
     std::string error;
 };
 
@@ -24,7 +25,8 @@ SongFile LoadSongFile(const std::string& path);
 // The same for an XM image in memory, named name in messages.
 SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name);
 
-// Title, tracker, counts, frequency table, rules and length, one per line.
+// Title, tracker, counts, frequency table, rules, length and the loader's
+// notes, one per line.
 std::string SongInfo(const SongFile& song, int32_t rate);
 
 // frames at rate as m:ss.mmm.
