@@ -130,4 +130,19 @@ TEST_F(PlayTool, WithoutADeviceOneLineAndFailure) {
     EXPECT_NE(WEXITSTATUS(status), 0);
 }
 
+TEST_F(PlayTool, ADeviceThatStopsPlayingEndsItWithOneLine) {
+    // The disk driver waits this long between callbacks: after its first
+    // chunk the play position stands still, as an unplugged device's does.
+    setenv("SDL_DISKAUDIODELAY", "100000", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    Start("disk", SongFile());
+    unsetenv("SDL_DISKAUDIODELAY");
+    unsetenv("SDL_DISKAUDIOFILE");
+    EXPECT_TRUE(WaitFor("tinsel-play: the audio device stopped playing")) << seen;
+    const int status = WaitForExit();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_TRUE(TerminalIsCooked());
+}
+
 } // namespace

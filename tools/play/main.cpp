@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -120,7 +121,11 @@ void ShowStatus(const Status& s, const Module& song, int32_t rate) {
     std::fflush(stdout);
 }
 
-enum class After { NextSong, Quit };
+enum class After { NextSong, Quit, DeviceStopped, ThreadStuck };
+
+// A device whose play position has not moved for this long (not paused) has
+// stopped playing: unplugged, failed or stalled. The song is given up.
+constexpr auto kStalled = std::chrono::seconds(3);
 
 After Play(Player& player, const SongFile& file, const std::string& name, int32_t rate) {
     Module& song = *file.module;
@@ -132,6 +137,8 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
         return After::NextSong;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     After after = After::NextSong;
+    int64_t lastFrame = -1;
+    auto lastMove = std::chrono::steady_clock::now();
     for (;;) {
         if (g_signal != 0) {
             after = After::Quit;
@@ -142,6 +149,14 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
             ShowStatus(status, song, rate);
         if (status.finished)
             break;
+        const auto now = std::chrono::steady_clock::now();
+        if (status.paused || status.heard.frame != lastFrame) {
+            lastFrame = status.heard.frame;
+            lastMove = now;
+        } else if (now - lastMove > kStalled) {
+            after = After::DeviceStopped;
+            break;
+        }
         const Key key = ReadKey(100);
         if (key == Key::Quit) {
             after = After::Quit;
@@ -158,7 +173,9 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
                 ControlPlayback([order](Player& p) { SeekTo(p, order, 0); }, true);
         }
     }
-    StopPlayback(&player);
+    // A mixing thread that never answers still uses the song: it is not freed.
+    if (!StopPlayback(&player))
+        after = After::ThreadStuck;
     if (terminal)
         std::printf("\n");
     return after;
@@ -208,6 +225,7 @@ int main(int argc, char** argv) {
 
     auto player = std::make_unique<Player>();
     int failed = 0;
+    After stopped = After::NextSong;
     for (const std::string& name : files) {
         SongFile file = LoadSongFile(name);
         if (file.module == nullptr) {
@@ -216,12 +234,29 @@ int main(int argc, char** argv) {
             continue;
         }
         const After after = Play(*player, file, name, rate);
+        if (after == After::ThreadStuck) {
+            stopped = after;
+            break;
+        }
         FreeModule(file.module);
-        if (after == After::Quit)
+        if (after == After::DeviceStopped)
+            stopped = after;
+        if (after != After::NextSong)
             break;
     }
-    CloseAudioDevice();
+    // Closing waits for the device's own thread, which a device that stopped
+    // playing may never end: such a device is left to the end of the process.
+    if (stopped == After::NextSong)
+        CloseAudioDevice();
     RestoreTerminal();
+    if (stopped == After::DeviceStopped) {
+        std::fprintf(stderr, "tinsel-play: the audio device stopped playing\n");
+        return 1;
+    }
+    if (stopped == After::ThreadStuck) {
+        std::fprintf(stderr, "tinsel-play: the mixing thread does not answer\n");
+        return 1;
+    }
     if (g_signal != 0)
         return 128 + g_signal;
     return failed == 0 ? 0 : 1;
