@@ -1,3 +1,4 @@
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -107,18 +108,52 @@ TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
     EXPECT_EQ(m->row, 2);
 }
 
-TEST_F(EngineTest, Arpeggio037PlaysBaseThenThirdThenFifth) {
-    std::vector<XmCell> cells(2);
-    cells[0] = {kC4, 1, 0, 0x00, 0x37};
-    Play(OneChannelSong(6, 2, cells));
-    std::vector<int> deltas, frequencies;
-    for (int t = 0; t < 5; ++t) {
-        PlayTick(*player);
-        deltas.push_back(Channel(0).periodDelta);
-        frequencies.push_back(Voice(0).frequency);
+// One channel's value tick by tick from the song's start, for effects whose
+// whole story is such a trace.
+TEST_F(EngineTest, TickTraces) {
+    const auto delta = [this] { return Channel(0).periodDelta; };
+    const auto frequency = [this] { return Voice(0).frequency; };
+    const auto position = [this] { return int(Channel(0).vibratoPos); };
+    const auto period = [this] { return Channel(0).period; };
+    const auto volume = [this] { return Channel(0).volume; };
+    // Porta down and volume slides with their memories (6xy shares Axy's), Cxx, EAx.
+    const std::vector<XmCell> slides = {{kC4, 1, 0, 0x02, 0x04}, {0, 0, 0, 0x02, 0x00}, {0, 0, 0, 0x0A, 0x02},
+                                        {0, 0, 0, 0x06, 0x00},   {0, 0, 0, 0x0C, 0x20}, {0, 0, 0, 0x0E, 0xA3},
+                                        {0, 0, 0, 0x0E, 0xA0},   {0, 0, 0, 0x0A, 0x30}};
+    const std::vector<XmCell> arpeggio = {{kC4, 1, 0, 0x00, 0x37}, {}};
+    const std::vector<XmCell> vibrato = {{kC4, 1, 0, 0x04, 0x88}, {0, 0, 0, 0x04, 0x00}};
+    const struct {
+        const char* name;
+        int tempo;
+        std::vector<XmCell> cells;
+        std::function<int()> value;
+        int from; // the first tick compared
+        std::vector<int> expect;
+    } cases[] = {
+        {"arpeggio 037: base, +3, +7", 6, arpeggio, delta, 0, {0, 192, 448, 0, 192}},
+        {"arpeggio 037 frequencies", 6, arpeggio, frequency, 0, {8363, 9945, 12530, 8363, 9945}},
+        {"vibrato holds its position on a row start", 3, vibrato, position, 0, {0, 8, 16, 16, 24, -32}},
+        {"vibrato depth", 3, vibrato, delta, 0, {0, 0, -44, -60, -60, -44}},
+        {"porta down and its memory", 3, slides, period, 0, {4608, 4624, 4640, 4640, 4656, 4672}},
+        {"volume slides, Cxx, EAx",
+         3,
+         slides,
+         volume,
+         6,
+         {64, 62, 60, 60, 58, 56, 32, 32, 32, 35, 35, 35, 38, 38, 38, 38, 41, 44}},
+    };
+    for (const auto& c : cases) {
+        Play(OneChannelSong(uint16_t(c.tempo), uint16_t(c.cells.size()), c.cells));
+        std::vector<int> trace;
+        for (size_t t = 0; t < c.from + c.expect.size(); ++t) {
+            PlayTick(*player);
+            if (int(t) >= c.from)
+                trace.push_back(c.value());
+        }
+        EXPECT_EQ(trace, c.expect) << c.name;
+        FreeModule(m);
+        m = nullptr;
     }
-    EXPECT_EQ(deltas, (std::vector<int>{0, 192, 448, 0, 192}));
-    EXPECT_EQ(frequencies, (std::vector<int>{8363, 9945, 12530, 8363, 9945}));
 }
 
 TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
@@ -149,44 +184,6 @@ TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
     EXPECT_EQ(Channel(0).period, 4544);
     PlayTick(*player);
     EXPECT_EQ(Channel(0).period, 4480);
-}
-
-TEST_F(EngineTest, SlidesKeepTheirMemories) {
-    std::vector<XmCell> cells(8);
-    cells[0] = {kC4, 1, 0, 0x02, 0x04};
-    cells[1] = {0, 0, 0, 0x02, 0x00};
-    cells[2] = {0, 0, 0, 0x0A, 0x02};
-    cells[3] = {0, 0, 0, 0x06, 0x00}; // shares the volume slide's memory
-    cells[4] = {0, 0, 0, 0x0C, 0x20};
-    cells[5] = {0, 0, 0, 0x0E, 0xA3};
-    cells[6] = {0, 0, 0, 0x0E, 0xA0};
-    cells[7] = {0, 0, 0, 0x0A, 0x30};
-    Play(OneChannelSong(3, 8, cells));
-    std::vector<int> periods, volumes;
-    for (int t = 0; t < 24; ++t) {
-        PlayTick(*player);
-        periods.push_back(Channel(0).period);
-        volumes.push_back(Channel(0).volume);
-    }
-    EXPECT_EQ(std::vector<int>(periods.begin(), periods.begin() + 6),
-              (std::vector<int>{4608, 4624, 4640, 4640, 4656, 4672}));
-    EXPECT_EQ(std::vector<int>(volumes.begin() + 6, volumes.end()),
-              (std::vector<int>{64, 62, 60, 60, 58, 56, 32, 32, 32, 35, 35, 35, 38, 38, 38, 38, 41, 44}));
-}
-
-TEST_F(EngineTest, VibratoHoldsItsPositionOnTheRowStart) {
-    std::vector<XmCell> cells(2);
-    cells[0] = {kC4, 1, 0, 0x04, 0x88};
-    cells[1] = {0, 0, 0, 0x04, 0x00};
-    Play(OneChannelSong(3, 2, cells));
-    std::vector<int> deltas, positions;
-    for (int t = 0; t < 6; ++t) {
-        PlayTick(*player);
-        deltas.push_back(Channel(0).periodDelta);
-        positions.push_back(Channel(0).vibratoPos);
-    }
-    EXPECT_EQ(positions, (std::vector<int>{0, 8, 16, 16, 24, -32}));
-    EXPECT_EQ(deltas, (std::vector<int>{0, 0, -44, -60, -60, -44}));
 }
 
 TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
