@@ -66,8 +66,13 @@ void RawTerminal() {
 
 enum class Key { None, Pause, Previous, Next, NextSong, Quit };
 
-// A key within timeoutMs, arrows read as their escape sequences.
+// A key within timeoutMs, arrows read as their escape sequences. Without a
+// terminal there are no keys: the songs just play.
 Key ReadKey(int timeoutMs) {
+    if (!isatty(STDIN_FILENO)) {
+        usleep(static_cast<useconds_t>(timeoutMs) * 1000);
+        return Key::None;
+    }
     pollfd in{STDIN_FILENO, POLLIN, 0};
     if (poll(&in, 1, timeoutMs) <= 0)
         return Key::None;
