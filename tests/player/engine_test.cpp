@@ -1,8 +1,6 @@
 #include <functional>
-#include <set>
 #include <vector>
 
-#include "player/song.h"
 #include "tests/player/engine_fixture.h"
 
 namespace {
@@ -345,40 +343,6 @@ TEST(VoiceUpdate, LinearFrequencies) {
     frequency(-9000, 960);
     EXPECT_EQ(v.stepInt, kMaxStepSamples);
     EXPECT_EQ(v.stepFrac, 0u);
-}
-
-} // namespace
-
-namespace {
-
-// The program's own song, played through once with every tick mixed.
-TEST_F(EngineTest, EmbeddedSongPlaysThroughEveryOrder) {
-    m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
-    ASSERT_NE(m, nullptr);
-    StartSong(*player, m);
-    std::set<int> orders;
-    std::vector<float> mix;
-    std::vector<int16_t> pcm;
-    int64_t loud = 0, clipped = 0;
-    bool wrapped = false;
-    for (int ticks = 0; ticks < 200000 && !wrapped; ++ticks) {
-        PlayTick(*player);
-        orders.insert(m->orderIndex);
-        mix.assign(2 * static_cast<size_t>(m->samplesPerTick), 0.0f);
-        pcm.resize(mix.size());
-        MixVoices(*player, mix.data(), m->samplesPerTick);
-        ConvertToPcm16(pcm.data(), mix.data(), m->samplesPerTick);
-        for (int16_t s : pcm) {
-            loud += s > 64 || s < -64;
-            clipped += s == 32767 || s == -32768;
-        }
-        wrapped = m->tick == 0 && m->nextOrder == m->restartPosition && m->orderIndex == m->songLength - 1 &&
-                  m->nextRow == 0;
-    }
-    EXPECT_TRUE(wrapped);
-    EXPECT_EQ(static_cast<int>(orders.size()), m->songLength);
-    EXPECT_GT(loud, 0);
-    EXPECT_LT(clipped, loud / 100 + 1); // the sum of the voices stays mostly inside 16 bits
 }
 
 } // namespace
