@@ -9,7 +9,6 @@ wine tests do, the 32-bit exe runs where this machine runs 32-bit programs and
 the 64-bit one under wine64 where it does not (TINSEL_WINE_ARCH forces either)."""
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -29,21 +28,14 @@ def main():
     if linux.returncode != 0:
         print("FAIL: the Linux build's paths differ or a song does not load")
         return 1
-    if shutil.which("wineserver") is None or not (
-        os.access(wine_smoke.WINE32, os.X_OK) or os.access(wine_smoke.WINE64, os.X_OK)
-    ):
-        print("SKIP: wine is not installed (scripts/deps.sh --wine installs it)")
-        return wine_smoke.SKIP
-    if wine_smoke.choose_path(args) is None:
-        return 1
-    if not args.exe or not os.path.isfile(args.exe):
-        print("FAIL: no Windows build of tinsel-mixcheck at %s (scripts/build-windows.sh makes it)" % args.exe)
-        return 1
-    with tempfile.TemporaryDirectory() as prefix:
-        env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", DISPLAY="")
+    code = wine_smoke.prepare(args, ())
+    if code is not None:
+        return code
+    with tempfile.TemporaryDirectory() as root:
+        # The same fresh prefix, architecture and loader as the demo's wine tests.
+        env = dict(wine_smoke.wine_env(args.arch, root), DISPLAY="")
         try:
-            windows = subprocess.run([args.loader, os.path.abspath(args.exe)], capture_output=True, text=True,
-                                     env=env, timeout=400)
+            windows = subprocess.run([args.loader, args.exe], capture_output=True, text=True, env=env, timeout=400)
         finally:
             subprocess.run(["wineserver", "-k"], env=env, timeout=60)
     out = windows.stdout.replace("\r\n", "\n")
