@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -105,55 +106,38 @@ TEST_F(ImageTest, RefusalsCarryTheRightText) {
     }
 }
 
-TEST(BlitTest, WholePictureIntoLargerPixmapLeavesTheRest) {
-    CPixmap src(368, 168), dst(512, 256);
-    src.Fill(0x11111111);
-    dst.Fill(0x22222222);
-    dst.Blit(src, 0, 0, 368, 168, 0, 0);
-    EXPECT_EQ(dst.pixels[0], 0x11111111u);
-    EXPECT_EQ(dst.pixels[167 * 512 + 367], 0x11111111u);
-    EXPECT_EQ(dst.pixels[167 * 512 + 368], 0x22222222u);
-    EXPECT_EQ(dst.pixels[168 * 512], 0x22222222u);
-}
-
-TEST(BlitTest, ClipsAtEveryEdge) {
-    CPixmap src(4, 4), dst(4, 4);
+// Each rectangle against a pixel-by-pixel model: a destination pixel takes the source pixel it
+// lies over when that lies inside both the rectangle and the source; the rest stays as it was.
+TEST(BlitTest, ClipsToTheRectangleAndBothPixmaps) {
+    CPixmap src(4, 4), dst(6, 5);
     for (int i = 0; i < 16; ++i)
         src.pixels[i] = uint32_t(i + 1);
-    dst.Fill(0);
-    dst.Blit(src, 0, 0, 4, 4, -2, -1); // negative destination: only the lower right part lands
-    EXPECT_EQ(dst.pixels[0], src.pixels[1 * 4 + 2]);
-    EXPECT_EQ(dst.pixels[1], src.pixels[1 * 4 + 3]);
-    EXPECT_EQ(dst.pixels[2], 0u);
-    EXPECT_EQ(dst.pixels[2 * 4 + 1], src.pixels[3 * 4 + 3]);
-    EXPECT_EQ(dst.pixels[3 * 4], 0u);
-
-    dst.Fill(0);
-    dst.Blit(src, -1, 0, 3, 1, 0, 0); // negative source shifts the destination
-    EXPECT_EQ(dst.pixels[0], 0u);
-    EXPECT_EQ(dst.pixels[1], src.pixels[0]);
-    EXPECT_EQ(dst.pixels[2], src.pixels[1]);
-    EXPECT_EQ(dst.pixels[3], 0u);
-
-    dst.Fill(0);
-    dst.Blit(src, 2, 2, 100, 100, 3, 3); // oversized rectangle cut to both
-    EXPECT_EQ(dst.pixels[15], src.pixels[2 * 4 + 2]);
-    EXPECT_EQ(dst.pixels[14], 0u);
-}
-
-TEST(BlitTest, RectanglesOutsideCopyNothing) {
-    CPixmap src(4, 4), dst(4, 4);
-    src.Fill(7);
-    for (auto args : {std::array<int, 6>{0, 0, 4, 4, 4, 0},
-                      {0, 0, 4, 4, -4, 0},
-                      {4, 0, 1, 1, 0, 0},
-                      {0, 0, 0, 4, 0, 0},
-                      {0, 0, 4, 4, 0, -2147483647},
-                      {-2147483647, 0, 2147483647, 4, 0, 0}}) {
-        dst.Fill(0);
-        dst.Blit(src, args[0], args[1], args[2], args[3], args[4], args[5]);
-        for (int i = 0; i < 16; ++i)
-            ASSERT_EQ(dst.pixels[i], 0u) << args[0] << " " << args[4];
+    const int32_t big = 2147483647;
+    for (auto a : {std::array<int32_t, 6>{0, 0, 4, 4, 0, 0}, // whole picture into a larger pixmap
+                   {0, 0, 4, 4, -2, -1},                     // negative destination
+                   {-1, 0, 3, 1, 0, 0},                      // negative source shifts the destination
+                   {2, 2, 100, 100, 3, 3},                   // oversized rectangle
+                   {1, 1, 2, 2, 5, 2},                       // cut at the right
+                   {1, 1, 2, 2, 3, 4},                       // cut at the bottom
+                   {0, 0, 4, 4, 6, 0},                       // from here on, nothing lands
+                   {0, 0, 4, 4, -4, 0},
+                   {4, 0, 1, 1, 0, 0},
+                   {0, 0, 0, 4, 0, 0},
+                   {0, 0, 4, 4, 0, -big},
+                   {-big, 0, big, 4, 0, 0}}) {
+        dst.Fill(0x22222222);
+        dst.Blit(src, a[0], a[1], a[2], a[3], a[4], a[5]);
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 6; ++x) {
+                const int64_t sx = int64_t(x) - a[4] + a[0], sy = int64_t(y) - a[5] + a[1];
+                const bool inside =
+                    sx >= std::max(a[0], 0) && sx < std::min(int64_t(a[0]) + a[2], int64_t(4)) &&
+                    sy >= std::max(a[1], 0) && sy < std::min(int64_t(a[1]) + a[3], int64_t(4));
+                ASSERT_EQ(dst.pixels[y * 6 + x], inside ? src.pixels[sy * 4 + sx] : 0x22222222u)
+                    << "blit " << a[0] << "," << a[1] << " " << a[2] << "x" << a[3] << " to " << a[4] << ","
+                    << a[5] << ", pixel " << x << "," << y;
+            }
+        }
     }
 }
 
