@@ -117,10 +117,8 @@ TEST_F(FontTest, CodesWithoutACellGetTheSpace) {
     sheet.Columns(' ', 4, 8);
     CGLFont font(sheet.pixmap, kCell, kCell);
     const Glyph* space = &font.GetGlyph(' ');
-    EXPECT_EQ(&font.GetGlyph(10), space);
-    EXPECT_EQ(&font.GetGlyph(0), space);
-    EXPECT_EQ(&font.GetGlyph(200), space);
-    EXPECT_EQ(&font.GetGlyph(-56), space); // a signed char of 200
+    for (int code : {10, 0, 200, -56}) // -56: a signed char of 200
+        EXPECT_EQ(&font.GetGlyph(code), space) << code;
     EXPECT_NE(&font.GetGlyph(127), space);
 }
 
@@ -153,16 +151,15 @@ TEST_F(FontTest, UploadsWithClampNearestAndDeletesItsTexture) {
         CGLFont font(sheet.pixmap, kCell, kCell);
         name = font.Texture();
         ASSERT_TRUE(glIsTexture(name));
-        GLint value = 0;
         glBindTexture(GL_TEXTURE_2D, name);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &value);
-        EXPECT_EQ(value, GL_CLAMP);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &value);
-        EXPECT_EQ(value, GL_CLAMP);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &value);
-        EXPECT_EQ(value, GL_NEAREST);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &value);
-        EXPECT_EQ(value, GL_NEAREST);
+        for (auto [parameter, want] : {std::pair{GL_TEXTURE_WRAP_S, GL_CLAMP},
+                                       {GL_TEXTURE_WRAP_T, GL_CLAMP},
+                                       {GL_TEXTURE_MIN_FILTER, GL_NEAREST},
+                                       {GL_TEXTURE_MAG_FILTER, GL_NEAREST}}) {
+            GLint value = 0;
+            glGetTexParameteriv(GL_TEXTURE_2D, parameter, &value);
+            EXPECT_EQ(value, want) << parameter;
+        }
         glBindTexture(GL_TEXTURE_2D, 0);
     }
     EXPECT_FALSE(glIsTexture(name));
