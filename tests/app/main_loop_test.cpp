@@ -54,54 +54,62 @@ protected:
     }
 };
 
-TEST_F(MainLoop, AllPendingMessagesAreHandledBeforeTheNextFrame) {
-    Script().batches = {{Key(platform::kMsgKeyDown, 'A'), Key(platform::kMsgKeyDown, 'B')},
-                        {Key(platform::kMsgKeyDown, 27)}};
-    int code = RunProgram();
-    std::vector<std::string> expected = {"open",  "start", "dispatch:100", "dispatch:100",
-                                         "frame", "swap",  "dispatch:100", "frame",
-                                         "swap",  "stop",  "close"};
-    EXPECT_EQ(Script().calls, expected);
-    // After Escape the code is the wParam of the last message taken.
-    EXPECT_EQ(code, 27);
-}
-
-TEST_F(MainLoop, ShortEscapePressInOneBatchDoesNotQuit) {
-    Script().batches = {
-        {Key(platform::kMsgKeyDown, 27), Key(platform::kMsgKeyUp, 27)}, {}, {Key(platform::kMsgKeyDown, 27)}};
-    RunProgram();
-    // Frames: after the short press, after the empty batch, and the one in
-    // which the held Escape is first seen.
-    EXPECT_EQ(g_frames, 3);
-}
-
-TEST_F(MainLoop, CloseEndsTheLoopWithoutAnotherFrameAndCodeZero) {
-    Script().batches = {{Key(platform::kMsgKeyDown, 'X'), {platform::kMsgClose, 0, 0}}};
-    int code = RunProgram();
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(g_frames, 0);
-    EXPECT_EQ(Script().calls.back(), "close");
-}
-
-TEST_F(MainLoop, WindowFailureRunsNoSceneAndNoTeardown) {
-    Script().openSucceeds = false;
-    EXPECT_EQ(RunProgram(), 0);
-    EXPECT_EQ(Script().calls, std::vector<std::string>{"open"});
-}
-
-TEST_F(MainLoop, ExceptionFromStartTearsDownThenShowsTheText) {
-    g_throwAtFrame = 0;
-    EXPECT_EQ(RunProgram(), 0);
-    std::vector<std::string> expected = {"open", "start", "stop", "close",
-                                         "box:Unable to load \"data/topscroller.txt\"!"};
-    EXPECT_EQ(Script().calls, expected);
-}
-
-TEST_F(MainLoop, ExceptionFromAFrameTearsDownThenShowsTheText) {
-    Script().batches = {{}, {}, {}, {}};
-    g_throwAtFrame = 2;
-    EXPECT_EQ(RunProgram(), 0);
-    std::vector<std::string> expected = {
-        "open", "start", "frame", "frame", "stop", "close", "box:frame 2 failed"};
-    EXPECT_EQ(Without("swap"), expected);
+// Each script of message batches against the calls made (buffer swaps left out) and the exit code.
+TEST_F(MainLoop, RunsTheScriptAndTearsDownInOrder) {
+    using platform::kMsgKeyDown, platform::kMsgKeyUp;
+    using Calls = std::vector<std::string>;
+    const struct {
+        const char* what;
+        std::vector<std::vector<Message>> batches;
+        bool opens;
+        int throwAt;
+        Calls calls;
+        int code;
+    } cases[] = {
+        // All pending messages are handled before the next frame; after Escape the code is the
+        // wParam of the last message taken.
+        {"escape",
+         {{Key(kMsgKeyDown, 'A'), Key(kMsgKeyDown, 'B')}, {Key(kMsgKeyDown, 27)}},
+         true,
+         -1,
+         {"open", "start", "dispatch:100", "dispatch:100", "frame", "dispatch:100", "frame", "stop", "close"},
+         27},
+        // A short Escape press within one batch does not quit: frames after it, after the empty
+        // batch, and the one in which the held Escape is first seen.
+        {"short escape",
+         {{Key(kMsgKeyDown, 27), Key(kMsgKeyUp, 27)}, {}, {Key(kMsgKeyDown, 27)}},
+         true,
+         -1,
+         {"open", "start", "dispatch:100", "dispatch:101", "frame", "frame", "dispatch:100", "frame", "stop",
+          "close"},
+         27},
+        // Close ends the loop without another frame.
+        {"close",
+         {{Key(kMsgKeyDown, 'X'), {platform::kMsgClose, 0, 0}}},
+         true,
+         -1,
+         {"open", "start", "dispatch:100", "dispatch:10", "stop", "close"},
+         0},
+        {"no window", {}, false, -1, {"open"}, 0}, // no scene and no teardown
+        {"start throws",
+         {},
+         true,
+         0,
+         {"open", "start", "stop", "close", "box:Unable to load \"data/topscroller.txt\"!"},
+         0},
+        {"frame throws",
+         {{}, {}, {}, {}},
+         true,
+         2,
+         {"open", "start", "frame", "frame", "stop", "close", "box:frame 2 failed"},
+         0},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Script().batches.assign(c.batches.begin(), c.batches.end());
+        Script().openSucceeds = c.opens;
+        g_throwAtFrame = c.throwAt;
+        EXPECT_EQ(RunProgram(), c.code) << c.what;
+        EXPECT_EQ(Without("swap"), c.calls) << c.what;
+    }
 }

@@ -1,9 +1,11 @@
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -45,16 +47,18 @@ protected:
     void Write(const std::string& path, const std::string& bytes) {
         std::ofstream(root / path, std::ios::binary) << bytes;
     }
-    void WritePictures() {
-        Write("data/koala.tga", SolidTga(256, 512, 0x00000000u)); // transparent sprites
-        Write("data/roobeer.tga", SolidTga(256, 512, 0x00000000u));
-        Write("data/sunbbqbeach.tga", SolidTga(256, 512, 0xC86432FFu));
-    }
-    void WriteAll() {
-        WritePictures();
-        Write("data/scrollfont.tga", SolidTga(368, 168, 0x00000000u));
-        Write("data/topscroller.txt", "  top\r\n");
-        Write("data/botscroller.txt", "  one\r\n  two\r\n");
+    // The first n data files in the order start-up loads them.
+    void WriteData(int n = 6) {
+        const std::pair<const char*, std::string> files[] = {
+            {"data/koala.tga", SolidTga(256, 512, 0x00000000u)}, // transparent sprites
+            {"data/roobeer.tga", SolidTga(256, 512, 0x00000000u)},
+            {"data/sunbbqbeach.tga", SolidTga(256, 512, 0xC86432FFu)},
+            {"data/scrollfont.tga", SolidTga(368, 168, 0x00000000u)},
+            {"data/topscroller.txt", "  top\r\n"},
+            {"data/botscroller.txt", "  one\r\n  two\r\n"},
+        };
+        for (int i = 0; i < n; ++i)
+            Write(files[i].first, files[i].second);
     }
     static std::string StartMessage() {
         try {
@@ -72,26 +76,7 @@ protected:
 };
 
 TEST_F(SceneTest, FrameShowsThePictureBetweenBlackBars) {
-    WriteAll();
-    SceneStart();
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    clock.AdvanceSeconds(1.0);
-    SceneFrame();
-    EXPECT_FLOAT_EQ(g_scene.pan.pan, 25.0f);
-    const auto pixels = gl.ReadPixels();
-    for (int x : {1, 320, 638}) {
-        EXPECT_EQ(gl.PixelRGB(pixels, x, 1), 0u);
-        EXPECT_EQ(gl.PixelRGB(pixels, x, 44), 0u);
-        EXPECT_EQ(gl.PixelRGB(pixels, x, 436), 0u);
-        EXPECT_EQ(gl.PixelRGB(pixels, x, 478), 0u);
-    }
-    EXPECT_EQ(gl.PixelRGB(pixels, 320, 240), 0xC86432u);
-    EXPECT_EQ(gl.PixelRGB(pixels, 5, 100), 0xC86432u);
-}
-
-TEST_F(SceneTest, BuildsTheFontAndScrollersFromTheData) {
-    WriteAll();
+    WriteData();
     SceneStart();
     ASSERT_NE(g_scene.font, nullptr);
     EXPECT_EQ(g_scene.font->CellWidth(), 23);
@@ -100,38 +85,57 @@ TEST_F(SceneTest, BuildsTheFontAndScrollersFromTheData) {
     EXPECT_EQ(g_scene.font->GetGlyph('A').width, 23);
     EXPECT_NE(g_scene.topScroller, nullptr);
     EXPECT_NE(g_scene.bottomScroller, nullptr);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    clock.AdvanceSeconds(1.0);
+    SceneFrame();
+    EXPECT_FLOAT_EQ(g_scene.pan.pan, 25.0f);
+    const auto pixels = gl.ReadPixels();
+    for (int x : {1, 320, 638}) {
+        for (int y : {1, 44, 436, 478})
+            EXPECT_EQ(gl.PixelRGB(pixels, x, y), 0u) << x << "," << y;
+    }
+    EXPECT_EQ(gl.PixelRGB(pixels, 320, 240), 0xC86432u);
+    EXPECT_EQ(gl.PixelRGB(pixels, 5, 100), 0xC86432u);
 }
 
-TEST_F(SceneTest, MissingPictureThrowsAndStopReleasesTheTexturesMade) {
-    Write("data/koala.tga", SolidTga(256, 512, 0));
-    EXPECT_EQ(StartMessage(), "LoadImage(): Unable to open 'data/roobeer.tga'!");
-    ASSERT_NE(g_scene.koala, nullptr);
-    EXPECT_EQ(g_scene.roobeer, nullptr);
-    const GLuint koala = g_scene.koala->texture;
-    EXPECT_TRUE(glIsTexture(koala));
-    SceneStop();
-    EXPECT_EQ(g_scene.koala, nullptr);
-    EXPECT_FALSE(glIsTexture(koala));
-}
-
-TEST_F(SceneTest, MissingScrollTextThrowsAndStopReleasesEverything) {
-    WritePictures();
-    Write("data/scrollfont.tga", SolidTga(368, 168, 0));
-    EXPECT_EQ(StartMessage(), "Unable to load \"data/topscroller.txt\"!");
-    ASSERT_NE(g_scene.font, nullptr);
-    const GLuint font = g_scene.font->Texture();
-    const GLuint beach = g_scene.beach->texture;
-    SceneStop();
-    EXPECT_EQ(g_scene.font, nullptr);
-    EXPECT_EQ(g_scene.beach, nullptr);
-    EXPECT_FALSE(glIsTexture(font));
-    EXPECT_FALSE(glIsTexture(beach));
-    SceneStop(); // a second stop finds nothing left to release
+// A start-up that fails part way names the missing file, leaves the song loaded but not playing,
+// and stop releases everything made so far (a second stop finds nothing left).
+TEST_F(SceneTest, FailedStartUpThrowsAndStopReleasesWhatWasMade) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "LoadImage(): Unable to open 'data/koala.tga'!"},
+        {1, "LoadImage(): Unable to open 'data/roobeer.tga'!"},
+        {4, "Unable to load \"data/topscroller.txt\"!"},
+    };
+    for (const auto& [files, message] : cases) {
+        std::filesystem::remove_all(root / "data");
+        std::filesystem::create_directory(root / "data");
+        platform::VirtualWaveOutput device;
+        WriteData(files);
+        EXPECT_EQ(StartMessage(), message);
+        ASSERT_NE(g_scene.song, nullptr) << message;
+        EXPECT_FALSE(device.playing.load()) << message;
+        std::vector<GLuint> textures;
+        for (CTexture* texture : {g_scene.koala, g_scene.roobeer, g_scene.beach}) {
+            if (texture != nullptr)
+                textures.push_back(texture->texture);
+        }
+        if (g_scene.font != nullptr)
+            textures.push_back(g_scene.font->Texture());
+        EXPECT_EQ(textures.size(), size_t(std::min(files, 4))) << message;
+        SceneStop();
+        for (GLuint texture : textures)
+            EXPECT_FALSE(glIsTexture(texture)) << message;
+        EXPECT_TRUE(!g_scene.koala && !g_scene.roobeer && !g_scene.beach && !g_scene.font && !g_scene.song)
+            << message;
+        EXPECT_FALSE(device.open.load()) << message;
+        SceneStop();
+    }
 }
 
 TEST_F(SceneTest, MusicPlaysFromTheEndOfStartUpUntilStop) {
     platform::VirtualWaveOutput device;
-    WriteAll();
+    WriteData();
     SceneStart();
     ASSERT_NE(g_scene.song, nullptr);
     EXPECT_EQ(device.rate.load(), 44100);
@@ -142,37 +146,34 @@ TEST_F(SceneTest, MusicPlaysFromTheEndOfStartUpUntilStop) {
     EXPECT_FALSE(device.open.load());
 }
 
-TEST_F(SceneTest, StartUpThatFailsAfterTheSongLoadedStopsNothingAndClosesTheDevice) {
-    platform::VirtualWaveOutput device;
-    EXPECT_EQ(StartMessage(), "LoadImage(): Unable to open 'data/koala.tga'!");
-    ASSERT_NE(g_scene.song, nullptr);
-    EXPECT_FALSE(device.playing.load());
-    SceneStop();
-    EXPECT_EQ(g_scene.song, nullptr);
-    EXPECT_FALSE(device.open.load());
-}
-
 platform::Thread* NoThread(platform::ThreadEntry, void*, bool) {
     return nullptr;
 }
 
-TEST_F(SceneTest, WithoutAMixingThreadTheSceneRunsSilently) {
-    platform::VirtualWaveOutput device;
-    SetMixingThreadStarter(NoThread);
-    WriteAll();
-    SceneStart();
-    SetMixingThreadStarter(nullptr);
-    EXPECT_EQ(g_scene.song, nullptr);
-    EXPECT_FALSE(device.playing.load());
-    EXPECT_FALSE(device.open.load());
-    clock.AdvanceSeconds(0.5);
-    SceneFrame();
-    SceneStop();
+// Without a mixing thread or without a device the scene runs silently.
+TEST_F(SceneTest, WithoutAThreadOrADeviceTheSceneRunsSilently) {
+    WriteData();
+    for (bool threadless : {true, false}) {
+        platform::VirtualWaveOutput device;
+        device.refuseOpen = !threadless;
+        SetMixingThreadStarter(threadless ? NoThread : nullptr);
+        SceneStart();
+        SetMixingThreadStarter(nullptr);
+        EXPECT_EQ(g_scene.song, nullptr);
+        EXPECT_FALSE(device.playing.load());
+        EXPECT_FALSE(device.open.load());
+        clock.AdvanceSeconds(0.5);
+        SceneFrame();
+        SceneStop();
+        if (!threadless) {
+            EXPECT_EQ(device.resets.load(), 0); // nothing to reset on a device never opened
+        }
+    }
 }
 
 TEST_F(SceneTest, ALostDeviceLeavesTheSceneDrawingAndStoppingPromptly) {
     platform::VirtualWaveOutput device;
-    WriteAll();
+    WriteData();
     SceneStart();
     ASSERT_NE(g_scene.song, nullptr);
     device.lost = true;
@@ -185,18 +186,6 @@ TEST_F(SceneTest, ALostDeviceLeavesTheSceneDrawingAndStoppingPromptly) {
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
     EXPECT_EQ(g_scene.song, nullptr);
     EXPECT_FALSE(device.open.load());
-}
-
-TEST_F(SceneTest, WithoutAnAudioDeviceTheSceneRunsSilently) {
-    platform::VirtualWaveOutput device;
-    device.refuseOpen = true;
-    WriteAll();
-    SceneStart();
-    EXPECT_EQ(g_scene.song, nullptr);
-    clock.AdvanceSeconds(0.5);
-    SceneFrame();
-    SceneStop();
-    EXPECT_EQ(device.resets.load(), 0);
 }
 
 } // namespace

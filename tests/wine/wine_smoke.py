@@ -92,32 +92,10 @@ class Picture:
                     sums[c] += p[c]
         return black / total, tuple(s / total for s in sums)
 
-
     def columns_with_black(self, x0, y0, x1, y1, step=2):
         columns = range(x0, x1, step)
         hits = sum(1 for x in columns if any(max(self.pixel(x, y)) < 16 for y in range(y0, y1)))
         return hits / len(columns)
-
-
-def parse_ppm(data):
-    # P6 header: magic, width, height, maximum, each separated by whitespace.
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos : pos + 1].isspace():
-            pos += 1
-        if data[pos : pos + 1] == b"#":
-            pos = data.index(b"\n", pos)
-            continue
-        end = pos
-        while not data[end : end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise Failure("screenshot is not an 8-bit PPM")
-    width, height = int(fields[1]), int(fields[2])
-    return Picture(width, height, data[pos : pos + 3 * width * height])
 
 
 # --- the private environment ----------------------------------------------
@@ -263,14 +241,17 @@ class Session:
         self.xdotool("keyup", key)
 
     def screenshot(self):
-        data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.env, capture_output=True,
-                              timeout=30).stdout
+        width, height = self.screen
+        rgb = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=self.env, capture_output=True,
+                             timeout=30).stdout
+        if len(rgb) != 3 * width * height:
+            raise Failure("the screenshot is not %dx%d 8-bit RGB" % self.screen)
         if self.args.shots:
             self.shot_count += 1
             name = "%s-%d.ppm" % (self.args.case, self.shot_count)
             with open(os.path.join(self.args.shots, name), "wb") as f:
-                f.write(data)
-        return parse_ppm(data)
+                f.write(b"P6 %d %d 255\n" % self.screen + rgb)
+        return Picture(width, height, rgb)
 
     def screen_size(self):
         for line in subprocess.run(["xdpyinfo"], env=self.env, capture_output=True, text=True,
