@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "app/window.h"
 #include "platform/fake/scripted_window.h"
@@ -24,31 +25,31 @@ protected:
     }
 };
 
-TEST_F(WindowProcTest, KeysFollowDownAndUpButNotSystemKeys) {
-    EXPECT_TRUE(MainWindowProc(platform::kMsgKeyDown, 'Q', 0));
-    EXPECT_EQ(g_keys['Q'], 1);
-    EXPECT_TRUE(MainWindowProc(platform::kMsgKeyUp, 'Q', 0));
-    EXPECT_EQ(g_keys['Q'], 0);
-    EXPECT_FALSE(MainWindowProc(platform::kMsgSysKeyDown, 0x12, 0));
-    EXPECT_EQ(g_keys[0x12], 0);
-}
-
+// Each message in turn: whether the procedure handles it, and for keys the key's state after it.
 TEST_F(WindowProcTest, HandlesItsOwnMessagesAndLeavesTheRestToTheSystem) {
     struct Case {
         uint32_t message;
         uintptr_t wParam;
         bool handled;
+        int key; // g_keys[wParam] afterwards; -1: not a key
     } cases[] = {
-        {platform::kMsgClose, 0, true},
-        {platform::kMsgDestroy, 0, true},
-        {platform::kMsgSysCommand, 0xF140, true},  // screen saver refused
-        {platform::kMsgSysCommand, 0xF170, true},  // monitor power-down refused
-        {platform::kMsgSysCommand, 0xF142, false}, // the whole wParam is compared
-        {platform::kMsgSysCommand, 0xF060, false},
-        {0x0001 /* WM_CREATE */, 0, false},
+        {platform::kMsgKeyDown, 'Q', true, 1},
+        {platform::kMsgKeyUp, 'Q', true, 0},
+        {platform::kMsgSysKeyDown, 0x12, false, 0}, // system keys are not recorded
+        {platform::kMsgClose, 0, true, -1},
+        {platform::kMsgDestroy, 0, true, -1},
+        {platform::kMsgSysCommand, 0xF140, true, -1},  // screen saver refused
+        {platform::kMsgSysCommand, 0xF170, true, -1},  // monitor power-down refused
+        {platform::kMsgSysCommand, 0xF142, false, -1}, // the whole wParam is compared
+        {platform::kMsgSysCommand, 0xF060, false, -1},
+        {0x0001 /* WM_CREATE */, 0, false, -1},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(MainWindowProc(c.message, c.wParam, 0), c.handled) << c.message << " " << c.wParam;
+        if (c.key >= 0) {
+            EXPECT_EQ(g_keys[c.wParam], c.key) << c.message << " " << c.wParam;
+        }
+    }
 }
 
 TEST_F(WindowProcTest, SizeBeforeAContextRecordsOnly) {
@@ -86,15 +87,14 @@ TEST(WindowGL, ResizeSetsViewportAndPerspective) {
     EXPECT_NEAR(m[10], -(500.0f + 0.1f) / (500.0f - 0.1f), 1e-5);
 
     EXPECT_TRUE(InitGLState());
-    EXPECT_TRUE(glIsEnabled(GL_BLEND));
-    EXPECT_TRUE(glIsEnabled(GL_POLYGON_SMOOTH));
-    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-    GLint value = 0;
-    glGetIntegerv(GL_DEPTH_FUNC, &value);
-    EXPECT_EQ(value, GL_LEQUAL);
-    glGetIntegerv(GL_SHADE_MODEL, &value);
-    EXPECT_EQ(value, GL_SMOOTH);
-    glGetIntegerv(GL_PERSPECTIVE_CORRECTION_HINT, &value);
-    EXPECT_EQ(value, GL_NICEST);
+    for (GLenum capability : {GL_BLEND, GL_POLYGON_SMOOTH, GL_DEPTH_TEST})
+        EXPECT_TRUE(glIsEnabled(capability)) << capability;
+    for (auto [name, want] : {std::pair<GLenum, GLint>{GL_DEPTH_FUNC, GL_LEQUAL},
+                              {GL_SHADE_MODEL, GL_SMOOTH},
+                              {GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST}}) {
+        GLint value = 0;
+        glGetIntegerv(name, &value);
+        EXPECT_EQ(value, want) << name;
+    }
     platform::CloseMainWindow(false);
 }

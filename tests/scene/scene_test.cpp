@@ -20,6 +20,7 @@
 #include "platform/osmesa/offscreen_gl.h"
 #include "player/audio_output.h"
 #include "scene/scene_state.h"
+#include "tests/data/test_files.h"
 #include "text/gl_font.h"
 
 namespace {
@@ -31,21 +32,10 @@ std::string SolidTga(int width, int height, uint32_t rgba) {
 
 class SceneTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(gl.Valid());
-        char name[] = "/tmp/tinsel_scene_XXXXXX";
-        root = mkdtemp(name);
-        std::filesystem::create_directory(root / "data");
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(root);
-    }
-    void TearDown() override {
-        SceneStop();
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(root);
-    }
+    void SetUp() override { ASSERT_TRUE(gl.Valid()); }
+    void TearDown() override { SceneStop(); }
     void Write(const std::string& path, const std::string& bytes) {
-        std::ofstream(root / path, std::ios::binary) << bytes;
+        testfiles::WriteFile(path, testfiles::Bytes(bytes.begin(), bytes.end()));
     }
     // The first n data files in the order start-up loads them.
     void WriteData(int n = 6) {
@@ -71,8 +61,7 @@ protected:
 
     platform::OffscreenGL gl;
     platform::ManualClock clock{1000};
-    std::filesystem::path root;
-    std::filesystem::path previous;
+    testfiles::ScratchDir dir;
 };
 
 TEST_F(SceneTest, FrameShowsThePictureBetweenBlackBars) {
@@ -108,8 +97,7 @@ TEST_F(SceneTest, FailedStartUpThrowsAndStopReleasesWhatWasMade) {
         {4, "Unable to load \"data/topscroller.txt\"!"},
     };
     for (const auto& [files, message] : cases) {
-        std::filesystem::remove_all(root / "data");
-        std::filesystem::create_directory(root / "data");
+        std::filesystem::remove_all("data");
         platform::VirtualWaveOutput device;
         WriteData(files);
         EXPECT_EQ(StartMessage(), message);

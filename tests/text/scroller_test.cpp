@@ -14,6 +14,7 @@
 #include "text/gl_font.h"
 #include "text/scroll_text.h"
 #include "text/sine_scroller.h"
+#include "tests/data/test_files.h"
 
 namespace {
 
@@ -32,32 +33,9 @@ protected:
     std::unique_ptr<CGLFont> font;
 };
 
-// A data directory of its own, entered for the test's lifetime.
-class TempDataDir {
-public:
-    TempDataDir() {
-        char name[] = "/tmp/tinsel_text_XXXXXX";
-        root = mkdtemp(name);
-        std::filesystem::create_directory(root / "data");
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(root);
-    }
-    ~TempDataDir() {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(root);
-    }
-    void Write(const std::string& path, const std::string& bytes) {
-        std::ofstream(root / path, std::ios::binary) << bytes;
-    }
-
-private:
-    std::filesystem::path root;
-    std::filesystem::path previous;
-};
-
 TEST(LoadScrollTextTest, DropsCrAndTurnsOrKeepsLf) {
-    TempDataDir dir;
-    dir.Write("data/t.txt", "ab\r\ncd\r\n\r\n");
+    testfiles::ScratchDir dir;
+    testfiles::WriteFile("data/t.txt", testfiles::Text("ab\r\ncd\r\n\r\n"));
     int32_t length = -1;
     auto spaced = LoadScrollText("data/t.txt", LineFeedRule::ToSpace, &length);
     EXPECT_STREQ(spaced.get(), "ab cd  ");
@@ -68,7 +46,7 @@ TEST(LoadScrollTextTest, DropsCrAndTurnsOrKeepsLf) {
 }
 
 TEST(LoadScrollTextTest, MissingFileThrowsItsName) {
-    TempDataDir dir;
+    testfiles::ScratchDir dir;
     try {
         LoadScrollText("data/missing.txt", LineFeedRule::Keep);
         FAIL() << "no exception";
