@@ -121,6 +121,7 @@ struct Module {
     int32_t nextOrder;
     TickRoutine tickRoutine;
     char trackerName[21]; // as stored, NUL-terminated: picks the rule set
+    uint8_t forcedRules;  // 0: by tracker name; else 1 + the RuleSet forced on the song
 };
 
 struct LoadReport;

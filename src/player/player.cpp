@@ -52,7 +52,7 @@ bool InitPlayer(Player& player, int32_t rate) {
 }
 
 bool StartSong(Player& player, Module* module) {
-    return module != nullptr && StartSong(player, module, RulesForTracker(module->trackerName));
+    return module != nullptr && StartSong(player, module, SongRules(*module));
 }
 
 bool StartSong(Player& player, Module* module, RuleSet rules) {

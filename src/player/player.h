@@ -58,7 +58,7 @@ struct PlayPosition {
 bool InitPlayer(Player& player, int32_t rate);
 // Resets module for playback from its first order and binds it to the
 // instance's channels and voices; false for a null module. The rule set is
-// the one its tracker name calls for (rules.h), or the one given.
+// the song's own (SongRules: forced, or by its tracker name), or the one given.
 bool StartSong(Player& player, Module* module);
 bool StartSong(Player& player, Module* module, RuleSet rules);
 // Plays frames stereo frames into destination (zeroed first): a tick
@@ -66,8 +66,8 @@ bool StartSong(Player& player, Module* module, RuleSet rules);
 // Returns the frames of song; the rest, after the song's end, stay silent.
 int32_t RenderFrames(Player& player, float* destination, int32_t frames);
 
-// The length of module played from its start at rate by the rule set its
-// tracker name calls for, or the one given. Reads only the song's records,
+// The length of module played from its start at rate by its own rule set
+// (SongRules), or the one given. Reads only the song's records,
 // not its playback state.
 SongLength MeasureSong(const Module& module, int32_t rate);
 SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "player/module.h"
+
 RuleSet RulesForTracker(const char* trackerName) {
     if (trackerName == nullptr) {
         return RuleSet::Ft2;
@@ -13,6 +15,17 @@ RuleSet RulesForTracker(const char* trackerName) {
         name[i] = '\0';
     }
     return std::strcmp(name, kTinselTracker) == 0 ? RuleSet::Tinsel : RuleSet::Ft2;
+}
+
+RuleSet SongRules(const Module& module) {
+    if (module.forcedRules != 0) {
+        return static_cast<RuleSet>(module.forcedRules - 1);
+    }
+    return RulesForTracker(module.trackerName);
+}
+
+void ForceRules(Module& module, RuleSet rules) {
+    module.forcedRules = static_cast<uint8_t>(static_cast<uint8_t>(rules) + 1);
 }
 
 const char* RuleSetName(RuleSet rules) {

@@ -92,6 +92,8 @@
 //   - Ticks last floor(2.5 * rate / BPM) frames, not the original's rounding.
 #pragma once
 
+struct Module;
+
 enum class RuleSet : unsigned char { Tinsel, Ft2 };
 
 // Tracker name of the songs that keep tinsel rules.
@@ -99,6 +101,10 @@ constexpr const char kTinselTracker[] = "songc";
 
 // Tinsel rules for "songc" (trailing spaces ignored), FT2 rules for any other name.
 RuleSet RulesForTracker(const char* trackerName);
+// The rule set a loaded song plays and is measured by: the forced one, else
+// the one its tracker name calls for.
+RuleSet SongRules(const Module& module);
+void ForceRules(Module& module, RuleSet rules);
 // "tinsel" or "ft2", as the tools print and accept them.
 const char* RuleSetName(RuleSet rules);
 // Reads "tinsel" or "ft2"; false for anything else.

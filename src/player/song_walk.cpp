@@ -56,5 +56,5 @@ SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules) {
 }
 
 SongLength MeasureSong(const Module& module, int32_t rate) {
-    return MeasureSong(module, rate, RulesForTracker(module.trackerName));
+    return MeasureSong(module, rate, SongRules(module));
 }

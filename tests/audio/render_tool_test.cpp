@@ -109,6 +109,19 @@ TEST(RenderTool, InfoSaysWhatTheLoaderFound) {
     EXPECT_EQ(RunTool("--embedded --info", true).output.find("Loader:"), std::string::npos);
 }
 
+// The demo's song plays by tinsel rules unless FT2 rules are forced on it.
+TEST(RenderTool, RulesByTrackerNameOrForced) {
+    const ToolRun byName = RunTool("--embedded -q --seconds 1 -o -", true);
+    const ToolRun tinsel = RunTool("--embedded -q --seconds 1 --rules tinsel -o -", true);
+    const ToolRun ft2 = RunTool("--embedded -q --seconds 1 --rules ft2 -o -", true);
+    ASSERT_EQ(byName.status | tinsel.status | ft2.status, 0);
+    EXPECT_EQ(byName.output, tinsel.output);
+    EXPECT_EQ(ft2.output.size(), tinsel.output.size());
+    EXPECT_NE(ft2.output, tinsel.output);
+    EXPECT_NE(RunTool("--embedded --info --rules ft2", true).output.find("Rules:        ft2\n"),
+              std::string::npos);
+}
+
 TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
     const std::string dir = testing::TempDir();
     {
@@ -129,6 +142,7 @@ TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
          "cannot write " + dir + "no-such-dir/out.wav: No such file or directory"},
         {"--embedded --solo 0-40", "--solo wants channels from 0 to 31, such as 0,2-4"},
         {"--embedded --loops 0", "--loops 0 renders forever: give --seconds too"},
+        {"--embedded --rules it2", "--rules wants tinsel or ft2"},
     };
     for (const auto& c : cases) {
         const ToolRun run = RunTool(c.arguments);

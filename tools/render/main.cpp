@@ -32,6 +32,7 @@ const char kUsage[] =
     "  --mute LIST      silence these channels, counted from 0, e.g. 0,2-4\n"
     "  --solo LIST      silence every channel but these\n"
     "  --info           print what the song holds and how long it plays, and render nothing\n"
+    "  --rules R        play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
     "  -q, --quiet      no progress bar and no summary\n"
     "  -h, --help       this text\n";
 
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
     double loops = 1, seconds = 0, fade = 0, rate = 44100;
     RenderSettings settings;
     uint32_t mute = 0, solo = 0;
+    bool forceRules = false;
+    RuleSet rules = RuleSet::Ft2;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -107,6 +110,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--rate") {
             if (needs("a number") || !ParseNumber(value, 8000, 192000, rate) || rate != int(rate))
                 return Fail("--rate wants a whole number from 8000 to 192000");
+        } else if (arg == "--rules") {
+            if (needs("tinsel or ft2") || !ParseRuleSet(value, &rules))
+                return Fail("--rules wants tinsel or ft2");
+            forceRules = true;
         } else if (arg == "--mute" || arg == "--solo") {
             uint32_t& mask = arg == "--mute" ? mute : solo;
             if (needs("a list of channels") || !ParseChannelList(value, &mask))
@@ -134,6 +141,8 @@ int main(int argc, char** argv) {
     if (file.module == nullptr)
         return Fail(file.error);
     Module* song = file.module;
+    if (forceRules)
+        ForceRules(*song, rules);
     settings.rate = int32_t(rate);
     settings.loops = int32_t(loops);
     settings.seconds = seconds;

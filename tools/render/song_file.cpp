@@ -124,7 +124,7 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
     info += Line("Frequencies:", (m.flags & linearFrequencies) ? "linear" : "Amiga");
     info += Line("Tempo:",
                  std::to_string(m.defaultTempo) + " ticks a row at " + std::to_string(m.defaultBpm) + " BPM");
-    info += Line("Rules:", RuleSetName(RulesForTracker(m.trackerName)));
+    info += Line("Rules:", RuleSetName(SongRules(m)));
     std::string played = FormatTime(length.frames, rate);
     if (!length.bounded)
         played += " or more (the song does not come back to where it has been)";
