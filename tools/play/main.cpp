@@ -25,11 +25,13 @@
 
 namespace {
 
-const char kUsage[] = "usage: tinsel-play [--rate HZ] SONG.xm...\n"
-                      "Plays songs on the audio device, one after another, each once to its end.\n"
-                      "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
-                      "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"
-                      "  -h, --help  this text\n";
+const char kUsage[] =
+    "usage: tinsel-play [--rate HZ] [--rules R] SONG.xm...\n"
+    "Plays songs on the audio device, one after another, each once to its end.\n"
+    "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
+    "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"
+    "  --rules R   play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
+    "  -h, --help  this text\n";
 
 termios g_savedTerminal{};
 bool g_rawTerminal = false;
@@ -191,6 +193,8 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
 int main(int argc, char** argv) {
     std::vector<std::string> files;
     int32_t rate = 44100;
+    bool forceRules = false;
+    RuleSet rules = RuleSet::Ft2;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -204,6 +208,12 @@ int main(int argc, char** argv) {
                 return 1;
             }
             rate = int32_t(value);
+        } else if (arg == "--rules") {
+            if (i + 1 >= argc || !ParseRuleSet(argv[++i], &rules)) {
+                std::fprintf(stderr, "tinsel-play: --rules wants tinsel or ft2\n");
+                return 1;
+            }
+            forceRules = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             std::fputs(kUsage, stderr);
             std::fprintf(stderr, "tinsel-play: unknown option %s\n", arg.c_str());
@@ -237,6 +247,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tinsel-play: %s\n", file.error.c_str());
             ++failed;
             continue;
+        }
+        if (forceRules) {
+            ForceRules(*file.module, rules);
         }
         const After after = Play(*player, file, name, rate);
         if (after == After::ThreadStuck) {
