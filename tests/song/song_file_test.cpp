@@ -12,7 +12,8 @@
 
 namespace {
 
-TEST(CommittedSong, IsWhatTheScoreCompilesTo) {
+// What the score compiles to, and what the program carries.
+TEST(CommittedSong, IsWhatTheScoreCompilesToAndTheEmbeddedSong) {
     const std::vector<uint8_t> committed = ReadFileBytes(TINSEL_SONG_XM);
     ASSERT_FALSE(committed.empty());
     songc::Song song;
@@ -21,10 +22,6 @@ TEST(CommittedSong, IsWhatTheScoreCompilesTo) {
     ASSERT_TRUE(songc::CompileScore(ReadFileText(TINSEL_SONG_SCORE), song, xm, error)) << error;
     EXPECT_TRUE(xm == committed) << "assets/song/tinselbay.xm is stale: rerun scripts/make-assets.sh";
     EXPECT_LT(committed.size(), 200u * 1024u);
-}
-
-TEST(CommittedSong, IsTheEmbeddedSong) {
-    const std::vector<uint8_t> committed = ReadFileBytes(TINSEL_SONG_XM);
     ASSERT_EQ(EmbeddedSongSize, committed.size());
     EXPECT_EQ(std::memcmp(EmbeddedSong, committed.data(), committed.size()), 0);
 }
@@ -41,10 +38,8 @@ protected:
 
 TEST_F(LoadedSong, HeaderSuitsThePlayer) {
     const Module& m = *module_;
-    EXPECT_EQ(m.channelCount, 10);
     EXPECT_LE(m.channelCount, kMaxChannels);
     EXPECT_EQ(m.flags & linearFrequencies, linearFrequencies);
-    EXPECT_EQ(m.defaultTempo, 3);
     EXPECT_GE(m.defaultBpm, 170);
     EXPECT_LE(m.defaultBpm, 190);
     EXPECT_LT(m.restartPosition, m.songLength);
@@ -135,11 +130,9 @@ TEST_F(LoadedSong, UsesWhatThePlayerPerformsAndShowsItOff) {
         fadeout |= ins.fadeout != 0;
         autoVibrato |= ins.vibratoDepth != 0 && ins.vibratoRate != 0;
     }
-    EXPECT_TRUE(sustain);
-    EXPECT_TRUE(loop);
-    EXPECT_TRUE(panning);
-    EXPECT_TRUE(fadeout);
-    EXPECT_TRUE(autoVibrato);
+    EXPECT_TRUE(sustain && loop && panning && fadeout && autoVibrato)
+        << "sustain " << sustain << ", loop " << loop << ", panning " << panning << ", fadeout " << fadeout
+        << ", auto-vibrato " << autoVibrato;
 }
 
 } // namespace
