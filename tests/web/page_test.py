@@ -18,13 +18,11 @@ import json
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-import zlib
 
 WIDTH, HEIGHT = 1000, 600  # wider than 4:3, so the page must frame the picture
 
@@ -136,7 +134,17 @@ class Browser:
             time.sleep(0.5)
 
     def screenshot(self):
-        return decode_png(base64.b64decode(self.call('Page.captureScreenshot', format='png')['data']))
+        """The page as rows of (r, g, b), the PNG decoded by the browser itself."""
+        png = self.call('Page.captureScreenshot', format='png')['data']
+        width, rgba = self.call('Runtime.evaluate', awaitPromise=True, returnByValue=True, expression=(
+            "(async () => { const b = await createImageBitmap(await (await fetch('data:image/png;base64,%s')).blob());"
+            " const g = new OffscreenCanvas(b.width, b.height).getContext('2d'); g.drawImage(b, 0, 0);"
+            " const d = g.getImageData(0, 0, b.width, b.height).data; let s = '';"
+            " for (let i = 0; i < d.length; i += 8192) s += String.fromCharCode(...d.subarray(i, i + 8192));"
+            " return [b.width, btoa(s)]; })()" % png))['result']['value']
+        rgba = base64.b64decode(rgba)
+        return [[tuple(rgba[i:i + 3]) for i in range(row, row + 4 * width, 4)]
+                for row in range(0, len(rgba), 4 * width)]
 
     def console_problems(self):
         """Console errors, uncaught exceptions, failed loads and WebGL's own errors;
@@ -179,45 +187,6 @@ def moved(fd):
     high = fcntl.fcntl(fd, fcntl.F_DUPFD, 10)
     os.close(fd)
     return high
-
-
-def decode_png(data):
-    """8-bit RGB or RGBA PNG, not interlaced (what Chromium writes): rows of (r, g, b)."""
-    assert data[:8] == b'\x89PNG\r\n\x1a\n', 'not a PNG'
-    pos, idat = 8, b''
-    while pos < len(data):
-        length, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b'IHDR':
-            width, height, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
-            assert depth == 8 and colour in (2, 6) and interlace == 0, 'unexpected PNG form'
-        elif kind == b'IDAT':
-            idat += body
-        pos += 12 + length
-    channels = 4 if colour == 6 else 3
-    raw = zlib.decompress(idat)
-    stride = width * channels
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = row[i - channels] if i >= channels else 0
-            up = previous[i]
-            corner = previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                row[i] = (row[i] + left) & 255
-            elif kind == 2:
-                row[i] = (row[i] + up) & 255
-            elif kind == 3:
-                row[i] = (row[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
-                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else corner)) & 255
-        rows.append([tuple(row[x * channels:x * channels + 3]) for x in range(width)])
-        previous = row
-    return rows
 
 
 class Picture:
