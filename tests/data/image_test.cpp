@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/exception.h"
 #include "data/texture.h"
@@ -55,26 +56,24 @@ protected:
 
 } // namespace
 
-TEST_F(ImageTest, TwentyFourBitHasAlphaZeroAndBottomUpRowsAreFlipped) {
-    // File rows: bottom row (1,2,3)(4,5,6), then top row (7,8,9)(10,11,12).
-    WriteFile("p.tga", Tga(2, 24, 2, 2, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    auto p = LoadImage("p.tga");
-    ASSERT_EQ(p->width, 2);
-    ASSERT_EQ(p->height, 2);
-    EXPECT_EQ(p->pixels[0], Pixel(7, 8, 9, 0));
-    EXPECT_EQ(p->pixels[1], Pixel(10, 11, 12, 0));
-    EXPECT_EQ(p->pixels[2], Pixel(1, 2, 3, 0));
-    EXPECT_EQ(p->pixels[3], Pixel(4, 5, 6, 0));
-}
-
-TEST_F(ImageTest, TopDownThirtyTwoBitKeepsBytesAndImageIdIsSkipped) {
-    Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8};
-    WriteFile("a.tga", Tga(2, 32, 1, 2, 0x20, pixels));
-    WriteFile("b.tga", Tga(2, 32, 1, 2, 0x20, pixels, 0, Text("an image id")));
-    for (const char* path : {"a.tga", "b.tga"}) {
-        auto p = LoadImage(path);
-        EXPECT_EQ(p->pixels[0], Pixel(1, 2, 3, 4)) << path;
-        EXPECT_EQ(p->pixels[1], Pixel(5, 6, 7, 8)) << path;
+// 24-bit pixels get alpha 0 and bottom-up rows are flipped; 32-bit top-down pixels keep their
+// bytes, and an image ID is skipped.
+TEST_F(ImageTest, PixelsLandInReadingOrder) {
+    const Bytes bytes24 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, bytes32 = {1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        Bytes file;
+        std::vector<uint32_t> pixels;
+    } cases[] = {
+        {Tga(2, 24, 2, 2, 0, bytes24),
+         {Pixel(7, 8, 9, 0), Pixel(10, 11, 12, 0), Pixel(1, 2, 3, 0), Pixel(4, 5, 6, 0)}},
+        {Tga(2, 32, 1, 2, 0x20, bytes32), {Pixel(1, 2, 3, 4), Pixel(5, 6, 7, 8)}},
+        {Tga(2, 32, 1, 2, 0x20, bytes32, 0, Text("an image id")), {Pixel(1, 2, 3, 4), Pixel(5, 6, 7, 8)}},
+    };
+    for (const auto& c : cases) {
+        WriteFile("p.tga", c.file);
+        auto p = LoadImage("p.tga");
+        EXPECT_EQ(std::vector<uint32_t>(p->pixels, p->pixels + p->width * p->height), c.pixels)
+            << p->width << "x" << p->height;
     }
 }
 

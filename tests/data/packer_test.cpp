@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "data/data_file.h"
 #include "test_files.h"
 
@@ -61,21 +64,18 @@ TEST_F(PackerTest, ChildrenSortedByLowerCasedNameAndListed) {
     EXPECT_EQ(appendedTree, tree);
 }
 
-TEST_F(PackerTest, OverlongNameRefusedNamingTheFile) {
-    std::string name(32, 'q');
+// A name longer than its field, and a missing directory: refused, naming the culprit.
+TEST_F(PackerTest, RefusalsNameTheFile) {
+    const std::string name(32, 'q');
     WriteFile("d/" + name, Text("x"));
     WriteFile("d/" + std::string(31, 'k'), Text("x"));
-    Bytes bytes;
-    std::string error;
-    EXPECT_FALSE(packer::BuildArchive({"d"}, bytes, error));
-    EXPECT_NE(error.find(name), std::string::npos) << error;
-}
-
-TEST_F(PackerTest, MissingDirectoryRefused) {
-    Bytes bytes;
-    std::string error;
-    EXPECT_FALSE(packer::BuildArchive({"no-such-dir"}, bytes, error));
-    EXPECT_NE(error.find("no-such-dir"), std::string::npos);
+    for (const auto& [directory, culprit] :
+         {std::pair<std::string, std::string>{"d", name}, {"no-such-dir", "no-such-dir"}}) {
+        Bytes bytes;
+        std::string error;
+        EXPECT_FALSE(packer::BuildArchive({directory}, bytes, error)) << directory;
+        EXPECT_NE(error.find(culprit), std::string::npos) << error;
+    }
 }
 
 TEST_F(PackerTest, ListRefusesMalformedArchives) {
