@@ -24,7 +24,6 @@ int32_t g_ringLength = 0;
 namespace {
 
 constexpr int32_t kBufferLengthMs = 1000;
-constexpr int32_t kBlockMs = 20;
 constexpr uint32_t kPollMs = 5;
 // A lost device is looked at less often: it will not come back.
 constexpr uint32_t kLostPollMs = 50;
@@ -59,7 +58,7 @@ int32_t BlockCount() {
 void SizeBlocks(int32_t rate) {
     g_mixingRate = rate;
     g_blockLength = BlockLengthForRate(rate);
-    g_ringLength = (kBufferLengthMs / kBlockMs) * g_blockLength * 2;
+    g_ringLength = (kBufferLengthMs / kMixBlockMs) * g_blockLength * 2;
 }
 
 void ReleaseMixBuffer() {
@@ -133,10 +132,6 @@ void CloseAudioDevice() {
     // Only now has the device let go of the ring it was looping.
     if (g_player == nullptr)
         ReleaseOutputRing();
-}
-
-int32_t BlockLengthForRate(int32_t rate) {
-    return ((rate * kBlockMs / 1000 + 3) / 4) * 4;
 }
 
 bool StartPlayback(Player* player, Module* module) {

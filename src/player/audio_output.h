@@ -18,7 +18,10 @@ extern int32_t g_ringLength;
 
 bool OpenAudioDevice(int32_t rate);
 void CloseAudioDevice();
-// Frames per block at rate: 20 ms, a multiple of 4.
+// Milliseconds of sound in one block of the ring.
+constexpr int32_t kMixBlockMs = 20;
+// Frames per block at rate: 20 ms, a multiple of 4. Defined with the mixer,
+// so that the offline tools have it without the device.
 int32_t BlockLengthForRate(int32_t rate);
 
 // Plays module from its start through player on the device, at the device's

@@ -1,4 +1,5 @@
 #include "player/mixer.h"
+#include "player/audio_output.h"
 
 #include "player/mix_runs.h"
 #include "player/player.h"
@@ -6,6 +7,10 @@
 int32_t RampLengthForRate(int32_t rate) {
     const int64_t length = static_cast<int64_t>(rate) * 128 / 44100;
     return length >= 1 ? static_cast<int32_t>(length) : 1; // a very low rate still ramps, over one frame
+}
+
+int32_t BlockLengthForRate(int32_t rate) {
+    return ((rate * kMixBlockMs / 1000 + 3) / 4) * 4;
 }
 
 void MixVoices(Player& player, float* destination, int32_t frames) {

@@ -71,6 +71,10 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames);
 // not its playback state.
 SongLength MeasureSong(const Module& module, int32_t rate);
 SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules);
+// The same walk, given up once it has passed limit frames (0 or more): a
+// song at least that long then gives frames of limit or more, unbounded.
+// Cheaper where only a render's first limit frames are wanted.
+SongLength MeasureSongUpTo(const Module& module, int32_t rate, int64_t limit);
 PlayPosition CurrentPosition(const Player& player);
 // Plays the song from the start of row at order, as reached by playing it
 // from its start with no sound (voices then start silent); a position

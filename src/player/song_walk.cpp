@@ -18,7 +18,7 @@ constexpr int64_t kMaxTicks = int64_t{1} << 21;
 
 } // namespace
 
-SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules) {
+SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules, int64_t limit) {
     SongLength result{};
     // The engine writes the song's playback state: it walks a copy of the
     // record, sharing the patterns and instruments it only reads.
@@ -29,7 +29,7 @@ SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules) {
     }
     std::unordered_map<uint64_t, int64_t> started; // sequencing state -> frame of its row start
     int64_t frames = 0, rowStart = 0;
-    for (int64_t ticks = 0; ticks < kMaxTicks; ++ticks) {
+    for (int64_t ticks = 0; ticks < kMaxTicks && (limit < 0 || frames < limit); ++ticks) {
         NextRow next{};
         if (NextRowStart(*walker, &next)) {
             rowStart = frames;
@@ -55,6 +55,14 @@ SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules) {
     return result;
 }
 
+SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules) {
+    return MeasureSong(module, rate, rules, -1);
+}
+
 SongLength MeasureSong(const Module& module, int32_t rate) {
-    return MeasureSong(module, rate, SongRules(module));
+    return MeasureSong(module, rate, SongRules(module), -1);
+}
+
+SongLength MeasureSongUpTo(const Module& module, int32_t rate, int64_t limit) {
+    return MeasureSong(module, rate, SongRules(module), limit);
 }

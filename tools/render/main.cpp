@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
     }
 
     const int64_t total = RenderLength(*song, settings);
+    settings.frames = total; // the walk through the song is not repeated
     if (WavHeader(settings.rate, settings.format, total).empty()) {
         FreeModule(song);
         return Fail("too long for a WAV file (4 GB): render fewer seconds or at a lower rate");

@@ -69,7 +69,9 @@ int64_t RenderLength(const Module& module, const RenderSettings& settings) {
     const int64_t cap = settings.seconds > 0 ? int64_t(settings.seconds * settings.rate + 0.5) : -1;
     if (settings.loops <= 0)
         return cap > 0 ? cap : 0;
-    const SongLength length = MeasureSong(module, settings.rate);
+    // A cap shorter than the song spares the walk its remainder.
+    const SongLength length =
+        cap >= 0 ? MeasureSongUpTo(module, settings.rate, cap) : MeasureSong(module, settings.rate);
     const int64_t frames = length.frames + int64_t(settings.loops - 1) * length.loopFrames;
     return cap >= 0 && cap < frames ? cap : frames;
 }
@@ -109,7 +111,7 @@ bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
     if (module == nullptr || out == nullptr || !InitPlayer(*player, settings.rate) ||
         !StartSong(*player, module))
         return false;
-    const int64_t total = RenderLength(*module, settings);
+    const int64_t total = settings.frames >= 0 ? settings.frames : RenderLength(*module, settings);
     const std::vector<uint8_t> header = WavHeader(settings.rate, settings.format, total);
     if (header.empty() || std::fwrite(header.data(), 1, header.size(), out) != header.size())
         return false;

@@ -49,6 +49,7 @@ struct RenderSettings {
     double fade = 0;    // seconds over which the end fades to silence
     SampleFormat format = SampleFormat::Pcm16;
     uint32_t mutedChannels = 0; // bit i mutes channel i
+    int64_t frames = -1;        // RenderLength's answer when already known; -1: RenderWav asks
 };
 
 // Frames a render with these settings holds: the song's passes, capped.
