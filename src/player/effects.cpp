@@ -1,6 +1,7 @@
 // Pitch and volume effects of the effect column and the volume column.
 #include "player/effects.h"
 
+#include <array>
 #include <cmath>
 
 #include "player/module.h"
@@ -10,6 +11,36 @@
 namespace {
 
 constexpr int kMaxVolume = 64;
+
+// The sine waves at every position the effects reach, each entry computed
+// once by the very expression it replaces: the same values, without a call
+// to sin on every tick of every channel.
+int VibratoSine(int pos) {
+    // 0.049087375 sits a little below pi/64, so position 16 gives 255.
+    const auto at = [](int p) { return static_cast<int>(std::fabs(std::sin(p * 2 * 0.049087375) * 256)); };
+    static const std::array<int16_t, 64> table = [&] {
+        std::array<int16_t, 64> t{};
+        for (int p = -32; p < 32; ++p) {
+            t[static_cast<size_t>(p + 32)] = static_cast<int16_t>(at(p));
+        }
+        return t;
+    }();
+    return pos >= -32 && pos < 32 ? table[static_cast<size_t>(pos + 32)] : at(pos);
+}
+
+int AutoVibratoSine(int pos) {
+    const auto at = [](int p) {
+        return static_cast<int>(std::sin(p * static_cast<double>(0.024543688f)) * 64);
+    };
+    static const std::array<int8_t, 256> table = [&] {
+        std::array<int8_t, 256> t{};
+        for (int p = 0; p < 256; ++p) {
+            t[static_cast<size_t>(p)] = static_cast<int8_t>(at(p));
+        }
+        return t;
+    }();
+    return pos >= 0 && pos < 256 ? table[static_cast<size_t>(pos)] : at(pos);
+}
 
 void RaiseVolume(TrackChannel& c, int amount) {
     c.volume += amount;
@@ -68,8 +99,7 @@ void ApplyVibrato(TrackChannel& c) {
     int value;
     switch (c.waveControl & 3) {
     case 0:
-        // 0.049087375 sits a little below pi/64, so position 16 gives 255.
-        value = static_cast<int>(std::fabs(std::sin(c.vibratoPos * 2 * 0.049087375) * 256));
+        value = VibratoSine(c.vibratoPos);
         break;
     case 1:
         value = (c.vibratoPos * 8) & 255;
@@ -99,7 +129,7 @@ void ApplyAutoVibrato(TrackChannel& c, const Instrument& ins) {
     int value;
     switch (ins.vibratoType) {
     case 0:
-        value = static_cast<int>(std::sin(p * static_cast<double>(0.024543688f)) * 64);
+        value = AutoVibratoSine(p);
         break;
     case 1:
         value = p < 128 ? 64 : -64;

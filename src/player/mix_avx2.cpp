@@ -114,6 +114,9 @@ Group GroupFor(const int16_t* data, uint64_t q0, uint64_t step, uint32_t n) {
 
 TINSEL_AVX2 uint64_t PlainAvx2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
                                float gL, float gR) {
+    if (Silent(gL, gR)) {
+        return PositionAfter(pos, step, n);
+    }
     const uint64_t q0 = pos & ~uint64_t{1};
     const Group group = GroupFor(data, q0, step, n);
     const uint64_t e = group.e;

@@ -48,6 +48,16 @@ inline uint64_t PositionAfter(uint64_t pos, uint64_t step, uint32_t n) {
     return (pos & ~uint64_t{1}) + (n - 1) * (step & ~uint64_t{1}) + step;
 }
 
+// A voice at gain 0 on both sides adds +0 or -0 to each float it mixes:
+// x + 0 and x - 0 are x, and +0 - 0 is +0 when rounding to nearest, so a
+// buffer without -0 entries keeps every bit and only the position moves.
+// The block path's buffer is zeroed to +0, and a sum of two floats is -0
+// only when both are, so it never holds a -0. (The values and gains are
+// finite: there is no NaN or infinity to carry either.)
+inline bool Silent(float gL, float gR) {
+    return gL == 0.0f && gR == 0.0f;
+}
+
 // The scalar ramp, also the tail of the vector ones.
 inline uint64_t RampFrames(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float& cL,
                            float& cR, float sL, float sR) {

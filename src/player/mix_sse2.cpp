@@ -50,6 +50,9 @@ inline void Add2(float* o, __m128d v01, __m128d f0, __m128d f1) {
 
 uint64_t PlainSse2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
                    float gR) {
+    if (Silent(gL, gR)) {
+        return PositionAfter(pos, step, n);
+    }
     const uint64_t e = step & ~uint64_t{1};
     uint64_t q = pos & ~uint64_t{1};
     const __m128d g = _mm_setr_pd(gL, gR);

@@ -39,6 +39,9 @@ constexpr int kMaxStepSamples = 255;
 // Frames over which a gain change glides at rate: 128 at 44100 Hz.
 int32_t RampLengthForRate(int32_t rate);
 
-// Adds the player's first kMixedVoices voices into destination.
+// Adds the player's first kMixedVoices voices into destination. Where a
+// silent voice passes, a -0 already in destination may keep or lose its
+// sign depending on the path (the fast ones skip the additions of 0); no
+// other bit depends on the path, and a buffer zeroed first never holds -0.
 void MixVoices(Player& player, float* destination, int32_t frames);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);

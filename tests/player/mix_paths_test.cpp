@@ -91,8 +91,10 @@ Case MakeCase(std::mt19937& rng) {
     v.posFrac = static_cast<uint32_t>(rng());
 
     // Gains, levels and ramps: at rest, continuing, or starting afresh.
-    v.leftGain = static_cast<int32_t>(pick(256));
-    v.rightGain = static_cast<int32_t>(pick(256));
+    // Silent voices too: the fast paths only move their position.
+    const bool silent = pick(6) == 0;
+    v.leftGain = silent ? 0 : static_cast<int32_t>(pick(256));
+    v.rightGain = silent ? 0 : static_cast<int32_t>(pick(256));
     c.rampLength = 1 + static_cast<int32_t>(pick(256));
     switch (pick(3)) {
     case 0:
@@ -123,8 +125,9 @@ Case MakeCase(std::mt19937& rng) {
         total += c.calls.back();
     }
     c.buffer.resize(2 * static_cast<size_t>(total));
+    // Some +0 entries, which a silent voice's -0 products must leave +0.
     for (float& f : c.buffer)
-        f = static_cast<float>(static_cast<int32_t>(rng() % 2000001) - 1000000) / 7.0f;
+        f = pick(8) == 0 ? 0.0f : static_cast<float>(static_cast<int32_t>(rng() % 2000001) - 1000000) / 7.0f;
     return c;
 }
 
