@@ -44,7 +44,7 @@ platform::Thread* g_thread = nullptr;
 bool g_refilled = false; // the device's callback refills the ring, no thread
 MixingThreadStarter g_startThread = platform::CreateThread;
 // Where the song was at the start of each block of the ring.
-constexpr int32_t kMaxBlocks = 2 * kBufferLengthMs / kBlockMs;
+constexpr int32_t kMaxBlocks = 2 * kBufferLengthMs / kMixBlockMs;
 PlayPosition g_blockPositions[kMaxBlocks];
 // A control action handed to the mixing thread, and its answer.
 std::atomic<const std::function<void(Player&)>*> g_request{nullptr};
