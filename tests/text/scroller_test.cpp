@@ -55,31 +55,43 @@ TEST(LoadScrollTextTest, MissingFileThrowsItsName) {
     }
 }
 
-TEST_F(ScrollerTest, SineAdvancePassesAtMostOneCharacterAndWraps) {
-    // 8 pixels per second over 8-pixel glyphs; each step moves the clock on,
-    // advances once and expects the index and the offset.
+TEST_F(ScrollerTest, AdvancePassesAtMostOneCharacterAndWraps) {
+    // 8 pixels per second over 8-pixel glyphs; each step moves the clock on, advances once and
+    // expects the index and (where not negative) the offset.
     struct Step {
         double seconds;
         int index;
         float offset;
     };
     struct Case {
+        bool fade;
         const char* text;
         std::vector<Step> steps;
     } cases[] = {
-        {"abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}},               // passes only past the width
-        {"abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}}, // catches up one per advance
-        {"ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}},                // wraps after the last one
+        {false, "abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}},               // passes only past the width
+        {false, "abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}}, // catches up one per advance
+        {false, "ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}},                // wraps after the last one
+        {false, "\x01\xC8z", {{1.25, 1, -1}}},               // stray codes advance like the space
+        {true, "ab\n\n\ncd", {{1.25, 1, -1}, {1.0, 5, -1}}}, // a run of line feeds is skipped in one advance
+        {true, "ab\n", {{1.25, 1, -1}, {1.0, 0, -1}}},       // a final line feed wraps at the last character
     };
-    for (const Case& c : cases) {
-        CSineScroller scroller(c.text, false, 10.0f, font.get(), 8.0f);
+    auto walk = [this](auto&& scroller, const Case& c) {
         for (const Step& step : c.steps) {
             clock.AdvanceSeconds(step.seconds);
             scroller.Advance();
             EXPECT_EQ(scroller.Index(), step.index) << c.text;
-            EXPECT_FLOAT_EQ(scroller.ScrollOffset(), step.offset) << c.text;
+            if (step.offset >= 0) {
+                EXPECT_FLOAT_EQ(scroller.ScrollOffset(), step.offset) << c.text;
+            }
             EXPECT_EQ(*scroller.Current(), c.text[step.index]) << c.text;
         }
+        scroller.Draw(); // must not look outside the glyph table
+    };
+    for (const Case& c : cases) {
+        if (c.fade)
+            walk(CFadeScroller(c.text, false, 10.0f, font.get(), 8.0f), c);
+        else
+            walk(CSineScroller(c.text, false, 10.0f, font.get(), 8.0f), c);
     }
 }
 
@@ -125,35 +137,6 @@ TEST_F(ScrollerTest, EmptyTextDoesNothing) {
     EXPECT_EQ(sine.Index(), 0);
     EXPECT_EQ(fade.Index(), 0);
     EXPECT_EQ(gl.PixelRGB(gl.ReadPixels(), 4, 14), 0u);
-}
-
-TEST_F(ScrollerTest, StrayCodesAdvanceLikeTheSpace) {
-    CSineScroller scroller("\x01\xC8z", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(1.25);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 1);
-    scroller.Draw(); // must not look outside the glyph table
-}
-
-TEST_F(ScrollerTest, FadeSkipsARunOfLineFeedsInOneAdvance) {
-    CFadeScroller scroller("ab\n\n\ncd", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(1.25);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 1);
-    clock.AdvanceSeconds(1.0);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 5);
-    EXPECT_EQ(*scroller.Current(), 'c');
-}
-
-TEST_F(ScrollerTest, FadeTextEndingInLineFeedWrapsAtItsLastCharacter) {
-    CFadeScroller scroller("ab\n", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(1.25);
-    scroller.Advance();
-    clock.AdvanceSeconds(1.0);
-    scroller.Advance();
-    EXPECT_EQ(scroller.Index(), 0);
-    EXPECT_EQ(*scroller.Current(), 'a');
 }
 
 TEST_F(ScrollerTest, FadeDrawsOnlyTheCurrentLine) {
