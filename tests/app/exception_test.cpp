@@ -5,23 +5,14 @@
 
 #include "base/exception.h"
 
-TEST(Exception, FormatsPrintfStyle) {
+// printf-style formatting, cut at 1023 characters, and a move that hands over the one text.
+TEST(Exception, FormatsCutsAndMoves) {
     CException e("LoadImage(): '%s' is %d%%", "data/koala.tga", 50);
     EXPECT_STREQ(e.Text(), "LoadImage(): 'data/koala.tga' is 50%");
-}
-
-TEST(Exception, CutsLongMessagesTo1023Characters) {
-    std::string longText(5000, 'x');
-    CException e("%s!", longText.c_str());
-    EXPECT_EQ(std::string(e.Text()), std::string(1023, 'x'));
-    CException exact("%s", std::string(1023, 'y').c_str());
-    EXPECT_EQ(std::string(exact.Text()).size(), 1023u);
-}
-
-TEST(Exception, MovingHandsOverTheOneText) {
-    CException first("moved %d", 1);
-    const char* text = first.Text();
-    CException second(std::move(first));
+    EXPECT_EQ(std::string(CException("%s!", std::string(5000, 'x').c_str()).Text()), std::string(1023, 'x'));
+    EXPECT_EQ(std::string(CException("%s", std::string(1023, 'y').c_str()).Text()).size(), 1023u);
+    const char* text = e.Text();
+    CException second(std::move(e));
     EXPECT_EQ(second.Text(), text); // the same buffer, not a copy
-    EXPECT_EQ(first.Text(), nullptr);
+    EXPECT_EQ(e.Text(), nullptr);
 }
