@@ -187,8 +187,7 @@ void SetRepeatCount(Player& player, int32_t count) {
     player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
     player.endFrame = 0;
     if (player.repeatCount > 0) {
-        const SongLength length = MeasureSong(*player.module, player.mixingRate, player.rules);
-        player.endFrame = length.frames + (player.repeatCount - 1) * length.loopFrames;
+        player.endFrame = MeasurePasses(*player.module, player.mixingRate, player.rules, player.repeatCount);
     }
 }
 

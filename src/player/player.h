@@ -37,7 +37,7 @@ struct Player {
 // Where a song goes when played from its start.
 struct SongLength {
     int64_t frames;     // until playback first comes back to a row it has played
-    int64_t loopFrames; // of every later pass from there; 0 when the song stops (F00)
+    int64_t loopFrames; // of the second pass, from there; 0 when the song stops (F00)
     int32_t loopOrder;  // the row it comes back to
     int32_t loopRow;
     bool bounded; // false: the walk gave up (a damaged file), frames is a lower bound
@@ -71,10 +71,13 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames);
 // not its playback state.
 SongLength MeasureSong(const Module& module, int32_t rate);
 SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules);
-// The same walk, given up once it has passed limit frames (0 or more): a
-// song at least that long then gives frames of limit or more, unbounded.
-// Cheaper where only a render's first limit frames are wanted.
-SongLength MeasureSongUpTo(const Module& module, int32_t rate, int64_t limit);
+// Frames of passes passes through the song, the later ones from where it
+// comes back. Each is walked as played: a pass entered at another speed or
+// tempo than the one before it lasts differently. A limit of 0 or more gives
+// the walk up once it has passed that many frames (cheaper where only a
+// render's first limit frames are wanted): the result is then limit or more.
+int64_t MeasurePasses(const Module& module, int32_t rate, int64_t passes, int64_t limit = -1);
+int64_t MeasurePasses(const Module& module, int32_t rate, RuleSet rules, int64_t passes, int64_t limit = -1);
 PlayPosition CurrentPosition(const Player& player);
 // Plays the song from the start of row at order, as reached by playing it
 // from its start with no sound (voices then start silent); a position

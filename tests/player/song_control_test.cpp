@@ -85,12 +85,13 @@ TEST(SongLength, CountedByHand) {
          2 * kRow,
          0,
          0},
+        // The second pass starts at 150 BPM: all of its rows are fast and slow.
         {"speed and tempo",
          {4},
          0,
          {{0, 0, 0xF, 0x03}, {0, 2, 0xF, 0x96}},
          2 * fastRow + 2 * fastSlowRow,
-         2 * fastRow + 2 * fastSlowRow,
+         4 * fastSlowRow,
          0,
          0},
         {"F00 ends the song", {4, 4}, 0, {{1, 2, 0xF, 0x00}}, 6 * kRow, 0, 0, 0},
@@ -106,6 +107,8 @@ TEST(SongLength, CountedByHand) {
             EXPECT_EQ(length.loopOrder, c.loopOrder) << c.name;
             EXPECT_EQ(length.loopRow, c.loopRow) << c.name;
         }
+        // The third pass starts as the second did, so it lasts as long.
+        EXPECT_EQ(MeasurePasses(*song, kRate, 3), c.frames + 2 * c.loopFrames) << c.name;
     }
 }
 
@@ -144,7 +147,7 @@ TEST_F(DemoSong, LastsItsScoresSeventyFourPointSevenSecondsAndTheEngineAgrees) {
     ASSERT_GE(firstVisit, 0);
     StartSong(*player, song.get());
     EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, firstVisit), length.frames);
-    EXPECT_EQ(length.frames - firstVisit, length.loopFrames);
+    EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, 0), length.loopFrames);
 }
 
 TEST_F(DemoSong, RepeatCountEndsAfterThePassesThroughTheRestartPosition) {

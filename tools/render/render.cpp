@@ -70,9 +70,7 @@ int64_t RenderLength(const Module& module, const RenderSettings& settings) {
     if (settings.loops <= 0)
         return cap > 0 ? cap : 0;
     // A cap shorter than the song spares the walk its remainder.
-    const SongLength length =
-        cap >= 0 ? MeasureSongUpTo(module, settings.rate, cap) : MeasureSong(module, settings.rate);
-    const int64_t frames = length.frames + int64_t(settings.loops - 1) * length.loopFrames;
+    const int64_t frames = MeasurePasses(module, settings.rate, settings.loops, cap);
     return cap >= 0 && cap < frames ? cap : frames;
 }
 
