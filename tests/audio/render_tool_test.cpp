@@ -86,7 +86,7 @@ TEST(RenderTool, InfoNamesTheSongAndItsLength) {
     const ToolRun info = RunTool("--embedded --info", true);
     ASSERT_EQ(info.status, 0);
     for (const char* line : {"Title:        Tinselbay\n", "Channels:     10\n", "Frequencies:  linear\n",
-                             "Length:       1:14.734, then 1:09.405 a loop from order 1 row 0\n"})
+                             "Length:       1:14.734, then 1:09.413 a loop from order 1 row 0\n"})
         EXPECT_NE(info.output.find(line), std::string::npos) << line << info.output;
 }
 
