@@ -24,6 +24,7 @@
 #include "tools/capture/mp4_writer.h"
 #include "tools/render/render.h"
 #include "tools/snapshot/offscreen_scene.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -46,16 +47,10 @@ void Usage(FILE* out) {
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "tinsel-capture: %s\n", message.c_str());
-    return 1;
+    return cli::Fail("tinsel-capture", message);
 }
 
-bool ParseNumber(const char* text, double low, double high, double& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
-}
+using cli::ParseNumber;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 void OnSignal(int) {

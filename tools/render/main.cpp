@@ -15,6 +15,7 @@
 #include "player/song.h"
 #include "tools/render/render.h"
 #include "tools/render/song_file.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -37,16 +38,10 @@ const char kUsage[] =
     "  -h, --help       this text\n";
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "tinsel-render: %s\n", message.c_str());
-    return 1;
+    return cli::Fail("tinsel-render", message);
 }
 
-bool ParseNumber(const char* text, double low, double high, double& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
-}
+using cli::ParseNumber;
 
 // The name of the song file with its extension replaced by .wav, in the current directory.
 std::string DefaultOutput(const std::string& input) {
