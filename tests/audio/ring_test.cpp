@@ -10,7 +10,6 @@
 #include <future>
 #include <mutex>
 #include <thread>
-#include <thread>
 #include <vector>
 
 #include "platform/fake/virtual_wave.h"
@@ -50,6 +49,31 @@ std::vector<int> TakeBlocks() {
     return blocks;
 }
 
+// Releases a block held by RecordingTick.
+void ReleaseHeldBlock() {
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_release = true;
+    }
+    g_changed.notify_all();
+}
+
+// Polls `done` for up to five seconds; returns its last answer.
+template <typename Done> bool WaitUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+// Position queries over a stretch of real time: a thread that waits between
+// looks makes a few dozen at most, one that spins makes thousands.
+uint64_t PollsDuring(const platform::VirtualWaveOutput& device, int milliseconds) {
+    const uint64_t before = device.Polls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return device.Polls() - before;
+}
+
 std::vector<int> Range(int from, int to) {
     std::vector<int> r;
     for (int i = from; i < to; ++i)
@@ -81,10 +105,21 @@ protected:
 
     // Moves the device to a block and waits until the thread has finished a
     // whole pass that saw it; returns the blocks that pass rendered.
-    std::vector<int> PlayAt(int block) {
-        device.SetBytesPlayed(uint64_t(block) * g_blockLength * 4);
+    std::vector<int> PlayAtByte(uint64_t bytes) {
+        device.SetBytesPlayed(bytes);
         EXPECT_TRUE(device.WaitForPolls(2));
         return TakeBlocks();
+    }
+    std::vector<int> PlayAt(int block) { return PlayAtByte(uint64_t(block) * g_blockLength * 4); }
+    // Holds the thread inside the block it renders once block 3 is due.
+    bool HoldABlock() {
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            g_holdNext = true;
+        }
+        device.SetBytesPlayed(uint64_t(3) * g_blockLength * 4);
+        std::unique_lock<std::mutex> lock(g_lock);
+        return g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; });
     }
 };
 
@@ -120,9 +155,7 @@ TEST_F(RingTest, CatchesUpAcrossTheEndOfTheRing) {
     EXPECT_EQ(PlayAt(0), Range(50, 100));
     EXPECT_TRUE(PlayAt(0).empty());
     // Position counts on across loops: one ring and two blocks later is block 2.
-    device.SetBytesPlayed(uint64_t(g_ringLength) * 4 + uint64_t(2) * g_blockLength * 4);
-    ASSERT_TRUE(device.WaitForPolls(2));
-    EXPECT_EQ(TakeBlocks(), Range(0, 2));
+    EXPECT_EQ(PlayAtByte(uint64_t(g_ringLength) * 4 + uint64_t(2) * g_blockLength * 4), Range(0, 2));
 }
 
 TEST_F(RingTest, BehindAcrossTheEndWaitsUntilThePlayPositionPasses) {
@@ -147,23 +180,11 @@ TEST_F(RingTest, StopWithNothingPlayingReturnsAtOnce) {
 TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
     ASSERT_TRUE(StartPlayback(&player, &song));
     TakeBlocks();
-    {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_holdNext = true;
-    }
-    device.SetBytesPlayed(uint64_t(3) * g_blockLength * 4);
-    {
-        std::unique_lock<std::mutex> lock(g_lock);
-        ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; }));
-    }
+    ASSERT_TRUE(HoldABlock());
     EXPECT_TRUE(MixingBusy());
     auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&player); });
     EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_release = true;
-    }
-    g_changed.notify_all();
+    ReleaseHeldBlock();
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_TRUE(stopped.get());
     EXPECT_FALSE(MixingBusy());
@@ -210,9 +231,7 @@ TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {
     ASSERT_NE(refill, nullptr);
     // No thread polls the device: a thread would have looked several times by now.
     device.SetBytesPlayed(uint64_t(5) * g_blockLength * 4);
-    const uint64_t polls = device.Polls();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(device.Polls(), polls);
+    EXPECT_EQ(PollsDuring(device, 50), 0u);
     EXPECT_TRUE(TakeBlocks().empty());
     // The device's calls render what it has played, across the end of the ring.
     EXPECT_EQ(refill(), 5);
@@ -228,14 +247,6 @@ TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {
     EXPECT_EQ(TakeBlocks(), expected);
     StopPlayback(&player);
     EXPECT_EQ(device.refill.load(), nullptr);
-}
-
-// Position queries over a stretch of real time: a thread that waits between
-// looks makes a few dozen at most, one that spins makes thousands.
-uint64_t PollsDuring(const platform::VirtualWaveOutput& device, int milliseconds) {
-    const uint64_t before = device.Polls();
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return device.Polls() - before;
 }
 
 double SecondsToStop(Player& player, bool& stopped) {
@@ -265,15 +276,11 @@ TEST_F(RingTest, MisbehavingPositionsNeitherSpinNorStall) {
         ASSERT_TRUE(StartPlayback(&player, &song));
         TakeBlocks();
         EXPECT_EQ(PlayAt(50), Range(0, 50));
-        device.SetBytesPlayed(c.bytes);
-        ASSERT_TRUE(device.WaitForPolls(2));
-        EXPECT_EQ(TakeBlocks(), c.rendered);
+        EXPECT_EQ(PlayAtByte(c.bytes), c.rendered);
         const uint64_t polls = PollsDuring(device, 200);
         EXPECT_GE(polls, 2u);
         EXPECT_LE(polls, 60u);
-        device.SetBytesPlayed(c.thenBytes);
-        ASSERT_TRUE(device.WaitForPolls(2));
-        EXPECT_EQ(TakeBlocks(), c.thenRendered);
+        EXPECT_EQ(PlayAtByte(c.thenBytes), c.thenRendered);
         bool stopped = false;
         EXPECT_LT(SecondsToStop(player, stopped), 1.0);
         EXPECT_TRUE(stopped);
@@ -288,10 +295,7 @@ TEST_F(RingTest, ALostDeviceIsFollowedNoMoreAndLoopsSilence) {
     device.SetBytesPlayed(uint64_t(80) * g_blockLength * 4);
     // Two waits of the thread after the loss: it has seen it.
     const uint64_t seen = device.idles.load() + 2;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (device.idles.load() < seen && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_GE(device.idles.load(), seen);
+    ASSERT_TRUE(WaitUntil([&] { return device.idles.load() >= seen; }));
     EXPECT_TRUE(TakeBlocks().empty());
     const int16_t* ring = OutputRing();
     EXPECT_TRUE(std::all_of(ring, ring + size_t(g_ringLength) * 2, [](int16_t s) { return s == 0; }));
@@ -337,30 +341,17 @@ TEST_F(RingTest, StopGivesUpOnAThreadThatNeverAnswers) {
         ASSERT_TRUE(StartPlayback(&player, &song));
         TakeBlocks();
         if (inBlock) {
-            {
-                std::lock_guard<std::mutex> lock(g_lock);
-                g_holdNext = true;
-            }
-            device.SetBytesPlayed(uint64_t(3) * g_blockLength * 4);
-            std::unique_lock<std::mutex> lock(g_lock);
-            ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(5), [] { return g_held; }));
+            ASSERT_TRUE(HoldABlock());
         } else {
             hangInDevice = true;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!inDevice.load() && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ASSERT_TRUE(inDevice.load());
+            ASSERT_TRUE(WaitUntil([&] { return inDevice.load(); }));
         }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(StopPlayback(&player, 200));
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
         // Nothing the thread may still touch has gone.
         EXPECT_NE(OutputRing(), nullptr);
-        {
-            std::lock_guard<std::mutex> lock(g_lock);
-            g_release = true;
-        }
-        g_changed.notify_all();
+        ReleaseHeldBlock();
         hangInDevice = false;
         EXPECT_TRUE(StopPlayback(&player));
     }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <memory>
+#include <utility>
 
 #include "player/mixer.h"
 #include "player/module.h"
@@ -34,12 +35,18 @@ protected:
 
     void SetUp() override { InitPlayer(*player, 44100); }
     void MixVoices(float* destination, int32_t frames) { ::MixVoices(*player, destination, frames); }
-    // A voice already at its gains, so no ramp runs.
-    MixVoice& Steady(Sample* s, int gain) {
+    // A voice starting from silence, so it ramps up to its gains.
+    MixVoice& Ramping(Sample* s, int gain) {
         MixVoice& v = VoicePool[0];
         v.sample = s;
         v.direction = 1;
-        v.leftGain = v.rightGain = v.lastLeftGain = v.lastRightGain = gain;
+        v.leftGain = v.rightGain = gain;
+        return v;
+    }
+    // A voice already at its gains, so no ramp runs.
+    MixVoice& Steady(Sample* s, int gain) {
+        MixVoice& v = Ramping(s, gain);
+        v.lastLeftGain = v.lastRightGain = gain;
         v.leftLevel = v.rightLevel = gain * 256;
         return v;
     }
@@ -47,10 +54,7 @@ protected:
 
 TEST_F(MixerTest, RampFromNoteStartReachesExactLevels) {
     TestSample t(std::vector<int16_t>(400, 1000), kLoopNone, 0, 400);
-    MixVoice& v = VoicePool[0];
-    v.sample = &t.s;
-    v.direction = 1;
-    v.leftGain = v.rightGain = 200;
+    MixVoice& v = Ramping(&t.s, 200);
     std::vector<float> buf(2 * 200, 0.0f);
     MixVoices(buf.data(), 200);
     EXPECT_EQ(buf[0], 0.0f);
@@ -65,10 +69,7 @@ TEST_F(MixerTest, RampFromNoteStartReachesExactLevels) {
 
 TEST_F(MixerTest, RampInterruptedContinuesAcrossCalls) {
     TestSample t(std::vector<int16_t>(400, 1000), kLoopNone, 0, 400);
-    MixVoice& v = VoicePool[0];
-    v.sample = &t.s;
-    v.direction = 1;
-    v.leftGain = v.rightGain = 255;
+    MixVoice& v = Ramping(&t.s, 255);
     std::vector<float> buf(2 * 200, 0.0f);
     MixVoices(buf.data(), 50);
     EXPECT_EQ(v.rampRemaining, 78);
@@ -189,10 +190,7 @@ TEST_F(MixerTest, ARampOnOneSideLeavesTheOtherSideWhereItIs) {
     // go on with its old step: it would drift past its gain, below 0 and, read
     // back as unsigned, to a gain in the millions.
     TestSample t(std::vector<int16_t>(4000, 1000), kLoopForward, 0, 4000);
-    MixVoice& v = VoicePool[0];
-    v.sample = &t.s;
-    v.direction = 1;
-    v.leftGain = v.rightGain = 100;
+    MixVoice& v = Ramping(&t.s, 100);
     std::vector<float> buf(2 * 64, 0.0f);
     MixVoices(buf.data(), 64);
     v.leftGain = 20;
@@ -218,14 +216,16 @@ TEST(ConvertToPcm16Test, TiesToEvenAndClipping) {
     EXPECT_EQ(untouched[0], 9);
 }
 
-TEST(SetBpmTest, MatchesFloorFormulaOverTheRange) {
+TEST(SetBpmTest, FramesPerTickRoundDown) {
     Module m{};
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
     player->module = &m;
-    for (int bpm = 32; bpm <= 255; ++bpm) {
+    // 44100 * 2.5 / bpm, rounded down.
+    const std::pair<int, int> cases[] = {{32, 3445}, {125, 882}, {183, 602}, {255, 432}};
+    for (const auto& [bpm, frames] : cases) {
         SetBpm(*player, bpm);
-        EXPECT_EQ(m.samplesPerTick, 5 * 44100 / (2 * bpm)) << bpm;
+        EXPECT_EQ(m.samplesPerTick, frames) << bpm;
         EXPECT_EQ(m.bpm, bpm);
     }
     InitPlayer(*player, 50); // a tick always has at least one frame
