@@ -221,8 +221,8 @@ TEST(SetBpmTest, FramesPerTickRoundDown) {
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
     player->module = &m;
-    // 44100 * 2.5 / bpm, rounded down.
-    const std::pair<int, int> cases[] = {{32, 3445}, {125, 882}, {183, 602}, {255, 432}};
+    // 44100 * 2.5 / bpm, rounded down; 42 is where single precision falls a frame short.
+    const std::pair<int, int> cases[] = {{32, 3445}, {42, 2625}, {125, 882}, {183, 602}, {255, 432}};
     for (const auto& [bpm, frames] : cases) {
         SetBpm(*player, bpm);
         EXPECT_EQ(m.samplesPerTick, frames) << bpm;
