@@ -210,28 +210,26 @@ TEST_F(EnvelopeTest, PlainSegmentsEndAtTheLastPoint) {
 }
 
 TEST_F(EnvelopeTest, TwoPointsReachTheSecondAndStay) {
-    XmInstrumentDesc ins;
-    ins.volumePoints = {{0, 10}, {3, 40}};
-    ins.volumeType = 1;
-    ins.panningPoints = {{0, 32}, {2, 0}};
-    ins.panningType = 1;
-    PlayEnvelope(ins, 63);
-    Record(6);
-    EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
-    EXPECT_EQ(Channel(0).envPanning, 0);
-    EXPECT_EQ(Channel(0).panEnvDone, 1);
-}
-
-TEST_F(EnvelopeTest, PointNumbersBeyondThoseStoredStayInside) {
-    XmInstrumentDesc ins;
-    ins.volumePoints = {{0, 10}, {3, 40}};
-    ins.volumeType = 7;
-    ins.volumeSustain = 200;
-    ins.volumeLoopStart = 40;
-    ins.volumeLoopEnd = 1;
-    PlayEnvelope(ins, 63);
-    Record(6);
-    EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
+    // Also when the sustain and loop point numbers lie beyond those stored: they stay inside.
+    for (const bool pointsBeyond : {false, true}) {
+        SCOPED_TRACE(pointsBeyond);
+        XmInstrumentDesc ins;
+        ins.volumePoints = {{0, 10}, {3, 40}};
+        ins.volumeType = pointsBeyond ? 7 : 1;
+        ins.volumeSustain = pointsBeyond ? 200 : 0;
+        ins.volumeLoopStart = pointsBeyond ? 40 : 0;
+        ins.volumeLoopEnd = pointsBeyond ? 1 : 0;
+        ins.panningPoints = {{0, 32}, {2, 0}};
+        ins.panningType = 1;
+        FreeModule(m);
+        m = nullptr;
+        volumes.clear();
+        PlayEnvelope(ins, 63);
+        Record(6);
+        EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
+        EXPECT_EQ(Channel(0).envPanning, 0);
+        EXPECT_EQ(Channel(0).panEnvDone, 1);
+    }
 }
 
 } // namespace
