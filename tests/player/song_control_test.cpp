@@ -61,16 +61,11 @@ TEST(SongLength, CountedByHand) {
     };
     const int64_t fastRow = 3 * 882, fastSlowRow = 3 * 735; // F03, then F96 (150 BPM)
     const std::vector<Case> cases = {
+        // clang-format off
         {"plain, restart 1", {4, 4, 4}, 1, {}, 12 * kRow, 8 * kRow, 1, 0},
         {"backward jump", {4, 4}, 0, {{1, 1, 0xB, 0x00}}, 6 * kRow, 6 * kRow, 0, 0},
         {"pattern loop, twice more",
-         {4},
-         0,
-         {{0, 0, 0xE, 0x60}, {0, 2, 0xE, 0x62}},
-         10 * kRow,
-         10 * kRow,
-         0,
-         0},
+         {4}, 0, {{0, 0, 0xE, 0x60}, {0, 2, 0xE, 0x62}}, 10 * kRow, 10 * kRow, 0, 0},
         // The loop's start row carries into the next pass: rows 0 1 2 1 2 1 2 3, then 1 2 ...
         {"pattern loop from row 1", {4}, 0, {{0, 1, 0xE, 0x60}, {0, 2, 0xE, 0x62}}, 9 * kRow, 7 * kRow, 0, 2},
         {"pattern delay of two rows", {4}, 0, {{0, 1, 0xE, 0xE2}}, 6 * kRow, 6 * kRow, 0, 0},
@@ -78,23 +73,13 @@ TEST(SongLength, CountedByHand) {
         {"break beyond the next pattern", {4, 4}, 0, {{0, 0, 0xD, 0x10}}, 5 * kRow, 5 * kRow, 0, 0},
         {"jump past the end to restart", {2, 2, 2}, 1, {{0, 1, 0xB, 0x09}}, 6 * kRow, 4 * kRow, 1, 0},
         {"endless jumps between two orders",
-         {2, 2},
-         0,
-         {{0, 0, 0xB, 0x01}, {1, 0, 0xB, 0x00}},
-         2 * kRow,
-         2 * kRow,
-         0,
-         0},
+         {2, 2}, 0, {{0, 0, 0xB, 0x01}, {1, 0, 0xB, 0x00}}, 2 * kRow, 2 * kRow, 0, 0},
         // The second pass starts at 150 BPM: all of its rows are fast and slow.
         {"speed and tempo",
-         {4},
-         0,
-         {{0, 0, 0xF, 0x03}, {0, 2, 0xF, 0x96}},
-         2 * fastRow + 2 * fastSlowRow,
-         4 * fastSlowRow,
-         0,
-         0},
+         {4}, 0, {{0, 0, 0xF, 0x03}, {0, 2, 0xF, 0x96}},
+         2 * fastRow + 2 * fastSlowRow, 4 * fastSlowRow, 0, 0},
         {"F00 ends the song", {4, 4}, 0, {{1, 2, 0xF, 0x00}}, 6 * kRow, 0, 0, 0},
+        // clang-format on
     };
     for (const Case& c : cases) {
         ModulePtr song = Load(SequenceSong(c.rows, c.restart, c.effects));
