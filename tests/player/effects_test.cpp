@@ -23,23 +23,15 @@ TEST(TonePortamento, GlidesBySpeedTimesFourAndStopsAtTarget) {
 }
 
 TEST(Vibrato, SineDepthAndClearedLowBits) {
-    TrackChannel c{};
-    c.vibratoDepth = 8;
-    c.vibratoPos = 8;
-    ApplyVibrato(c);
-    EXPECT_EQ(c.periodDelta, -44);
-    c.vibratoPos = -8;
-    ApplyVibrato(c);
-    EXPECT_EQ(c.periodDelta, 44);
-    c.vibratoPos = 1;
-    c.vibratoDepth = 4;
-    ApplyVibrato(c);
-    EXPECT_EQ(c.periodDelta, 0);
-    // Position 16 is the crest: 255, not 256.
-    c.vibratoPos = 16;
-    c.vibratoDepth = 15;
-    ApplyVibrato(c);
-    EXPECT_EQ(c.periodDelta, -((255 * 15 >> 5) & ~3));
+    // {position, depth, delta}; position 16 is the crest: 255, not 256 (which gives -120).
+    const int cases[][3] = {{8, 8, -44}, {-8, 8, 44}, {1, 4, 0}, {16, 15, -116}};
+    for (const auto& [position, depth, delta] : cases) {
+        TrackChannel c{};
+        c.vibratoPos = static_cast<int8_t>(position);
+        c.vibratoDepth = static_cast<uint8_t>(depth);
+        ApplyVibrato(c);
+        EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
+    }
 }
 
 TEST(Vibrato, PositionWrapsFrom31ToMinus32) {
@@ -66,23 +58,14 @@ TEST(AutoVibrato, SquareSineAndSweep) {
     }
     EXPECT_EQ(c.autoVibratoPos, 0); // wrapped after 256 steps
 
-    ins.vibratoType = 0;
-    c = TrackChannel{};
-    c.autoVibratoPos = 64;
-    ApplyAutoVibrato(c, ins);
-    EXPECT_EQ(c.periodDelta, 63);
-
-    // Ramps: type 2 falls from 0, type 3 rises from 0.
-    ins.vibratoType = 2;
-    c = TrackChannel{};
-    c.autoVibratoPos = 64;
-    ApplyAutoVibrato(c, ins);
-    EXPECT_EQ(c.periodDelta, -32);
-    ins.vibratoType = 3;
-    c.periodDelta = 0;
-    c.autoVibratoPos = 64;
-    ApplyAutoVibrato(c, ins);
-    EXPECT_EQ(c.periodDelta, 32);
+    // A quarter in: sine at its crest; ramps, type 2 falling from 0 and type 3 rising.
+    for (const auto& [type, delta] : {std::pair{0, 63}, std::pair{2, -32}, std::pair{3, 32}}) {
+        ins.vibratoType = static_cast<uint8_t>(type);
+        c = TrackChannel{};
+        c.autoVibratoPos = 64;
+        ApplyAutoVibrato(c, ins);
+        EXPECT_EQ(c.periodDelta, delta) << type;
+    }
 
     // Sweep 4: the depth grows over four ticks from nothing.
     ins.vibratoType = 1;
