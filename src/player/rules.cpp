@@ -10,7 +10,9 @@ RuleSet RulesForTracker(const char* trackerName) {
     }
     // The name is padded with spaces or NULs to 20 characters.
     char name[21] = {};
-    std::strncpy(name, trackerName, 20);
+    for (int i = 0; i < 20 && trackerName[i] != '\0'; ++i) {
+        name[i] = trackerName[i];
+    }
     for (int i = 19; i >= 0 && (name[i] == ' ' || name[i] == '\0'); --i) {
         name[i] = '\0';
     }
