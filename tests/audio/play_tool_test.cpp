@@ -1,6 +1,6 @@
-// tinsel-play on SDL's dummy driver, driven through a pseudo-terminal as a
-// user's keyboard would: it plays, pauses, quits on q or Ctrl-C, and leaves
-// the terminal as it found it.
+// tinsel-play on SDL's drivers that need no sound hardware, driven through a
+// pseudo-terminal as a user's keyboard would: it plays, pauses, quits on q or
+// Ctrl-C, fails in one line without a device, and leaves the terminal cooked.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -10,139 +10,93 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+#include <vector>
 
 #include "player/song.h"
+#include "tests/common/test_util.h"
 
 namespace {
 
-class PlayTool : public ::testing::Test {
-protected:
-    int terminal = -1;
+struct Terminal {
+    int fd = -1;
     pid_t child = -1;
     std::string seen;
 
-    void TearDown() override {
+    ~Terminal() {
         if (child > 0) {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
         }
-        if (terminal >= 0)
-            close(terminal);
+        if (fd >= 0)
+            close(fd);
     }
-
-    static std::string SongFile() {
-        const std::string path = testing::TempDir() + "play_tool_song.xm";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(EmbeddedSong), std::streamsize(EmbeddedSongSize));
-        return path;
-    }
-
-    void Start(const char* driver, const std::string& song) {
-        child = forkpty(&terminal, nullptr, nullptr, nullptr);
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            setenv("SDL_AUDIODRIVER", driver, 1);
-            execl(TINSEL_PLAY_TOOL, "tinsel-play", song.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-
-    // Reads what the program writes until text appears; false after ten seconds.
-    bool WaitFor(const std::string& text) {
+    // Reads what the program writes for up to ten seconds, until text appears
+    // (or, when waiting for the exit, until the program has ended).
+    bool WaitFor(const std::string& text, int* status = nullptr) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (seen.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            pollfd in{terminal, POLLIN, 0};
-            if (poll(&in, 1, 100) > 0) {
-                char chunk[512];
-                const ssize_t n = read(terminal, chunk, sizeof chunk);
-                if (n <= 0)
-                    return false;
-                seen.append(chunk, size_t(n));
-            }
-        }
-        return true;
-    }
-
-    void Drain() {
-        pollfd in{terminal, POLLIN, 0};
-        char chunk[512];
-        ssize_t n;
-        while (poll(&in, 1, 0) > 0 && (n = read(terminal, chunk, sizeof chunk)) > 0)
-            seen.append(chunk, size_t(n));
-    }
-
-    // The exit status, or -1 when the program is still running after ten seconds.
-    int WaitForExit() {
-        for (int i = 0; i < 1000; ++i) {
-            int status = 0;
-            if (waitpid(child, &status, WNOHANG) == child) {
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (status != nullptr && waitpid(child, status, WNOHANG) == child) {
                 child = -1;
-                return status;
+                return true;
             }
-            Drain(); // so the program never blocks on a full terminal
-            usleep(10000);
+            if (status == nullptr && seen.find(text) != std::string::npos)
+                return true;
+            pollfd in{fd, POLLIN, 0};
+            char chunk[512];
+            const ssize_t n = poll(&in, 1, 10) > 0 ? read(fd, chunk, sizeof chunk) : 0;
+            if (n < 0 && !status)
+                return false;
+            seen.append(chunk, size_t(std::max<ssize_t>(n, 0)));
         }
-        return -1;
-    }
-
-    bool TerminalIsCooked() {
-        termios now{};
-        return tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) && (now.c_lflag & ECHO);
+        return false;
     }
 };
 
-TEST_F(PlayTool, PlaysMovesPausesAndQuitsOnQ) {
-    Start("dummy", SongFile());
-    ASSERT_TRUE(WaitFor("Tinselbay")) << seen;
-    ASSERT_TRUE(WaitFor("order   0/14")) << seen;
-    ASSERT_EQ(write(terminal, "\033[C", 3), 3); // right: the next order
-    EXPECT_TRUE(WaitFor("order   1/14")) << seen;
-    ASSERT_EQ(write(terminal, " ", 1), 1);
-    EXPECT_TRUE(WaitFor("[paused]")) << seen;
-    ASSERT_EQ(write(terminal, "q", 1), 1);
-    const int status = WaitForExit();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(TerminalIsCooked());
-}
-
-TEST_F(PlayTool, CtrlCEndsItAndTheTerminalComesBack) {
-    Start("dummy", SongFile());
-    ASSERT_TRUE(WaitFor("order")) << seen;
-    ASSERT_EQ(write(terminal, "\x03", 1), 1);
-    const int status = WaitForExit();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-    EXPECT_TRUE(TerminalIsCooked());
-}
-
-TEST_F(PlayTool, WithoutADeviceOneLineAndFailure) {
-    Start("no-such-driver", SongFile());
-    EXPECT_TRUE(WaitFor("tinsel-play: no audio device to play on\r\n")) << seen;
-    const int status = WaitForExit();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_NE(WEXITSTATUS(status), 0);
-}
-
-TEST_F(PlayTool, ADeviceThatStopsPlayingEndsItWithOneLine) {
-    // The disk driver waits this long between callbacks: after its first
-    // chunk the play position stands still, as an unplugged device's does.
+TEST(PlayTool, KeysDevicesAndExits) {
+    const std::string song = testing::TempDir() + "play_tool_song.xm";
+    testutil::WriteFile(song, std::string(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize));
+    const struct {
+        const char* driver;
+        std::vector<std::pair<std::string, std::string>> keysThenText;
+        int exitCode;
+    } cases[] = {
+        {"dummy",
+         {{"", "Tinselbay"}, {"", "order   0/14"}, {"\033[C", "order   1/14"}, {" ", "[paused]"}, {"q", ""}},
+         0},
+        {"dummy", {{"", "order"}, {"\x03", ""}}, 128 + SIGINT},
+        {"no-such-driver", {{"", "tinsel-play: no audio device to play on\r\n"}}, 1},
+        // The disk driver waits this long between callbacks: after its first chunk
+        // the play position stands still, as an unplugged device's does.
+        {"disk", {{"", "tinsel-play: the audio device stopped playing"}}, 1},
+    };
     setenv("SDL_DISKAUDIODELAY", "100000", 1);
     setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
-    Start("disk", SongFile());
+    for (const auto& c : cases) {
+        Terminal t;
+        t.child = forkpty(&t.fd, nullptr, nullptr, nullptr);
+        ASSERT_GE(t.child, 0);
+        if (t.child == 0) {
+            setenv("SDL_AUDIODRIVER", c.driver, 1);
+            execl(TINSEL_PLAY_TOOL, "tinsel-play", song.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (const auto& [keys, text] : c.keysThenText) {
+            ASSERT_EQ(write(t.fd, keys.data(), keys.size()), ssize_t(keys.size()));
+            ASSERT_TRUE(t.WaitFor(text)) << c.driver << " " << text << "\n" << t.seen;
+        }
+        int status = -1;
+        ASSERT_TRUE(t.WaitFor("", &status)) << c.driver << " still runs";
+        ASSERT_TRUE(WIFEXITED(status)) << c.driver << " " << status;
+        EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << c.driver;
+        termios now{};
+        EXPECT_TRUE(tcgetattr(t.fd, &now) == 0 && (now.c_lflag & ICANON) && (now.c_lflag & ECHO)) << c.driver;
+    }
     unsetenv("SDL_DISKAUDIODELAY");
     unsetenv("SDL_DISKAUDIOFILE");
-    EXPECT_TRUE(WaitFor("tinsel-play: the audio device stopped playing")) << seen;
-    const int status = WaitForExit();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_TRUE(TerminalIsCooked());
 }
 
 } // namespace

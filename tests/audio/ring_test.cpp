@@ -123,49 +123,52 @@ protected:
     }
 };
 
-TEST_F(RingTest, SizesBlocksAndRingFromTheRate) {
+// After the whole ring is pre-rendered, each position of the device renders
+// the blocks from the write position up to the block playing, across the end
+// of the ring; behind across the end it waits until the play position passes.
+TEST_F(RingTest, RendersTheBlocksThePlayPositionHasFreed) {
+    constexpr int kRestart = -1;
+    const struct {
+        const char* name;
+        std::vector<std::pair<int, std::vector<int>>> blocksThenRendered;
+    } cases[] = {
+        {"from the start", {{0, {}}, {1, {0}}}},
+        // Position counts on across loops: one ring and two blocks later is block 2.
+        {"across the end",
+         {{1, {0}},
+          {99, Range(1, 99)},
+          {1, {99, 0}},
+          {50, Range(1, 50)},
+          {0, Range(50, 100)},
+          {0, {}},
+          {102, Range(0, 2)}}},
+        {"behind across the end", {{60, Range(0, 60)}, {30, {}}, {2, {}}, {70, Range(60, 70)}}},
+        {"restarted", {{5, Range(0, 5)}, {kRestart, Range(0, 100)}, {0, {}}}},
+    };
     EXPECT_EQ(g_blockLength, 884);
     EXPECT_EQ(g_ringLength, 88400);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(StartPlayback(&player, &song));
+        EXPECT_EQ(TakeBlocks(), Range(0, 100));
+        EXPECT_TRUE(device.playing.load());
+        EXPECT_EQ(device.buffer.load(), OutputRing());
+        EXPECT_EQ(device.bufferBytes.load(), 353600u);
+        for (const auto& [block, rendered] : c.blocksThenRendered) {
+            if (block == kRestart) {
+                ASSERT_TRUE(StartPlayback(&player, &song));
+                EXPECT_EQ(song.row, 0);
+                EXPECT_EQ(TakeBlocks(), rendered);
+            } else {
+                EXPECT_EQ(PlayAt(block), rendered) << "at block " << block;
+            }
+        }
+        StopPlayback(&player);
+    }
     ASSERT_TRUE(OpenAudioDevice(22050));
     EXPECT_EQ(g_blockLength, 444);
     EXPECT_EQ(g_ringLength / g_blockLength, 100);
     EXPECT_EQ(device.rate.load(), 22050);
-}
-
-TEST_F(RingTest, PreRendersTheWholeRingThenRendersNothingAtBlockZero) {
-    ASSERT_TRUE(StartPlayback(&player, &song));
-    EXPECT_EQ(TakeBlocks(), Range(0, 100));
-    EXPECT_TRUE(device.playing.load());
-    EXPECT_EQ(device.buffer.load(), OutputRing());
-    EXPECT_EQ(device.bufferBytes.load(), 353600u);
-    EXPECT_TRUE(PlayAt(0).empty());
-    // Once the device is into block 1, block 0 is rendered again.
-    EXPECT_EQ(PlayAt(1), std::vector<int>{0});
-}
-
-TEST_F(RingTest, CatchesUpAcrossTheEndOfTheRing) {
-    ASSERT_TRUE(StartPlayback(&player, &song));
-    TakeBlocks();
-    EXPECT_EQ(PlayAt(1), std::vector<int>{0});
-    EXPECT_EQ(PlayAt(99), Range(1, 99));
-    // P = 1: W runs over the end of the ring up to 1.
-    EXPECT_EQ(PlayAt(1), (std::vector<int>{99, 0}));
-    EXPECT_EQ(PlayAt(50), Range(1, 50));
-    // P = 0: W runs to the end and wraps to 0.
-    EXPECT_EQ(PlayAt(0), Range(50, 100));
-    EXPECT_TRUE(PlayAt(0).empty());
-    // Position counts on across loops: one ring and two blocks later is block 2.
-    EXPECT_EQ(PlayAtByte(uint64_t(g_ringLength) * 4 + uint64_t(2) * g_blockLength * 4), Range(0, 2));
-}
-
-TEST_F(RingTest, BehindAcrossTheEndWaitsUntilThePlayPositionPasses) {
-    ASSERT_TRUE(StartPlayback(&player, &song));
-    TakeBlocks();
-    EXPECT_EQ(PlayAt(60), Range(0, 60));
-    // W = 60 > P = 30 with P >= 2: nothing until P has passed W.
-    EXPECT_TRUE(PlayAt(30).empty());
-    EXPECT_TRUE(PlayAt(2).empty());
-    EXPECT_EQ(PlayAt(70), Range(60, 70));
 }
 
 TEST_F(RingTest, StopWithNothingPlayingReturnsAtOnce) {
@@ -213,14 +216,6 @@ TEST_F(RingTest, ControlRunsOnTheMixingThreadAndRerendersEverythingAhead) {
         ahead.push_back(block);
     EXPECT_EQ(TakeBlocks(), ahead);
     EXPECT_EQ(WriteIndex(), 5);
-}
-
-TEST_F(RingTest, RestartBeginsAgainFromBlockZero) {
-    ASSERT_TRUE(StartPlayback(&player, &song));
-    EXPECT_EQ(PlayAt(5).size(), 105u);
-    ASSERT_TRUE(StartPlayback(&player, &song));
-    EXPECT_EQ(TakeBlocks(), Range(0, 100));
-    EXPECT_EQ(song.row, 0);
 }
 
 TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {

@@ -29,26 +29,22 @@ constexpr int32_t kRate = 44100;
 // A hash for each ten seconds of song, so that a difference is placed in time.
 constexpr uint64_t kChunkFrames = 10 * kRate;
 
-class ChunkHasher {
-public:
+// Frame by frame, not byte by byte: twelve hours of song are hashed twice.
+struct ChunkHasher {
     void Add(const int16_t* frames, uint64_t count) {
         for (uint64_t i = 0; i < count; ++i) {
             uint32_t frame;
             std::memcpy(&frame, frames + 2 * i, 4);
-            m_hash = (m_hash ^ frame) * 0x100000001B3ull;
-            if (++m_frames == kChunkFrames) {
-                hashes.push_back(m_hash);
-                m_hash = kStart;
-                m_frames = 0;
+            hash = (hash ^ frame) * 0x100000001B3ull;
+            if (++inChunk == kChunkFrames) {
+                hashes.push_back(hash);
+                hash = 0xCBF29CE484222325ull;
+                inChunk = 0;
             }
         }
     }
     std::vector<uint64_t> hashes;
-
-private:
-    static constexpr uint64_t kStart = 0xCBF29CE484222325ull;
-    uint64_t m_hash = kStart;
-    uint64_t m_frames = 0;
+    uint64_t hash = 0xCBF29CE484222325ull, inChunk = 0;
 };
 
 // Song time to play: 12 hours, or TINSEL_SOAK_HOURS for a shorter look.
@@ -64,50 +60,18 @@ uint64_t SoakFrames() {
 // nothing, now and then a stall made up at once. A step never ends further
 // past the ring's end than block 1: past that the ring's own rule leaves
 // the thread waiting a whole ring, as it would on a real device.
-class DeviceSteps {
-public:
-    uint64_t Next(uint64_t position) {
-        const uint32_t r = Random();
-        uint64_t step;
-        switch (r % 16) {
-        case 0:
-            step = 0;
-            break;
-        case 1:
-            step = 20 * uint64_t(g_blockLength) + r % 30000; // a stall of half a second or so
-            break;
-        case 2:
-        case 3:
-        case 4:
-            step = 2048;
-            break;
-        case 5:
-        case 6:
-        case 7:
-        case 8:
-        case 9:
-            step = 1024;
-            break;
-        default:
-            step = 1 + r % 1400;
-        }
-        const uint64_t ring = uint64_t(g_ringLength);
-        const uint64_t at = position % ring;
-        const uint64_t latest = ring + 2 * uint64_t(g_blockLength) - 1; // the last frame of block 1
-        if (at + step > latest && at + step >= ring)
-            step = latest - at;
-        return step;
-    }
-
-private:
-    uint32_t Random() {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 17;
-        m_state ^= m_state << 5;
-        return m_state;
-    }
-    uint32_t m_state = 0x2545F491u;
-};
+uint64_t NextStep(uint64_t position, uint32_t& random) {
+    random ^= random << 13;
+    random ^= random >> 17;
+    random ^= random << 5;
+    const uint32_t r = random;
+    const uint64_t kinds[10] = {
+        0, 20 * uint64_t(g_blockLength) + r % 30000, 2048, 2048, 2048, 1024, 1024, 1024, 1024, 1024};
+    const uint64_t step = r % 16 < 10 ? kinds[r % 16] : 1 + r % 1400;
+    const uint64_t ring = uint64_t(g_ringLength), at = position % ring;
+    const uint64_t latest = ring + 2 * uint64_t(g_blockLength) - 1; // the last frame of block 1
+    return at + step > latest && at + step >= ring ? latest - at : step;
+}
 
 TEST(Soak, HoursThroughTheRingEqualTheOfflineRender) {
     const uint64_t total = SoakFrames();
@@ -121,7 +85,7 @@ TEST(Soak, HoursThroughTheRingEqualTheOfflineRender) {
     const uint64_t ringFrames = uint64_t(g_ringLength);
 
     ChunkHasher played;
-    DeviceSteps steps;
+    uint32_t random = 0x2545F491u;
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
@@ -134,7 +98,7 @@ TEST(Soak, HoursThroughTheRingEqualTheOfflineRender) {
             return;
         }
         ++polls;
-        uint64_t step = steps.Next(from);
+        uint64_t step = NextStep(from, random);
         if (step > total - from)
             step = total - from;
         const int16_t* ring = static_cast<const int16_t*>(d.buffer.load());

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "platform/fake/virtual_wave.h"
 #include "platform/wave_position.h"
 
 namespace {
@@ -34,23 +33,13 @@ TEST(WrappedPosition, ExtendsEachReadingToTheNearestPosition) {
             << "previous " << c.previous << " raw " << c.raw;
 }
 
-TEST(WrappedPosition, VirtualDeviceCountsOnAcrossTheWrapOfA32BitCounter) {
-    platform::VirtualWaveOutput device;
-    device.counter32 = true;
-    device.Play();
-    // Read in steps of 1.5 GiB from the start: three wraps of the raw counter.
-    uint64_t position = 0;
-    uint64_t read = 0;
-    for (int i = 0; i < 9 && read == position; ++i) {
-        position += 0x60000000u;
-        device.SetBytesPlayed(position);
-        read = device.BytesPlayed();
-    }
-    EXPECT_EQ(read, position);
-    // A restart counts from 0 again.
-    device.Play();
-    device.SetBytesPlayed(4);
-    EXPECT_EQ(device.BytesPlayed(), 4u);
+// Followed in steps of 1.5 GiB, a counter is carried across three wraps; a restart counts from 0.
+TEST(WrappedPosition, FollowsACounterAcrossItsWrapsUntilRestarted) {
+    platform::WrappedPosition position;
+    for (uint64_t at = 0x60000000u; at < 5 * k4G; at += 0x60000000u)
+        ASSERT_EQ(position.Update(uint32_t(at)), at);
+    position.Restart();
+    EXPECT_EQ(position.Update(4), 4u);
 }
 
 } // namespace

@@ -22,7 +22,7 @@ protected:
 TEST_F(PackerTest, RoundTripThroughReaderAsProgramAndArchiveFile) {
     WriteFile("assets/data/koala.tga", Text("koala bytes"));
     WriteFile("assets/data/sub/Deep.txt", Text("deep"));
-    WriteFile("assets/data/empty.txt", {});
+    WriteFile("assets/data/empty.txt", Bytes{});
     Bytes archiveBytes;
     std::string error;
     ASSERT_TRUE(packer::BuildArchive({"assets/data/"}, archiveBytes, error)) << error;

@@ -1,44 +1,19 @@
-// Helpers for the data tests: a scratch current directory and archive bytes built by hand.
+// Archive bytes built by hand for the data tests.
 #pragma once
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "data/archive_format.h"
+#include "tests/common/test_util.h"
 
 namespace testfiles {
 
 using Bytes = std::vector<uint8_t>;
 
-// Makes a fresh directory current for the object's life, so that "*.Trovake" searches see only it.
-class ScratchDir {
-public:
-    ScratchDir() {
-        char pattern[] = "/tmp/tinsel-data-XXXXXX";
-        path = mkdtemp(pattern);
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(path);
-    }
-    ~ScratchDir() {
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(path);
-    }
-    std::filesystem::path path;
-
-private:
-    std::filesystem::path previous;
-};
-
-inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
-    std::filesystem::create_directories(path.parent_path().empty() ? "." : path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+using testutil::ScratchDir;
+using testutil::WriteFile;
 
 inline Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
