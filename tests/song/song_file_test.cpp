@@ -1,138 +1,100 @@
-// The committed song: it is what the score compiles to, it is what the program carries, it loads,
-// and it uses only what the player performs.
+// The committed song: it is what the score compiles to and what the program
+// carries; played through its first pass and on past the restart it never
+// falls silent, never sits on the rails, and it shows off what the player performs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
 #include "compile.h"
-#include "load_xm.h"
+#include "player/module.h"
 #include "player/song.h"
-#include "player/stream.h"
+#include "tests/common/test_util.h"
+#include "tools/render/render.h"
 
 namespace {
 
-// What the score compiles to, and what the program carries.
+constexpr int kRate = 44100;
+
 TEST(CommittedSong, IsWhatTheScoreCompilesToAndTheEmbeddedSong) {
-    const std::vector<uint8_t> committed = ReadFileBytes(TINSEL_SONG_XM);
+    const std::string committed = testutil::ReadFile(TINSEL_SONG_XM);
     ASSERT_FALSE(committed.empty());
     songc::Song song;
     std::vector<uint8_t> xm;
     std::string error;
-    ASSERT_TRUE(songc::CompileScore(ReadFileText(TINSEL_SONG_SCORE), song, xm, error)) << error;
-    EXPECT_TRUE(xm == committed) << "assets/song/tinselbay.xm is stale: rerun scripts/make-assets.sh";
+    ASSERT_TRUE(songc::CompileScore(testutil::ReadFile(TINSEL_SONG_SCORE), song, xm, error)) << error;
+    EXPECT_TRUE(std::string(xm.begin(), xm.end()) == committed)
+        << "assets/song/tinselbay.xm is stale: rerun scripts/make-assets.sh";
     EXPECT_LT(committed.size(), 200u * 1024u);
     ASSERT_EQ(EmbeddedSongSize, committed.size());
     EXPECT_EQ(std::memcmp(EmbeddedSong, committed.data(), committed.size()), 0);
 }
 
-class LoadedSong : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
-        module_.reset(LoadModule("#101"));
-        ASSERT_NE(module_, nullptr);
-    }
-    ModulePtr module_;
-};
-
-TEST_F(LoadedSong, HeaderSuitsThePlayer) {
-    const Module& m = *module_;
-    EXPECT_LE(m.channelCount, kMaxChannels);
-    EXPECT_EQ(m.flags & linearFrequencies, linearFrequencies);
-    EXPECT_GE(m.defaultBpm, 170);
-    EXPECT_LE(m.defaultBpm, 190);
-    EXPECT_LT(m.restartPosition, m.songLength);
-    for (int i = 0; i < m.songLength; ++i)
-        EXPECT_LT(m.orderTable[i], m.patternSlots);
-    for (int i = 0; i < m.instrumentCount; ++i) {
-        const Instrument& ins = m.instruments[i];
-        for (int s = 0; s < ins.sampleCount; ++s) {
-            EXPECT_GT(ins.samples[s]->length, 0u);
-            EXPECT_LE(ins.samples[s]->loopStart + ins.samples[s]->loopLength, ins.samples[s]->length);
-        }
-    }
-}
-
-// Frames per tick at 44100 Hz, as the player's tempo rule gives them.
-int FramesPerTick(int bpm) {
-    return 5 * 44100 / (2 * bpm);
-}
-
-// Plays the order list through once, from position 0 to the end, following the speed and
-// tempo commands, and measures how long it takes before the song loops.
-TEST_F(LoadedSong, RunsAtLeastAMinuteBeforeLooping) {
-    const Module& m = *module_;
-    int speed = m.defaultTempo, bpm = m.defaultBpm;
-    double frames = 0;
-    for (int position = 0; position < m.songLength; ++position) {
-        const Pattern& pattern = m.patterns[m.orderTable[position]];
-        for (int row = 0; row < pattern.rows; ++row) {
-            if (pattern.cells == nullptr) {
-                frames += static_cast<double>(speed) * FramesPerTick(bpm);
-                continue;
-            }
-            for (int channel = 0; channel < m.channelCount; ++channel) {
-                const uint8_t* cell = CellAt(m, m.orderTable[position], row, channel);
-                if (cell[3] == 0xF)
-                    (cell[4] < 0x20 ? speed : bpm) = cell[4];
-            }
-            frames += static_cast<double>(speed) * FramesPerTick(bpm);
-        }
-    }
-    const double seconds = frames / 44100.0;
-    EXPECT_GE(seconds, 60.0);
-    EXPECT_LE(seconds, 150.0);
-    RecordProperty("seconds_before_loop", std::to_string(seconds));
-}
-
-// Every effect and volume-column command in the song is one the player performs, and the song
-// shows each of them at least once.
-TEST_F(LoadedSong, UsesWhatThePlayerPerformsAndShowsItOff) {
-    const Module& m = *module_;
+// The song shows each effect and volume-column kind, key-off notes and every
+// envelope feature at least once.
+TEST(CommittedSong, ShowsOffWhatThePlayerPerforms) {
+    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    ASSERT_NE(m, nullptr);
     std::set<int> effects, volumeKinds;
     bool keyOffNote = false;
-    for (int p = 0; p < m.patternSlots; ++p) {
-        if (m.patterns[p].cells == nullptr)
-            continue;
-        for (int i = 0; i < m.patterns[p].rows * m.channelCount; ++i) {
-            const uint8_t* cell = m.patterns[p].cells + i * kCellSize;
+    for (int p = 0; p < m->patternSlots; ++p)
+        for (int i = 0; m->patterns[p].cells != nullptr && i < m->patterns[p].rows * m->channelCount; ++i) {
+            const uint8_t* cell = m->patterns[p].cells + i * kCellSize;
             keyOffNote |= cell[0] == kKeyOff;
-            EXPECT_TRUE(cell[0] <= 96 || cell[0] == kKeyOff);
-            const int effect = cell[3], parameter = cell[4];
-            if (effect == 0 && parameter == 0) {
-                // nothing
-            } else if (effect == 0xE) {
-                EXPECT_TRUE(parameter >> 4 == 0x9 || parameter >> 4 == 0xA) << "E" << (parameter >> 4);
-                effects.insert(0xE0 | parameter >> 4);
-            } else {
-                const std::set<int> performed = {0x0, 0x2, 0x3, 0x4, 0x6, 0xA, 0xC, 0xF, 0x14};
-                EXPECT_TRUE(performed.count(effect)) << "effect " << effect;
-                effects.insert(effect);
-            }
-            const int volume = cell[2];
-            EXPECT_FALSE(volume > 0x50 && volume < 0x60) << "volume column " << volume;
-            if (volume >= 0x10)
-                volumeKinds.insert(volume <= 0x50 ? 0x10 : volume & 0xF0);
+            if (cell[3] != 0 || cell[4] != 0)
+                effects.insert(cell[3] == 0xE ? 0xE0 | cell[4] >> 4 : cell[3]);
+            if (cell[2] >= 0x10)
+                volumeKinds.insert(cell[2] <= 0x50 ? 0x10 : cell[2] & 0xF0);
         }
-    }
     EXPECT_TRUE(keyOffNote);
     for (int wanted : {0x0, 0x2, 0x3, 0x4, 0x6, 0xA, 0xC, 0xE9, 0xEA, 0xF, 0x14})
         EXPECT_TRUE(effects.count(wanted)) << "the song never uses effect " << std::hex << wanted;
     EXPECT_GE(volumeKinds.size(), 5u);
-
-    bool sustain = false, loop = false, panning = false, fadeout = false, autoVibrato = false;
-    for (int i = 0; i < m.instrumentCount; ++i) {
-        const Instrument& ins = m.instruments[i];
-        sustain |= (ins.volumeType & 3) == 3;
-        loop |= (ins.volumeType & 5) == 5;
-        panning |= (ins.panningType & 1) != 0;
-        fadeout |= ins.fadeout != 0;
-        autoVibrato |= ins.vibratoDepth != 0 && ins.vibratoRate != 0;
+    int features = 0; // sustain, loop, panning envelope, fadeout, auto-vibrato
+    for (int i = 0; i < m->instrumentCount; ++i) {
+        const Instrument& ins = m->instruments[i];
+        features |= ((ins.volumeType & 3) == 3) | ((ins.volumeType & 5) == 5) << 1 |
+                    (ins.panningType & 1) << 2 | (ins.fadeout != 0) << 3 |
+                    (ins.vibratoDepth != 0 && ins.vibratoRate != 0) << 4;
     }
-    EXPECT_TRUE(sustain && loop && panning && fadeout && autoVibrato)
-        << "sustain " << sustain << ", loop " << loop << ", panning " << panning << ", fadeout " << fadeout
-        << ", auto-vibrato " << autoVibrato;
+    EXPECT_EQ(features, 31);
+    FreeModule(m);
+}
+
+// No silence longer than a second (quiet: below -54 dB of full scale on both sides), loud but not
+// clipping, and each second carries sound on both sides: nothing is panned away for good.
+TEST(CommittedSong, NeverSilentNeverClippingBothSidesThroughout) {
+    Module* module = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    ASSERT_NE(module, nullptr);
+    const std::vector<int16_t> pcm = RenderModule(module, kRate, 80 * kRate);
+    FreeModule(module);
+    ASSERT_EQ(pcm.size(), size_t(80 * kRate * 2));
+    constexpr int kQuiet = 64;
+    int run = 0, longest = 0;
+    size_t clipped = 0;
+    double sum = 0, left = 0, right = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+        const int l = std::abs(int(pcm[i])), r = std::abs(int(pcm[i + 1]));
+        run = std::max(l, r) < kQuiet ? run + 1 : 0;
+        longest = std::max(longest, run);
+        clipped += (l >= 32767) + (r >= 32767);
+        sum += double(l) * l + double(r) * r;
+        left += l;
+        right += r;
+        if ((i / 2 + 1) % kRate == 0) {
+            EXPECT_GT(std::min(left, right) / kRate, 200.0)
+                << "a side falls quiet in second " << i / 2 / kRate;
+            left = right = 0;
+        }
+    }
+    EXPECT_LT(longest, kRate) << "silent for " << longest << " frames";
+    const double rmsDb = 20.0 * std::log10(std::sqrt(sum / double(pcm.size())) / 32768.0);
+    EXPECT_LT(double(clipped), 1e-4 * double(pcm.size()));
+    EXPECT_GT(rmsDb, -24.0);
+    EXPECT_LT(rmsDb, -8.0);
 }
 
 } // namespace
