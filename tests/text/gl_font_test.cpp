@@ -101,15 +101,22 @@ TEST_F(FontTest, TextureCoordinatesFollowCellAndWidth) {
     EXPECT_FLOAT_EQ(g.texBottom, 16.0f / 64.0f);
 }
 
-TEST_F(FontTest, KeepsItsOwnCopyOfThePixmap) {
+// The texture is the font's own copy of the sheet, and goes with the font.
+TEST_F(FontTest, KeepsItsOwnCopyOfThePixmapAndDeletesItsTexture) {
     sheet.Columns('E', 0, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    sheet.pixmap.Fill(0);
-    std::vector<uint8_t> texels(128 * 64 * 4);
-    glBindTexture(GL_TEXTURE_2D, font.Texture());
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-    const int left = (('E' - 32) % 16) * kCell, top = (('E' - 32) / 16) * kCell;
-    EXPECT_EQ(texels[(top * 128 + left) * 4], 255);
+    GLuint name;
+    {
+        CGLFont font(sheet.pixmap, kCell, kCell);
+        sheet.pixmap.Fill(0);
+        std::vector<uint8_t> texels(128 * 64 * 4);
+        name = font.Texture();
+        glBindTexture(GL_TEXTURE_2D, name);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+        const int left = (('E' - 32) % 16) * kCell, top = (('E' - 32) / 16) * kCell;
+        EXPECT_EQ(texels[(top * 128 + left) * 4], 255);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    EXPECT_FALSE(glIsTexture(name));
 }
 
 TEST_F(FontTest, CodesWithoutACellGetTheSpace) {
@@ -122,74 +129,45 @@ TEST_F(FontTest, CodesWithoutACellGetTheSpace) {
     EXPECT_NE(&font.GetGlyph(127), space);
 }
 
-TEST_F(FontTest, RefusesNonPowerOfTwoDimensions) {
-    CPixmap odd(368, 168);
-    odd.Fill(0);
+TEST_F(FontTest, RefusesNonPowerOfTwoDimensionsAndTakesAnEmptySheet) {
+    CPixmap odd(368, 168), tall(128, 48), empty(0, 0);
     try {
         CGLFont font(odd, 23, 28);
         FAIL() << "no exception";
     } catch (const CException& e) {
         EXPECT_STREQ(e.Text(), "CGLFont: Pixmap has non-power of two dimensions 368x168");
     }
-    CPixmap tall(128, 48);
-    tall.Fill(0);
     EXPECT_THROW(CGLFont(tall, kCell, kCell), CException);
-}
-
-TEST_F(FontTest, EmptyPixmapAndCellsMakeAFontOfEmptyGlyphs) {
-    CPixmap empty(0, 0);
-    CGLFont font(empty, 0, 0);
-    const Glyph& g = font.GetGlyph('A');
+    // No cells at all: empty glyphs, and no division by a zero size.
+    const Glyph g = CGLFont(empty, 0, 0).GetGlyph('A');
     EXPECT_EQ(g.width, 0);
-    EXPECT_FALSE(std::isnan(g.texLeft));
-    EXPECT_FALSE(std::isnan(g.texBottom));
-}
-
-TEST_F(FontTest, UploadsWithClampNearestAndDeletesItsTexture) {
-    GLuint name;
-    {
-        CGLFont font(sheet.pixmap, kCell, kCell);
-        name = font.Texture();
-        ASSERT_TRUE(glIsTexture(name));
-        glBindTexture(GL_TEXTURE_2D, name);
-        for (auto [parameter, want] : {std::pair{GL_TEXTURE_WRAP_S, GL_CLAMP},
-                                       {GL_TEXTURE_WRAP_T, GL_CLAMP},
-                                       {GL_TEXTURE_MIN_FILTER, GL_NEAREST},
-                                       {GL_TEXTURE_MAG_FILTER, GL_NEAREST}}) {
-            GLint value = 0;
-            glGetTexParameteriv(GL_TEXTURE_2D, parameter, &value);
-            EXPECT_EQ(value, want) << parameter;
-        }
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    EXPECT_FALSE(glIsTexture(name));
+    EXPECT_FALSE(std::isnan(g.texLeft) || std::isnan(g.texBottom));
 }
 
 TEST_F(FontTest, End2DRestoresMatricesAndLeavesDepthAndLightingOn) {
     CGLFont font(sheet.pixmap, kCell, kCell);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_LIGHTING);
-    GLint projectionDepth = 0, modelviewDepth = 0;
-    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &projectionDepth);
-    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &modelviewDepth);
-
+    // Stack depths, matrix mode, then texturing, blending, depth test, lighting.
+    auto state = [] {
+        GLint v[3] = {};
+        glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &v[0]);
+        glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &v[1]);
+        glGetIntegerv(GL_MATRIX_MODE, &v[2]);
+        return std::vector<int>{v[0],
+                                v[1],
+                                v[2],
+                                glIsEnabled(GL_TEXTURE_2D),
+                                glIsEnabled(GL_BLEND),
+                                glIsEnabled(GL_DEPTH_TEST),
+                                glIsEnabled(GL_LIGHTING)};
+    };
+    const std::vector<int> before = state();
     font.Begin2D();
-    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_TRUE(glIsEnabled(GL_BLEND));
-    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    const std::vector<int> inside = state();
+    EXPECT_EQ(std::vector<int>(inside.begin() + 3, inside.begin() + 6), (std::vector<int>{1, 1, 0}));
     font.End2D();
-
-    GLint depth = 0, mode = 0;
-    glGetIntegerv(GL_PROJECTION_STACK_DEPTH, &depth);
-    EXPECT_EQ(depth, projectionDepth);
-    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
-    EXPECT_EQ(depth, modelviewDepth);
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    EXPECT_EQ(mode, GL_MODELVIEW);
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_TRUE(glIsEnabled(GL_BLEND));
-    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    EXPECT_EQ(state(), (std::vector<int>{before[0], before[1], GL_MODELVIEW, 0, 1, 1, 1}));
 }
 
 } // namespace

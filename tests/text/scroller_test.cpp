@@ -14,7 +14,7 @@
 #include "text/gl_font.h"
 #include "text/scroll_text.h"
 #include "text/sine_scroller.h"
-#include "tests/data/test_files.h"
+#include "tests/common/test_util.h"
 
 namespace {
 
@@ -33,20 +33,14 @@ protected:
     std::unique_ptr<CGLFont> font;
 };
 
-TEST(LoadScrollTextTest, DropsCrAndTurnsOrKeepsLf) {
-    testfiles::ScratchDir dir;
-    testfiles::WriteFile("data/t.txt", testfiles::Text("ab\r\ncd\r\n\r\n"));
+TEST(LoadScrollTextTest, DropsCrTurnsOrKeepsLfAndNamesAMissingFile) {
+    testutil::ScratchDir dir;
+    testutil::WriteFile("data/t.txt", std::string("ab\r\ncd\r\n\r\n"));
     int32_t length = -1;
-    auto spaced = LoadScrollText("data/t.txt", LineFeedRule::ToSpace, &length);
-    EXPECT_STREQ(spaced.get(), "ab cd  ");
+    EXPECT_STREQ(LoadScrollText("data/t.txt", LineFeedRule::ToSpace, &length).get(), "ab cd  ");
     EXPECT_EQ(length, 7);
-    auto kept = LoadScrollText("data/t.txt", LineFeedRule::Keep, &length);
-    EXPECT_STREQ(kept.get(), "ab\ncd\n\n");
+    EXPECT_STREQ(LoadScrollText("data/t.txt", LineFeedRule::Keep, &length).get(), "ab\ncd\n\n");
     EXPECT_EQ(length, 7);
-}
-
-TEST(LoadScrollTextTest, MissingFileThrowsItsName) {
-    testfiles::ScratchDir dir;
     try {
         LoadScrollText("data/missing.txt", LineFeedRule::Keep);
         FAIL() << "no exception";
@@ -95,72 +89,67 @@ TEST_F(ScrollerTest, AdvancePassesAtMostOneCharacterAndWraps) {
     }
 }
 
-TEST_F(ScrollerTest, SineDrawsAStraightLineAndStopsAtTheTextEnd) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    CSineScroller scroller("ab", false, 10.0f, font.get(), 8.0f);
-    glColor3f(0.0f, 1.0f, 0.0f);
-    scroller.Draw();
-    const auto pixels = gl.ReadPixels();
-    EXPECT_EQ(gl.PixelRGB(pixels, 4, 14) & 0x00FF00u, gl.PixelRGB(pixels, 12, 14) & 0x00FF00u);
-    EXPECT_NE(gl.PixelRGB(pixels, 4, 14), 0u);
-    EXPECT_EQ(gl.PixelRGB(pixels, 4, 5), 0u);   // above the line: amplitude 0
-    EXPECT_EQ(gl.PixelRGB(pixels, 40, 14), 0u); // right of the text's end
-}
-
-TEST_F(ScrollerTest, SineWaveMovesGlyphsDown) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    std::string text(100, 'x');
-    CSineScroller scroller(text.c_str(), false, 100.0f, font.get(), 8.0f);
-    scroller.amplitude = 20.0f;
-    scroller.waveFactor = 1.0f; // crest at mid-screen
-    glColor3f(1.0f, 1.0f, 1.0f);
-    scroller.Draw();
-    const auto pixels = gl.ReadPixels();
-    EXPECT_EQ(gl.PixelRGB(pixels, 320, 102), 0u); // lifted off the rest line
-    EXPECT_NE(gl.PixelRGB(pixels, 320, 124), 0u); // shifted down by the crest
-    EXPECT_NE(gl.PixelRGB(pixels, 2, 102), 0u);   // wave 0 at the left edge
-}
-
-TEST_F(ScrollerTest, EmptyTextDoesNothing) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    CSineScroller sine("", false, 10.0f, font.get(), 8.0f);
-    CFadeScroller fade("", false, 10.0f, font.get(), 8.0f);
-    clock.AdvanceSeconds(5.0);
-    sine.Advance();
-    fade.Advance();
-    glColor3f(1.0f, 1.0f, 1.0f);
-    sine.Draw();
-    fade.Draw();
-    EXPECT_EQ(sine.Index(), 0);
-    EXPECT_EQ(fade.Index(), 0);
-    EXPECT_EQ(gl.PixelRGB(gl.ReadPixels(), 4, 14), 0u);
-}
-
-TEST_F(ScrollerTest, FadeDrawsOnlyTheCurrentLine) {
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    // Forty glyphs reach the opaque middle; the next line must not follow.
-    std::string text = std::string(20, ' ') + std::string(20, 'x') + "\n" + std::string(60, 'y');
-    CFadeScroller scroller(text.c_str(), false, 100.0f, font.get(), 8.0f);
-    scroller.Draw();
-    const auto pixels = gl.ReadPixels();
-    EXPECT_EQ(gl.PixelRGB(pixels, 300, 104), 0xFFFFFFu); // x 300 is in the opaque middle
-    EXPECT_EQ(gl.PixelRGB(pixels, 330, 104), 0u);        // past the line's end
+// Lit or dark pixels after one Draw, in white on black.
+TEST_F(ScrollerTest, DrawsTheVisibleTextOnly) {
+    struct Pixel {
+        int x, y;
+        bool lit;
+    };
+    const struct {
+        const char* name;
+        std::string text;
+        bool fade;
+        float y, amplitude;
+        std::vector<Pixel> pixels;
+    } cases[] = {
+        {"sine, flat", "ab", false, 10, 0, {{4, 14, true}, {12, 14, true}, {4, 5, false}, {40, 14, false}}},
+        // amplitude 20 with the crest at mid-screen: glyphs there are moved down, wave 0 at the left edge
+        {"sine wave",
+         std::string(100, 'x'),
+         false,
+         100,
+         20,
+         {{320, 102, false}, {320, 124, true}, {2, 102, true}}},
+        {"sine, empty", "", false, 10, 0, {{4, 14, false}}},
+        {"fade, empty", "", true, 10, 0, {{4, 14, false}}},
+        // forty glyphs reach the opaque middle; the next line does not follow
+        {"fade",
+         std::string(20, ' ') + std::string(20, 'x') + "\n" + std::string(60, 'y'),
+         true,
+         100,
+         0,
+         {{300, 104, true}, {330, 104, false}}},
+    };
+    auto draw = [this](auto&& scroller, bool empty) {
+        clock.AdvanceSeconds(empty ? 5.0 : 0.0); // an empty text advances nowhere
+        scroller.Advance();
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColor3f(1.0f, 1.0f, 1.0f);
+        scroller.Draw();
+        return scroller.Index();
+    };
+    for (const auto& c : cases) {
+        CSineScroller sine(c.text.c_str(), false, c.y, font.get(), 8.0f);
+        sine.amplitude = c.amplitude;
+        sine.waveFactor = 1.0f;
+        const int index =
+            c.fade ? draw(CFadeScroller(c.text.c_str(), false, c.y, font.get(), 8.0f), c.text.empty())
+                   : draw(sine, c.text.empty());
+        EXPECT_EQ(index, 0) << c.name;
+        const auto pixels = gl.ReadPixels();
+        for (const Pixel& p : c.pixels)
+            EXPECT_EQ(gl.PixelRGB(pixels, p.x, p.y) != 0, p.lit) << c.name << " at " << p.x << "," << p.y;
+    }
 }
 
 TEST(FadeAlphaTest, RampsAtBothSides) {
     const float w = 640.0f, f = 256.0f;
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(f, w), 1.0f);
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w - f, w), 1.0f);
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w / 2, w), 1.0f);
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(0.0f, w), 0.0f);
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(f / 2, w), 0.5f);
-    EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(w - f / 4, w), 0.25f);
-    EXPECT_LT(CFadeScroller::AlphaAt(-8.0f, w), 0.0f); // left of the screen
-    EXPECT_LT(CFadeScroller::AlphaAt(w + 8.0f, w), 0.0f);
+    const std::pair<float, float> cases[] = {{f, 1},           {w - f, 1},         {w / 2, 1},
+                                             {0, 0},           {f / 2, 0.5},       {w - f / 4, 0.25},
+                                             {-8, -1.0f / 32}, {w + 8, -1.0f / 32}};
+    for (const auto& [x, alpha] : cases)
+        EXPECT_FLOAT_EQ(CFadeScroller::AlphaAt(x, w), alpha) << x;
 }
 
 } // namespace
