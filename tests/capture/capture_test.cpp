@@ -1,17 +1,12 @@
 // A capture read back as a viewer's player would read it.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,32 +18,18 @@ extern "C" {
 
 #include "player/module.h"
 #include "player/song.h"
-#include "player/stream.h"
+#include "tests/common/test_util.h"
 #include "tools/render/render.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string err;
-};
+using testutil::ReadFile;
+using testutil::ToolRun;
 
-// Runs a tool with arguments (already quoted where needed); stdout is dropped.
 ToolRun RunTool(const std::string& tool, const std::string& arguments) {
-    const fs::path errFile = fs::path(testing::TempDir()) / ("tool-stderr-" + std::to_string(getpid()));
-    const std::string command = tool + " " + arguments + " >/dev/null 2>" + errFile.string();
-    const int raw = std::system(command.c_str());
-    std::ifstream in(errFile);
-    ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
-    fs::remove(errFile);
-    return run;
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return testutil::RunTool(tool + " " + arguments);
 }
 
 // RGB rows of a PNG written by the snapshot tool.
@@ -97,7 +78,7 @@ void ConvertToRgb(const AVFrame* frame, std::vector<uint8_t>& rgb) {
 
 Decoded Decode(const fs::path& path, double at) {
     Decoded d;
-    const std::string bytes = ReadBytes(path);
+    const std::string bytes = ReadFile(path);
     for (size_t pos = 0; pos + 8 <= bytes.size();) {
         const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + pos);
         const uint32_t size = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -211,46 +192,36 @@ double Correlation(const std::vector<int16_t>& pcm, const std::vector<float>& de
 
 class Capture : public testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::path(testing::TempDir()) / ("capture_test_" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    testutil::ScratchDir scratch;
+    const fs::path dir = scratch.path;
 };
 
 // One capture read back three ways: its streams, a picture and the music.
 TEST_F(Capture, ThreeSecondsAtThirtyFps) {
     const ToolRun run = RunTool(TINSEL_CAPTURE, "-o " + (dir / "three.mp4").string() +
                                                     " --seconds 3 --fps 30 --scale 1 --data " TINSEL_ASSETS);
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.status, 0) << run.output;
     const Decoded decoded = Decode(dir / "three.mp4", 2.0);
 
-    EXPECT_EQ(decoded.videoStreams, 1);
-    EXPECT_EQ(decoded.audioStreams, 1);
-    EXPECT_EQ(decoded.videoCodec, AV_CODEC_ID_H264);
-    EXPECT_EQ(decoded.audioCodec, AV_CODEC_ID_AAC);
-    EXPECT_EQ(decoded.width, 640);
-    EXPECT_EQ(decoded.height, 480);
-    EXPECT_EQ(decoded.pixelFormat, AV_PIX_FMT_YUV420P);
-    EXPECT_EQ(decoded.sampleRate, 44100);
-    EXPECT_EQ(decoded.channels, 2);
+    // Streams, codecs, picture size and format, sample rate and channels.
+    EXPECT_EQ(
+        (std::vector<int>{decoded.videoStreams, decoded.audioStreams, decoded.videoCodec, decoded.audioCodec,
+                          decoded.width, decoded.height, decoded.pixelFormat, decoded.sampleRate,
+                          decoded.channels}),
+        (std::vector<int>{1, 1, AV_CODEC_ID_H264, AV_CODEC_ID_AAC, 640, 480, AV_PIX_FMT_YUV420P, 44100, 2}));
     EXPECT_NEAR(decoded.videoFrames, 90, 1);
     EXPECT_NEAR(decoded.duration, 3.0, 0.1);
     // The index (moov) comes before the media data, so playback can start at once.
     const std::vector<std::string>& boxes = decoded.topBoxes;
-    const auto moov = std::find(boxes.begin(), boxes.end(), "moov");
-    const auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
-    ASSERT_NE(moov, boxes.end());
-    ASSERT_NE(mdat, boxes.end());
-    EXPECT_LT(moov, mdat);
+    EXPECT_LT(std::find(boxes.begin(), boxes.end(), "moov") - boxes.begin(),
+              std::find(boxes.begin(), boxes.end(), "mdat") - boxes.begin());
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "mdat"), boxes.end());
 
     // The frame shown at 2.0 s is the snapshot tool's, up to compression, and
     // nearer to it than to the frames a thirtieth of a second either side.
     const ToolRun snap =
         RunTool(TINSEL_SNAPSHOT, "--data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + dir.string());
-    ASSERT_EQ(snap.status, 0) << snap.err;
+    ASSERT_EQ(snap.status, 0) << snap.output;
     double psnr[3] = {};
     const char* names[3] = {"frame-1.97.png", "frame-2.00.png", "frame-2.03.png"};
     for (int i = 0; i < 3; ++i) {
@@ -265,8 +236,7 @@ TEST_F(Capture, ThreeSecondsAtThirtyFps) {
     EXPECT_GT(psnr[1], std::max(psnr[0], psnr[2]) + 1.0);
 
     // The music starts with the first frame and is the offline render's.
-    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
-    Module* song = LoadModule("#101");
+    Module* song = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
     ASSERT_NE(song, nullptr);
     const std::vector<int16_t> offline = RenderModule(song, 44100, 3 * 44100);
     FreeModule(song);
@@ -279,13 +249,13 @@ TEST_F(Capture, ScaledCapturesAreLargerAndTheSameEveryTime) {
     const std::string common = " --seconds 0.2 --fps 50 --scale 2 --data " TINSEL_ASSETS;
     for (const char* name : {"a.mp4", "b.mp4"}) {
         const ToolRun run = RunTool(TINSEL_CAPTURE, "-o " + (dir / name).string() + common);
-        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(run.status, 0) << run.output;
     }
     const Decoded scaled = Decode(dir / "a.mp4", 0.0);
     EXPECT_EQ(scaled.width, 1280);
     EXPECT_EQ(scaled.height, 960);
     EXPECT_EQ(scaled.videoFrames, 10);
-    EXPECT_TRUE(ReadBytes(dir / "a.mp4") == ReadBytes(dir / "b.mp4"));
+    EXPECT_TRUE(ReadFile(dir / "a.mp4") == ReadFile(dir / "b.mp4"));
 }
 
 TEST_F(Capture, FailsInOneLineAndLeavesAnEarlierFileAlone) {
@@ -310,15 +280,14 @@ TEST_F(Capture, FailsInOneLineAndLeavesAnEarlierFileAlone) {
         const ToolRun run = RunTool(TINSEL_CAPTURE, c.arguments);
         EXPECT_NE(run.status, 0) << c.arguments;
         // One line of the tool's own, naming the fault (a sanitizer may add its report).
-        std::vector<std::string> own;
-        std::istringstream lines(run.err);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind("tinsel-capture: ", 0) == 0)
-                own.push_back(line);
-        ASSERT_EQ(own.size(), 1u) << c.arguments << "\n" << run.err;
-        EXPECT_NE(own[0].find(c.message), std::string::npos) << c.arguments << "\n" << run.err;
+        const size_t own = run.output.find("tinsel-capture: ");
+        ASSERT_NE(own, std::string::npos) << c.arguments;
+        EXPECT_EQ(run.output.find("tinsel-capture: ", own + 1), std::string::npos) << run.output;
+        EXPECT_NE(run.output.substr(own, run.output.find('\n', own) - own).find(c.message), std::string::npos)
+            << c.arguments << "\n"
+            << run.output;
     }
-    EXPECT_EQ(ReadBytes(kept), "an earlier capture");
+    EXPECT_EQ(ReadFile(kept), "an earlier capture");
     EXPECT_FALSE(fs::exists(dir / "kept.mp4.part"));
 }
 
