@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "test_files.h"
 
@@ -75,35 +76,29 @@ TEST_F(DataFileTest, EachPathComesFromTheFirstPlaceThatHasIt) {
 }
 
 TEST_F(DataFileTest, PathWithoutComponentsOpensTopLevelAndDirectoryOpensChildren) {
-    Bytes archiveBytes = ShippedArchive();
+    const Bytes archiveBytes = ShippedArchive();
+    const Bytes children(archiveBytes.begin() + archive::kEntryHeaderSize, archiveBytes.end());
     SetProgram(ProgramWith(archiveBytes));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, ""));
-    EXPECT_EQ(f.Size(), int(archiveBytes.size()));
-    f.Close();
-    ASSERT_TRUE(Open(f, "///"));
-    EXPECT_EQ(f.Size(), int(archiveBytes.size()));
-    f.Close();
-    ASSERT_TRUE(Open(f, "data"));
-    Bytes children(archiveBytes.begin() + archive::kEntryHeaderSize, archiveBytes.end());
-    Bytes got(size_t(f.Size()));
-    ASSERT_EQ(f.Read(got.data(), 1, int(got.size())), int(got.size()));
-    EXPECT_EQ(got, children);
-}
-
-TEST_F(DataFileTest, OpenRefusedWhileHeld) {
-    SetProgram(ProgramWith(ShippedArchive()));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data/readme.txt"));
-    EXPECT_FALSE(Open(f, "data/koala.tga"));
-    EXPECT_EQ(ReadAllText(f), "hello");
+    for (const auto& [path, want] : {std::pair<const char*, const Bytes*>{"", &archiveBytes},
+                                     {"///", &archiveBytes},
+                                     {"data", &children}}) {
+        CDataFile f;
+        ASSERT_TRUE(Open(f, path)) << path;
+        Bytes got(size_t(f.Size()));
+        ASSERT_EQ(f.Read(got.data(), 1, int(got.size())), int(got.size())) << path;
+        EXPECT_EQ(got, *want) << path;
+    }
 }
 
 TEST_F(DataFileTest, ReadIsBoundedAndAllOrNothing) {
     SetProgram(ProgramWith(ShippedArchive()));
     CDataFile f;
-    ASSERT_TRUE(Open(f, "data/koala.tga")); // "archive koala", 13 bytes
     char buffer[32] = {};
+    // Closed: nothing to read, tell or seek.
+    EXPECT_EQ(std::make_tuple(f.Read(buffer, 1, 1), f.Tell(), f.Size(), f.IsEOF(), f.Seek(0, 0)),
+              std::make_tuple(-1, -1, 0, true, false));
+    ASSERT_TRUE(Open(f, "data/koala.tga"));   // "archive koala", 13 bytes
+    EXPECT_FALSE(Open(f, "data/readme.txt")); // refused while one is held
     EXPECT_EQ(f.Read(buffer, 4, 2), 2);
     EXPECT_EQ(f.Tell(), 8);
     EXPECT_EQ(f.Read(buffer, 3, 2), -1); // 6 wanted, 5 left
@@ -115,49 +110,32 @@ TEST_F(DataFileTest, ReadIsBoundedAndAllOrNothing) {
     EXPECT_EQ(f.Read(buffer, 1, 1), -1);
     EXPECT_EQ(f.Read(buffer, 1, -1), -1);
     EXPECT_EQ(f.Read(buffer, 0x10000, 0x10000), -1); // product overflows 32 bits
-}
-
-TEST_F(DataFileTest, SeekLimitsForEveryOrigin) {
-    SetProgram(ProgramWith(ShippedArchive()));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "data/readme.txt")); // 5 bytes
-    // offset, origin (0 start, 1 here, 2 end), accepted, position after
-    const int steps[][4] = {{5, 0, 1, 5}, {6, 0, 0, 5},  {-1, 0, 0, 5}, {0, 2, 1, 5},
-                            {5, 2, 1, 0}, {6, 2, 0, 0},  {-1, 2, 0, 0}, {2, 1, 1, 2},
-                            {4, 1, 0, 2}, {-3, 1, 0, 2}, {-2, 1, 1, 0}, {0, 3, 0, 0}};
-    for (const auto& step : steps) {
-        EXPECT_EQ(f.Seek(step[0], step[1]), step[2] != 0) << step[0] << " from " << step[1];
-        EXPECT_EQ(f.Tell(), step[3]) << step[0] << " from " << step[1];
-        EXPECT_EQ(f.IsEOF(), step[3] == 5);
-    }
-    char c = 0;
-    ASSERT_TRUE(f.Seek(1, 0));
-    ASSERT_EQ(f.Read(&c, 1, 1), 1);
-    EXPECT_EQ(c, 'e');
-}
-
-TEST_F(DataFileTest, ClosedReaderRefusesEverything) {
-    CDataFile f;
-    char c;
-    EXPECT_EQ(f.Read(&c, 1, 1), -1);
-    EXPECT_EQ(f.Tell(), -1);
-    EXPECT_EQ(f.Size(), 0);
-    EXPECT_TRUE(f.IsEOF());
-    EXPECT_FALSE(f.Seek(0, 0));
     f.Close();
     EXPECT_EQ(f.Size(), 0);
 }
 
-TEST_F(DataFileTest, PlainFileIsWholeFile) {
-    WriteFile("notes.txt", Text("0123456789"));
-    CDataFile f;
-    ASSERT_TRUE(Open(f, "notes.txt"));
-    EXPECT_EQ(f.Size(), 10);
-    EXPECT_EQ(f.Tell(), 0);
-    EXPECT_TRUE(f.Seek(3, 2));
-    char buffer[3];
-    ASSERT_EQ(f.Read(buffer, 3, 1), 1);
-    EXPECT_EQ(std::string(buffer, 3), "789");
+// The same limits inside the program's archive and in a plain file.
+TEST_F(DataFileTest, SeekLimitsForEveryOrigin) {
+    SetProgram(ProgramWith(ShippedArchive()));
+    WriteFile("plain.txt", Text("hello"));
+    // offset, origin (0 start, 1 here, 2 end), accepted, position after
+    const int steps[][4] = {{5, 0, 1, 5}, {6, 0, 0, 5},  {-1, 0, 0, 5}, {0, 2, 1, 5},
+                            {5, 2, 1, 0}, {6, 2, 0, 0},  {-1, 2, 0, 0}, {2, 1, 1, 2},
+                            {4, 1, 0, 2}, {-3, 1, 0, 2}, {-2, 1, 1, 0}, {0, 3, 0, 0}};
+    for (const char* path : {"data/readme.txt", "plain.txt"}) {
+        CDataFile f;
+        ASSERT_TRUE(Open(f, path)); // 5 bytes
+        for (const auto& step : steps) {
+            EXPECT_EQ(f.Seek(step[0], step[1]), step[2] != 0)
+                << path << " " << step[0] << " from " << step[1];
+            EXPECT_EQ(f.Tell(), step[3]) << path << " " << step[0] << " from " << step[1];
+            EXPECT_EQ(f.IsEOF(), step[3] == 5);
+        }
+        char c = 0;
+        ASSERT_TRUE(f.Seek(1, 0));
+        ASSERT_EQ(f.Read(&c, 1, 1), 1);
+        EXPECT_EQ(c, 'e') << path;
+    }
 }
 
 TEST_F(DataFileTest, HostileArchivesAreReadOnlyInsideTheirBounds) {
