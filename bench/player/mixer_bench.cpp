@@ -81,7 +81,7 @@ void BM_MixVoices(benchmark::State& state) {
 BENCHMARK(BM_MixVoices)
     ->ArgNames({"path", "voices"})
     ->ArgsProduct({{static_cast<int>(MixPath::Scalar), static_cast<int>(MixPath::Sse2),
-                    static_cast<int>(MixPath::Avx2)},
+                    static_cast<int>(MixPath::Avx2), static_cast<int>(MixPath::Avx512)},
                    {4, 10, 32}});
 
 } // namespace

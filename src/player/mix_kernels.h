@@ -12,6 +12,7 @@ extern const MixKernels kScalarKernels;
 #define TINSEL_MIX_X86 1
 extern const MixKernels kSse2Kernels;
 extern const MixKernels kAvx2Kernels;
+extern const MixKernels kAvx512Kernels;
 #endif
 
 namespace mixframe {

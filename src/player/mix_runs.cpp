@@ -23,6 +23,8 @@ const MixKernels* KernelsOf(MixPath path) {
         return &kSse2Kernels;
     case MixPath::Avx2:
         return &kAvx2Kernels;
+    case MixPath::Avx512:
+        return &kAvx512Kernels;
 #endif
     default:
         return &kScalarKernels;
@@ -31,7 +33,7 @@ const MixKernels* KernelsOf(MixPath path) {
 
 MixPath BestPath() {
     MixPath best = MixPath::Scalar;
-    for (MixPath p : {MixPath::Sse2, MixPath::Avx2}) {
+    for (MixPath p : {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
         if (MixPathAvailable(p)) {
             best = p;
         }
@@ -40,7 +42,7 @@ MixPath BestPath() {
     if (asked == nullptr || *asked == '\0') {
         return best;
     }
-    for (MixPath p : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2}) {
+    for (MixPath p : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
         if (std::strcmp(asked, MixPathName(p)) == 0) {
             if (MixPathAvailable(p)) {
                 return p;
@@ -50,14 +52,21 @@ MixPath BestPath() {
             return best;
         }
     }
-    std::fprintf(stderr, "TINSEL_MIX_PATH: no path named %s (scalar, sse2, avx2); mixing with %s\n", asked,
-                 MixPathName(best));
+    std::fprintf(stderr, "TINSEL_MIX_PATH: no path named %s (scalar, sse2, avx2, avx512); mixing with %s\n",
+                 asked, MixPathName(best));
     return best;
 }
 
 std::atomic<int>& PathSlot() {
     static std::atomic<int> slot{static_cast<int>(BestPath())};
     return slot;
+}
+
+bool SameBits(float a, float b) {
+    uint32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
 }
 
 int64_t Position(const MixVoice& v) {
@@ -79,6 +88,10 @@ bool MixPathAvailable(MixPath path) {
         return true; // the baseline of every build
     case MixPath::Avx2:
         return __builtin_cpu_supports("avx2");
+    case MixPath::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("bmi2");
 #endif
     default:
         return false;
@@ -91,6 +104,8 @@ const char* MixPathName(MixPath path) {
         return "sse2";
     case MixPath::Avx2:
         return "avx2";
+    case MixPath::Avx512:
+        return "avx512";
     default:
         return "scalar";
     }
@@ -178,11 +193,13 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
         // 4. Frames: the loop is chosen once for the whole run. The direction
         // needs no loop of its own: it is the sign of the step.
         if (ramp == 0) {
+            // An odd last frame is mixed at the levels, which a run without
+            // ramp holds still; where they are the gains, the plain loop
+            // mixes it with the others.
+            const uint32_t together = SameBits(levels[0], gL) && SameBits(levels[1], gR) ? n : n & ~1u;
             pos = static_cast<int64_t>(
-                kernels.plain(s.data, static_cast<uint64_t>(pos), signedStep, out, n & ~1u, gL, gR));
-            if (n & 1) {
-                // An odd last frame is mixed at the levels, which a run without
-                // ramp holds still.
+                kernels.plain(s.data, static_cast<uint64_t>(pos), signedStep, out, together, gL, gR));
+            if (together != n) {
                 static constexpr float kStill[2] = {0.0f, 0.0f};
                 pos = static_cast<int64_t>(kernels.ramp(s.data, static_cast<uint64_t>(pos), signedStep,
                                                         out + 2 * (n - 1), 1, levels, kStill));

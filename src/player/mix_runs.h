@@ -7,7 +7,7 @@
 
 struct MixVoice;
 
-enum class MixPath { Scalar, Sse2, Avx2 };
+enum class MixPath { Scalar, Sse2, Avx2, Avx512 };
 
 struct MixKernels {
     // Mixes n frames at the constant gains gL, gR starting at position pos
@@ -24,7 +24,7 @@ struct MixKernels {
 };
 
 // The path that runs until changed: the widest the processor has, unless the
-// environment variable TINSEL_MIX_PATH names another (scalar, sse2, avx2).
+// environment variable TINSEL_MIX_PATH names another (scalar, sse2, avx2, avx512).
 MixPath CurrentMixPath();
 const MixKernels& CurrentMixKernels();
 bool MixPathAvailable(MixPath path);

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr MixPath kFastPaths[] = {MixPath::Sse2, MixPath::Avx2};
+constexpr MixPath kFastPaths[] = {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512};
 
 // Restores the path the process started with, whatever a test chose.
 class MixPaths : public ::testing::TestWithParam<MixPath> {

@@ -61,7 +61,7 @@ int main() {
             return 1;
         }
         uint64_t reference = 0;
-        for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2}) {
+        for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
             if (!SetMixPath(path)) {
                 std::printf("%s %s: not on this processor\n", song.name, MixPathName(path));
                 continue;
