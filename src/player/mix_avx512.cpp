@@ -16,6 +16,8 @@
 
 #include <immintrin.h>
 
+#include <cstring>
+
 #define TINSEL_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,bmi,bmi2")))
 
 namespace {
@@ -23,6 +25,7 @@ namespace {
 using namespace mixframe;
 
 constexpr uint64_t kOne = uint64_t{1} << 32;
+constexpr double kUnit = 1.0 / 4294967296.0;
 // A window of 32 entries holds the pairs of 16 frames for steps below 2,
 // and of 8 frames for steps below 4; larger steps gather their pairs.
 constexpr uint64_t kShareStep = 2 * kOne;
@@ -35,12 +38,6 @@ TINSEL_AVX512 inline __m512i Lanes(uint64_t q, uint64_t e) {
     return _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(q)),
                             _mm512_mullo_epi64(_mm512_set1_epi64(static_cast<long long>(e)),
                                                _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7)));
-}
-
-// Lane bit j of a group whose first count frames are mixed.
-inline __mmask8 LaneMask(uint32_t count) {
-    static constexpr uint8_t kMasks[9] = {0x00, 0x01, 0x05, 0x15, 0x55, 0x57, 0x5F, 0x7F, 0xFF};
-    return kMasks[count < 8 ? count : 8];
 }
 
 // The value of each lane's frame times 2^32, exactly, from the words a, b, a
@@ -81,10 +78,24 @@ struct Window {
     }
 };
 
-// The same words for any step: each lane's pair by a gather, then spread.
-TINSEL_AVX512 inline __m512i GatherWords(const int16_t* data, __m512i lanes, __mmask8 active) {
-    const __m256i pairs =
-        _mm512_mask_i64gather_epi32(_mm256_setzero_si256(), active, _mm512_srai_epi64(lanes, 32), data, 2);
+// The same words for any step: each frame's pair by a scalar load (a gather
+// is slower on the processors measured), then spread. Only the first count
+// frames' pairs are read.
+inline int32_t Pair(const int16_t* data, uint64_t q) {
+    int32_t x;
+    std::memcpy(&x, data + static_cast<int32_t>(q >> 32), sizeof x);
+    return x;
+}
+
+TINSEL_AVX512 inline __m512i LoadWords(const int16_t* data, uint64_t qs, uint64_t e, uint32_t count) {
+    int32_t p[8] = {};
+    for (uint32_t k = 0; k < 8; ++k) {
+        if (k < count) {
+            p[k] = Pair(data, qs + k * e);
+        }
+    }
+    // Dwords in lane order: frames 0, 4, 1, 5, 2, 6, 3, 7.
+    const __m256i pairs = _mm256_setr_epi32(p[0], p[4], p[1], p[5], p[2], p[6], p[3], p[7]);
     return _mm512_permutexvar_epi16(_mm512_set_epi16(0, 14, 15, 14, 0, 12, 13, 12, 0, 10, 11, 10, 0, 8, 9, 8,
                                                      0, 6, 7, 6, 0, 4, 5, 4, 0, 2, 3, 2, 0, 0, 1, 0),
                                     _mm512_castsi256_si512(pairs));
@@ -131,7 +142,7 @@ struct Reader {
         if (size < kWindowStep) {
             return Window(data, Base(qs, count), high).Words(lanes);
         }
-        return GatherWords(data, lanes, LaneMask(count));
+        return LoadWords(data, qs, e, count);
     }
 };
 
@@ -152,8 +163,8 @@ TINSEL_AVX512 uint64_t PlainAvx512(const int16_t* data, uint64_t pos, uint64_t s
     const uint64_t e = reader.e;
     // The values come times 2^32: the gains take the 2^-32, which changes no
     // rounding of the product.
-    const double sL = static_cast<double>(gL) * (1.0 / 4294967296.0);
-    const double sR = static_cast<double>(gR) * (1.0 / 4294967296.0);
+    const double sL = static_cast<double>(gL) * kUnit;
+    const double sR = static_cast<double>(gR) * kUnit;
     const __m512d g = _mm512_setr_pd(sL, sR, sL, sR, sL, sR, sL, sR);
     const __m512i stride = _mm512_set1_epi64(static_cast<long long>(8 * e));
     __m512i lanes = Lanes(q0, e);
@@ -189,7 +200,7 @@ TINSEL_AVX512 uint64_t RampAvx512(const int16_t* data, uint64_t pos, uint64_t st
     const Reader reader = ReaderFor(data, q0, step, n);
     const uint64_t e = reader.e;
     const __m512i stride = _mm512_set1_epi64(static_cast<long long>(8 * e));
-    const __m512d scale = _mm512_set1_pd(1.0 / 4294967296.0);
+    const __m512d scale = _mm512_set1_pd(kUnit);
     __m512i lanes = Lanes(q0, e);
     uint64_t qs = q0;
     // Left and right level side by side: one single-precision add per frame,
