@@ -55,17 +55,16 @@ TINSEL_AVX2 inline __m256i WindowWords4(const int16_t* data, int32_t base, __m25
 
 // The interpolated value a + w * (b - a) needs no rounding: w * (b - a) has
 // at most 48 significant bits and so has the sum. So it is formed exactly in
-// integers as (a * 2^32 + 2 * f * (b - a)) * 2^-32, f the 31-bit weight,
-// and made a double by adding it to the bits of 1.5 * 2^20 (whose last
-// mantissa bit is worth 2^-32) and subtracting that again: the same double
-// as the scalar code's, without a conversion instruction.
+// integers as a * 2^32 + f * 2 * (b - a), f the 31-bit weight (the madd
+// gives 2 * (b - a) in the low and a in the high half of each lane), and
+// made a double by adding it to the bits of 1.5 * 2^20 (whose last mantissa
+// bit is worth 2^-32) and subtracting that again: the same double as the
+// scalar code's, without a conversion instruction.
 TINSEL_AVX2 inline __m256d Values4(__m256i words, __m256i lanes) {
-    // Low 32 bits b - a, high 32 bits a.
-    const __m256i da =
-        _mm256_sub_epi32(_mm256_srai_epi32(words, 16), _mm256_srai_epi32(_mm256_slli_epi32(words, 16), 16));
-    const __m256i weight = _mm256_srli_epi64(_mm256_slli_epi64(lanes, 32), 33);
-    const __m256i twice = _mm256_slli_epi64(_mm256_mul_epi32(weight, da), 1);
-    const __m256i whole = _mm256_add_epi64(_mm256_blend_epi32(da, _mm256_setzero_si256(), 0x55), twice);
+    const __m256i m = _mm256_madd_epi16(words, _mm256_set1_epi64x(0x000100000002FFFELL));
+    const __m256i p = _mm256_mul_epi32(_mm256_srli_epi32(lanes, 1), m);
+    // a added to the high half alone: the low half adds 0 and carries nothing.
+    const __m256i whole = _mm256_add_epi32(p, _mm256_blend_epi32(_mm256_setzero_si256(), m, 0xAA));
     const __m256d bias = _mm256_set1_pd(1572864.0);
     return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(whole, _mm256_castpd_si256(bias))), bias);
 }
@@ -73,12 +72,12 @@ TINSEL_AVX2 inline __m256d Values4(__m256i words, __m256i lanes) {
 // Adds frames 0, 2, 1, 3 of v times per-frame (left, right) factors, f01 for
 // the first two frames and f23 for the others, to eight floats.
 TINSEL_AVX2 inline void Add4(float* o, __m256d v, __m256d f01, __m256d f23) {
-    const __m256 old = _mm256_loadu_ps(o);
-    const __m256d r01 = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(old)),
-                                      _mm256_mul_pd(_mm256_unpacklo_pd(v, v), f01));
-    const __m256d r23 = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(old, 1)),
-                                      _mm256_mul_pd(_mm256_unpackhi_pd(v, v), f23));
-    _mm256_storeu_ps(o, _mm256_set_m128(_mm256_cvtpd_ps(r23), _mm256_cvtpd_ps(r01)));
+    const __m256d r01 =
+        _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(o)), _mm256_mul_pd(_mm256_unpacklo_pd(v, v), f01));
+    const __m256d r23 =
+        _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(o + 4)), _mm256_mul_pd(_mm256_unpackhi_pd(v, v), f23));
+    _mm_storeu_ps(o, _mm256_cvtpd_ps(r01));
+    _mm_storeu_ps(o + 4, _mm256_cvtpd_ps(r23));
 }
 
 // Where the byte-shuffle window may be used: steps below 1.5 samples. Each
