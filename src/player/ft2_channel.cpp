@@ -1,14 +1,13 @@
-// FT2 rules, the end of each channel's tick: fadeout, envelopes, auto-vibrato,
-// the final volume, panning and period, and the hand-over to the voice with
-// the square-root pan law.
+// FT2 rules, the end of each channel's tick: envelopes, auto-vibrato, the
+// final volume, panning and period, and the hand-over to the voice with the
+// square-root pan law.
 #include <cmath>
 #include <cstdlib>
 
-#include "player/ft2_internal.h"
+#include "player/engine.h"
 #include "player/mixer.h"
 #include "player/periods.h"
 
-namespace ft2 {
 namespace {
 
 constexpr int kStoredPoints = 12;
@@ -140,32 +139,20 @@ void SetEnvelopePosition(Channel& c, uint8_t position) {
     }
 }
 
-void UpdateChannel(Context& x, Channel& c) {
+void Ft2Envelopes(Context&, Channel& c) {
     const Instrument* ins = c.instrument;
-    if (c.keyOff && c.fadeoutSpeed > 0) {
-        c.fadeoutLevel -= c.fadeoutSpeed;
-        if (c.fadeoutLevel <= 0) {
-            c.fadeoutLevel = 0;
-            c.fadeoutSpeed = 0;
-        }
-    }
-    const int64_t global = x.module.globalVolume;
     if (ins != nullptr && (ins->volumeType & 1)) {
         StepEnvelope(VolumeEnvelope(*ins), c.keyOff, c.volEnvTick, c.volEnvPoint, c.volEnvValue,
                      c.volEnvSlope);
-        const int64_t env = c.volEnvValue >> 8;
-        c.finalVolume = static_cast<int32_t>((((env * c.outVolume * c.fadeoutLevel) >> 18) * global) >> 7);
-    } else {
-        c.finalVolume =
-            static_cast<int32_t>((((int64_t{c.outVolume} * 16 * c.fadeoutLevel) >> 16) * global) >> 7);
     }
-    c.finalPanning = c.panning;
     if (ins != nullptr && (ins->panningType & 1)) {
         StepEnvelope(PanningEnvelope(*ins), c.keyOff, c.panEnvTick, c.panEnvPoint, c.panEnvValue,
                      c.panEnvSlope);
-        const int room = 128 - std::abs(c.panning - 128);
-        c.finalPanning = c.panning + (((c.panEnvValue - 8192) * (room * 8)) >> 16);
     }
+}
+
+void Ft2AutoVibrato(Context&, Channel& c) {
+    const Instrument* ins = c.instrument;
     int32_t period = c.outPeriod;
     if (ins != nullptr && ins->vibratoDepth > 0) {
         int32_t amplitude = c.autoVibratoAmplitude;
@@ -182,7 +169,9 @@ void UpdateChannel(Context& x, Channel& c) {
             }
         }
         c.autoVibratoPos = static_cast<uint8_t>(c.autoVibratoPos + ins->vibratoRate);
-        const int32_t offset = (AutoVibratoValue(ins->vibratoType, c.autoVibratoPos) * 4 * amplitude) >> 16;
+        const int32_t offset =
+            (AutoVibratoValue(ins->vibratoType, static_cast<uint8_t>(c.autoVibratoPos)) * 4 * amplitude) >>
+            16;
         period += offset;
         if (static_cast<uint16_t>(period) >= 32000 || period < 0) {
             period = 0;
@@ -191,10 +180,25 @@ void UpdateChannel(Context& x, Channel& c) {
     c.finalPeriod = period;
 }
 
-void UpdateVoice(const Context& x, const Channel& c, MixVoice& v) {
+void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
+    const Instrument* ins = c.instrument;
+    // The fadeout level is 65536 for full, twice the original's.
+    const int64_t global = x.module.globalVolume;
+    if (ins != nullptr && (ins->volumeType & 1)) {
+        const int64_t env = c.volEnvValue >> 8;
+        c.finalVolume = static_cast<int32_t>((((env * c.outVolume * c.fadeoutLevel) >> 19) * global) >> 7);
+    } else {
+        c.finalVolume =
+            static_cast<int32_t>((((int64_t{c.outVolume} * 16 * c.fadeoutLevel) >> 17) * global) >> 7);
+    }
+    c.finalPanning = c.panning;
+    if (ins != nullptr && (ins->panningType & 1)) {
+        const int room = 128 - std::abs(c.panning - 128);
+        c.finalPanning = c.panning + (((c.panEnvValue - 8192) * (room * 8)) >> 16);
+    }
     const Sample* s = c.sample;
     const bool playable = s != nullptr && s->data != nullptr && s->length > 0;
-    if (c.startVoice) {
+    if (c.updateFlags & kUpdateNoteStart) {
         const uint32_t end = playable ? s->loopStart + s->loopLength : 0;
         if (!playable || c.startOffset >= end) {
             v.sample = nullptr; // an offset past the end silences the voice
@@ -206,7 +210,7 @@ void UpdateVoice(const Context& x, const Channel& c, MixVoice& v) {
             v.leftLevel = v.rightLevel = v.rampRemaining = 0;
         }
     }
-    const double hz = periods::FrequencyHz(x.state.song.linear, c.finalPeriod);
+    const double hz = periods::FrequencyHz(x.song.linear, c.finalPeriod);
     v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
     const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
     const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
@@ -222,5 +226,3 @@ void UpdateVoice(const Context& x, const Channel& c, MixVoice& v) {
     v.leftGain = static_cast<int32_t>((int64_t{heard} * 127 * law[256 - pan]) >> 24);
     v.rightGain = static_cast<int32_t>((int64_t{heard} * 127 * law[pan]) >> 24);
 }
-
-} // namespace ft2

@@ -2,10 +2,10 @@
 // later ticks, with the original tracker's memories and waveforms.
 #include <cstdlib>
 
-#include "player/ft2_internal.h"
+#include "player/engine.h"
+#include "player/module.h"
 #include "player/periods.h"
 
-namespace ft2 {
 namespace {
 
 constexpr uint8_t kSine[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
@@ -17,24 +17,6 @@ int Clamp(int v, int lo, int hi) {
 
 void SetVolume(Channel& c, int v) {
     c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
-}
-
-// Period slides are tested in 16 bits: up stops at 1, down at 31999 unless the
-// period already escaped past 32767.
-void SlidePeriodUp(Channel& c, int amount) {
-    int v = static_cast<int16_t>(static_cast<uint16_t>(c.basePeriod - amount));
-    if (v < periods::kMinSlidePeriod) {
-        v = periods::kMinSlidePeriod;
-    }
-    c.basePeriod = c.outPeriod = static_cast<uint16_t>(v);
-}
-
-void SlidePeriodDown(Channel& c, int amount) {
-    uint16_t v = static_cast<uint16_t>(c.basePeriod + amount);
-    if (static_cast<int16_t>(v) >= 32000) {
-        v = periods::kMaxSlidePeriod;
-    }
-    c.basePeriod = c.outPeriod = v;
 }
 
 void VolumeSlide(Channel& c, uint8_t speed) {
@@ -71,7 +53,7 @@ void TremoloStep(Channel& c) {
 }
 
 void Arpeggio(const Context& x, Channel& c) {
-    const int countdown = x.state.song.timer;
+    const int countdown = x.song.timer;
     int which;
     if (countdown <= 15) {
         which = countdown % 3;
@@ -79,7 +61,7 @@ void Arpeggio(const Context& x, Channel& c) {
         which = countdown == 16 ? 0 : 2; // the original reads past its table here
     }
     const int offset = which == 0 ? 0 : (which == 1 ? c.parameter >> 4 : c.parameter & 15);
-    c.outPeriod = periods::SnapToSemitone(x.state.song.linear, c.basePeriod, c.finetune, offset);
+    c.outPeriod = periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, offset);
 }
 
 void Retrig(Context& x, Channel& c) {
@@ -148,7 +130,7 @@ void Tremor(Channel& c) {
 }
 
 void PatternLoop(Context& x, Channel& c, int count) {
-    Song& s = x.state.song;
+    SongState& s = x.song;
     if (count == 0) {
         c.loopRow = static_cast<uint8_t>(x.module.row);
         return;
@@ -207,8 +189,8 @@ void ExtendedTickZero(Context& x, Channel& c) {
         }
         break;
     case 0xE:
-        if (x.state.song.delayRepeats == 0) {
-            x.state.song.delayRequest = y + 1;
+        if (x.song.delayRepeats == 0) {
+            x.song.delayRequest = y + 1;
         }
         break;
     default: // E0 filter, E5 (in the note start), E8, E9 (later ticks), ED (row start), EF
@@ -252,6 +234,22 @@ void ExtendedLaterTick(Context& x, Channel& c) {
 
 } // namespace
 
+void SlidePeriodUp(Channel& c, int amount) {
+    int v = static_cast<int16_t>(static_cast<uint16_t>(c.basePeriod - amount));
+    if (v < periods::kMinSlidePeriod) {
+        v = periods::kMinSlidePeriod;
+    }
+    c.basePeriod = c.outPeriod = static_cast<uint16_t>(v);
+}
+
+void SlidePeriodDown(Channel& c, int amount) {
+    uint16_t v = static_cast<uint16_t>(c.basePeriod + amount);
+    if (static_cast<int16_t>(v) >= 32000) {
+        v = periods::kMaxSlidePeriod;
+    }
+    c.basePeriod = c.outPeriod = v;
+}
+
 void TonePortaStep(const Context& x, Channel& c) {
     if (c.portaDirection == kPortaNone) {
         return;
@@ -268,8 +266,8 @@ void TonePortaStep(const Context& x, Channel& c) {
             c.basePeriod = c.portaTarget;
         }
     }
-    c.outPeriod = c.glissando ? periods::SnapToSemitone(x.state.song.linear, c.basePeriod, c.finetune, 0)
-                              : c.basePeriod;
+    c.outPeriod =
+        c.glissando ? periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, 0) : c.basePeriod;
 }
 
 uint8_t VolumeColumnTickZero(Channel& c) {
@@ -299,7 +297,7 @@ uint8_t VolumeColumnTickZero(Channel& c) {
     }
 }
 
-void VolumeColumnLaterTick(const Context& x, Channel& c) {
+void Ft2VolumeColumn(Context& x, Channel& c) {
     const uint8_t v = c.volumeByte;
     const int y = v & 15;
     switch (v >> 4) {
@@ -338,7 +336,7 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
         return;
     }
     Module& m = x.module;
-    Song& s = x.state.song;
+    SongState& s = x.song;
     switch (c.effect) {
     case 0x8:
         c.panning = p;
@@ -399,7 +397,7 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
     }
 }
 
-void EffectLaterTick(Context& x, Channel& c) {
+void Ft2Effects(Context& x, Channel& c) {
     const uint8_t p = c.parameter;
     if (c.effect == 0 && p == 0) {
         return;
@@ -496,5 +494,3 @@ void EffectLaterTick(Context& x, Channel& c) {
         break;
     }
 }
-
-} // namespace ft2

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "player/engine.h"
 #include "player/replay.h"
 
 namespace {
@@ -22,11 +23,35 @@ void SilenceMuted(Player& player) {
 
 int32_t RowsAt(const Player& player, int32_t order) {
     const Module& m = *player.module;
-    const int number = m.orderTable[order & 255];
-    if (player.rules == RuleSet::Ft2) {
-        return player.ft2.song.patternRows[number];
+    return player.song.patternRows[m.orderTable[order & 255]];
+}
+
+// The rows a pattern number plays; with emptyPatterns, a pattern of only
+// empty cells (or of none) plays 64, as the original tracker loads it.
+int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
+    constexpr int kDefaultRows = 64;
+    constexpr int kMaxRows = 256;
+    if (m.patterns == nullptr || number >= m.patternSlots) {
+        return emptyPatterns ? kDefaultRows : 0;
     }
-    return m.patterns != nullptr && number < m.patternSlots ? m.patterns[number].rows : 0;
+    const Pattern& p = m.patterns[number];
+    if (!emptyPatterns) {
+        return p.rows;
+    }
+    if (p.rows <= 0 || p.cells == nullptr) {
+        return kDefaultRows;
+    }
+    const int channels =
+        m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+    const int64_t bytes = static_cast<int64_t>(p.rows) * channels * kCellSize;
+    bool empty = true;
+    for (int64_t i = 0; i < bytes && empty; ++i) {
+        empty = p.cells[i] == 0;
+    }
+    if (empty) {
+        return kDefaultRows;
+    }
+    return p.rows < kMaxRows ? p.rows : kMaxRows;
 }
 
 void ClearVoices(Player& player) {
@@ -59,29 +84,49 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     if (module == nullptr) {
         return false;
     }
+    const Rules& r = RulesOf(rules);
     player.module = module;
     player.rules = rules;
     player.framesPlayed = 0;
     player.ended = false;
+    SongState& s = player.song;
+    s = SongState{};
+    s.linear = (module->flags & linearFrequencies) != 0;
+    s.songLength = module->songLength;
+    s.restart = module->restartPosition;
+    int32_t speed = module->defaultTempo;
+    int32_t bpm = module->defaultBpm;
+    if (r.headerLimits) {
+        s.songLength = s.songLength < 1 ? 1 : (s.songLength > 256 ? 256 : s.songLength);
+        // Some trackers pad the order list with 0xFF entries.
+        while (s.songLength > 1 && module->orderTable[s.songLength - 1] == 0xFF) {
+            s.songLength -= 1;
+        }
+        s.restart = s.restart >= 0 && s.restart < s.songLength ? s.restart : 0;
+        speed = speed < 1 ? 1 : (speed > 31 ? 31 : speed);
+        bpm = bpm < 32 ? 32 : (bpm > 255 ? 255 : bpm);
+    }
+    for (int p = 0; p < 256; ++p) {
+        s.patternRows[p] = PatternRows(*module, p, r.emptyPatterns);
+    }
+    s.timer = 1; // counting down, the first tick is a row start
+    s.nextRow = s.nextOrder = s.jumpOrder = -1;
     module->globalVolume = module->initialGlobalVolume;
-    module->nextRow = -1;
-    module->nextOrder = -1;
-    module->speed = module->defaultTempo;
+    module->speed = speed;
     module->row = 0;
     module->orderIndex = 0;
     module->samplesLeft = 0;
     module->tick = 0;
-    module->patternDelay = 0;
-    SetBpm(player, module->defaultBpm);
+    SetBpm(player, bpm);
     // Voices may still point at the samples of a song freed since.
     ClearVoices(player);
     for (int i = 0; i < kMaxChannels; ++i) {
-        player.TrackChannels[i] = TrackChannel{};
-        player.TrackChannels[i].voice = &player.VoicePool[i];
-        player.TrackChannels[i].index = i;
-    }
-    if (rules == RuleSet::Ft2) {
-        ft2::Start(*module, player.ft2, player.mixingRate);
+        Channel& c = player.channels[i];
+        c = Channel{};
+        c.voice = &player.VoicePool[i];
+        c.instrumentNumber = c.note = r.channelAtStart.remembered;
+        c.panning = c.finalPanning = c.samplePanning = r.channelAtStart.panning;
+        c.fadeoutLevel = r.channelAtStart.fadeoutLevel;
     }
     return true;
 }
@@ -132,13 +177,7 @@ PlayPosition CurrentPosition(const Player& player) {
     position.order = m->orderIndex;
     position.pattern = m->orderIndex >= 0 && m->orderIndex < 256 ? m->orderTable[m->orderIndex] : 0;
     position.row = m->row;
-    if (player.rules == RuleSet::Ft2) {
-        position.tick = m->tick;
-    } else {
-        // The tick counter already names the next tick; the one playing is before it.
-        position.tick =
-            m->tick > 0 ? m->tick - 1 : (player.framesPlayed > 0 && m->speed > 0 ? m->speed - 1 : 0);
-    }
+    position.tick = RulesOf(player.rules).clock->tickPlayed(player);
     position.speed = m->speed;
     position.bpm = m->bpm;
     position.frame = player.framesPlayed;
@@ -197,13 +236,12 @@ void SetMutedChannels(Player& player, uint32_t mask) {
         return;
     }
     // The voices hear of it at once, not at the next tick that sets them.
-    if (player.rules == RuleSet::Tinsel) {
-        for (TrackChannel& channel : player.TrackChannels) {
-            const uint8_t flags = channel.updateFlags;
-            channel.updateFlags = kUpdateVolume;
-            UpdateVoice(channel, EmptySample, player);
-            channel.updateFlags = flags;
-        }
+    const Context x{player, *player.module, player.song, RulesOf(player.rules), player.mixingRate};
+    for (Channel& channel : player.channels) {
+        const uint8_t flags = channel.updateFlags;
+        channel.updateFlags = kUpdateVolume;
+        x.rules.updateVoice(x, channel, *channel.voice);
+        channel.updateFlags = flags;
     }
     SilenceMuted(player);
 }

@@ -9,21 +9,20 @@
 
 #include <cstdint>
 
-#include "player/ft2_replay.h"
+#include "player/channel.h"
 #include "player/mixer.h"
 #include "player/module.h"
 #include "player/rules.h"
-#include "player/track_channel.h"
 
 struct Player {
     Module* module; // the song playing; null before StartSong
-    TrackChannel TrackChannels[kMaxChannels];
+    Channel channels[kMaxChannels];
+    SongState song;
     MixVoice VoicePool[kVoiceCount];
     int32_t mixingRate; // output frames per second
     int32_t rampLength; // frames over which a gain change glides
     float rampReciprocal;
-    RuleSet rules;  // which engine plays the song, chosen by StartSong
-    ft2::State ft2; // the song's state under FT2 rules
+    RuleSet rules; // the rule set the song plays by, chosen by StartSong
     // Control, kept across StartSong.
     uint32_t mutedChannels; // bit i mutes channel i
     int32_t repeatCount;    // passes through the song before it ends; 0 forever

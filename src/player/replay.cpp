@@ -1,81 +1,32 @@
-// Row and tick sequencing: which row plays, when a row starts, and the order
-// in which a channel's note, instrument, envelopes and effects are applied.
+// The engine's skeleton, the same under both rule sets: the song clock reads a
+// row or not, then each channel in turn gets its row start or later tick, its
+// fadeout, envelopes and auto-vibrato, and hands over to its voice. Where the
+// rule sets part, Rules (rules.h) names the piece that runs.
 #include "player/replay.h"
 
-#include "player/effects.h"
+#include "player/engine.h"
 #include "player/module.h"
-#include "player/periods.h"
 #include "player/player.h"
 
 namespace {
 
-constexpr uint8_t kEffectTonePorta = 0x03;
-constexpr uint8_t kEffectTonePortaSlide = 0x05;
-constexpr uint8_t kEffectTremolo = 0x07;
-constexpr uint8_t kEffectKeyOff = 0x14;
-constexpr int kNoteCount = 96;
-
-// Stands in for an instrument number the song does not have.
-const Instrument kEmptyInstrument{};
-
-bool IsNote(uint8_t note) {
-    return note >= 1 && note <= kNoteCount;
-}
-
-const Pattern* CurrentPattern(const Module& m) {
-    if (m.patterns == nullptr || m.orderIndex < 0 || m.orderIndex > 255) {
-        return nullptr;
-    }
-    const int number = m.orderTable[m.orderIndex];
-    return number < m.patternSlots ? &m.patterns[number] : nullptr;
-}
-
-const uint8_t* CurrentRowCells(const Module& m) {
-    const Pattern* pattern = CurrentPattern(m);
-    if (pattern == nullptr || pattern->cells == nullptr || m.channelCount <= 0 || m.row < 0 ||
-        m.row >= pattern->rows) {
-        return nullptr;
-    }
-    return pattern->cells + static_cast<int64_t>(m.row) * m.channelCount * kCellSize;
-}
-
 int ChannelCount(const Module& m) {
-    return m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels;
+    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
 }
 
-struct Selection {
-    const Instrument* instrument;
-    const Sample* sample;
-};
-
-Selection Select(const Module& m, const TrackChannel& c) {
-    if (c.instrument >= m.instrumentCount || m.instruments == nullptr) {
-        return {&kEmptyInstrument, &EmptySample};
-    }
-    const Instrument& ins = m.instruments[c.instrument];
-    if (c.note >= kNoteCount) {
-        return {&ins, &EmptySample};
-    }
-    return {&ins, MappedSample(ins, ins.sampleMap[c.note])};
+int CurrentPatternNumber(const Module& m) {
+    return m.orderTable[m.orderIndex & 255];
 }
 
-void StepEnvelopes(TrackChannel& c, const Instrument& ins, bool silenceReleased) {
-    if (ins.volumeType & 1) {
-        if (c.volEnvDone == 0) {
-            StepVolumeEnvelope(c, ins);
-        }
-    } else if (silenceReleased && c.keyOff) {
-        // A released note without a volume envelope falls silent at once.
-        c.envVolume = 0;
-    }
-    if ((ins.panningType & 1) && c.panEnvDone == 0) {
-        StepPanningEnvelope(c, ins);
-    }
+// Rows of the pattern playing; none at an order position beyond the table.
+int32_t CurrentRows(const Context& x) {
+    const Module& m = x.module;
+    return m.orderIndex < 0 || m.orderIndex > 255 ? 0 : x.song.patternRows[m.orderTable[m.orderIndex]];
 }
 
-void Fadeout(TrackChannel& c, const Instrument& ins) {
+void Fadeout(Channel& c) {
     if (c.keyOff) {
-        c.fadeoutLevel -= ins.fadeout;
+        c.fadeoutLevel -= c.fadeoutSpeed;
         if (c.fadeoutLevel < 0) {
             c.fadeoutLevel = 0;
         }
@@ -83,98 +34,206 @@ void Fadeout(TrackChannel& c, const Instrument& ins) {
     }
 }
 
-void RowStart(Player& player, TrackChannel& c, const uint8_t* cell) {
-    const Module& m = *player.module;
-    const uint8_t note = cell[0];
-    const uint8_t instr = cell[1];
-    const uint8_t vol = cell[2];
-    const uint8_t fx = cell[3];
-    const uint8_t param = cell[4];
-    const bool porta = fx == kEffectTonePorta || fx == kEffectTonePortaSlide;
-
-    if (instr != 0 && !porta) {
-        c.instrument = static_cast<uint8_t>(instr - 1);
-    }
-    if (IsNote(note) && !porta) {
-        c.note = static_cast<uint8_t>(note - 1);
-    }
-    const Selection sel = Select(m, c);
-
-    if (c.lastEffect == kEffectTremolo && fx != kEffectTremolo) {
-        c.volume += c.volumeDelta;
-    }
-    c.volumeDelta = 0;
-    c.updateFlags = 0;
-    c.lastEffect = fx;
-
-    if (IsNote(note)) {
-        const int realNote = (note + sel.sample->relativeNote - 1) & 255;
-        if (m.flags & linearFrequencies) {
-            c.notePeriod = 7680 - 64 * realNote - sel.sample->finetune / 2;
-        } else {
-            c.notePeriod = periods::AmigaPeriod(periods::TableIndex(realNote + 1, sel.sample->finetune));
-        }
-        if (!porta) {
-            c.period = c.notePeriod;
-        }
-        c.updateFlags = kUpdateNoteStart;
-    }
-    c.periodDelta = 0;
-    c.updateFlags |= kUpdateFrequency | kUpdateVolume;
-
-    if (instr != 0) {
-        ResetNote(c, *sel.sample);
-    }
-    if (vol != 0) {
-        ApplyVolumeColumn(c, vol);
-    }
-    if (note == kKeyOff || fx == kEffectKeyOff) {
-        c.keyOff = 1;
-    }
-    StepEnvelopes(c, *sel.instrument, true);
-    Fadeout(c, *sel.instrument);
-    ApplyRowEffect(c, player, fx, param);
-    ApplyAutoVibrato(c, *sel.instrument);
-    UpdateVoice(c, *sel.sample, player);
+Context ContextOf(Player& player) {
+    return {player, *player.module, player.song, RulesOf(player.rules), player.mixingRate};
 }
 
-void LaterTick(Player& player, TrackChannel& c, const uint8_t* cell) {
-    const Selection sel = Select(*player.module, c);
-    c.volumeDelta = 0;
-    c.periodDelta = 0;
-    c.updateFlags = 0;
-    StepEnvelopes(c, *sel.instrument, false);
-    Fadeout(c, *sel.instrument);
-    ApplyVolumeColumnTick(c, cell[2]);
-    ApplyTickEffect(c, player, cell[3], cell[4]);
-    ApplyAutoVibrato(c, *sel.instrument);
-    UpdateVoice(c, *sel.sample, player);
+// The cells of a row of the current pattern; null for a row not stored.
+const uint8_t* RowCells(const Module& m, int row) {
+    const int number = CurrentPatternNumber(m);
+    if (m.patterns == nullptr || number >= m.patternSlots) {
+        return nullptr;
+    }
+    const Pattern& p = m.patterns[number];
+    if (p.cells == nullptr || row < 0 || row >= p.rows) {
+        return nullptr;
+    }
+    return p.cells + static_cast<int64_t>(row) * m.channelCount * kCellSize;
+}
+
+uint64_t Mix(uint64_t hash, int64_t value) {
+    return (hash ^ static_cast<uint64_t>(value)) * 0x100000001b3u;
+}
+
+// Counting up (tinsel): the next row is chosen at a row start and taken at the
+// next; a row the song does not store passes without any channel work.
+bool RowStored(const Module& m) {
+    return m.orderIndex >= 0 && m.orderIndex <= 255 && m.channelCount > 0 && RowCells(m, m.row) != nullptr;
+}
+
+void CountUpTick(Context& x) {
+    Module& m = x.module;
+    SongState& s = x.song;
+    const bool rowStart = m.tick == 0;
+    if (rowStart) {
+        if (s.nextOrder >= 0) {
+            m.orderIndex = s.nextOrder;
+        }
+        if (s.nextRow >= 0) {
+            m.row = s.nextRow;
+        }
+    }
+    if (RowStored(m)) {
+        PlayChannels(x, rowStart);
+    }
+    if (rowStart) {
+        s.nextRow = m.row + 1;
+        s.nextOrder = -1;
+        if (s.nextRow >= CurrentRows(x)) {
+            s.nextOrder = m.orderIndex + 1;
+            if (s.nextOrder >= s.songLength) {
+                s.nextOrder = s.restart;
+            }
+            // The song never ends, but never plays past its order table either.
+            if (s.nextOrder >= s.songLength || s.nextOrder < 0) {
+                s.nextOrder = 0;
+            }
+            s.nextRow = 0;
+        }
+    }
+    m.tick += 1;
+    if (m.tick >= m.speed) {
+        m.tick = 0;
+    }
+}
+
+bool CountUpNextRowStart(const Player& player, NextRow* next) {
+    const Module& m = *player.module;
+    if (m.tick != 0) {
+        return false;
+    }
+    next->order = player.song.nextOrder >= 0 ? player.song.nextOrder : m.orderIndex;
+    next->row = player.song.nextRow >= 0 ? player.song.nextRow : m.row;
+    next->state = Mix(Mix(0xcbf29ce484222325u, next->order), next->row);
+    return true;
+}
+
+void CountUpJumpToRow(Player& player, int32_t order, int32_t row) {
+    player.song.nextOrder = order;
+    player.song.nextRow = row;
+}
+
+int32_t CountUpTickPlayed(const Player& player) {
+    // The tick counter already names the next tick; the one played is before it.
+    const Module& m = *player.module;
+    return m.tick > 0 ? m.tick - 1 : (player.framesPlayed > 0 && m.speed > 0 ? m.speed - 1 : 0);
+}
+
+bool NeverStalls(const Player&) {
+    return false;
+}
+
+// Counting down (FT2): a row starts when the timer runs out, and the position
+// moves on at the end of the row's last tick, by breaks, jumps, loops and
+// pattern delays.
+void AdvancePosition(Context& x) {
+    Module& m = x.module;
+    SongState& s = x.song;
+    m.row += 1;
+    if (s.delayRequest > 0) {
+        s.delayRepeats = s.delayRequest;
+        s.delayRequest = 0;
+    }
+    if (s.delayRepeats > 0) {
+        s.delayRepeats -= 1;
+        if (s.delayRepeats > 0) {
+            m.row -= 1;
+        }
+    }
+    if (s.loopFlag) {
+        // The break row is kept: a taken loop's start row carries into the next pattern.
+        s.loopFlag = false;
+        m.row = s.breakRow;
+    }
+    if (m.row >= CurrentRows(x) || s.jumpFlag) {
+        m.row = s.breakRow;
+        s.breakRow = 0;
+        s.jumpFlag = false;
+        m.orderIndex = s.jumpOrder >= 0 ? s.jumpOrder : m.orderIndex + 1;
+        s.jumpOrder = -1;
+        if (m.orderIndex >= s.songLength) {
+            m.orderIndex = s.restart;
+        }
+        // The original tracker plays one undefined row here; start the pattern instead.
+        if (m.row >= CurrentRows(x)) {
+            m.row = 0;
+        }
+    }
+}
+
+void CountDownTick(Context& x) {
+    Module& m = x.module;
+    SongState& s = x.song;
+    bool rowStart = false;
+    s.timer = static_cast<uint16_t>(s.timer - 1);
+    if (s.timer == 0) {
+        s.timer = static_cast<uint16_t>(m.speed);
+        rowStart = true;
+    }
+    m.tick = TickInRow(x);
+    PlayChannels(x, rowStart && s.delayRepeats == 0);
+    if (s.timer == 1) {
+        AdvancePosition(x);
+    }
+}
+
+bool CountDownNextRowStart(const Player& player, NextRow* next) {
+    const SongState& s = player.song;
+    if (s.timer != 1 || s.delayRepeats != 0) {
+        return false;
+    }
+    next->order = player.module->orderIndex;
+    next->row = player.module->row;
+    uint64_t state = Mix(Mix(0xcbf29ce484222325u, s.breakRow), s.jumpOrder);
+    for (const Channel& c : player.channels) {
+        state = Mix(Mix(state, c.loopRow), c.loopCounter);
+    }
+    next->state = Mix(Mix(state, next->order), next->row);
+    return true;
+}
+
+void CountDownJumpToRow(Player& player, int32_t order, int32_t row) {
+    player.module->orderIndex = order;
+    player.module->row = row;
+}
+
+int32_t CountDownTickPlayed(const Player& player) {
+    return player.module->tick;
+}
+
+bool StalledByF00(const Player& player) {
+    return player.module->speed == 0;
 }
 
 } // namespace
 
-void ProcessRow(Player& player) {
-    Module& m = *player.module;
-    m.nextOrder = -1;
-    m.nextRow = -1;
-    const uint8_t* cells = CurrentRowCells(m);
-    if (cells == nullptr) {
-        return;
-    }
-    const int channels = ChannelCount(m);
-    for (int i = 0; i < channels; ++i) {
-        RowStart(player, player.TrackChannels[i], cells + i * kCellSize);
-    }
+const SongClock kCountUpClock = {CountUpTick, CountUpNextRowStart, CountUpJumpToRow, CountUpTickPlayed,
+                                 NeverStalls};
+const SongClock kCountDownClock = {CountDownTick, CountDownNextRowStart, CountDownJumpToRow,
+                                   CountDownTickPlayed, StalledByF00};
+
+int32_t TickInRow(const Context& x) {
+    return static_cast<int32_t>(x.module.speed) - static_cast<int32_t>(x.song.timer);
 }
 
-void ProcessTick(Player& player) {
-    const uint8_t* cells = CurrentRowCells(*player.module);
-    if (cells == nullptr) {
-        return;
-    }
-    const int channels = ChannelCount(*player.module);
+void PlayChannels(Context& x, bool readRow) {
+    static const uint8_t kEmpty[kCellSize] = {};
+    const Rules& r = x.rules;
+    const int channels = ChannelCount(x.module);
+    const uint8_t* cells = readRow ? RowCells(x.module, x.module.row) : nullptr;
     for (int i = 0; i < channels; ++i) {
-        LaterTick(player, player.TrackChannels[i], cells + i * kCellSize);
+        Channel& c = x.player.channels[i];
+        c.updateFlags = 0;
+        if (readRow) {
+            r.rowStart(x, c, cells != nullptr ? cells + i * kCellSize : kEmpty);
+        } else {
+            r.volumeColumn(x, c);
+            r.effects(x, c);
+        }
+        Fadeout(c);
+        r.envelopes(x, c);
+        r.autoVibrato(x, c);
+        r.updateVoice(x, c, *c.voice);
     }
 }
 
@@ -182,42 +241,8 @@ void PlayTick(Player& player) {
     if (player.module == nullptr) {
         return;
     }
-    if (player.rules == RuleSet::Ft2) {
-        ft2::PlayTick(*player.module, player.ft2, player.VoicePool, player.mixingRate);
-        return;
-    }
-    Module& m = *player.module;
-    if (m.tick == 0) {
-        if (m.nextOrder >= 0) {
-            m.orderIndex = m.nextOrder;
-        }
-        if (m.nextRow >= 0) {
-            m.row = m.nextRow;
-        }
-        ProcessRow(player);
-        if (m.nextRow == -1) {
-            m.nextRow = m.row + 1;
-            const Pattern* pattern = CurrentPattern(m);
-            if (m.nextRow >= (pattern != nullptr ? pattern->rows : 0)) {
-                m.nextOrder = m.orderIndex + 1;
-                if (m.nextOrder >= m.songLength) {
-                    m.nextOrder = m.restartPosition;
-                }
-                // The song never ends, but never plays past its order table either.
-                if (m.nextOrder >= m.songLength || m.nextOrder < 0) {
-                    m.nextOrder = 0;
-                }
-                m.nextRow = 0;
-            }
-        }
-    } else {
-        ProcessTick(player);
-    }
-    m.tick += 1;
-    if (m.tick >= m.speed + m.patternDelay) {
-        m.patternDelay = 0;
-        m.tick = 0;
-    }
+    Context x = ContextOf(player);
+    x.rules.clock->tick(x);
 }
 
 int32_t FramesPerTick(int32_t rate, int32_t bpm) {
@@ -232,62 +257,31 @@ int32_t FramesPerTick(int32_t rate, int32_t bpm) {
     return frames >= 1.0 ? static_cast<int32_t>(frames) : 1;
 }
 
-void SetBpm(Player& player, int32_t bpm) {
-    if (player.module == nullptr || bpm <= 0) {
+void SetBpm(Context& x, int32_t bpm) {
+    if (bpm <= 0) {
         return;
     }
-    player.module->bpm = bpm;
-    player.module->samplesPerTick = FramesPerTick(player.mixingRate, bpm);
+    x.module.bpm = bpm;
+    x.module.samplesPerTick = x.rules.tickFrames(x.rate, bpm);
 }
 
-namespace {
-uint64_t Mix(uint64_t hash, int64_t value) {
-    return (hash ^ static_cast<uint64_t>(value)) * 0x100000001b3u;
+void SetBpm(Player& player, int32_t bpm) {
+    if (player.module != nullptr) {
+        Context x = ContextOf(player);
+        SetBpm(x, bpm);
+    }
 }
-} // namespace
 
 bool NextRowStart(const Player& player, NextRow* next) {
-    const Module* m = player.module;
-    if (m == nullptr) {
-        return false;
-    }
-    uint64_t state = 0xcbf29ce484222325u;
-    if (player.rules == RuleSet::Ft2) {
-        const ft2::Song& s = player.ft2.song;
-        if (s.timer != 1 || s.delayRepeats != 0) {
-            return false;
-        }
-        next->order = m->orderIndex;
-        next->row = m->row;
-        state = Mix(Mix(state, s.breakRow), s.jumpOrder);
-        for (const ft2::Channel& c : player.ft2.channels) {
-            state = Mix(Mix(state, c.loopRow), c.loopCounter);
-        }
-    } else {
-        if (m->tick != 0) {
-            return false;
-        }
-        next->order = m->nextOrder >= 0 ? m->nextOrder : m->orderIndex;
-        next->row = m->nextRow >= 0 ? m->nextRow : m->row;
-    }
-    next->state = Mix(Mix(state, next->order), next->row);
-    return true;
+    return player.module != nullptr && RulesOf(player.rules).clock->nextRowStart(player, next);
 }
 
 bool SongStalled(const Player& player) {
-    return player.module != nullptr && player.rules == RuleSet::Ft2 && player.module->speed == 0;
+    return player.module != nullptr && RulesOf(player.rules).clock->stalled(player);
 }
 
 void JumpToRow(Player& player, int32_t order, int32_t row) {
-    Module* m = player.module;
-    if (m == nullptr) {
-        return;
-    }
-    if (player.rules == RuleSet::Ft2) {
-        m->orderIndex = order;
-        m->row = row;
-    } else {
-        m->nextOrder = order;
-        m->nextRow = row;
+    if (player.module != nullptr) {
+        RulesOf(player.rules).clock->jumpToRow(player, order, row);
     }
 }

@@ -3,12 +3,11 @@
 
 #include <cstdint>
 
-#include "player/track_channel.h"
+#include "player/channel.h"
 
 struct Player;
-struct Sample;
 
-// One tick of the song, by the engine of the rule set StartSong chose.
+// One tick of the song, by the rule set StartSong chose.
 void PlayTick(Player& player);
 void SetBpm(Player& player, int32_t bpm);
 // A row the next tick starts from the pattern (not a pattern-delay repeat).
@@ -28,8 +27,3 @@ void JumpToRow(Player& player, int32_t order, int32_t row);
 
 // Frames of one tick at rate and bpm: floor(5 x rate / (2 x bpm)) at 44100 Hz; 0 for bpm below 1.
 int32_t FramesPerTick(int32_t rate, int32_t bpm);
-
-void ProcessRow(Player& player);
-void ProcessTick(Player& player);
-void ResetNote(TrackChannel& channel, const Sample& sample);
-void UpdateVoice(TrackChannel& channel, const Sample& sample, const Player& player);

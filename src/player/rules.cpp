@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "player/engine.h"
 #include "player/module.h"
 
 RuleSet RulesForTracker(const char* trackerName) {
@@ -48,3 +49,32 @@ bool ParseRuleSet(const char* text, RuleSet* rules) {
     }
     return false;
 }
+
+// The two rule sets side by side, one line per rule of rules.h.
+const Rules kTinselRules = {
+    .clock = &kCountUpClock,
+    .headerLimits = false,
+    .emptyPatterns = false,
+    .channelAtStart = {.remembered = 1, .panning = 0, .fadeoutLevel = 0},
+    .tickFrames = TinselTickFrames,
+    .rowStart = TinselRowStart,
+    .volumeColumn = TinselVolumeColumn,
+    .effects = TinselEffects,
+    .envelopes = TinselEnvelopes,
+    .autoVibrato = TinselAutoVibrato,
+    .updateVoice = TinselUpdateVoice,
+};
+
+const Rules kFt2Rules = {
+    .clock = &kCountDownClock,
+    .headerLimits = true,
+    .emptyPatterns = true,
+    .channelAtStart = {.remembered = 0, .panning = 128, .fadeoutLevel = 65536},
+    .tickFrames = Ft2TickFrames,
+    .rowStart = Ft2RowStart,
+    .volumeColumn = Ft2VolumeColumn,
+    .effects = Ft2Effects,
+    .envelopes = Ft2Envelopes,
+    .autoVibrato = Ft2AutoVibrato,
+    .updateVoice = Ft2UpdateVoice,
+};

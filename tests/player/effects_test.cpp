@@ -1,59 +1,71 @@
 #include <vector>
 
-#include "player/effects.h"
 #include "tests/player/engine_fixture.h"
 
 namespace {
 
-TEST(TonePortamento, GlidesBySpeedTimesFourAndStopsAtTarget) {
-    TrackChannel c{};
-    c.period = 5000;
+// The tinsel rules' pieces on a bare channel, outside any song.
+class TinselPieces : public ::testing::Test {
+protected:
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    Module song{};
+    Context x{*player, song, player->song, kTinselRules, 44100};
+    Channel c{};
+    // One later tick of the channel's effect.
+    void Effect(uint8_t effect) {
+        c.effect = effect;
+        TinselEffects(x, c);
+    }
+};
+
+TEST_F(TinselPieces, TonePortamentoGlidesAndStopsAtTarget) {
+    c.basePeriod = 5000;
     c.portaTarget = 4608;
-    c.portaSpeed = 16;
+    c.portaSpeed = 64;
     std::vector<int> periods;
     for (int t = 0; t < 9; ++t) {
-        TonePortamentoStep(c);
-        periods.push_back(c.period);
+        c.updateFlags = 0;
+        Effect(0x3);
+        periods.push_back(c.basePeriod);
     }
     EXPECT_EQ(periods, (std::vector<int>{4936, 4872, 4808, 4744, 4680, 4616, 4608, 4608, 4608}));
     EXPECT_EQ(c.updateFlags, kUpdateFrequency);
-    c.period = 4600; // from below
-    TonePortamentoStep(c);
-    EXPECT_EQ(c.period, 4608);
+    c.basePeriod = 4600; // from below
+    Effect(0x3);
+    EXPECT_EQ(c.basePeriod, 4608);
 }
 
-TEST(Vibrato, SineDepthAndClearedLowBits) {
+TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
     // {position, depth, delta}; position 16 is the crest: 255, not 256 (which gives -120).
     const int cases[][3] = {{8, 8, -44}, {-8, 8, 44}, {1, 4, 0}, {16, 15, -116}};
     for (const auto& [position, depth, delta] : cases) {
-        TrackChannel c{};
-        c.vibratoPos = static_cast<int8_t>(position);
+        c = Channel{};
+        c.vibratoPos = static_cast<uint8_t>(position);
         c.vibratoDepth = static_cast<uint8_t>(depth);
-        ApplyVibrato(c);
+        Effect(0x4);
         EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
     }
 }
 
-TEST(Vibrato, PositionWrapsFrom31ToMinus32) {
-    TrackChannel c{};
+TEST_F(TinselPieces, VibratoPositionWrapsFrom31ToMinus32) {
     c.vibratoSpeed = 4;
     std::vector<int> positions;
     for (int t = 0; t < 11; ++t) {
-        positions.push_back(c.vibratoPos);
-        AdvanceVibrato(c);
+        positions.push_back(static_cast<int8_t>(c.vibratoPos));
+        Effect(0x4);
     }
     EXPECT_EQ(positions, (std::vector<int>{0, 4, 8, 12, 16, 20, 24, 28, -32, -28, -24}));
 }
 
-TEST(AutoVibrato, SquareSineAndSweep) {
+TEST_F(TinselPieces, AutoVibratoSquareSineAndSweep) {
     Instrument ins{};
     ins.vibratoType = 1;
     ins.vibratoDepth = 64;
     ins.vibratoRate = 1;
-    TrackChannel c{};
+    c.instrument = &ins;
     for (int p = 0; p < 256; ++p) {
         c.periodDelta = 0;
-        ApplyAutoVibrato(c, ins);
+        TinselAutoVibrato(x, c);
         ASSERT_EQ(c.periodDelta, p < 128 ? 64 : -64) << p;
     }
     EXPECT_EQ(c.autoVibratoPos, 0); // wrapped after 256 steps
@@ -61,9 +73,10 @@ TEST(AutoVibrato, SquareSineAndSweep) {
     // A quarter in: sine at its crest; ramps, type 2 falling from 0 and type 3 rising.
     for (const auto& [type, delta] : {std::pair{0, 63}, std::pair{2, -32}, std::pair{3, 32}}) {
         ins.vibratoType = static_cast<uint8_t>(type);
-        c = TrackChannel{};
+        c = Channel{};
+        c.instrument = &ins;
         c.autoVibratoPos = 64;
-        ApplyAutoVibrato(c, ins);
+        TinselAutoVibrato(x, c);
         EXPECT_EQ(c.periodDelta, delta) << type;
     }
 
@@ -71,18 +84,19 @@ TEST(AutoVibrato, SquareSineAndSweep) {
     ins.vibratoType = 1;
     ins.vibratoSweep = 4;
     ins.vibratoRate = 0;
-    c = TrackChannel{};
+    c = Channel{};
+    c.instrument = &ins;
     std::vector<int> deltas;
     for (int t = 0; t < 6; ++t) {
         c.periodDelta = 0;
-        ApplyAutoVibrato(c, ins);
+        TinselAutoVibrato(x, c);
         deltas.push_back(c.periodDelta);
     }
     EXPECT_EQ(deltas, (std::vector<int>{0, 16, 32, 48, 64, 64}));
     EXPECT_EQ(c.updateFlags, kUpdateFrequency);
 }
 
-TEST(VolumeColumn, RowStartAndLaterTicks) {
+TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
     struct Case {
         uint8_t byte;
         int volume, panning;     // after the row start, from volume 32 and panning 100
@@ -94,50 +108,53 @@ TEST(VolumeColumn, RowStartAndLaterTicks) {
         {0x83, 29, 100, 29, 100}, {0x93, 35, 100, 35, 100}, {0xC0, 32, 0, 32, 0},
         {0xCF, 32, 240, 32, 240}, {0xD5, 32, 95, 32, 90},   {0xE5, 32, 105, 32, 110},
     };
+    const auto column = [this](uint8_t byte, int laterTicks) {
+        c.volumeByte = byte;
+        TinselVolumeColumnRowStart(c);
+        for (int t = 0; t < laterTicks; ++t) {
+            TinselVolumeColumn(x, c);
+        }
+    };
     for (const Case& k : cases) {
-        TrackChannel c{};
-        c.volume = 32;
+        c = Channel{};
+        c.baseVolume = 32;
         c.panning = 100;
-        ApplyVolumeColumn(c, k.byte);
-        EXPECT_EQ(c.volume, k.volume) << std::hex << int(k.byte);
+        column(k.byte, 0);
+        EXPECT_EQ(c.baseVolume, k.volume) << std::hex << int(k.byte);
         EXPECT_EQ(c.panning, k.panning) << std::hex << int(k.byte);
-        ApplyVolumeColumnTick(c, k.byte);
-        EXPECT_EQ(c.volume, k.tickVolume) << std::hex << int(k.byte);
+        TinselVolumeColumn(x, c);
+        EXPECT_EQ(c.baseVolume, k.tickVolume) << std::hex << int(k.byte);
         EXPECT_EQ(c.panning, k.tickPan) << std::hex << int(k.byte);
     }
-    TrackChannel c{};
-    c.volume = 62;
-    ApplyVolumeColumn(c, 0x9F);
-    EXPECT_EQ(c.volume, 64);
-    ApplyVolumeColumn(c, 0x6F);
-    ApplyVolumeColumnTick(c, 0x6F);
-    ApplyVolumeColumnTick(c, 0x6F);
-    ApplyVolumeColumnTick(c, 0x6F);
-    ApplyVolumeColumnTick(c, 0x6F);
-    EXPECT_EQ(c.volume, 0);
+    c = Channel{};
+    c.baseVolume = 62;
+    column(0x9F, 0);
+    EXPECT_EQ(c.baseVolume, 64);
+    column(0x6F, 4);
+    EXPECT_EQ(c.baseVolume, 0);
     // Panning slides run past the edges; the voice clamps its own copy.
     c.panning = 2;
-    ApplyVolumeColumn(c, 0xD5);
+    column(0xD5, 0);
     EXPECT_EQ(c.panning, -3);
     // Vibrato speed and depth, then a vibrato on later ticks.
-    ApplyVolumeColumn(c, 0xA4);
-    ApplyVolumeColumn(c, 0xB8);
+    column(0xA4, 0);
+    column(0xB8, 0);
     EXPECT_EQ(c.vibratoSpeed, 4);
     EXPECT_EQ(c.vibratoDepth, 8);
     c.vibratoPos = 8;
-    ApplyVolumeColumnTick(c, 0xB8);
+    TinselVolumeColumn(x, c);
     EXPECT_EQ(c.periodDelta, -44);
     EXPECT_EQ(c.vibratoPos, 12);
-    // Tone portamento: speed y x 16, no restart, glides on later ticks.
+    // Tone portamento: speed y x 64 period units, no restart, glides on later ticks.
     c.notePeriod = 4000;
-    c.period = 4608;
+    c.basePeriod = 4608;
     c.updateFlags = kUpdateNoteStart | kUpdateFrequency;
-    ApplyVolumeColumn(c, 0xF2);
-    EXPECT_EQ(c.portaSpeed, 32);
+    column(0xF2, 0);
+    EXPECT_EQ(c.portaSpeed, 128);
     EXPECT_EQ(c.portaTarget, 4000);
     EXPECT_EQ(c.updateFlags, kUpdateFrequency);
-    ApplyVolumeColumnTick(c, 0xF2);
-    EXPECT_EQ(c.period, 4480);
+    TinselVolumeColumn(x, c);
+    EXPECT_EQ(c.basePeriod, 4480);
 }
 
 // Envelopes through a loaded song: one note held, then released.
@@ -147,7 +164,7 @@ protected:
     void Record(int ticks) {
         for (int t = 0; t < ticks; ++t) {
             PlayTick(*player);
-            volumes.push_back(Channel(0).envVolume);
+            volumes.push_back(Ch(0).envVolume);
         }
     }
     void PlayEnvelope(const XmInstrumentDesc& ins, int keyOffRow) {
@@ -188,7 +205,7 @@ TEST_F(EnvelopeTest, PlainSegmentsEndAtTheLastPoint) {
     EXPECT_EQ(volumes, (std::vector<int>{64, 62, 61, 59, 58, 56, 55, 54, 48, 43}));
     Record(120);
     EXPECT_EQ(volumes[126], 0);
-    EXPECT_EQ(Channel(0).volEnvDone, 1);
+    EXPECT_EQ(Ch(0).volEnvDone, 1);
     EXPECT_EQ(Voice(0).volume, 0);
 }
 
@@ -210,8 +227,8 @@ TEST_F(EnvelopeTest, TwoPointsReachTheSecondAndStay) {
         PlayEnvelope(ins, 63);
         Record(6);
         EXPECT_EQ(volumes, (std::vector<int>{10, 20, 30, 40, 40, 40}));
-        EXPECT_EQ(Channel(0).envPanning, 0);
-        EXPECT_EQ(Channel(0).panEnvDone, 1);
+        EXPECT_EQ(Ch(0).envPanning, 0);
+        EXPECT_EQ(Ch(0).panEnvDone, 1);
     }
 }
 

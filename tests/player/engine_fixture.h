@@ -9,6 +9,7 @@
 #include "player/mixer.h"
 #include "player/module.h"
 #include "player/player.h"
+#include "player/engine.h"
 #include "player/replay.h"
 #include "tests/player/xm_image.h"
 
@@ -44,6 +45,6 @@ protected:
         } while (m->tick != 0 && ticks < 1000);
         return ticks;
     }
-    TrackChannel& Channel(int i) { return player->TrackChannels[i]; }
+    ::Channel& Ch(int i) { return player->channels[i]; }
     MixVoice& Voice(int i) { return player->VoicePool[i]; }
 };

@@ -98,7 +98,7 @@ TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
     std::vector<int> volumes;
     for (int t = 0; t < 4; ++t) {
         PlayTick(*player);
-        volumes.push_back(Channel(0).envVolume);
+        volumes.push_back(Ch(0).envVolume);
     }
     // The envelope steps on through the empty rows.
     EXPECT_EQ(volumes, (std::vector<int>{64, 57, 51, 44}));
@@ -109,11 +109,11 @@ TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
 // One channel's value tick by tick from the song's start, for effects whose
 // whole story is such a trace.
 TEST_F(EngineTest, TickTraces) {
-    const auto delta = [this] { return Channel(0).periodDelta; };
+    const auto delta = [this] { return Ch(0).periodDelta; };
     const auto frequency = [this] { return Voice(0).frequency; };
-    const auto position = [this] { return int(Channel(0).vibratoPos); };
-    const auto period = [this] { return Channel(0).period; };
-    const auto volume = [this] { return Channel(0).volume; };
+    const auto position = [this] { return int(int8_t(Ch(0).vibratoPos)); };
+    const auto period = [this] { return Ch(0).basePeriod; };
+    const auto volume = [this] { return Ch(0).baseVolume; };
     // Porta down and volume slides with their memories (6xy shares Axy's), Cxx, EAx.
     const std::vector<XmCell> slides = {{kC4, 1, 0, 0x02, 0x04}, {0, 0, 0, 0x02, 0x00}, {0, 0, 0, 0x0A, 0x02},
                                         {0, 0, 0, 0x06, 0x00},   {0, 0, 0, 0x0C, 0x20}, {0, 0, 0, 0x0E, 0xA3},
@@ -168,20 +168,20 @@ TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
     const Sample* first = m->instruments[0].samples[0];
     EXPECT_EQ(Voice(0).sample, first);
     Voice(0).posInt = 5; // a restart would put it back to 0
-    Channel(0).volume = 10;
+    Ch(0).baseVolume = 10;
     PlayTick(*player);
-    EXPECT_EQ(Channel(0).note, kC4 - 1);
-    EXPECT_EQ(Channel(0).instrument, 0);
-    EXPECT_EQ(Channel(0).period, 4608);
+    EXPECT_EQ(Ch(0).note, kC4);
+    EXPECT_EQ(Ch(0).instrumentNumber, 1);
+    EXPECT_EQ(Ch(0).basePeriod, 4608);
     // D-4 with the relative note of the sample the held note and instrument select.
-    EXPECT_EQ(Channel(0).portaTarget, 4480);
-    EXPECT_EQ(Channel(0).volume, 40); // the note was reset with that sample
+    EXPECT_EQ(Ch(0).portaTarget, 4480);
+    EXPECT_EQ(Ch(0).baseVolume, 40); // the note was reset with that sample
     EXPECT_EQ(Voice(0).sample, first);
     EXPECT_EQ(Voice(0).posInt, 5);
     PlayTick(*player);
-    EXPECT_EQ(Channel(0).period, 4544);
+    EXPECT_EQ(Ch(0).basePeriod, 4544);
     PlayTick(*player);
-    EXPECT_EQ(Channel(0).period, 4480);
+    EXPECT_EQ(Ch(0).basePeriod, 4480);
 }
 
 TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
@@ -193,8 +193,8 @@ TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
         PlayRow();
         EXPECT_EQ(Voice(0).volume, 127);
         PlayTick(*player);
-        EXPECT_EQ(Channel(0).keyOff, 1);
-        EXPECT_EQ(Channel(0).envVolume, 0);
+        EXPECT_TRUE(Ch(0).keyOff);
+        EXPECT_EQ(Ch(0).envVolume, 0);
         EXPECT_EQ(Voice(0).volume, 0);
         EXPECT_EQ(Voice(0).leftGain + Voice(0).rightGain, 0);
         FreeModule(m);
@@ -217,14 +217,14 @@ TEST_F(EngineTest, KeyOffWithVolumeEnvelopeReleasesSustainAndFades) {
     image.InstrumentWith(ins, {PlainSample()});
     Play(image);
     PlayRow();
-    EXPECT_EQ(Channel(0).fadeoutLevel, 65536);
-    EXPECT_EQ(Channel(0).envVolume, 64); // held at the sustain point
+    EXPECT_EQ(Ch(0).fadeoutLevel, 65536);
+    EXPECT_EQ(Ch(0).envVolume, 64); // held at the sustain point
     const int before = Voice(0).volume;
     std::vector<int> fade, env;
     for (int t = 0; t < 9; ++t) {
         PlayTick(*player);
-        fade.push_back(Channel(0).fadeoutLevel);
-        env.push_back(Channel(0).envVolume);
+        fade.push_back(Ch(0).fadeoutLevel);
+        env.push_back(Ch(0).envVolume);
     }
     EXPECT_EQ(fade, (std::vector<int>{57344, 49152, 40960, 32768, 24576, 16384, 8192, 0, 0}));
     EXPECT_EQ(env, (std::vector<int>{64, 56, 48, 40, 32, 32, 32, 32, 32}));
@@ -255,7 +255,7 @@ TEST_F(EngineTest, InstrumentBeyondTheSongPlaysSilence) {
     Play(OneChannelSong(1, 1, cells));
     PlayTick(*player);
     EXPECT_EQ(Voice(0).sample, &EmptySample);
-    EXPECT_EQ(Channel(0).volume, 0);
+    EXPECT_EQ(Ch(0).baseVolume, 0);
     std::vector<float> buffer(2 * 64, 0.0f);
     MixVoices(*player, buffer.data(), 64);
     EXPECT_EQ(Voice(0).sample, nullptr);
@@ -267,45 +267,47 @@ TEST(VoiceUpdate, VolumeProductAndGains) {
     auto m = std::make_unique<Player>();
     InitPlayer(*m, 44100);
     m->module = &song;
+    m->song.linear = (song.flags & linearFrequencies) != 0;
+    const Context x{*m, song, m->song, kTinselRules, 44100};
     MixVoice v{};
-    TrackChannel c{};
-    c.voice = &v;
-    c.volume = 64;
+    Channel c{};
+    c.sample = &EmptySample;
+    c.baseVolume = 64;
     c.envVolume = 64;
     c.fadeoutLevel = 65536;
     c.panning = 128;
     c.envPanning = 32;
     c.updateFlags = kUpdateVolume | kUpdatePanning;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.volume, 127);
-    c.volume = 32;
-    UpdateVoice(c, EmptySample, *m);
+    c.baseVolume = 32;
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.volume, 63);
     EXPECT_EQ(v.leftGain, 31);
     EXPECT_EQ(v.rightGain, 31);
     c.panning = 255;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.leftGain, 0);
     EXPECT_EQ(v.rightGain, 63);
     c.panning = 0;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.leftGain, 63);
     EXPECT_EQ(v.rightGain, 0);
     // The panning envelope moves the centre most, the edges not at all.
     c.panning = 128;
     c.envPanning = 40;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.panning, 160);
     c.panning = 16;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.panning, 16);
     c.panning = 300; // slid past the edge: only the voice's value is clamped
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.panning, 255);
     // An envelope value read as negative from a damaged file gives silence, not a negative gain.
     c.envVolume = -32768;
     c.updateFlags = kUpdateVolume;
-    UpdateVoice(c, EmptySample, *m);
+    TinselUpdateVoice(x, c, v);
     EXPECT_EQ(v.volume, 0);
     EXPECT_EQ(v.leftGain, 0);
     EXPECT_EQ(v.rightGain, 0);
@@ -317,14 +319,16 @@ TEST(VoiceUpdate, LinearFrequencies) {
     auto m = std::make_unique<Player>();
     InitPlayer(*m, 44100);
     m->module = &song;
+    m->song.linear = (song.flags & linearFrequencies) != 0;
+    const Context x{*m, song, m->song, kTinselRules, 44100};
     MixVoice v{};
-    TrackChannel c{};
-    c.voice = &v;
+    Channel c{};
+    c.sample = &EmptySample;
     const auto frequency = [&](int period, int delta) {
-        c.period = period;
+        c.basePeriod = period;
         c.periodDelta = delta;
         c.updateFlags = kUpdateFrequency;
-        UpdateVoice(c, EmptySample, *m);
+        TinselUpdateVoice(x, c, v);
         return v.frequency;
     };
     EXPECT_EQ(frequency(4608, 0), 8363);

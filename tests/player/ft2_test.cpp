@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "player/ft2_replay.h"
 #include "player/rules.h"
 #include "player/song.h"
 #include "player/mixer.h"
@@ -52,19 +51,18 @@ SongSpec Rows(std::vector<XmCell> rows, uint16_t tempo = 6) {
     return s;
 }
 
-using Probe = std::function<int(const ft2::Channel&, const MixVoice&, const Module&)>;
-const Probe kPeriod = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalPeriod; };
-const Probe kVolume = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.outVolume; };
-const Probe kPanning = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalPanning; };
-const Probe kHeard = [](const ft2::Channel& c, const MixVoice&, const Module&) { return c.finalVolume; };
-const Probe kGlobal = [](const ft2::Channel&, const MixVoice&, const Module& m) { return m.globalVolume; };
-const Probe kStarted = [](const ft2::Channel& c, const MixVoice&, const Module&) {
-    return c.startVoice ? 1 : 0;
+using Probe = std::function<int(const ::Channel&, const MixVoice&, const Module&)>;
+const Probe kPeriod = [](const ::Channel& c, const MixVoice&, const Module&) { return c.finalPeriod; };
+const Probe kVolume = [](const ::Channel& c, const MixVoice&, const Module&) { return c.outVolume; };
+const Probe kPanning = [](const ::Channel& c, const MixVoice&, const Module&) { return c.finalPanning; };
+const Probe kHeard = [](const ::Channel& c, const MixVoice&, const Module&) { return c.finalVolume; };
+const Probe kGlobal = [](const ::Channel&, const MixVoice&, const Module& m) { return m.globalVolume; };
+const Probe kStarted = [](const ::Channel& c, const MixVoice&, const Module&) {
+    return (c.updateFlags & kUpdateNoteStart) ? 1 : 0;
 };
 
 class Ft2Test : public EngineTest {
 protected:
-    ft2::State& state = player->ft2;
     MixVoice* voices = player->VoicePool;
 
     void Start(const SongSpec& spec) {
@@ -84,7 +82,7 @@ protected:
             }
             Tick();
             if (watched) {
-                seen.push_back(probe(state.channels[channel], voices[channel], *m));
+                seen.push_back(probe(player->channels[channel], voices[channel], *m));
             }
         }
         return seen;
@@ -221,11 +219,11 @@ TEST_F(Ft2Test, RecipesTickByTick) {
 
 TEST_F(Ft2Test, NoteDelayStartsTheDelayedInstrumentAndVolume) {
     Start(TwoInstruments({{C4, 1}, {D4, 2, 0x2A, 0xE, 0xD3}}));
-    const Probe both = [](const ft2::Channel& c, const MixVoice&, const Module&) {
+    const Probe both = [](const ::Channel& c, const MixVoice&, const Module&) {
         return c.finalPeriod * 100 + c.outVolume;
     };
     EXPECT_EQ(Watch(1, 0, both), (std::vector<int>{460864, 460864, 460864, 448026, 448026, 448026}));
-    EXPECT_EQ(state.channels[0].instrument, &m->instruments[1]);
+    EXPECT_EQ(player->channels[0].instrument, &m->instruments[1]);
 }
 
 TEST_F(Ft2Test, SampleOffsetPastTheLoopEndSilences) {
@@ -244,7 +242,7 @@ TEST_F(Ft2Test, SampleOffsetPastTheLoopEndSilences) {
     EXPECT_GE(seen[1].second, 256);
     EXPECT_FALSE(seen[2].first);
     EXPECT_FALSE(seen[3].first); // 900 reuses FF
-    EXPECT_EQ(state.channels[0].offsetMemory, 0xFF);
+    EXPECT_EQ(player->channels[0].offsetMemory, 0xFF);
 }
 
 TEST_F(Ft2Test, GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
@@ -253,11 +251,11 @@ TEST_F(Ft2Test, GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
     s.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
     Start(s);
     Tick();
-    EXPECT_EQ(state.channels[0].finalVolume, 256);
-    EXPECT_EQ(state.channels[2].finalVolume, 128);
+    EXPECT_EQ(player->channels[0].finalVolume, 256);
+    EXPECT_EQ(player->channels[2].finalVolume, 128);
     Tick();
-    EXPECT_EQ(state.channels[0].finalVolume, 128);
-    EXPECT_EQ(state.channels[2].finalVolume, 128);
+    EXPECT_EQ(player->channels[0].finalVolume, 128);
+    EXPECT_EQ(player->channels[2].finalVolume, 128);
 }
 
 // Row order under loops, breaks, jumps, delays and F00.
@@ -266,7 +264,7 @@ TEST_F(Ft2Test, SongClock) {
         Start(s);
         std::vector<std::pair<int, int>> rows;
         for (int t = 0; t < ticks; ++t) {
-            if (state.song.timer == 1 && state.song.delayRepeats == 0) { // next tick reads a row
+            if (player->song.timer == 1 && player->song.delayRepeats == 0) { // next tick reads a row
                 rows.emplace_back(m->orderIndex, m->row);
             }
             Tick();
@@ -320,7 +318,7 @@ TEST_F(Ft2Test, SongClock) {
             ++ticks;
         }
         EXPECT_EQ(ticks, 12);
-        EXPECT_EQ(state.channels[0].outVolume, 53);
+        EXPECT_EQ(player->channels[0].outVolume, 53);
         FreeModule(m);
     }
     {
@@ -383,8 +381,8 @@ TEST_F(Ft2Test, HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
     s.orders = {0, 0xFF};
     Start(s);
     EXPECT_EQ(m->speed, 1);
-    EXPECT_EQ(state.song.patternRows[0], 64);
-    EXPECT_EQ(state.song.songLength, 1);
+    EXPECT_EQ(player->song.patternRows[0], 64);
+    EXPECT_EQ(player->song.songLength, 1);
     // A song whose first row has no instrument number stays silent: none is remembered at start.
     FreeModule(m);
     Start(Rows({{C4}}));

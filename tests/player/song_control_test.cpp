@@ -111,8 +111,8 @@ protected:
         Module& m = *song;
         int64_t frames = 0;
         for (int ticks = 0; ticks < 1 << 20; ++ticks) {
-            const int next = m.nextOrder >= 0 ? m.nextOrder : m.orderIndex;
-            const int nextRow = m.nextRow >= 0 ? m.nextRow : m.row;
+            const int next = player->song.nextOrder >= 0 ? player->song.nextOrder : m.orderIndex;
+            const int nextRow = player->song.nextRow >= 0 ? player->song.nextRow : m.row;
             if (m.tick == 0 && next == order && nextRow == row && frames > after)
                 return frames;
             PlayTick(*player);

@@ -1,16 +1,13 @@
-// Pitch and volume effects of the effect column and the volume column.
-#include "player/effects.h"
-
+// Tinsel rules: the effect column and the volume column, on a row start and
+// on the later ticks of a row, and the auto-vibrato.
 #include <array>
 #include <cmath>
 
+#include "player/engine.h"
 #include "player/module.h"
-#include "player/player.h"
-#include "player/replay.h"
+#include "player/periods.h"
 
 namespace {
-
-constexpr int kMaxVolume = 64;
 
 // The sine waves at every position the effects reach, each entry computed
 // once by the very expression it replaces: the same values, without a call
@@ -42,25 +39,25 @@ int AutoVibratoSine(int pos) {
     return pos >= 0 && pos < 256 ? table[static_cast<size_t>(pos)] : at(pos);
 }
 
-void RaiseVolume(TrackChannel& c, int amount) {
-    c.volume += amount;
-    if (c.volume > kMaxVolume) {
-        c.volume = kMaxVolume;
+void RaiseVolume(Channel& c, int amount) {
+    c.baseVolume += amount;
+    if (c.baseVolume > kMaxVolume) {
+        c.baseVolume = kMaxVolume;
     }
     c.updateFlags |= kUpdateVolume;
 }
 
-void LowerVolume(TrackChannel& c, int amount) {
-    c.volume -= amount;
-    if (c.volume < 0) {
-        c.volume = 0;
+void LowerVolume(Channel& c, int amount) {
+    c.baseVolume -= amount;
+    if (c.baseVolume < 0) {
+        c.baseVolume = 0;
     }
     c.updateFlags |= kUpdateVolume;
 }
 
-void VolumeSlide(TrackChannel& c) {
-    const int up = c.volumeSlideSpeed >> 4;
-    const int down = c.volumeSlideSpeed & 0x0F;
+void VolumeSlide(Channel& c) {
+    const int up = c.volumeSlideMemory >> 4;
+    const int down = c.volumeSlideMemory & 0x0F;
     if (up != 0) {
         RaiseVolume(c, up);
     } else {
@@ -68,7 +65,7 @@ void VolumeSlide(TrackChannel& c) {
     }
 }
 
-void SlidePanning(TrackChannel& c, int amount) {
+void SlidePanning(Channel& c, int amount) {
     c.panning += amount;
     c.updateFlags |= kUpdatePanning;
 }
@@ -77,33 +74,31 @@ void SlidePanning(TrackChannel& c, int amount) {
 // endless slide from overflowing.
 constexpr int32_t kMaxPeriod = 1 << 24;
 
-} // namespace
-
-void TonePortamentoStep(TrackChannel& c) {
-    const int32_t speed = c.portaSpeed * 4;
-    if (c.period < c.portaTarget) {
-        c.period += speed;
-        if (c.period > c.portaTarget) {
-            c.period = c.portaTarget;
+void TonePortamentoStep(Channel& c) {
+    if (c.basePeriod < c.portaTarget) {
+        c.basePeriod += c.portaSpeed;
+        if (c.basePeriod > c.portaTarget) {
+            c.basePeriod = c.portaTarget;
         }
-    } else if (c.period > c.portaTarget) {
-        c.period -= speed;
-        if (c.period < c.portaTarget) {
-            c.period = c.portaTarget;
+    } else if (c.basePeriod > c.portaTarget) {
+        c.basePeriod -= c.portaSpeed;
+        if (c.basePeriod < c.portaTarget) {
+            c.basePeriod = c.portaTarget;
         }
     }
     c.updateFlags |= kUpdateFrequency;
 }
 
-void ApplyVibrato(TrackChannel& c) {
+void ApplyVibrato(Channel& c) {
+    const int pos = static_cast<int8_t>(c.vibratoPos);
     int value;
     switch (c.waveControl & 3) {
     case 0:
-        value = VibratoSine(c.vibratoPos);
+        value = VibratoSine(pos);
         break;
     case 1:
-        value = (c.vibratoPos * 8) & 255;
-        if (c.vibratoPos < 0) {
+        value = (pos * 8) & 255;
+        if (pos < 0) {
             value = 255 - value;
         }
         break;
@@ -112,19 +107,22 @@ void ApplyVibrato(TrackChannel& c) {
         break;
     }
     const int d = ((value * c.vibratoDepth) >> 5) & ~3;
-    c.periodDelta = c.vibratoPos >= 0 ? -d : d;
+    c.periodDelta = pos >= 0 ? -d : d;
     c.updateFlags |= kUpdateFrequency;
 }
 
-void AdvanceVibrato(TrackChannel& c) {
+void AdvanceVibrato(Channel& c) {
     int pos = static_cast<int8_t>(static_cast<uint8_t>(c.vibratoPos + c.vibratoSpeed));
     if (pos > 31) {
         pos -= 64;
     }
-    c.vibratoPos = static_cast<int8_t>(pos);
+    c.vibratoPos = static_cast<uint8_t>(pos);
 }
 
-void ApplyAutoVibrato(TrackChannel& c, const Instrument& ins) {
+} // namespace
+
+void TinselAutoVibrato(Context&, Channel& c) {
+    const Instrument& ins = *c.instrument;
     const int p = c.autoVibratoPos;
     int value;
     switch (ins.vibratoType) {
@@ -159,10 +157,11 @@ void ApplyAutoVibrato(TrackChannel& c, const Instrument& ins) {
     c.updateFlags |= kUpdateFrequency;
 }
 
-void ApplyVolumeColumn(TrackChannel& c, uint8_t vol) {
+void TinselVolumeColumnRowStart(Channel& c) {
+    const uint8_t vol = c.volumeByte;
     const int y = vol & 0x0F;
     if (vol >= 0x10 && vol <= 0x50) {
-        c.volume = vol - 0x10;
+        c.baseVolume = vol - 0x10;
         c.updateFlags |= kUpdateVolume;
         return;
     }
@@ -193,7 +192,7 @@ void ApplyVolumeColumn(TrackChannel& c, uint8_t vol) {
         break;
     case 0xF:
         if (y != 0) {
-            c.portaSpeed = static_cast<uint8_t>(y * 16);
+            c.portaSpeed = y * 64;
         }
         c.portaTarget = c.notePeriod;
         c.updateFlags &= static_cast<uint8_t>(~kUpdateNoteStart);
@@ -203,9 +202,11 @@ void ApplyVolumeColumn(TrackChannel& c, uint8_t vol) {
     }
 }
 
-void ApplyVolumeColumnTick(TrackChannel& c, uint8_t vol) {
-    const int y = vol & 0x0F;
-    switch (vol >> 4) {
+// The first piece of a later tick: it starts from the note's own pitch.
+void TinselVolumeColumn(Context&, Channel& c) {
+    c.periodDelta = 0;
+    const int y = c.volumeByte & 0x0F;
+    switch (c.volumeByte >> 4) {
     case 0x6:
         LowerVolume(c, y);
         break;
@@ -231,18 +232,19 @@ void ApplyVolumeColumnTick(TrackChannel& c, uint8_t vol) {
     }
 }
 
-void ApplyRowEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) {
+void TinselRowEffect(Context& ctx, Channel& c) {
+    const uint8_t param = c.parameter;
     const int x = param >> 4;
     const int y = param & 0x0F;
-    switch (fx) {
+    switch (c.effect) {
     case 0x2:
         if (param != 0) {
-            c.portaDownSpeed = param;
+            c.portaDownMemory = param;
         }
         break;
     case 0x3:
         if (param != 0) {
-            c.portaSpeed = param;
+            c.portaSpeed = param * 4;
         }
         c.portaTarget = c.notePeriod;
         c.updateFlags &= static_cast<uint8_t>(~(kUpdateNoteStart | kUpdateFrequency));
@@ -258,32 +260,32 @@ void ApplyRowEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) 
         break;
     case 0x6:
         if (param != 0) {
-            c.volumeSlideSpeed = param;
+            c.volumeSlideMemory = param;
         }
         ApplyVibrato(c);
         break;
     case 0xA:
         if (param != 0) {
-            c.volumeSlideSpeed = param;
+            c.volumeSlideMemory = param;
         }
         break;
     case 0xC:
-        c.volume = param;
+        c.baseVolume = param;
         c.updateFlags |= kUpdateVolume;
         break;
     case 0xE:
         if (x == 0xA) {
             if (y != 0) {
-                c.fineVolumeUpSpeed = static_cast<uint8_t>(y);
+                c.fineVolumeUpMemory = static_cast<uint8_t>(y);
             }
-            RaiseVolume(c, c.fineVolumeUpSpeed);
+            RaiseVolume(c, c.fineVolumeUpMemory);
         }
         break;
     case 0xF:
         if (param < 0x20) {
-            player.module->speed = param;
+            ctx.module.speed = param;
         } else {
-            SetBpm(player, param);
+            SetBpm(ctx, param);
         }
         break;
     default: // 0 sounds the base note; 5 only holds the note back; K acts in the row start
@@ -291,9 +293,10 @@ void ApplyRowEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) 
     }
 }
 
-void ApplyTickEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param) {
-    const Module& m = *player.module;
-    switch (fx) {
+void TinselEffects(Context& x, Channel& c) {
+    const Module& m = x.module;
+    const uint8_t param = c.parameter;
+    switch (c.effect) {
     case 0x0:
         if (param != 0) {
             const int r = m.tick % 3;
@@ -308,9 +311,9 @@ void ApplyTickEffect(TrackChannel& c, Player& player, uint8_t fx, uint8_t param)
         }
         break;
     case 0x2:
-        c.period += c.portaDownSpeed * 4;
-        if (c.period > kMaxPeriod) {
-            c.period = kMaxPeriod;
+        c.basePeriod += c.portaDownMemory * 4;
+        if (c.basePeriod > kMaxPeriod) {
+            c.basePeriod = kMaxPeriod;
         }
         c.periodDelta = 0;
         c.updateFlags |= kUpdateFrequency;
