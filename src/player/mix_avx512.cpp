@@ -17,6 +17,7 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #define TINSEL_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,bmi,bmi2")))
 
@@ -24,12 +25,7 @@ namespace {
 
 using namespace mixframe;
 
-constexpr uint64_t kOne = uint64_t{1} << 32;
 constexpr double kUnit = 1.0 / 4294967296.0;
-// A window of 32 entries holds the pairs of 16 frames for steps below 2,
-// and of 8 frames for steps below 4; larger steps gather their pairs.
-constexpr uint64_t kShareStep = 2 * kOne;
-constexpr uint64_t kWindowStep = 4 * kOne;
 
 // The lanes of a group hold the positions of frames 0, 4, 1, 5, 2, 6, 3, 7,
 // so that duplicating the low or the high double of each 128-bit part gives
@@ -124,6 +120,17 @@ TINSEL_AVX512 inline void AddMasked(float* o, __m512d v, __m512d low, __m512d hi
     _mm256_mask_storeu_ps(o + 8, m1, _mm512_cvtpd_ps(r1));
 }
 
+// Frames one window serves: its 32 entries hold the pairs of f frames when
+// f - 1 steps stay below 30 entries. 0: the step is too large for a window.
+inline uint32_t FramesPerWindow(uint64_t size) {
+    for (uint32_t f : {64u, 32u, 16u, 8u}) {
+        if (size < (uint64_t{30} << 32) / (f - 1)) {
+            return f;
+        }
+    }
+    return 0;
+}
+
 // Where a run's groups find their entries.
 struct Reader {
     const int16_t* data;
@@ -132,17 +139,9 @@ struct Reader {
     bool forward;
     uint64_t size; // the step's size
 
-    // The entry index of the group's lowest frame, of the first count.
+    // The entry index of the lowest of count frames from qs on.
     int32_t Base(uint64_t qs, uint32_t count) const {
         return static_cast<int32_t>((forward ? qs : qs + (count - 1) * e) >> 32);
-    }
-
-    // Words of a group of count frames (1 to 8) whose first is at qs.
-    TINSEL_AVX512 __m512i Words(uint64_t qs, __m512i lanes, uint32_t count) const {
-        if (size < kWindowStep) {
-            return Window(data, Base(qs, count), high).Words(lanes);
-        }
-        return LoadWords(data, qs, e, count);
     }
 };
 
@@ -153,62 +152,69 @@ Reader ReaderFor(const int16_t* data, uint64_t q0, uint64_t step, uint32_t n) {
     return Reader{data, e, static_cast<int32_t>(top >> 32) + 1, forward, forward ? step : ~step + 1};
 }
 
+// Hands the values of n frames from q0 on to mix(o, values, count), eight
+// frames at a time, the last group count (1 to 8) frames long.
+template <typename Mix>
+TINSEL_AVX512 inline void EachGroup(const Reader& r, uint64_t q0, uint32_t n, float* o, Mix& mix) {
+    const uint64_t e = r.e;
+    const __m512i stride = _mm512_set1_epi64(static_cast<long long>(8 * e));
+    __m512i lanes = Lanes(q0, e);
+    uint64_t qs = q0;
+    const uint32_t perWindow = FramesPerWindow(r.size);
+    for (uint32_t k = n; k != 0;) {
+        const uint32_t m = perWindow == 0 ? (k < 8 ? k : 8) : (k < perWindow ? k : perWindow);
+        if (perWindow != 0) {
+            const Window w(r.data, r.Base(qs, m), r.high);
+            for (uint32_t j = m; j != 0;) {
+                const uint32_t count = j < 8 ? j : 8;
+                mix(o, Values(w.Words(lanes), lanes), count);
+                lanes = _mm512_add_epi64(lanes, stride);
+                o += 16;
+                j -= count;
+            }
+        } else {
+            mix(o, Values(LoadWords(r.data, qs, e, m), lanes), m);
+            lanes = _mm512_add_epi64(lanes, stride);
+            o += 16;
+        }
+        qs += m * e;
+        k -= m;
+    }
+}
+
+struct PlainMix {
+    __m512d g;
+    TINSEL_AVX512 void operator()(float* o, __m512d v, uint32_t count) const {
+        if (count == 8) {
+            Add(o, v, g, g);
+        } else {
+            AddMasked(o, v, g, g, count);
+        }
+    }
+};
+
 TINSEL_AVX512 uint64_t PlainAvx512(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
                                    float gL, float gR) {
     if (Silent(gL, gR) || n == 0) {
         return PositionAfter(pos, step, n);
     }
     const uint64_t q0 = pos & ~uint64_t{1};
-    const Reader reader = ReaderFor(data, q0, step, n);
-    const uint64_t e = reader.e;
     // The values come times 2^32: the gains take the 2^-32, which changes no
     // rounding of the product.
     const double sL = static_cast<double>(gL) * kUnit;
     const double sR = static_cast<double>(gR) * kUnit;
-    const __m512d g = _mm512_setr_pd(sL, sR, sL, sR, sL, sR, sL, sR);
-    const __m512i stride = _mm512_set1_epi64(static_cast<long long>(8 * e));
-    __m512i lanes = Lanes(q0, e);
-    uint64_t qs = q0;
-    uint32_t k = n;
-    if (reader.size < kShareStep) {
-        // Sixteen frames per window.
-        for (; k >= 16; k -= 16) {
-            const Window w(data, reader.Base(qs, 16), reader.high);
-            const __m512i next = _mm512_add_epi64(lanes, stride);
-            Add(o, Values(w.Words(lanes), lanes), g, g);
-            Add(o + 16, Values(w.Words(next), next), g, g);
-            lanes = _mm512_add_epi64(next, stride);
-            qs += 16 * e;
-            o += 32;
-        }
-    }
-    for (; k >= 8; k -= 8) {
-        Add(o, Values(reader.Words(qs, lanes, 8), lanes), g, g);
-        lanes = _mm512_add_epi64(lanes, stride);
-        qs += 8 * e;
-        o += 16;
-    }
-    if (k != 0) {
-        AddMasked(o, Values(reader.Words(qs, lanes, k), lanes), g, g, k);
-    }
+    PlainMix mix{_mm512_setr_pd(sL, sR, sL, sR, sL, sR, sL, sR)};
+    EachGroup(ReaderFor(data, q0, step, n), q0, n, o, mix);
     return PositionAfter(pos, step, n);
 }
 
-TINSEL_AVX512 uint64_t RampAvx512(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
-                                  float* levels, const float* steps) {
-    const uint64_t q0 = pos & ~uint64_t{1};
-    const Reader reader = ReaderFor(data, q0, step, n);
-    const uint64_t e = reader.e;
-    const __m512i stride = _mm512_set1_epi64(static_cast<long long>(8 * e));
-    const __m512d scale = _mm512_set1_pd(kUnit);
-    __m512i lanes = Lanes(q0, e);
-    uint64_t qs = q0;
+struct RampMix {
     // Left and right level side by side: one single-precision add per frame,
     // the same rounding as the scalar pair of adds.
-    __m128 level = _mm_setr_ps(levels[0], levels[1], 0.0f, 0.0f);
-    const __m128 delta = _mm_setr_ps(steps[0], steps[1], 0.0f, 0.0f);
-    uint32_t k = n;
-    for (; k >= 8; k -= 8) {
+    __m128 level;
+    __m128 delta;
+
+    TINSEL_AVX512 void operator()(float* o, __m512d v, uint32_t count) {
         const __m128 l0 = level;
         const __m128 l1 = _mm_add_ps(l0, delta);
         const __m128 l2 = _mm_add_ps(l1, delta);
@@ -217,20 +223,29 @@ TINSEL_AVX512 uint64_t RampAvx512(const int16_t* data, uint64_t pos, uint64_t st
         const __m128 l5 = _mm_add_ps(l4, delta);
         const __m128 l6 = _mm_add_ps(l5, delta);
         const __m128 l7 = _mm_add_ps(l6, delta);
-        level = _mm_add_ps(l7, delta);
         const __m512d low = _mm512_cvtps_pd(_mm256_set_m128(_mm_movelh_ps(l2, l3), _mm_movelh_ps(l0, l1)));
         const __m512d high = _mm512_cvtps_pd(_mm256_set_m128(_mm_movelh_ps(l6, l7), _mm_movelh_ps(l4, l5)));
         // Scaling by 2^-32 is exact: the value is the scalar loop's.
-        Add(o, _mm512_mul_pd(Values(reader.Words(qs, lanes, 8), lanes), scale), low, high);
-        lanes = _mm512_add_epi64(lanes, stride);
-        qs += 8 * e;
-        o += 16;
+        v = _mm512_mul_pd(v, _mm512_set1_pd(kUnit));
+        if (count == 8) {
+            level = _mm_add_ps(l7, delta);
+            Add(o, v, low, high);
+        } else {
+            // The adds past the last frame are not kept.
+            const __m128 after[8] = {l0, l1, l2, l3, l4, l5, l6, l7};
+            level = after[count];
+            AddMasked(o, v, low, high, count);
+        }
     }
-    float cL = _mm_cvtss_f32(level);
-    float cR = _mm_cvtss_f32(_mm_shuffle_ps(level, level, 1));
-    RampFrames(data, qs, step, o, k, cL, cR, steps[0], steps[1]);
-    levels[0] = cL;
-    levels[1] = cR;
+};
+
+TINSEL_AVX512 uint64_t RampAvx512(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
+                                  float* levels, const float* steps) {
+    const uint64_t q0 = pos & ~uint64_t{1};
+    RampMix mix{_mm_setr_ps(levels[0], levels[1], 0.0f, 0.0f), _mm_setr_ps(steps[0], steps[1], 0.0f, 0.0f)};
+    EachGroup(ReaderFor(data, q0, step, n), q0, n, o, mix);
+    levels[0] = _mm_cvtss_f32(mix.level);
+    levels[1] = _mm_cvtss_f32(_mm_shuffle_ps(mix.level, mix.level, 1));
     return PositionAfter(pos, step, n);
 }
 
