@@ -175,6 +175,7 @@ void TinselRowStart(Context& x, Channel& c, const uint8_t* cell) {
         }
         if (!porta) {
             c.basePeriod = c.notePeriod;
+            c.finetune = c.sample->finetune;
         }
         c.updateFlags = kUpdateNoteStart;
     }

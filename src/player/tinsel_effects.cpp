@@ -300,20 +300,27 @@ void TinselEffects(Context& x, Channel& c) {
     case 0x0:
         if (param != 0) {
             const int r = m.tick % 3;
-            if (m.flags & linearFrequencies) {
-                if (r == 1) {
-                    c.periodDelta = (param >> 4) * 64;
-                } else if (r == 2) {
-                    c.periodDelta = (param & 0x0F) * 64;
+            const int semitones = r == 1 ? param >> 4 : (r == 2 ? param & 0x0F : 0);
+            if (x.song.linear) {
+                if (r != 0) {
+                    c.periodDelta = semitones * 64;
                 }
+            } else if (semitones != 0) {
+                // Amiga periods are not equal steps: the note comes from the table.
+                c.periodDelta =
+                    c.basePeriod - periods::SnapToSemitone(false, c.basePeriod, c.finetune, semitones);
             }
             c.updateFlags |= kUpdateFrequency;
         }
         break;
     case 0x2:
-        c.basePeriod += c.portaDownMemory * 4;
-        if (c.basePeriod > kMaxPeriod) {
-            c.basePeriod = kMaxPeriod;
+        if (x.song.linear) {
+            c.basePeriod += c.portaDownMemory * 4;
+            if (c.basePeriod > kMaxPeriod) {
+                c.basePeriod = kMaxPeriod;
+            }
+        } else {
+            SlidePeriodDown(c, c.portaDownMemory * 4);
         }
         c.periodDelta = 0;
         c.updateFlags |= kUpdateFrequency;
