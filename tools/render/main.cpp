@@ -171,9 +171,8 @@ int main(int argc, char** argv) {
         FreeModule(song);
         return Fail("cannot write " + out + ": " + reason);
     }
-    // Large writes: stdio's page-sized buffer would cost a system call per block.
-    static char buffer[1 << 18];
-    std::setvbuf(output, buffer, _IOFBF, sizeof buffer);
+    // RenderWav writes chunks of about 256 KB itself: a stream buffer would only copy them.
+    std::setvbuf(output, nullptr, _IONBF, 0);
     const bool bar = !quiet && isatty(fileno(stderr)) != 0;
     int64_t shownAt = -1;
     const bool ok = RenderWav(song, settings, output, [&](int64_t done, int64_t total) {

@@ -118,7 +118,12 @@ bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
     // Blocks of the device's length: without a fade, the bytes the ring would hold.
     const int32_t blockLength = BlockLengthForRate(settings.rate);
     std::vector<float> mix(size_t(blockLength) * 2);
-    std::vector<int16_t> pcm(mix.size());
+    // Samples are put straight into a chunk of many blocks, written in one
+    // call when the next block would not fit: no copy through a stream buffer.
+    const size_t blockBytes = size_t(blockLength) * size_t(BytesPerFrame(settings.format));
+    std::vector<int16_t> chunk(blockBytes * std::max<size_t>(1, (256 << 10) / blockBytes) / 2);
+    const size_t chunkBytes = chunk.size() * 2;
+    size_t held = 0; // bytes
     int64_t done = 0;
     while (done < total) {
         const int32_t n = int32_t(std::min<int64_t>(blockLength, total - done));
@@ -132,19 +137,22 @@ bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
                 mix[2 * size_t(i) + 1] *= gain;
             }
         }
-        bool written;
         if (settings.format == SampleFormat::Float32) {
             for (size_t i = 0; i < size_t(n) * 2; ++i)
                 mix[i] *= 1.0f / 32768.0f;
             // Samples little-endian, as every machine this runs on stores them.
-            written = std::fwrite(mix.data(), 8, size_t(n), out) == size_t(n);
+            std::memcpy(reinterpret_cast<uint8_t*>(chunk.data()) + held, mix.data(), size_t(n) * 8);
         } else {
-            ConvertToPcm16(pcm.data(), mix.data(), blockLength);
-            written = std::fwrite(pcm.data(), 4, size_t(n), out) == size_t(n);
+            // A whole block: the chunk has room for it (only n frames are kept).
+            ConvertToPcm16(chunk.data() + held / 2, mix.data(), blockLength);
         }
-        if (!written)
-            return false;
+        held += size_t(n) * size_t(BytesPerFrame(settings.format));
         done += n;
+        if (held + blockBytes > chunkBytes || done == total) {
+            if (std::fwrite(chunk.data(), 1, held, out) != held)
+                return false;
+            held = 0;
+        }
         if (progress)
             progress(done, total);
     }
