@@ -143,9 +143,11 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
         const uint32_t s24 = (static_cast<uint32_t>(v.stepInt) << 24) | (v.stepFrac >> 8);
         if ((static_cast<uint64_t>(distance) >> 32) < (1u << 24) && s24 != 0) {
             const uint64_t d = static_cast<uint64_t>(distance) >> 8;
-            const uint64_t count = d / s24 + (d % s24 != 0 ? 1 : 0);
-            if (count <= n) {
-                n = static_cast<uint32_t>(count);
+            // The count, d / s24 rounded up, is at most n exactly when d is at
+            // most n * s24 (under 2^63): most runs end before the boundary
+            // and need no division.
+            if (d <= static_cast<uint64_t>(n) * s24) {
+                n = static_cast<uint32_t>(d / s24 + (d % s24 != 0 ? 1 : 0));
                 atBoundary = true;
             }
         }
