@@ -1,309 +1,781 @@
+// The replay engine under both rule sets: small constructed songs played tick
+// by tick, checked through the channel state and the voices.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 #include <functional>
+#include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
-#include "tests/player/engine_fixture.h"
+#include "player/engine.h"
+#include "player/mixer.h"
+#include "player/module.h"
+#include "player/player.h"
+#include "player/replay.h"
+#include "player/rules.h"
+#include "player/song.h"
+#include "tests/player/xm_image.h"
 
 namespace {
 
-// One channel, one order, one instrument holding PlainSample.
-XmImage OneChannelSong(uint16_t tempo, uint16_t rows, const std::vector<XmCell>& cells, uint16_t bpm = 125) {
-    XmImage image(1, 0, 1, 1, 1, bpm, {0});
-    image.SetTempo(tempo);
-    image.PatternCells(rows, cells);
-    image.InstrumentWith(XmInstrumentDesc{}, {PlainSample()});
+constexpr uint8_t C0 = 1, C4 = 49, D4 = 51, E4 = 53, OFF = 97;
+constexpr RuleSet kTinsel = RuleSet::Tinsel, kFt2 = RuleSet::Ft2;
+
+// A short looping 8-bit sample at C-4 with no relative note or finetune.
+XmSampleDesc PlainSample(uint8_t volume = 64, uint8_t relativeNote = 0) {
+    XmSampleDesc s{16, 0, 16, 0x01, std::vector<uint8_t>(16, 4)};
+    s.volume = volume;
+    s.finetune = 0;
+    s.relativeNote = relativeNote;
+    return s;
+}
+
+struct SongSpec {
+    uint16_t tempo = 6;
+    bool linear = true;
+    int channels = 1;
+    int rows = 8;                              // rows per pattern
+    std::vector<std::vector<XmCell>> patterns; // rows x channels cells each
+    std::vector<uint8_t> orders = {0};
+    uint16_t restart = 0;
+    std::vector<XmSampleDesc> samples = {PlainSample()}; // one instrument each
+    XmInstrumentDesc instrument;
+};
+
+XmImage Build(const SongSpec& s) {
+    XmImage image(static_cast<uint16_t>(s.orders.size()), s.restart, static_cast<uint16_t>(s.channels),
+                  static_cast<uint16_t>(s.patterns.size()), static_cast<uint16_t>(s.samples.size()), 125,
+                  s.orders);
+    image.SetTempo(s.tempo);
+    image.SetFlags(s.linear ? 1 : 0);
+    for (std::vector<XmCell> cells : s.patterns) {
+        cells.resize(static_cast<size_t>(s.rows * s.channels));
+        image.PatternCells(static_cast<uint16_t>(s.rows), cells);
+    }
+    for (const XmSampleDesc& sample : s.samples) {
+        image.InstrumentWith(s.instrument, {sample});
+    }
     return image;
 }
 
-constexpr uint8_t kC4 = 49; // 1-based C-0 is 1
-constexpr uint8_t kKeyOffInFile = 97;
+// A one-channel song whose first pattern holds these rows.
+SongSpec Rows(std::vector<XmCell> rows, uint16_t tempo = 6) {
+    SongSpec s;
+    s.tempo = tempo;
+    s.rows = std::max<int>(8, static_cast<int>(rows.size()));
+    s.patterns = {std::move(rows)};
+    return s;
+}
 
-TEST_F(EngineTest, RowOfSpeedThreeAt183BpmLastsThreeTicksOf602Frames) {
-    Play(OneChannelSong(3, 4, std::vector<XmCell>(4), 183));
+SongSpec Amiga(SongSpec s) {
+    s.linear = false;
+    return s;
+}
+
+SongSpec TwoInstruments(std::vector<XmCell> rows) {
+    SongSpec s = Rows(std::move(rows));
+    s.samples = {PlainSample(64), PlainSample(20)};
+    return s;
+}
+
+SongSpec WithEnvelope(SongSpec s, std::vector<std::pair<uint16_t, uint16_t>> points, uint8_t type,
+                      uint8_t sustain = 0, uint16_t fadeout = 0) {
+    s.instrument.volumePoints = std::move(points);
+    s.instrument.volumeType = type;
+    s.instrument.volumeSustain = sustain;
+    s.instrument.fadeout = fadeout;
+    return s;
+}
+
+using Probe = std::function<int(const Channel&, const MixVoice&, const Module&)>;
+// Tinsel state: the slid period, this tick's pitch delta, the heard Amiga period.
+const Probe kBase = [](const Channel& c, const MixVoice&, const Module&) { return c.basePeriod; };
+const Probe kDelta = [](const Channel& c, const MixVoice&, const Module&) { return c.periodDelta; };
+const Probe kAmigaHeard = [](const Channel& c, const MixVoice&, const Module&) {
+    return c.basePeriod - c.periodDelta;
+};
+const Probe kBaseVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.baseVolume; };
+const Probe kVibratoPos = [](const Channel& c, const MixVoice&, const Module&) {
+    return int(int8_t(c.vibratoPos));
+};
+const Probe kEnvVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.envVolume; };
+const Probe kFadeout = [](const Channel& c, const MixVoice&, const Module&) { return c.fadeoutLevel; };
+// FT2 state: the final period, the heard volume before and after envelope and global volume.
+const Probe kPeriod = [](const Channel& c, const MixVoice&, const Module&) { return c.finalPeriod; };
+const Probe kVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.outVolume; };
+const Probe kPanning = [](const Channel& c, const MixVoice&, const Module&) { return c.finalPanning; };
+const Probe kHeard = [](const Channel& c, const MixVoice&, const Module&) { return c.finalVolume; };
+const Probe kGlobal = [](const Channel&, const MixVoice&, const Module& m) { return m.globalVolume; };
+// Either: the voice, and whether the tick started it.
+const Probe kHz = [](const Channel&, const MixVoice& v, const Module&) { return v.frequency; };
+const Probe kVoiceVolume = [](const Channel&, const MixVoice& v, const Module&) { return v.volume; };
+const Probe kStarted = [](const Channel& c, const MixVoice&, const Module&) {
+    return (c.updateFlags & kUpdateNoteStart) ? 1 : 0;
+};
+
+class Engine : public ::testing::Test {
+protected:
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    Module* m = nullptr;
+
+    void SetUp() override { InitPlayer(*player, 44100); }
+    void TearDown() override { FreeModule(m); }
+
+    void Start(const XmImage& image, RuleSet rules) {
+        FreeModule(m);
+        m = LoadModuleFromMemory(image.bytes.data(), image.bytes.size());
+        ASSERT_NE(m, nullptr);
+        StartSong(*player, m, rules);
+    }
+    void Start(const SongSpec& spec, RuleSet rules) { Start(Build(spec), rules); }
+    Channel& Ch(int i) { return player->channels[i]; }
+    MixVoice& Voice(int i) { return player->VoicePool[i]; }
+    void Tick() { PlayTick(*player); }
+    // The probe after each of `ticks` ticks from the first start of `row` of order 0.
+    std::vector<int> Trace(int row, size_t ticks, const Probe& probe, int channel = 0) {
+        std::vector<int> seen;
+        for (int guard = 0; guard < 5000 && seen.size() < ticks; ++guard) {
+            NextRow next{};
+            const bool begins = NextRowStart(*player, &next) && next.order == 0 && next.row == row;
+            Tick();
+            if (begins || !seen.empty()) {
+                seen.push_back(probe(Ch(channel), Voice(channel), *m));
+            }
+        }
+        return seen;
+    }
+    // The rows the song starts over `ticks` ticks, as (order, row).
+    std::vector<std::pair<int, int>> RowStarts(int ticks) {
+        std::vector<std::pair<int, int>> rows;
+        for (int t = 0; t < ticks; ++t) {
+            NextRow next{};
+            if (NextRowStart(*player, &next)) {
+                rows.emplace_back(next.order, next.row);
+            }
+            Tick();
+        }
+        return rows;
+    }
+};
+
+struct Recipe {
+    const char* name;
+    RuleSet rules;
+    SongSpec song;
+    int row; // traced from its first tick, for as many ticks as expected
+    Probe probe;
+    std::vector<int> expect;
+};
+
+class EngineRecipes : public Engine {
+public:
+    void Play(const std::vector<Recipe>& recipes) {
+        for (const Recipe& r : recipes) {
+            SCOPED_TRACE(std::string(RuleSetName(r.rules)) + ": " + r.name);
+            Start(r.song, r.rules);
+            EXPECT_EQ(Trace(r.row, r.expect.size(), r.probe), r.expect);
+        }
+    }
+};
+
+TEST_F(EngineRecipes, Pitch) {
+    const SongSpec arpeggio = Rows({{C4, 1, 0, 0, 0x37}});
+    const SongSpec vibrato = Rows({{C4, 1, 0, 4, 0x88}, {0, 0, 0, 4, 0x00}}, 3);
+    const SongSpec slides = Rows({{C4, 1, 0, 0x02, 0x04}, {0, 0, 0, 0x02, 0x00}}, 3);
+    const SongSpec porta = Rows({{C4, 1}, {E4, 0, 0, 3, 0x10}, {0, 0, 0, 2, 0x20}, {0, 0, 0, 3, 0}});
+    SongSpec autoVibrato = Rows({{C4, 1}});
+    autoVibrato.instrument.vibratoDepth = 8;
+    autoVibrato.instrument.vibratoRate = 16;
+    Play({
+        // clang-format off
+        {"arpeggio 037: base, +3, +7", kTinsel, arpeggio, 0, kDelta, {0, 192, 448, 0, 192}},
+        {"arpeggio 037 frequencies", kTinsel, arpeggio, 0, kHz, {8363, 9945, 12530, 8363, 9945}},
+        {"vibrato holds its position on a row start", kTinsel, vibrato, 0, kVibratoPos, {0, 8, 16, 16, 24, -32}},
+        {"vibrato depth", kTinsel, vibrato, 0, kDelta, {0, 0, -44, -60, -60, -44}},
+        {"porta down and its memory", kTinsel, slides, 0, kBase, {4608, 4624, 4640, 4640, 4656, 4672}},
+        {"amiga arpeggio from the table", kTinsel, Amiga(arpeggio), 0, kAmigaHeard,
+         {1712, 1440, 1140, 1712, 1440, 1140}},
+        {"amiga 2xx stops at 31999", kTinsel, Amiga(Rows({{C0, 1, 0, 2, 0xFF}})), 0, kAmigaHeard,
+         {27392, 28412, 29432, 30452, 31472, 31999}},
+        {"linear 2xx goes on", kTinsel, Rows({{C0, 1, 0, 2, 0xFF}}, 3), 0, kBase, {7680, 8700, 9720}},
+
+        {"arpeggio 037", kFt2, arpeggio, 0, kPeriod, {4608, 4160, 4416, 4608, 4160, 4416}},
+        {"arpeggio at speed 17", kFt2, Rows({{C4, 1, 0, 0, 0x37}}, 17), 0, kPeriod,
+         {4608, 4608, 4608, 4160, 4416, 4608, 4160, 4416, 4608, 4160, 4416, 4608, 4160, 4416, 4608, 4160, 4416}},
+        {"amiga arpeggio", kFt2, Amiga(arpeggio), 0, kPeriod, {1712, 1140, 1440, 1712, 1140, 1440}},
+        {"amiga 101", kFt2, Amiga(Rows({{C4, 1, 0, 1, 0x01}})), 0, kPeriod, {1712, 1708, 1704, 1700, 1696, 1692}},
+        {"volume-column porta holds the note", kFt2, Rows({{C4, 1}, {E4, 0, 0xF1}}), 1, kPeriod,
+         {4608, 4544, 4480, 4416, 4352, 4352}},
+        {"volume-column porta doubles 3xx", kFt2, Rows({{C4, 1}, {E4, 0, 0xF1, 3, 0xFF}}), 1, kPeriod,
+         {4608, 4480, 4352, 4352, 4352, 4352}},
+        {"3xx reaches its target", kFt2, porta, 1, kPeriod, {4608, 4544, 4480, 4416, 4352, 4352}},
+        {"2xx after porta", kFt2, porta, 2, kPeriod, {4352, 4480, 4608, 4736, 4864, 4992}},
+        {"300 past the target jumps to it", kFt2, porta, 3, kPeriod, {4992, 4352, 4352, 4352, 4352, 4352}},
+        {"vibrato 448", kFt2, Rows({{C4, 1, 0, 4, 0x48}}), 0, kPeriod, {4608, 4608, 4632, 4653, 4666, 4671}},
+        {"vibrato ramp", kFt2, Rows({{C4, 1, 0, 0xE, 0x41}, {0, 0, 0, 4, 0x48}}), 1, kPeriod,
+         {4608, 4608, 4616, 4624, 4632, 4640}},
+        {"auto-vibrato", kFt2, autoVibrato, 0, kPeriod, {4605, 4602, 4600, 4600, 4600, 4602}},
+        {"E5F finetune", kFt2, Rows({{C4, 1, 0, 0xE, 0x5F}}), 0, kPeriod, {4552, 4552, 4552, 4552, 4552, 4552}},
+        {"E5x lasts one note", kFt2, Rows({{C4, 1, 0, 0xE, 0x5F}, {C4, 0}}), 1, kPeriod,
+         {4608, 4608, 4608, 4608, 4608, 4608}},
+        {"glissando rounds the porta", kFt2, Rows({{C4, 1, 0, 0xE, 0x31}, {E4, 0, 0, 3, 0x05}}), 1, kPeriod,
+         {4608, 4608, 4544, 4544, 4544, 4480}},
+        {"X12", kFt2, Rows({{C4, 1, 0, 0x21, 0x12}}), 0, kPeriod, {4606, 4606, 4606, 4606, 4606, 4606}},
+        {"1xx floor", kFt2, Rows({{C4, 1, 0, 1, 0xFF}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}}), 3,
+         kPeriod, {1, 1, 1, 1, 1, 1}},
+        // clang-format on
+    });
+}
+
+TEST_F(EngineRecipes, Volume) {
+    const SongSpec slides = Rows({{C4, 1, 0, 0x02, 0x04},
+                                  {0, 0, 0, 0x02, 0x00},
+                                  {0, 0, 0, 0x0A, 0x02},
+                                  {0, 0, 0, 0x06, 0x00},
+                                  {0, 0, 0, 0x0C, 0x20},
+                                  {0, 0, 0, 0x0E, 0xA3},
+                                  {0, 0, 0, 0x0E, 0xA0},
+                                  {0, 0, 0, 0x0A, 0x30}},
+                                 3);
+    const SongSpec released =
+        WithEnvelope(Rows({{C4, 1}, {OFF}}, 3), {{0, 64}, {2, 64}, {6, 32}}, 3, 1, 0x1000);
+    const SongSpec keyOff = Rows({{C4, 1}, {OFF}, {0, 0, 0, 0xC, 0x20}});
+    const SongSpec retrig = Rows({{C4, 1, 0, 0x1B, 0x23}, {0, 0, 0, 0x1B, 0}});
+    const SongSpec sustained = WithEnvelope(Rows({{C4, 1}, {OFF}}), {{0, 64}, {2, 32}}, 3, 0, 2048);
+    const SongSpec enveloped = WithEnvelope(Rows({{C4, 1}}), {{0, 64}, {10, 32}, {20, 0}}, 1, 0, 2048);
+    SongSpec envelopeAt5 = enveloped;
+    envelopeAt5.patterns[0][0] = {C4, 1, 0, 0x15, 0x05};
+    Play({
+        // clang-format off
+        {"volume slides, Cxx, EAx", kTinsel, slides, 2, kBaseVolume,
+         {64, 62, 60, 60, 58, 56, 32, 32, 32, 35, 35, 35, 38, 38, 38, 38, 41, 44}},
+        {"key-off without envelope silences at once", kTinsel, Rows({{C4, 1}, {OFF}}, 2), 0, kVoiceVolume,
+         {127, 127, 0, 0}},
+        {"K00 likewise", kTinsel, Rows({{C4, 1}, {0, 0, 0, 0x14, 0}}, 2), 0, kVoiceVolume, {127, 127, 0, 0}},
+        {"key-off fades", kTinsel, released, 1, kFadeout,
+         {57344, 49152, 40960, 32768, 24576, 16384, 8192, 0, 0}},
+        {"key-off leaves the sustain point", kTinsel, released, 1, kEnvVolume, {64, 56, 48, 40, 32, 32, 32, 32, 32}},
+
+        {"volume column slides skip tick 0", kFt2, Rows({{C4, 1, 0x50}, {0, 0, 0x62}}), 1, kVolume,
+         {64, 62, 60, 58, 56, 54}},
+        {"key-off without envelope", kFt2, keyOff, 1, kVolume, {0, 0, 0, 0, 0, 0}},
+        {"a volume command revives it", kFt2, keyOff, 2, kVolume, {32, 32, 32, 32, 32, 32}},
+        {"note after key-off stays silent", kFt2, Rows({{C4, 1}, {OFF}, {D4}}), 2, kVolume, {0, 0, 0, 0, 0, 0}},
+        {"lone instrument restores the playing sample", kFt2, TwoInstruments({{C4, 1, 0, 0xC, 0x0A}, {0, 2}}), 1,
+         kVolume, {64, 64, 64, 64, 64, 64}},
+        {"retrig R23", kFt2, retrig, 0, kVolume, {64, 64, 62, 62, 62, 60}},
+        {"retrig R23, second row", kFt2, retrig, 1, kVolume, {60, 60, 58, 58, 58, 56}},
+        {"retrig with a volume byte", kFt2, Rows({{C4, 1, 0x50, 0x1B, 0x23}, {0, 0, 0, 0x1B, 0}}), 1, kVolume,
+         {62, 62, 62, 60, 60, 60}},
+        {"tremor T12", kFt2, Rows({{C4, 1, 0, 0x1D, 0x12}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"tremor T00 continues", kFt2, Rows({{C4, 1, 0, 0x1D, 0x12}, {0, 0, 0, 0x1D, 0}}), 1, kVolume,
+         {0, 64, 64, 0, 0, 0}},
+        {"tremolo ramp", kFt2, Rows({{C4, 1, 0x30, 0xE, 0x71}, {0, 0, 0, 7, 0x48}}), 1, kVolume,
+         {32, 32, 36, 40, 44, 48}},
+        {"note cut EC3", kFt2, Rows({{C4, 1, 0, 0xE, 0xC3}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"K03 keys off on tick 3", kFt2, Rows({{C4, 1, 0, 0x14, 0x03}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"H01", kFt2, Rows({{C4, 1, 0, 0x11, 0x01}}), 0, kGlobal, {64, 63, 62, 61, 60, 59}},
+        {"volume envelope", kFt2, enveloped, 0, kHeard, {256, 240, 228, 216, 204, 192}},
+        {"L05 moves the envelope", kFt2, envelopeAt5, 0, kHeard, {192, 176, 164, 152, 140, 128}},
+        {"sustain holds", kFt2, sustained, 0, kHeard, {256, 256, 256, 256, 256, 256}},
+        {"key-off releases and fades", kFt2, sustained, 1, kHeard, {240, 168, 104, 96, 88, 80}},
+        {"volume byte 0x55 sets 64", kFt2, TwoInstruments({{C4, 2, 0x55}}), 0, kVolume, {64, 64, 64, 64, 64, 64}},
+        {"fine volume memories are separate", kFt2,
+         Rows({{C4, 1, 0x30, 0xE, 0xA2}, {0, 0, 0, 0xE, 0xB1}, {0, 0, 0, 0xE, 0xA0}}), 2, kVolume,
+         {35, 35, 35, 35, 35, 35}},
+        // clang-format on
+    });
+}
+
+TEST_F(EngineRecipes, PanningAndVoiceStarts) {
+    Play({
+        // clang-format off
+        {"E93 twice, then E90", kTinsel,
+         Rows({{C4, 1, 0, 0xE, 0x93}, {0, 0, 0, 0xE, 0x93}, {0, 0, 0, 0xE, 0x90}}), 0, kStarted,
+         {1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
+
+        {"volume-column D0", kFt2, Rows({{C4, 1, 0xD0}}), 0, kPanning, {128, 0, 0, 0, 0, 0}},
+        {"P02", kFt2, Rows({{C4, 1, 0, 0x19, 0x02}}), 0, kPanning, {128, 126, 124, 122, 120, 118}},
+        {"8xx and volume-column CF", kFt2, Rows({{C4, 1, 0xCF}, {0, 0, 0, 8, 0x10}}), 1, kPanning,
+         {16, 16, 16, 16, 16, 16}},
+        {"E93", kFt2, Rows({{C4, 1, 0, 0xE, 0x93}}), 0, kStarted, {1, 0, 0, 1, 0, 0}},
+        {"E92", kFt2, Rows({{C4, 1, 0, 0xE, 0x92}}), 0, kStarted, {1, 0, 1, 0, 1, 0}},
+        {"ED0 is a normal row", kFt2, Rows({{C4, 1, 0, 0xE, 0xD0}}), 0, kStarted, {1, 0, 0, 0, 0, 0}},
+        {"ED7 never plays", kFt2, Rows({{C4, 1, 0, 0xE, 0xD7}}), 0, kStarted, {0, 0, 0, 0, 0, 0}},
+        {"E90 retriggers without a note", kFt2, Rows({{C4, 1}, {0, 0, 0, 0xE, 0x90}}), 1, kStarted,
+         {1, 0, 0, 0, 0, 0}},
+        // clang-format on
+    });
+}
+
+// Tinsel envelopes: 16.16 steps between the points, holding at a sustain point
+// until key-off, jumping back at a loop.
+TEST_F(EngineRecipes, TinselEnvelopes) {
+    const auto song = [](std::vector<std::pair<uint16_t, uint16_t>> points, uint8_t type, int keyOffRow) {
+        SongSpec s = Rows({{C4, 1}}, 4);
+        s.rows = 64;
+        s.patterns[0].resize(64);
+        s.patterns[0][static_cast<size_t>(keyOffRow)] = {OFF};
+        s = WithEnvelope(s, std::move(points), type, 2);
+        s.instrument.volumeLoopStart = 3;
+        s.instrument.volumeLoopEnd = 5;
+        return s;
+    };
+    // Sustain at point 2 and a loop over points 3..5; key-off on tick 12.
+    const SongSpec looped = song({{0, 48}, {4, 64}, {8, 44}, {14, 8}, {24, 22}, {32, 8}}, 7, 3);
+    // Also when the sustain and loop points lie beyond those stored: they stay inside.
+    SongSpec beyond = song({{0, 10}, {3, 40}}, 7, 63);
+    beyond.instrument.volumeSustain = 200;
+    beyond.instrument.volumeLoopStart = 40;
+    beyond.instrument.volumeLoopEnd = 1;
+    Play({
+        // clang-format off
+        {"sustain, then release into the loop", kTinsel, looped, 0, kEnvVolume,
+         {48, 52, 56, 60, 64, 59, 54, 49, 44, 44, 44, 44, 44, 38, 32, 26, 20, 14, 8, 9, 10, 12, 13, 14, 16, 17, 19,
+          20, 22, 20, 18, 16, 15, 13, 11, 9, 8, 9, 10, 12, 13, 14}},
+        {"plain segments", kTinsel, song({{0, 64}, {7, 54}, {12, 27}, {23, 7}, {126, 0}}, 1, 63), 0, kEnvVolume,
+         {64, 62, 61, 59, 58, 56, 55, 54, 48, 43}},
+        {"two points reach the second and stay", kTinsel, song({{0, 10}, {3, 40}}, 1, 63), 0, kEnvVolume,
+         {10, 20, 30, 40, 40, 40}},
+        {"points named beyond those stored", kTinsel, beyond, 0, kEnvVolume, {10, 20, 30, 40, 40, 40}},
+        // clang-format on
+    });
+}
+
+TEST_F(Engine, TinselEnvelopesEndAtTheLastPoint) {
+    SongSpec s = WithEnvelope(Rows({{C4, 1}}, 4), {{0, 64}, {7, 54}, {12, 27}, {23, 7}, {126, 0}}, 1);
+    s.instrument.panningPoints = {{0, 32}, {2, 0}};
+    s.instrument.panningType = 1;
+    s.rows = 64;
+    Start(s, kTinsel);
+    for (int t = 0; t < 130; ++t) {
+        Tick();
+    }
+    EXPECT_EQ(Ch(0).envVolume, 0);
+    EXPECT_EQ(Ch(0).volEnvDone, 1);
+    EXPECT_EQ(Ch(0).envPanning, 0);
+    EXPECT_EQ(Ch(0).panEnvDone, 1);
+    EXPECT_EQ(Voice(0).volume, 0);
+}
+
+TEST_F(Engine, TinselTonePortamentoKeepsNoteAndInstrumentAndGlides) {
+    SongSpec s = Rows({{C4, 1}, {C4 + 2, 2, 0, 0x03, 0x10}}, 3);
+    s.samples = {PlainSample(40, 0), PlainSample(20, 12)};
+    Start(s, kTinsel);
+    for (int t = 0; t < 3; ++t) {
+        Tick();
+    }
+    const Sample* first = m->instruments[0].samples[0];
+    EXPECT_EQ(Voice(0).sample, first);
+    Voice(0).posInt = 5; // a restart would put it back to 0
+    Ch(0).baseVolume = 10;
+    EXPECT_EQ(Trace(1, 3, kBase), (std::vector<int>{4608, 4544, 4480}));
+    EXPECT_EQ(Ch(0).note, C4);
+    EXPECT_EQ(Ch(0).instrumentNumber, 1);
+    // D-4 with the relative note of the sample the held note and instrument select.
+    EXPECT_EQ(Ch(0).portaTarget, 4480);
+    EXPECT_EQ(Ch(0).baseVolume, 40); // the note was reset with that sample
+    EXPECT_EQ(Voice(0).sample, first);
+    EXPECT_EQ(Voice(0).posInt, 5);
+}
+
+TEST_F(Engine, TinselInstrumentBeyondTheSongPlaysSilence) {
+    Start(Rows({{C4, 9}}, 1), kTinsel);
+    Tick();
+    EXPECT_EQ(Voice(0).sample, &EmptySample);
+    EXPECT_EQ(Ch(0).baseVolume, 0);
+    std::vector<float> buffer(2 * 64, 0.0f);
+    MixVoices(*player, buffer.data(), 64);
+    EXPECT_EQ(Voice(0).sample, nullptr);
+}
+
+TEST_F(Engine, Ft2NoteDelayStartsTheDelayedInstrumentAndVolume) {
+    Start(TwoInstruments({{C4, 1}, {D4, 2, 0x2A, 0xE, 0xD3}}), kFt2);
+    const Probe both = [](const Channel& c, const MixVoice&, const Module&) {
+        return c.finalPeriod * 100 + c.outVolume;
+    };
+    EXPECT_EQ(Trace(1, 6, both), (std::vector<int>{460864, 460864, 460864, 448026, 448026, 448026}));
+    EXPECT_EQ(Ch(0).instrument, &m->instruments[1]);
+}
+
+TEST_F(Engine, Ft2SampleOffsetPastTheLoopEndSilences) {
+    SongSpec s = Rows({{C4, 1, 0, 9, 0x02}, {C4, 1, 0, 9, 0x01}, {C4, 1, 0, 9, 0xFF}, {C4, 1, 0, 9, 0x00}});
+    XmSampleDesc looped{1000, 0, 500, 0x01, std::vector<uint8_t>(1000, 1)};
+    looped.finetune = looped.relativeNote = 0;
+    s.samples = {looped};
+    Start(s, kFt2);
+    const Probe playing = [](const Channel&, const MixVoice& v, const Module&) {
+        return v.sample == nullptr ? -1 : v.posInt;
+    };
+    EXPECT_EQ(Trace(0, 1, playing), (std::vector<int>{-1}));
+    EXPECT_EQ(Trace(1, 1, playing), (std::vector<int>{256}));
+    EXPECT_EQ(Trace(2, 1, playing), (std::vector<int>{-1}));
+    EXPECT_EQ(Trace(3, 1, playing), (std::vector<int>{-1})); // 900 reuses FF
+    EXPECT_EQ(Ch(0).offsetMemory, 0xFF);
+}
+
+TEST_F(Engine, Ft2GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
+    SongSpec s;
+    s.channels = 3;
+    s.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
+    Start(s, kFt2);
+    Tick();
+    EXPECT_EQ(Ch(0).finalVolume, 256);
+    EXPECT_EQ(Ch(2).finalVolume, 128);
+    Tick();
+    EXPECT_EQ(Ch(0).finalVolume, 128);
+    EXPECT_EQ(Ch(2).finalVolume, 128);
+}
+
+// Row order under each rule set's clock.
+TEST_F(Engine, SongClocks) {
+    using Visits = std::vector<std::pair<int, int>>;
+    SongSpec loop;
+    loop.tempo = 1;
+    loop.patterns = {std::vector<XmCell>(8), std::vector<XmCell>(8)};
+    loop.patterns[0][2] = {0, 0, 0, 0xE, 0x60};
+    loop.patterns[0][4] = {0, 0, 0, 0xE, 0x61};
+    loop.patterns[1][7] = {0, 0, 0, 0xF, 0x01}; // keeps the empty pattern at 8 rows
+    loop.orders = {0, 1};
+    SongSpec restart;
+    restart.tempo = 1;
+    restart.rows = 2;
+    restart.patterns = {{}, {}, {}};
+    restart.orders = {0, 1, 2};
+    restart.restart = 1;
+    const auto pair = [](bool breakFirst) {
+        SongSpec s;
+        s.tempo = 1;
+        s.channels = 2;
+        const XmCell d{0, 0, 0, 0xD, 0x05}, b{0, 0, 0, 0xB, 0x01};
+        s.patterns = {{breakFirst ? d : b, breakFirst ? b : d}, {{0, 0, 0, 0xF, 0x01}}};
+        s.orders = {0, 1};
+        return s;
+    };
+    const struct {
+        const char* name;
+        RuleSet rules;
+        SongSpec song;
+        int ticks;
+        Visits expect;
+    } cases[] = {
+        {"after the last order, the restart position",
+         kTinsel,
+         restart,
+         10,
+         {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}},
+        {"F00 makes every tick a row start",
+         kTinsel,
+         Rows({{0, 0, 0, 0xF, 0x00}}, 3),
+         4,
+         {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
+        {"pattern loop carries its start row into the next pattern",
+         kFt2,
+         loop,
+         12,
+         {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {1, 2}}},
+        {"D05 left of B01", kFt2, pair(true), 2, {{0, 0}, {1, 0}}},
+        {"B01 left of D05", kFt2, pair(false), 2, {{0, 0}, {1, 5}}},
+        {"F00 stalls the row", kFt2, Rows({{C4, 1, 0, 0xF, 0x00}, {0, 0, 0, 0xF, 0x06}}), 5000, {{0, 0}}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(std::string(RuleSetName(k.rules)) + ": " + k.name);
+        Start(k.song, k.rules);
+        EXPECT_EQ(RowStarts(k.ticks), k.expect);
+    }
+}
+
+TEST_F(Engine, Ft2PatternDelayRepeatsOnlyTheLaterTickActions) {
+    SongSpec s;
+    s.channels = 2;
+    s.patterns = {{{C4, 1, 0, 0xA, 0x01}, {0, 0, 0, 0xE, 0xE1}, {}, {0, 0, 0, 0xF, 0x06}}};
+    Start(s, kFt2);
+    int ticks = 0;
+    for (NextRow next{}; ticks < 100 && !(NextRowStart(*player, &next) && next.row == 1); ++ticks) {
+        Tick();
+    }
+    EXPECT_EQ(ticks, 12);
+    EXPECT_EQ(Ch(0).outVolume, 53);
+}
+
+TEST_F(Engine, TinselSpeedAndTempo) {
+    SongSpec s = Rows({{0, 0, 0, 0x0F, 0x1F}, {0, 0, 0, 0x0F, 0x20}}, 2);
+    Start(s, kTinsel);
+    int ticks = 0;
+    for (NextRow next{}; ticks < 100 && !(ticks > 0 && NextRowStart(*player, &next)); ++ticks) {
+        Tick();
+    }
+    EXPECT_EQ(ticks, 31); // F1F rules the row it stands on
+    Tick();
+    EXPECT_EQ(m->bpm, 32);
+    EXPECT_EQ(m->samplesPerTick, 3445);
+    // Row starts fall every speed x frames-per-tick frames: 3 ticks of 602 at 183 BPM.
+    Start(Rows({}, 3), kTinsel);
+    SetBpm(*player, 183);
     EXPECT_EQ(m->samplesPerTick, 602);
-    // Frames counted the way the block renderer spends them, tick by tick.
     std::vector<int> rowStarts;
     int frame = 0;
     for (int t = 0; t < 12; ++t) {
-        if (m->tick == 0) {
+        NextRow next{};
+        if (NextRowStart(*player, &next)) {
             rowStarts.push_back(frame);
         }
-        PlayTick(*player);
+        Tick();
         frame += m->samplesPerTick;
     }
     EXPECT_EQ(rowStarts, (std::vector<int>{0, 1806, 3612, 5418}));
     EXPECT_EQ(m->row, 3);
 }
 
-TEST_F(EngineTest, SpeedAndTempoEffects) {
-    std::vector<XmCell> cells(5);
-    cells[0] = {0, 0, 0, 0x0F, 0x1F};
-    cells[1] = {0, 0, 0, 0x0F, 0x20};
-    cells[2] = {0, 0, 0, 0x0F, 0x00};
-    Play(OneChannelSong(2, 5, cells));
-    EXPECT_EQ(PlayRow(), 31); // F1F rules the row it stands on
-    EXPECT_EQ(m->speed, 31);
-    EXPECT_EQ(PlayRow(), 31);
-    EXPECT_EQ(m->bpm, 32);
-    EXPECT_EQ(m->samplesPerTick, 3445);
-    // F00: every tick is a row start.
-    EXPECT_EQ(PlayRow(), 1);
-    EXPECT_EQ(m->speed, 0);
-    EXPECT_EQ(PlayRow(), 1);
-    EXPECT_EQ(m->row, 3);
-    EXPECT_EQ(PlayRow(), 1);
-    EXPECT_EQ(m->row, 4);
-}
-
-TEST_F(EngineTest, AfterTheLastOrderPlayContinuesAtTheRestartPosition) {
-    XmImage image(3, 1, 1, 3, 0, 125, {0, 1, 2});
-    image.SetTempo(1);
-    for (int p = 0; p < 3; ++p) {
-        image.PatternCells(2, std::vector<XmCell>(2));
-    }
-    Play(image);
-    std::vector<std::pair<int, int>> visited;
-    for (int t = 0; t < 10; ++t) {
-        PlayTick(*player);
-        visited.emplace_back(m->orderIndex, m->row);
-    }
-    const std::vector<std::pair<int, int>> expect{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0},
-                                                  {2, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}};
-    EXPECT_EQ(visited, expect);
-}
-
-TEST_F(EngineTest, PatternsWithoutRowsOrCellsAreSkipped) {
+TEST_F(Engine, TinselPatternsWithoutRowsOrCells) {
     // Order 1 names a pattern past the stored ones (added empty), order 0 one of 0 rows.
     XmImage image(3, 0, 1, 1, 0, 125, {0, 3, 0});
     image.SetTempo(1);
     image.Pattern(0, {});
-    Play(image);
+    Start(image, kTinsel);
     EXPECT_EQ(m->patterns[0].rows, 0);
     for (int t = 0; t < 200; ++t) {
-        PlayTick(*player);
+        Tick();
         EXPECT_LT(m->orderIndex, 3);
     }
-}
-
-TEST_F(EngineTest, PatternStoredWithoutDataPlaysEmptyRows) {
-    XmImage image(2, 0, 2, 2, 1, 125, {0, 1});
-    image.SetTempo(1);
-    image.PatternCells(1, {XmCell{kC4, 1}, XmCell{}});
-    image.Pattern(256, {}); // stored without data
+    // A pattern stored without data plays empty rows, and the envelope steps on through them.
+    XmImage stored(2, 0, 2, 2, 1, 125, {0, 1});
+    stored.SetTempo(1);
+    stored.PatternCells(1, {XmCell{C4, 1}, XmCell{}});
+    stored.Pattern(256, {});
     XmInstrumentDesc ins;
     ins.volumePoints = {{0, 64}, {10, 0}};
     ins.volumeType = 1;
-    image.InstrumentWith(ins, {PlainSample()});
-    Play(image);
+    stored.InstrumentWith(ins, {PlainSample()});
+    Start(stored, kTinsel);
     EXPECT_EQ(m->patterns[1].rows, 256);
-    std::vector<int> volumes;
-    for (int t = 0; t < 4; ++t) {
-        PlayTick(*player);
-        volumes.push_back(Ch(0).envVolume);
-    }
-    // The envelope steps on through the empty rows.
-    EXPECT_EQ(volumes, (std::vector<int>{64, 57, 51, 44}));
+    EXPECT_EQ(Trace(0, 4, kEnvVolume), (std::vector<int>{64, 57, 51, 44}));
     EXPECT_EQ(m->orderIndex, 1);
     EXPECT_EQ(m->row, 2);
 }
 
-// One channel's value tick by tick from the song's start, for effects whose
-// whole story is such a trace.
-TEST_F(EngineTest, TickTraces) {
-    const auto delta = [this] { return Ch(0).periodDelta; };
-    const auto frequency = [this] { return Voice(0).frequency; };
-    const auto position = [this] { return int(int8_t(Ch(0).vibratoPos)); };
-    const auto period = [this] { return Ch(0).basePeriod; };
-    const auto volume = [this] { return Ch(0).baseVolume; };
-    // Porta down and volume slides with their memories (6xy shares Axy's), Cxx, EAx.
-    const std::vector<XmCell> slides = {{kC4, 1, 0, 0x02, 0x04}, {0, 0, 0, 0x02, 0x00}, {0, 0, 0, 0x0A, 0x02},
-                                        {0, 0, 0, 0x06, 0x00},   {0, 0, 0, 0x0C, 0x20}, {0, 0, 0, 0x0E, 0xA3},
-                                        {0, 0, 0, 0x0E, 0xA0},   {0, 0, 0, 0x0A, 0x30}};
-    const std::vector<XmCell> arpeggio = {{kC4, 1, 0, 0x00, 0x37}, {}};
-    const std::vector<XmCell> vibrato = {{kC4, 1, 0, 0x04, 0x88}, {0, 0, 0, 0x04, 0x00}};
-    const struct {
-        const char* name;
-        int tempo;
-        std::vector<XmCell> cells;
-        std::function<int()> value;
-        int from; // the first tick compared
-        std::vector<int> expect;
-    } cases[] = {
-        {"arpeggio 037: base, +3, +7", 6, arpeggio, delta, 0, {0, 192, 448, 0, 192}},
-        {"arpeggio 037 frequencies", 6, arpeggio, frequency, 0, {8363, 9945, 12530, 8363, 9945}},
-        {"vibrato holds its position on a row start", 3, vibrato, position, 0, {0, 8, 16, 16, 24, -32}},
-        {"vibrato depth", 3, vibrato, delta, 0, {0, 0, -44, -60, -60, -44}},
-        {"porta down and its memory", 3, slides, period, 0, {4608, 4624, 4640, 4640, 4656, 4672}},
-        {"volume slides, Cxx, EAx",
-         3,
-         slides,
-         volume,
-         6,
-         {64, 62, 60, 60, 58, 56, 32, 32, 32, 35, 35, 35, 38, 38, 38, 38, 41, 44}},
-    };
-    for (const auto& c : cases) {
-        Play(OneChannelSong(uint16_t(c.tempo), uint16_t(c.cells.size()), c.cells));
-        std::vector<int> trace;
-        for (size_t t = 0; t < c.from + c.expect.size(); ++t) {
-            PlayTick(*player);
-            if (int(t) >= c.from)
-                trace.push_back(c.value());
-        }
-        EXPECT_EQ(trace, c.expect) << c.name;
-        FreeModule(m);
-        m = nullptr;
-    }
-}
-
-// Amiga songs slide, arpeggiate and stop in Amiga periods under tinsel rules too.
-TEST_F(EngineTest, AmigaPeriodsUnderTinselRules) {
-    const auto heard = [this] { return Ch(0).basePeriod - Ch(0).periodDelta; };
-    const struct {
-        const char* name;
-        bool linear;
-        int tempo;
-        XmCell cell;
-        std::vector<int> expect; // heard period on each tick of the row
-    } cases[] = {
-        {"arpeggio notes from the table",
-         false,
-         6,
-         {kC4, 1, 0, 0x00, 0x37},
-         {1712, 1440, 1140, 1712, 1440, 1140}},
-        {"2xx stops at 31999", false, 6, {1, 1, 0, 0x02, 0xFF}, {27392, 28412, 29432, 30452, 31472, 31999}},
-        {"2xx in a linear song goes on", true, 3, {1, 1, 0, 0x02, 0xFF}, {7680, 8700, 9720}},
-    };
-    for (const auto& k : cases) {
-        XmImage image = OneChannelSong(uint16_t(k.tempo), 1, {k.cell});
-        image.SetFlags(k.linear ? 1 : 0);
-        Play(image);
-        std::vector<int> trace;
-        for (size_t t = 0; t < k.expect.size(); ++t) {
-            PlayTick(*player);
-            trace.push_back(heard());
-        }
-        EXPECT_EQ(trace, k.expect) << k.name;
-        FreeModule(m);
-        m = nullptr;
-    }
-    // The limit holds row after row, and is heard: 14317456 / 31999 Hz. (As in
-    // the original, a step that crosses 32767 escapes it.)
-    std::vector<XmCell> cells(8, XmCell{0, 0, 0, 0x02, 0x00});
-    cells[0] = {1, 1, 0, 0x02, 0x40};
-    XmImage image = OneChannelSong(6, 8, cells);
-    image.SetFlags(0);
-    Play(image);
-    for (int t = 0; t < 40; ++t) {
-        PlayTick(*player);
-    }
-    EXPECT_EQ(heard(), 31999);
-    EXPECT_EQ(Voice(0).frequency, 447);
-}
-
-TEST_F(EngineTest, TonePortamentoKeepsNoteAndInstrumentAndGlides) {
-    XmImage image(1, 0, 1, 1, 2, 125, {0});
-    image.SetTempo(3);
-    std::vector<XmCell> cells(2);
-    cells[0] = {kC4, 1};
-    cells[1] = {kC4 + 2, 2, 0, 0x03, 0x10};
-    image.PatternCells(2, cells);
-    image.InstrumentWith(XmInstrumentDesc{}, {PlainSample(40, 0)});
-    image.InstrumentWith(XmInstrumentDesc{}, {PlainSample(20, 12)});
-    Play(image);
-    EXPECT_EQ(PlayRow(), 3);
-    const Sample* first = m->instruments[0].samples[0];
-    EXPECT_EQ(Voice(0).sample, first);
-    Voice(0).posInt = 5; // a restart would put it back to 0
-    Ch(0).baseVolume = 10;
-    PlayTick(*player);
-    EXPECT_EQ(Ch(0).note, kC4);
-    EXPECT_EQ(Ch(0).instrumentNumber, 1);
-    EXPECT_EQ(Ch(0).basePeriod, 4608);
-    // D-4 with the relative note of the sample the held note and instrument select.
-    EXPECT_EQ(Ch(0).portaTarget, 4480);
-    EXPECT_EQ(Ch(0).baseVolume, 40); // the note was reset with that sample
-    EXPECT_EQ(Voice(0).sample, first);
-    EXPECT_EQ(Voice(0).posInt, 5);
-    PlayTick(*player);
-    EXPECT_EQ(Ch(0).basePeriod, 4544);
-    PlayTick(*player);
-    EXPECT_EQ(Ch(0).basePeriod, 4480);
-}
-
-TEST_F(EngineTest, KeyOffWithoutVolumeEnvelopeSilencesAtOnce) {
-    for (uint8_t effect : {uint8_t{0}, uint8_t{0x14}}) {
-        std::vector<XmCell> cells(2);
-        cells[0] = {kC4, 1};
-        cells[1] = effect == 0 ? XmCell{kKeyOffInFile} : XmCell{0, 0, 0, effect, 0};
-        Play(OneChannelSong(2, 2, cells));
-        PlayRow();
-        EXPECT_EQ(Voice(0).volume, 127);
-        PlayTick(*player);
-        EXPECT_TRUE(Ch(0).keyOff);
-        EXPECT_EQ(Ch(0).envVolume, 0);
-        EXPECT_EQ(Voice(0).volume, 0);
-        EXPECT_EQ(Voice(0).leftGain + Voice(0).rightGain, 0);
-        FreeModule(m);
-        m = nullptr;
-    }
-}
-
-TEST_F(EngineTest, KeyOffWithVolumeEnvelopeReleasesSustainAndFades) {
-    XmImage image(1, 0, 1, 1, 1, 125, {0});
-    image.SetTempo(3);
-    std::vector<XmCell> cells(4);
-    cells[0] = {kC4, 1};
-    cells[1] = {kKeyOffInFile};
-    image.PatternCells(4, cells);
-    XmInstrumentDesc ins;
-    ins.volumePoints = {{0, 64}, {2, 64}, {6, 32}};
-    ins.volumeSustain = 1;
-    ins.volumeType = 3; // on, sustain
-    ins.fadeout = 0x1000;
-    image.InstrumentWith(ins, {PlainSample()});
-    Play(image);
-    PlayRow();
-    EXPECT_EQ(Ch(0).fadeoutLevel, 65536);
-    EXPECT_EQ(Ch(0).envVolume, 64); // held at the sustain point
-    const int before = Voice(0).volume;
-    std::vector<int> fade, env;
-    for (int t = 0; t < 9; ++t) {
-        PlayTick(*player);
-        fade.push_back(Ch(0).fadeoutLevel);
-        env.push_back(Ch(0).envVolume);
-    }
-    EXPECT_EQ(fade, (std::vector<int>{57344, 49152, 40960, 32768, 24576, 16384, 8192, 0, 0}));
-    EXPECT_EQ(env, (std::vector<int>{64, 56, 48, 40, 32, 32, 32, 32, 32}));
-    EXPECT_LT(Voice(0).volume, before);
-    EXPECT_EQ(Voice(0).volume, 0);
-}
-
-TEST_F(EngineTest, RetriggerE93RestartsOnTickThreeOfEachRow) {
-    std::vector<XmCell> cells(3);
-    cells[0] = {kC4, 1, 0, 0x0E, 0x93};
-    cells[1] = {0, 0, 0, 0x0E, 0x93};
-    cells[2] = {0, 0, 0, 0x0E, 0x90};
-    Play(OneChannelSong(6, 3, cells));
-    std::vector<int> restarts;
-    for (int t = 0; t < 18; ++t) {
-        Voice(0).posInt = 7;
-        PlayTick(*player);
-        if (Voice(0).posInt == 0) {
-            restarts.push_back(t);
-        }
-    }
-    EXPECT_EQ(restarts, (std::vector<int>{0, 3, 9}));
-}
-
-TEST_F(EngineTest, InstrumentBeyondTheSongPlaysSilence) {
-    std::vector<XmCell> cells(1);
-    cells[0] = {kC4, 9};
-    Play(OneChannelSong(1, 1, cells));
-    PlayTick(*player);
-    EXPECT_EQ(Voice(0).sample, &EmptySample);
-    EXPECT_EQ(Ch(0).baseVolume, 0);
-    std::vector<float> buffer(2 * 64, 0.0f);
-    MixVoices(*player, buffer.data(), 64);
+TEST_F(Engine, Ft2HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
+    SongSpec s = Rows({}, 0); // header speed 0, an all-empty pattern of 8 rows
+    s.orders = {0, 0xFF};
+    Start(s, kFt2);
+    EXPECT_EQ(m->speed, 1);
+    EXPECT_EQ(player->song.patternRows[0], 64);
+    EXPECT_EQ(player->song.songLength, 1);
+    // A song whose first row has no instrument number stays silent: none is remembered at start.
+    Start(Rows({{C4}}), kFt2);
+    Trace(0, 6, kVolume);
     EXPECT_EQ(Voice(0).sample, nullptr);
+}
+
+TEST_F(Engine, BothFrequencyTablesUnderBothRuleSets) {
+    const struct {
+        RuleSet rules;
+        bool linear;
+        uint8_t note;
+        int32_t hz; // truncated: 14317456 / 1016 is 14091.98
+    } cases[] = {{kTinsel, true, C4, 8363},   {kTinsel, false, C4, 8363},  {kTinsel, false, C4 + 9, 14091},
+                 {kFt2, true, C4, 8363},      {kFt2, true, C4 + 9, 14064}, {kFt2, false, C4, 8363},
+                 {kFt2, false, C4 + 9, 14091}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(RuleSetName(c.rules)) + (c.linear ? " linear " : " amiga ") +
+                     std::to_string(c.note));
+        SongSpec s = Rows({{c.note, 1}});
+        s.linear = c.linear;
+        Start(s, c.rules);
+        Tick();
+        EXPECT_EQ(Voice(0).frequency, c.hz);
+    }
+}
+
+// The demo's song forced to FT2 rules: a different render, but a sound one.
+TEST_F(Engine, DemoSongPlaysUnderFt2Rules) {
+    m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(RulesForTracker(m->trackerName), kTinsel);
+    StartSong(*player, m, kFt2);
+    std::vector<float> block(2 * 4410);
+    std::set<int> orders;
+    double peak = 0;
+    for (int b = 0; b < 800; ++b) { // 80 s, past the song's end
+        RenderFrames(*player, block.data(), 4410);
+        orders.insert(m->orderIndex);
+        for (float f : block) {
+            ASSERT_TRUE(std::isfinite(f));
+            peak = std::max(peak, static_cast<double>(std::fabs(f)));
+        }
+    }
+    EXPECT_EQ(orders.size(), static_cast<size_t>(m->songLength));
+    EXPECT_GT(peak, 1000.0);
+    EXPECT_LT(peak, 200000.0);
+}
+
+TEST(Rules, TrackerNameChoosesTheRuleSet) {
+    const std::pair<const char*, RuleSet> cases[] = {{"songc", kTinsel}, {"songc               ", kTinsel},
+                                                     {"songc2", kFt2},   {"FastTracker v2.00   ", kFt2},
+                                                     {"", kFt2},         {nullptr, kFt2}};
+    for (const auto& [name, rules] : cases) {
+        EXPECT_EQ(RulesForTracker(name), rules) << (name ? name : "null");
+    }
+    RuleSet parsed = kTinsel;
+    EXPECT_TRUE(ParseRuleSet("ft2", &parsed));
+    EXPECT_EQ(parsed, kFt2);
+    EXPECT_FALSE(ParseRuleSet("FT2", &parsed));
+}
+
+// The tinsel rules' pieces on a bare channel, outside any song.
+class TinselPieces : public ::testing::Test {
+protected:
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    Module song{};
+    Context x{*player, song, player->song, kTinselRules, 44100};
+    Channel c{};
+    // One later tick of the channel's effect.
+    void Effect(uint8_t effect) {
+        c.effect = effect;
+        TinselEffects(x, c);
+    }
+};
+
+TEST_F(TinselPieces, TonePortamentoGlidesAndStopsAtTarget) {
+    c.basePeriod = 5000;
+    c.portaTarget = 4608;
+    c.portaSpeed = 64;
+    std::vector<int> periods;
+    for (int t = 0; t < 9; ++t) {
+        c.updateFlags = 0;
+        Effect(0x3);
+        periods.push_back(c.basePeriod);
+    }
+    EXPECT_EQ(periods, (std::vector<int>{4936, 4872, 4808, 4744, 4680, 4616, 4608, 4608, 4608}));
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+    c.basePeriod = 4600; // from below
+    Effect(0x3);
+    EXPECT_EQ(c.basePeriod, 4608);
+}
+
+TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
+    // {position, depth, delta}; position 16 is the crest: 255, not 256 (which gives -120).
+    const int cases[][3] = {{8, 8, -44}, {-8, 8, 44}, {1, 4, 0}, {16, 15, -116}};
+    for (const auto& [position, depth, delta] : cases) {
+        c = Channel{};
+        c.vibratoPos = static_cast<uint8_t>(position);
+        c.vibratoDepth = static_cast<uint8_t>(depth);
+        Effect(0x4);
+        EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
+    }
+}
+
+TEST_F(TinselPieces, VibratoPositionWrapsFrom31ToMinus32) {
+    c.vibratoSpeed = 4;
+    std::vector<int> positions;
+    for (int t = 0; t < 11; ++t) {
+        positions.push_back(static_cast<int8_t>(c.vibratoPos));
+        Effect(0x4);
+    }
+    EXPECT_EQ(positions, (std::vector<int>{0, 4, 8, 12, 16, 20, 24, 28, -32, -28, -24}));
+}
+
+TEST_F(TinselPieces, AutoVibratoSquareSineAndSweep) {
+    Instrument ins{};
+    ins.vibratoType = 1;
+    ins.vibratoDepth = 64;
+    ins.vibratoRate = 1;
+    c.instrument = &ins;
+    for (int p = 0; p < 256; ++p) {
+        c.periodDelta = 0;
+        TinselAutoVibrato(x, c);
+        ASSERT_EQ(c.periodDelta, p < 128 ? 64 : -64) << p;
+    }
+    EXPECT_EQ(c.autoVibratoPos, 0); // wrapped after 256 steps
+
+    // A quarter in: sine at its crest; ramps, type 2 falling from 0 and type 3 rising.
+    for (const auto& [type, delta] : {std::pair{0, 63}, std::pair{2, -32}, std::pair{3, 32}}) {
+        ins.vibratoType = static_cast<uint8_t>(type);
+        c = Channel{};
+        c.instrument = &ins;
+        c.autoVibratoPos = 64;
+        TinselAutoVibrato(x, c);
+        EXPECT_EQ(c.periodDelta, delta) << type;
+    }
+
+    // Sweep 4: the depth grows over four ticks from nothing.
+    ins.vibratoType = 1;
+    ins.vibratoSweep = 4;
+    ins.vibratoRate = 0;
+    c = Channel{};
+    c.instrument = &ins;
+    std::vector<int> deltas;
+    for (int t = 0; t < 6; ++t) {
+        c.periodDelta = 0;
+        TinselAutoVibrato(x, c);
+        deltas.push_back(c.periodDelta);
+    }
+    EXPECT_EQ(deltas, (std::vector<int>{0, 16, 32, 48, 64, 64}));
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+}
+
+TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
+    struct Case {
+        uint8_t byte;
+        int volume, panning;     // after the row start, from volume 32 and panning 100
+        int tickVolume, tickPan; // after one later tick as well
+    };
+    const Case cases[] = {
+        {0x0F, 32, 100, 32, 100}, {0x10, 0, 100, 0, 100},   {0x50, 64, 100, 64, 100},
+        {0x51, 32, 100, 32, 100}, {0x63, 29, 100, 26, 100}, {0x73, 35, 100, 38, 100},
+        {0x83, 29, 100, 29, 100}, {0x93, 35, 100, 35, 100}, {0xC0, 32, 0, 32, 0},
+        {0xCF, 32, 240, 32, 240}, {0xD5, 32, 95, 32, 90},   {0xE5, 32, 105, 32, 110},
+    };
+    const auto column = [this](uint8_t byte, int laterTicks) {
+        c.volumeByte = byte;
+        TinselVolumeColumnRowStart(c);
+        for (int t = 0; t < laterTicks; ++t) {
+            TinselVolumeColumn(x, c);
+        }
+    };
+    for (const Case& k : cases) {
+        c = Channel{};
+        c.baseVolume = 32;
+        c.panning = 100;
+        column(k.byte, 0);
+        EXPECT_EQ(c.baseVolume, k.volume) << std::hex << int(k.byte);
+        EXPECT_EQ(c.panning, k.panning) << std::hex << int(k.byte);
+        TinselVolumeColumn(x, c);
+        EXPECT_EQ(c.baseVolume, k.tickVolume) << std::hex << int(k.byte);
+        EXPECT_EQ(c.panning, k.tickPan) << std::hex << int(k.byte);
+    }
+    c = Channel{};
+    c.baseVolume = 62;
+    column(0x9F, 0);
+    EXPECT_EQ(c.baseVolume, 64);
+    column(0x6F, 4);
+    EXPECT_EQ(c.baseVolume, 0);
+    // Panning slides run past the edges; the voice clamps its own copy.
+    c.panning = 2;
+    column(0xD5, 0);
+    EXPECT_EQ(c.panning, -3);
+    // Vibrato speed and depth, then a vibrato on later ticks.
+    column(0xA4, 0);
+    column(0xB8, 0);
+    EXPECT_EQ(c.vibratoSpeed, 4);
+    EXPECT_EQ(c.vibratoDepth, 8);
+    c.vibratoPos = 8;
+    TinselVolumeColumn(x, c);
+    EXPECT_EQ(c.periodDelta, -44);
+    EXPECT_EQ(c.vibratoPos, 12);
+    // Tone portamento: speed y x 64 period units, no restart, glides on later ticks.
+    c.notePeriod = 4000;
+    c.basePeriod = 4608;
+    c.updateFlags = kUpdateNoteStart | kUpdateFrequency;
+    column(0xF2, 0);
+    EXPECT_EQ(c.portaSpeed, 128);
+    EXPECT_EQ(c.portaTarget, 4000);
+    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+    TinselVolumeColumn(x, c);
+    EXPECT_EQ(c.basePeriod, 4480);
 }
 
 TEST(VoiceUpdate, VolumeProductAndGains) {
