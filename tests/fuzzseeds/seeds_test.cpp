@@ -3,30 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "base/exception.h"
 #include "data/tga.h"
 #include "player/module.h"
 #include "player/player.h"
+#include "tests/common/test_util.h"
 #include "tests/fuzzseeds/seeds.h"
 
 namespace {
 
 const std::filesystem::path kCorpus = std::filesystem::path(TINSEL_SOURCE_DIR) / "fuzz" / "corpus";
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void ExpectCheckedIn(const std::string& target, const std::vector<Seed>& seeds) {
     std::set<std::string> names;
     for (const Seed& seed : seeds) {
         names.insert(seed.name);
-        EXPECT_EQ(ReadFile(kCorpus / target / seed.name), seed.bytes)
+        EXPECT_EQ(testutil::ReadFile(kCorpus / target / seed.name),
+                  std::string(seed.bytes.begin(), seed.bytes.end()))
             << seed.name << " differs from the generator: run make-fuzz-seeds fuzz/corpus";
     }
     for (const auto& entry : std::filesystem::directory_iterator(kCorpus / target))
@@ -57,13 +52,11 @@ TEST(FuzzSeeds, EveryModuleLoadsAndPlays) {
 
 TEST(FuzzSeeds, EveryPictureLoads) {
     const std::vector<Seed> seeds = MakeImageSeeds();
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / "tinsel-seed.tga";
+    testutil::ScratchDir dir;
     for (const Seed& seed : seeds) {
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(seed.bytes.data()), std::streamsize(seed.bytes.size()));
-        EXPECT_NO_THROW(LoadImage(path.c_str())) << seed.name;
+        testutil::WriteFile("seed.tga", seed.bytes);
+        EXPECT_NO_THROW(LoadImage("seed.tga")) << seed.name;
     }
-    std::filesystem::remove(path);
     ExpectCheckedIn("image", seeds);
 }
 
