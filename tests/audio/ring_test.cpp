@@ -171,13 +171,24 @@ TEST_F(RingTest, RendersTheBlocksThePlayPositionHasFreed) {
     EXPECT_EQ(device.rate.load(), 22050);
 }
 
-TEST_F(RingTest, StopWithNothingPlayingReturnsAtOnce) {
+// Missing pieces are refused; with nothing playing, stop returns at once.
+TEST_F(RingTest, RefusesMissingPiecesAndStopsAtOnceWithNothingPlaying) {
     EXPECT_FALSE(StopPlayback(nullptr));
+    EXPECT_FALSE(StartPlayback(nullptr, &song));
+    EXPECT_FALSE(StartPlayback(&player, nullptr));
     auto stopped = std::async(std::launch::async, [&] { return StopPlayback(&player); });
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_TRUE(stopped.get());
-    EXPECT_FALSE(StartPlayback(nullptr, &song));
-    EXPECT_FALSE(StartPlayback(&player, nullptr));
+    CloseAudioDevice();
+    const int resets = device.resets.load();
+    SetStreamCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_FALSE(OpenAudioDevice(44100));
+    EXPECT_FALSE(device.open.load());
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    device.refuseOpen = true;
+    EXPECT_FALSE(OpenAudioDevice(44100));
+    CloseAudioDevice(); // harmless on a device that never opened
+    EXPECT_EQ(device.resets.load(), resets);
 }
 
 TEST_F(RingTest, StopWaitsForTheBlockBeingRendered) {
@@ -350,19 +361,6 @@ TEST_F(RingTest, StopGivesUpOnAThreadThatNeverAnswers) {
         hangInDevice = false;
         EXPECT_TRUE(StopPlayback(&player));
     }
-}
-
-TEST(AudioDevice, RefusesWithoutStreamCallbacksOrDevice) {
-    platform::VirtualWaveOutput device;
-    SetStreamCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_FALSE(OpenAudioDevice(44100));
-    EXPECT_FALSE(device.open.load());
-    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
-    device.refuseOpen = true;
-    EXPECT_FALSE(OpenAudioDevice(44100));
-    // Closing a device that never opened is harmless.
-    CloseAudioDevice();
-    EXPECT_EQ(device.resets.load(), 0);
 }
 
 } // namespace
