@@ -18,6 +18,7 @@
 #include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
+#include "tests/common/test_util.h"
 
 namespace {
 
@@ -56,14 +57,6 @@ void ReleaseHeldBlock() {
         g_release = true;
     }
     g_changed.notify_all();
-}
-
-// Polls `done` for up to five seconds; returns its last answer.
-template <typename Done> bool WaitUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
 }
 
 // Position queries over a stretch of real time: a thread that waits between
@@ -301,7 +294,7 @@ TEST_F(RingTest, ALostDeviceIsFollowedNoMoreAndLoopsSilence) {
     device.SetBytesPlayed(uint64_t(80) * g_blockLength * 4);
     // Two waits of the thread after the loss: it has seen it.
     const uint64_t seen = device.idles.load() + 2;
-    ASSERT_TRUE(WaitUntil([&] { return device.idles.load() >= seen; }));
+    ASSERT_TRUE(testutil::WaitUntil([&] { return device.idles.load() >= seen; }));
     EXPECT_TRUE(TakeBlocks().empty());
     const int16_t* ring = OutputRing();
     EXPECT_TRUE(std::all_of(ring, ring + size_t(g_ringLength) * 2, [](int16_t s) { return s == 0; }));
@@ -350,7 +343,7 @@ TEST_F(RingTest, StopGivesUpOnAThreadThatNeverAnswers) {
             ASSERT_TRUE(HoldABlock());
         } else {
             hangInDevice = true;
-            ASSERT_TRUE(WaitUntil([&] { return inDevice.load(); }));
+            ASSERT_TRUE(testutil::WaitUntil([&] { return inDevice.load(); }));
         }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(StopPlayback(&player, 200));

@@ -15,18 +15,9 @@
 #include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
+#include "tests/common/test_util.h"
 
 namespace {
-
-bool WaitForBytes(platform::WaveOutput& output, uint64_t bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (output.BytesPlayed() < bytes) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 TEST(SdlWaveOutput, LoopsTheBufferAndCountsOnAcrossLoops) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -37,7 +28,7 @@ TEST(SdlWaveOutput, LoopsTheBufferAndCountsOnAcrossLoops) {
     output.Prepare(ring.data(), uint32_t(ring.size() * 2));
     output.Play();
     const uint64_t bytes = ring.size() * 2 * 3;
-    EXPECT_TRUE(WaitForBytes(output, bytes));
+    EXPECT_TRUE(testutil::WaitUntil([&] { return output.BytesPlayed() >= bytes; }));
     const uint64_t before = output.BytesPlayed();
     EXPECT_GT(before, bytes - 1);
     output.Reset();
@@ -57,7 +48,8 @@ TEST(SdlWaveOutput, PlaysTheEmbeddedSongWhileTheMixingThreadFollows) {
     auto player = std::make_unique<Player>();
     ASSERT_TRUE(StartPlayback(player.get(), song));
     platform::WaveOutput& output = platform::SystemWaveOutput();
-    EXPECT_TRUE(WaitForBytes(output, uint64_t(g_blockLength) * 4 * 10));
+    EXPECT_TRUE(
+        testutil::WaitUntil([&] { return output.BytesPlayed() >= uint64_t(g_blockLength) * 4 * 10; }));
     EXPECT_TRUE(StopPlayback(player.get()));
     EXPECT_TRUE(FreeModule(song));
     CloseAudioDevice();

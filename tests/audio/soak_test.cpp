@@ -17,11 +17,11 @@
 
 #include "platform/fake/virtual_wave.h"
 #include "player/audio_output.h"
-#include "player/mixer.h"
 #include "player/module.h"
 #include "player/player.h"
 #include "player/song.h"
 #include "player/stream.h"
+#include "tools/render/render.h"
 
 namespace {
 
@@ -121,23 +121,20 @@ TEST(Soak, HoursThroughTheRingEqualTheOfflineRender) {
     Module* reference = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
     ASSERT_NE(song, nullptr);
     ASSERT_NE(reference, nullptr);
-    static Player player, offline;
+    static Player player;
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(InitPlayer(player, kRate));
     ASSERT_TRUE(StartPlayback(&player, song));
 
     // The reference renders on this thread while the mixing thread plays.
-    ASSERT_TRUE(InitPlayer(offline, kRate));
-    ASSERT_TRUE(StartSong(offline, reference));
+    BlockRenderer offline;
+    ASSERT_TRUE(offline.Start(reference, kRate));
+    ASSERT_EQ(offline.BlockLength(), g_blockLength);
     ChunkHasher rendered;
-    std::vector<float> mix(size_t(g_blockLength) * 2);
-    std::vector<int16_t> pcm(size_t(g_blockLength) * 2);
     int restarts = 0;
     for (uint64_t frames = 0; frames < total; frames += uint64_t(g_blockLength)) {
         const int32_t order = reference->orderIndex;
-        RenderFrames(offline, mix.data(), g_blockLength);
-        ConvertToPcm16(pcm.data(), mix.data(), g_blockLength);
-        rendered.Add(pcm.data(), std::min<uint64_t>(g_blockLength, total - frames));
+        rendered.Add(offline.Next(), std::min<uint64_t>(g_blockLength, total - frames));
         restarts += reference->orderIndex < order ? 1 : 0;
     }
     {

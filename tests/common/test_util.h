@@ -1,15 +1,17 @@
 // What many tests need: a scratch directory, whole files in and out, a
-// program run under a time limit, and a hash that pins bytes.
+// program run under a time limit, a bounded wait, and a hash that pins bytes.
 #pragma once
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testutil {
@@ -64,6 +66,14 @@ inline ToolRun RunTool(const std::string& command, bool keepStdout = false) {
     const int raw = pclose(pipe);
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return run;
+}
+
+// Polls done for up to ten seconds; returns its last answer.
+template <typename Done> bool WaitUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
 }
 
 inline uint64_t Fnv1a(const void* bytes, size_t size, uint64_t hash = 0xcbf29ce484222325u) {
