@@ -62,8 +62,7 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
         std::string arguments, has, hasNot;
     } cases[] = {
         {"--embedded", "Title:        Tinselbay\n", "Loader:"},
-        {"--embedded", "Channels:     10\n", "Rules:        ft2"},
-        {"--embedded", "Frequencies:  linear\n", ""},
+        {"--embedded", "Rules:        tinsel\n", "Rules:        ft2"},
         {"--embedded", "Length:       1:14.734, then 1:09.413 a loop from order 1 row 0\n", ""},
         {"--embedded --rules ft2", "Rules:        ft2\n", ""},
         {older, "Loader:       format 1.02 layout\n              sample data 9 bytes short\n", ""},
