@@ -41,10 +41,11 @@ struct Channel {
     int32_t notePeriod;  // tinsel: the cell's note, a tone portamento's target
     int32_t periodDelta; // tinsel: this tick's vibrato, arpeggio and auto-vibrato; positive raises
     int32_t outPeriod;   // FT2: plus arpeggio, vibrato or glissando, kept until rewritten
-    int32_t finalPeriod; // FT2: plus auto-vibrato, 0 is silence; tinsel: the voice's, with voiceTuned
-    bool voiceTuned;     // tinsel: the voice plays finalPeriod
-    int32_t baseVolume;  // 0..64 as set by volume commands and slides
-    int32_t outVolume;   // FT2: heard, after tremolo and tremor
+    int32_t finalPeriod; // FT2: plus auto-vibrato; 0 is silence
+    int32_t tunedPeriod; // the heard period the voice's step was set for, once voiceTuned
+    bool voiceTuned;
+    int32_t baseVolume;                  // 0..64 as set by volume commands and slides
+    int32_t outVolume;                   // FT2: heard, after tremolo and tremor
     int32_t sampleVolume, samplePanning; // FT2: defaults of the sample last started
     int32_t panning;                     // tinsel slides may carry it outside 0..255
     int32_t finalPanning;                // FT2: with the envelope

@@ -32,7 +32,6 @@ void TinselEffects(Context& x, Channel& c);
 void TinselEnvelopes(Context& x, Channel& c);
 void TinselAutoVibrato(Context& x, Channel& c);
 void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v);
-int32_t TinselTickFrames(int32_t rate, int32_t bpm);
 // Pieces the tinsel files share.
 void TinselRowEffect(Context& x, Channel& c);
 void TinselVolumeColumnRowStart(Channel& c);

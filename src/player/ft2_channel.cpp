@@ -210,15 +210,21 @@ void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
             v.leftLevel = v.rightLevel = v.rampRemaining = 0;
         }
     }
-    const double hz = periods::FrequencyHz(x.song.linear, c.finalPeriod);
-    v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
-    const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
-    const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
-    const double step = (hz < maxHz ? hz : maxHz) / rate;
-    v.stepInt = static_cast<int32_t>(step);
-    v.stepFrac = static_cast<uint32_t>((step - v.stepInt) * 4294967296.0);
-    // Volume on the mixer's 0..255 gain scale, 127 for full as under tinsel rules.
-    const int32_t heard = hz > 0.0 ? c.finalVolume : 0;
+    // Most ticks ask again for the pitch the voice already has.
+    if (!c.voiceTuned || c.finalPeriod != c.tunedPeriod) {
+        const double hz = periods::FrequencyHz(x.song.linear, c.finalPeriod);
+        v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
+        const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
+        const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
+        const double step = (hz < maxHz ? hz : maxHz) / rate;
+        v.stepInt = static_cast<int32_t>(step);
+        v.stepFrac = static_cast<uint32_t>((step - v.stepInt) * 4294967296.0);
+        c.voiceTuned = true;
+        c.tunedPeriod = c.finalPeriod;
+    }
+    // Volume on the mixer's 0..255 gain scale, 127 for full as under tinsel
+    // rules; a period of 0 (0 Hz) is silence.
+    const int32_t heard = c.finalPeriod > 0 ? c.finalVolume : 0;
     const int pan = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
     const int32_t* law = PanLaw();
     v.volume = heard * 127 / 256;

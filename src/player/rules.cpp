@@ -4,6 +4,7 @@
 
 #include "player/engine.h"
 #include "player/module.h"
+#include "player/replay.h"
 
 RuleSet RulesForTracker(const char* trackerName) {
     if (trackerName == nullptr) {
@@ -56,7 +57,7 @@ const Rules kTinselRules = {
     .headerLimits = false,
     .emptyPatterns = false,
     .channelAtStart = {.remembered = 1, .panning = 0, .fadeoutLevel = 0},
-    .tickFrames = TinselTickFrames,
+    .tickFrames = FramesPerTick,
     .rowStart = TinselRowStart,
     .volumeColumn = TinselVolumeColumn,
     .effects = TinselEffects,

@@ -135,13 +135,7 @@ void ResetNote(Channel& c, const Sample& sample) {
     c.keyOff = false;
     c.fadeoutLevel = 65536;
     c.volEnvDone = c.panEnvDone = 0;
-    c.autoVibratoSweep = c.autoVibratoPos = 0;
-    if ((c.waveControl & 0x0F) < 4) {
-        c.vibratoPos = 0;
-    }
-    if ((c.waveControl >> 4) < 4) {
-        c.tremoloPos = 0;
-    }
+    c.autoVibratoSweep = c.autoVibratoPos = c.vibratoPos = 0;
     c.updateFlags |= kUpdateVolume | kUpdatePanning;
 }
 
@@ -247,15 +241,11 @@ void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     if (c.updateFlags & kUpdateFrequency) {
         // Most ticks ask again for the pitch the voice already has.
         const int64_t heard = static_cast<int64_t>(c.basePeriod) - c.periodDelta;
-        if (!c.voiceTuned || heard != c.finalPeriod) {
+        if (!c.voiceTuned || heard != c.tunedPeriod) {
             v.frequency = Frequency(c, x.song.linear);
             SetStep(v, v.frequency, x.rate);
             c.voiceTuned = heard == static_cast<int32_t>(heard);
-            c.finalPeriod = static_cast<int32_t>(heard);
+            c.tunedPeriod = static_cast<int32_t>(heard);
         }
     }
-}
-
-int32_t TinselTickFrames(int32_t rate, int32_t bpm) {
-    return FramesPerTick(rate, bpm);
 }

@@ -89,24 +89,10 @@ void TonePortamentoStep(Channel& c) {
     c.updateFlags |= kUpdateFrequency;
 }
 
+// Sine only: tinsel rules have no E4x to choose another waveform.
 void ApplyVibrato(Channel& c) {
     const int pos = static_cast<int8_t>(c.vibratoPos);
-    int value;
-    switch (c.waveControl & 3) {
-    case 0:
-        value = VibratoSine(pos);
-        break;
-    case 1:
-        value = (pos * 8) & 255;
-        if (pos < 0) {
-            value = 255 - value;
-        }
-        break;
-    default:
-        value = 255;
-        break;
-    }
-    const int d = ((value * c.vibratoDepth) >> 5) & ~3;
+    const int d = ((VibratoSine(pos) * c.vibratoDepth) >> 5) & ~3;
     c.periodDelta = pos >= 0 ? -d : d;
     c.updateFlags |= kUpdateFrequency;
 }
