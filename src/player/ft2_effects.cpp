@@ -64,44 +64,33 @@ void Arpeggio(const Context& x, Channel& c) {
     c.outPeriod = periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, offset);
 }
 
-void Retrig(Context& x, Channel& c) {
-    int v = c.baseVolume;
-    switch (c.retrigVolumeMemory) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-        v -= 1 << (c.retrigVolumeMemory - 1);
-        break;
-    case 6:
-        v = (v >> 1) + (v >> 3) + (v >> 4);
-        break;
-    case 7:
-        v >>= 1;
-        break;
-    case 9:
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-        v += 1 << (c.retrigVolumeMemory - 9);
-        break;
-    case 14:
-        v += v >> 1;
-        break;
-    case 15:
-        v *= 2;
-        break;
-    default:
-        break;
-    }
-    SetVolume(c, v);
+// A retrig or delayed note hears the cell's volume-column volume or panning again.
+void VolumeByteAgain(Channel& c) {
     if (c.volumeByte >= 0x10 && c.volumeByte <= 0x50) {
         SetVolume(c, c.volumeByte - 0x10);
     } else if (c.volumeByte >= 0xC0 && c.volumeByte <= 0xCF) {
         c.panning = (c.volumeByte & 15) * 16;
     }
+}
+
+void Retrig(Context& x, Channel& c) {
+    const int m = c.retrigVolumeMemory;
+    int v = c.baseVolume;
+    if (m >= 1 && m <= 5) {
+        v -= 1 << (m - 1);
+    } else if (m >= 9 && m <= 13) {
+        v += 1 << (m - 9);
+    } else if (m == 6) {
+        v = (v >> 1) + (v >> 3) + (v >> 4);
+    } else if (m == 7) {
+        v >>= 1;
+    } else if (m == 14) {
+        v += v >> 1;
+    } else if (m == 15) {
+        v *= 2;
+    }
+    SetVolume(c, v);
+    VolumeByteAgain(c);
     StartNote(x, c, 0, 0, 0);
 }
 
@@ -220,11 +209,7 @@ void ExtendedLaterTick(Context& x, Channel& c) {
                 RestoreVolume(c);
             }
             ResetInstrument(c);
-            if (c.volumeByte >= 0x10 && c.volumeByte <= 0x50) {
-                SetVolume(c, c.volumeByte - 0x10);
-            } else if (c.volumeByte >= 0xC0 && c.volumeByte <= 0xCF) {
-                c.panning = (c.volumeByte & 15) * 16;
-            }
+            VolumeByteAgain(c);
         }
         break;
     default:

@@ -16,18 +16,48 @@ uint8_t CellNote(uint8_t stored) {
     return stored <= kNoteCount ? stored : 0;
 }
 
-void PortaPrepare(Context& x, Channel& c, uint8_t note, uint8_t instrument) {
-    if (note == kKeyOffNote) {
-        KeyOff(c);
-    } else if (note != 0) {
-        // Target from the playing sample's relative note and the channel's finetune.
-        const int k = periods::TableIndex(note + c.relativeNote, c.finetune);
-        if (k >= 0 && k < periods::kTableSize) {
-            c.portaTarget = periods::Period(x.song.linear, k);
-            c.portaDirection = c.portaTarget == c.basePeriod  ? kPortaNone
-                               : c.portaTarget > c.basePeriod ? kPortaPeriodRising
-                                                              : kPortaPeriodFalling;
+// Tone portamento's target from the playing sample's relative note and the
+// channel's finetune; the note does not start.
+void PortaTarget(const Context& x, Channel& c, uint8_t note) {
+    const int k = periods::TableIndex(note + c.relativeNote, c.finetune);
+    if (k >= 0 && k < periods::kTableSize) {
+        c.portaTarget = periods::Period(x.song.linear, k);
+        c.portaDirection = c.portaTarget == c.basePeriod  ? kPortaNone
+                           : c.portaTarget > c.basePeriod ? kPortaPeriodRising
+                                                          : kPortaPeriodFalling;
+    }
+}
+
+// The decision tree's note and instrument part: tone portamento (3xx, 5xy,
+// volume-column Fy) holds the note, K00 keys off and ignores it, E90 restarts
+// the last note; an instrument number restores the playing sample's volume and
+// panning and, but with a key-off, restarts the playing instrument.
+void NoteAndInstrument(Context& x, Channel& c, uint8_t note, uint8_t instrument) {
+    const uint8_t fx = c.effect, param = c.parameter, vol = c.volumeByte;
+    const bool retrigNow = fx == 0xE && param == 0x90;
+    if (!retrigNow && (vol >= 0xF0 || fx == 3 || fx == 5)) {
+        if (vol >= 0xF0) {
+            if ((vol & 0x0F) != 0) {
+                c.portaSpeed = (vol & 0x0F) * 64;
+            }
+        } else if (fx == 3 && param != 0) {
+            c.portaSpeed = param * 4;
         }
+        if (note == kKeyOffNote) {
+            KeyOff(c);
+        } else if (note != 0) {
+            PortaTarget(x, c, note);
+        }
+    } else if (!retrigNow && fx == 0x14 && param == 0) {
+        KeyOff(c);
+        if (instrument != 0) {
+            RestoreVolume(c);
+        }
+        return;
+    } else if (note == kKeyOffNote) {
+        KeyOff(c);
+    } else if (note != 0 || retrigNow) {
+        StartNote(x, c, note, fx, param);
     }
     if (instrument != 0) {
         RestoreVolume(c);
@@ -42,11 +72,10 @@ void PortaPrepare(Context& x, Channel& c, uint8_t note, uint8_t instrument) {
 void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
     const uint8_t note = CellNote(cell[0]);
     const uint8_t instrument = cell[1] <= 128 ? cell[1] : 0;
-    const uint8_t vol = cell[2];
     const uint8_t fx = cell[3];
     const uint8_t param = cell[4];
 
-    c.volumeByte = vol;
+    c.volumeByte = cell[2];
     // The transient pitch of an arpeggio, or of a vibrato that ends here, is undone.
     if (c.lastEffect == 0 && c.lastParameter != 0) {
         c.outPeriod = c.basePeriod;
@@ -63,52 +92,7 @@ void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
     if (fx == 0xE && param >= 0xD1 && param <= 0xDF) {
         return; // note delay: nothing more on tick 0, not even the volume column
     }
-    const bool retrigNow = fx == 0xE && param == 0x90;
-    if (!retrigNow) {
-        if (vol >= 0xF0) {
-            if ((vol & 0x0F) != 0) {
-                c.portaSpeed = (vol & 0x0F) * 64;
-            }
-            PortaPrepare(x, c, note, instrument);
-            EffectTickZero(x, c, VolumeColumnTickZero(c));
-            return;
-        }
-        if (fx == 3 || fx == 5) {
-            if (fx == 3 && param != 0) {
-                c.portaSpeed = param * 4;
-            }
-            PortaPrepare(x, c, note, instrument);
-            EffectTickZero(x, c, VolumeColumnTickZero(c));
-            return;
-        }
-        if (fx == 0x14 && param == 0) {
-            KeyOff(c);
-            if (instrument != 0) {
-                RestoreVolume(c);
-            }
-            EffectTickZero(x, c, VolumeColumnTickZero(c));
-            return;
-        }
-        if (note == 0) {
-            if (instrument != 0) {
-                RestoreVolume(c);
-                ResetInstrument(c);
-            }
-            EffectTickZero(x, c, VolumeColumnTickZero(c));
-            return;
-        }
-    }
-    if (note == kKeyOffNote) {
-        KeyOff(c);
-    } else {
-        StartNote(x, c, note, fx, param);
-    }
-    if (instrument != 0) {
-        RestoreVolume(c);
-        if (note != kKeyOffNote) {
-            ResetInstrument(c);
-        }
-    }
+    NoteAndInstrument(x, c, note, instrument);
     EffectTickZero(x, c, VolumeColumnTickZero(c));
 }
 
