@@ -39,12 +39,13 @@ TINSEL_AVX2 inline __m256i LoadWords4(const int16_t* data, uint64_t q, uint64_t 
 // The same words picked by a byte shuffle out of eight entries loaded from
 // base on, the group's lowest index: for steps below 1.5 the four pairs lie
 // within them. The caller makes sure the run reads every one of the eight.
-TINSEL_AVX2 inline __m256i WindowWords4(const int16_t* data, int32_t base, __m256i lanes) {
-    const __m256i window =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + base)));
+TINSEL_AVX2 inline __m256i WindowAt(const int16_t* data, int32_t base) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + base)));
+}
+
+TINSEL_AVX2 inline __m256i WindowWords4(__m256i window, __m256i base, __m256i lanes) {
     // Only the low byte of each offset counts, so a base of -1 works too.
-    const __m256i offset =
-        _mm256_slli_epi64(_mm256_sub_epi64(_mm256_srli_epi64(lanes, 32), _mm256_set1_epi64x(base)), 1);
+    const __m256i offset = _mm256_slli_epi64(_mm256_sub_epi64(_mm256_srli_epi64(lanes, 32), base), 1);
     const __m256i pick = _mm256_add_epi8(
         _mm256_shuffle_epi8(offset, _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0,
                                                      0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8)),
@@ -84,22 +85,42 @@ TINSEL_AVX2 inline void Add4(float* o, __m256d v, __m256d f01, __m256d f23) {
 // frame reads entries i and i + 1 and i moves by at most 2, so the run reads
 // every entry from its lowest index to its highest.
 constexpr uint64_t kWindowStep = (uint64_t{3} << 32) / 2;
+constexpr uint64_t kSharedStep = (uint64_t{6} << 32) / 7;
 
 struct Group {
     const int16_t* data;
     uint64_t e;
     int32_t high; // the highest entry the run reads
     bool window;
+    bool shared;
     bool forward;
 
     TINSEL_AVX2 __m256d Values(uint64_t qs, __m256i lanes) const {
         if (window) {
             const int32_t base = static_cast<int32_t>((forward ? qs : qs + 3 * e) >> 32);
             if (base + 7 <= high) {
-                return Values4(WindowWords4(data, base, lanes), lanes);
+                return Values4(WindowWords4(WindowAt(data, base), _mm256_set1_epi64x(base), lanes), lanes);
             }
         }
         return Values4(LoadWords4(data, qs, e), lanes);
+    }
+
+    // Eight frames from qs on, the second four at next: one window serves
+    // both where the step is below 6/7 (the eight pairs span at most eight
+    // entries).
+    TINSEL_AVX2 void Values8(uint64_t qs, __m256i lanes, __m256i next, __m256d& v0, __m256d& v1) const {
+        if (shared) {
+            const int32_t base = static_cast<int32_t>((forward ? qs : qs + 7 * e) >> 32);
+            if (base + 7 <= high) {
+                const __m256i window = WindowAt(data, base);
+                const __m256i b = _mm256_set1_epi64x(base);
+                v0 = Values4(WindowWords4(window, b, lanes), lanes);
+                v1 = Values4(WindowWords4(window, b, next), next);
+                return;
+            }
+        }
+        v0 = Values(qs, lanes);
+        v1 = Values(qs + 4 * e, next);
     }
 };
 
@@ -108,7 +129,8 @@ Group GroupFor(const int16_t* data, uint64_t q0, uint64_t step, uint32_t n) {
     const bool forward = static_cast<int64_t>(step) >= 0;
     const uint64_t size = forward ? step : ~step + 1;
     const uint64_t top = forward && n > 0 ? q0 + (n - 1) * e : q0;
-    return Group{data, e, static_cast<int32_t>(top >> 32) + 1, size < kWindowStep, forward};
+    return Group{data,   e, static_cast<int32_t>(top >> 32) + 1, size < kWindowStep, size < kSharedStep,
+                 forward};
 }
 
 TINSEL_AVX2 uint64_t PlainAvx2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
@@ -126,8 +148,10 @@ TINSEL_AVX2 uint64_t PlainAvx2(const int16_t* data, uint64_t pos, uint64_t step,
     uint32_t k = n;
     for (; k >= 8; k -= 8) {
         const __m256i next = _mm256_add_epi64(lanes, stride);
-        Add4(o, group.Values(qs, lanes), g, g);
-        Add4(o + 8, group.Values(qs + 4 * e, next), g, g);
+        __m256d v0, v1;
+        group.Values8(qs, lanes, next, v0, v1);
+        Add4(o, v0, g, g);
+        Add4(o + 8, v1, g, g);
         lanes = _mm256_add_epi64(next, stride);
         qs += 8 * e;
         o += 16;
