@@ -21,6 +21,14 @@ constexpr int kMaxVolume = 64;
 void PlayChannels(Context& x, bool readRow);
 void SetBpm(Context& x, int32_t bpm);
 
+// Volume commands both rule sets perform alike (replay.cpp). Under FT2 rules
+// the volume stays in 0..64 anyway; a tinsel Cxx may leave more, which only a
+// raise brings back to 64. The heard volume follows.
+void RaiseVolume(Channel& c, int amount);
+void LowerVolume(Channel& c, int amount);
+void VolumeSlide(Channel& c, uint8_t speed); // x raises, else y lowers
+void FineVolumeUp(Channel& c, int y);        // EAx, with its memory
+
 // Song clocks (replay.cpp).
 extern const SongClock kCountUpClock;   // tinsel
 extern const SongClock kCountDownClock; // FT2

@@ -19,14 +19,6 @@ void SetVolume(Channel& c, int v) {
     c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
 }
 
-void VolumeSlide(Channel& c, uint8_t speed) {
-    if ((speed >> 4) != 0) {
-        SetVolume(c, c.baseVolume + (speed >> 4));
-    } else {
-        SetVolume(c, c.baseVolume - (speed & 15));
-    }
-}
-
 int Waveform(int control, uint8_t pos, uint8_t rampPos) {
     const int i = (pos >> 2) & 31;
     switch (control & 3) {
@@ -161,16 +153,13 @@ void ExtendedTickZero(Context& x, Channel& c) {
         c.waveControl = static_cast<uint8_t>((c.waveControl & 0x0F) | (y << 4));
         break;
     case 0xA:
-        if (y != 0) {
-            c.fineVolumeUpMemory = static_cast<uint8_t>(y);
-        }
-        SetVolume(c, c.baseVolume + c.fineVolumeUpMemory);
+        FineVolumeUp(c, y);
         break;
     case 0xB:
         if (y != 0) {
             c.fineVolumeDownMemory = static_cast<uint8_t>(y);
         }
-        SetVolume(c, c.baseVolume - c.fineVolumeDownMemory);
+        LowerVolume(c, c.fineVolumeDownMemory);
         break;
     case 0xC:
         if (y == 0) {
@@ -264,10 +253,10 @@ uint8_t VolumeColumnTickZero(Channel& c) {
     }
     switch (v >> 4) {
     case 0x8:
-        SetVolume(c, c.baseVolume - y);
+        LowerVolume(c, y);
         return static_cast<uint8_t>(c.baseVolume);
     case 0x9:
-        SetVolume(c, c.baseVolume + y);
+        RaiseVolume(c, y);
         return static_cast<uint8_t>(c.baseVolume);
     case 0xA:
         if (y != 0) {
@@ -287,10 +276,10 @@ void Ft2VolumeColumn(Context& x, Channel& c) {
     const int y = v & 15;
     switch (v >> 4) {
     case 0x6:
-        SetVolume(c, c.baseVolume - y);
+        LowerVolume(c, y);
         break;
     case 0x7:
-        SetVolume(c, c.baseVolume + y);
+        RaiseVolume(c, y);
         break;
     case 0xB:
         if (y != 0) {

@@ -212,6 +212,39 @@ const SongClock kCountUpClock = {CountUpTick, CountUpNextRowStart, CountUpJumpTo
 const SongClock kCountDownClock = {CountDownTick, CountDownNextRowStart, CountDownJumpToRow,
                                    CountDownTickPlayed, StalledByF00};
 
+void RaiseVolume(Channel& c, int amount) {
+    c.baseVolume += amount;
+    if (c.baseVolume > kMaxVolume) {
+        c.baseVolume = kMaxVolume;
+    }
+    c.outVolume = c.baseVolume;
+    c.updateFlags |= kUpdateVolume;
+}
+
+void LowerVolume(Channel& c, int amount) {
+    c.baseVolume -= amount;
+    if (c.baseVolume < 0) {
+        c.baseVolume = 0;
+    }
+    c.outVolume = c.baseVolume;
+    c.updateFlags |= kUpdateVolume;
+}
+
+void VolumeSlide(Channel& c, uint8_t speed) {
+    if ((speed >> 4) != 0) {
+        RaiseVolume(c, speed >> 4);
+    } else {
+        LowerVolume(c, speed & 0x0F);
+    }
+}
+
+void FineVolumeUp(Channel& c, int y) {
+    if (y != 0) {
+        c.fineVolumeUpMemory = static_cast<uint8_t>(y);
+    }
+    RaiseVolume(c, c.fineVolumeUpMemory);
+}
+
 int32_t TickInRow(const Context& x) {
     return static_cast<int32_t>(x.module.speed) - static_cast<int32_t>(x.song.timer);
 }

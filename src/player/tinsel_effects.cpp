@@ -39,32 +39,6 @@ int AutoVibratoSine(int pos) {
     return pos >= 0 && pos < 256 ? table[static_cast<size_t>(pos)] : at(pos);
 }
 
-void RaiseVolume(Channel& c, int amount) {
-    c.baseVolume += amount;
-    if (c.baseVolume > kMaxVolume) {
-        c.baseVolume = kMaxVolume;
-    }
-    c.updateFlags |= kUpdateVolume;
-}
-
-void LowerVolume(Channel& c, int amount) {
-    c.baseVolume -= amount;
-    if (c.baseVolume < 0) {
-        c.baseVolume = 0;
-    }
-    c.updateFlags |= kUpdateVolume;
-}
-
-void VolumeSlide(Channel& c) {
-    const int up = c.volumeSlideMemory >> 4;
-    const int down = c.volumeSlideMemory & 0x0F;
-    if (up != 0) {
-        RaiseVolume(c, up);
-    } else {
-        LowerVolume(c, down);
-    }
-}
-
 void SlidePanning(Channel& c, int amount) {
     c.panning += amount;
     c.updateFlags |= kUpdatePanning;
@@ -261,10 +235,7 @@ void TinselRowEffect(Context& ctx, Channel& c) {
         break;
     case 0xE:
         if (x == 0xA) {
-            if (y != 0) {
-                c.fineVolumeUpMemory = static_cast<uint8_t>(y);
-            }
-            RaiseVolume(c, c.fineVolumeUpMemory);
+            FineVolumeUp(c, y);
         }
         break;
     case 0xF:
@@ -322,10 +293,10 @@ void TinselEffects(Context& x, Channel& c) {
     case 0x6:
         ApplyVibrato(c);
         AdvanceVibrato(c);
-        VolumeSlide(c);
+        VolumeSlide(c, c.volumeSlideMemory);
         break;
     case 0xA:
-        VolumeSlide(c);
+        VolumeSlide(c, c.volumeSlideMemory);
         break;
     case 0xE:
         if ((param >> 4) == 0x9) {
