@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -67,10 +68,11 @@ uint64_t PollsDuring(const platform::VirtualWaveOutput& device, int milliseconds
     return device.Polls() - before;
 }
 
-std::vector<int> Range(int from, int to) {
-    std::vector<int> r;
-    for (int i = from; i < to; ++i)
-        r.push_back(i);
+// Blocks from up to to, then the blocks of then.
+std::vector<int> Range(int from, int to, const std::vector<int>& then = {}) {
+    std::vector<int> r(size_t(to - from));
+    std::iota(r.begin(), r.end(), from);
+    r.insert(r.end(), then.begin(), then.end());
     return r;
 }
 
@@ -215,10 +217,7 @@ TEST_F(RingTest, ControlRunsOnTheMixingThreadAndRerendersEverythingAhead) {
     EXPECT_TRUE(TakeBlocks().empty());
     // Every block but the one playing, from the next one round to it.
     ASSERT_TRUE(ControlPlayback([](Player&) {}, true));
-    std::vector<int> ahead = Range(6, 100);
-    for (int block : Range(0, 5))
-        ahead.push_back(block);
-    EXPECT_EQ(TakeBlocks(), ahead);
+    EXPECT_EQ(TakeBlocks(), Range(6, 100, Range(0, 5)));
     EXPECT_EQ(WriteIndex(), 5);
 }
 
@@ -240,10 +239,7 @@ TEST_F(RingTest, ADeviceThatRefillsFromItsCallbackGetsNoThread) {
         rendered += refill();
     }
     EXPECT_EQ(rendered, 97);
-    std::vector<int> expected = Range(0, 100);
-    expected.push_back(0);
-    expected.push_back(1);
-    EXPECT_EQ(TakeBlocks(), expected);
+    EXPECT_EQ(TakeBlocks(), Range(0, 100, {0, 1}));
     StopPlayback(&player);
     EXPECT_EQ(device.refill.load(), nullptr);
 }
