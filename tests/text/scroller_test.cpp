@@ -1,10 +1,7 @@
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "base/exception.h"
 #include "platform/fake/manual_clock.h"
@@ -49,25 +46,46 @@ TEST(LoadScrollTextTest, DropsCrTurnsOrKeepsLfAndNamesAMissingFile) {
     }
 }
 
-TEST_F(ScrollerTest, AdvancePassesAtMostOneCharacterAndWraps) {
-    // 8 pixels per second over 8-pixel glyphs; each step moves the clock on, advances once and
-    // expects the index and (where not negative) the offset.
+// 8 pixels per second over 8-pixel glyphs. Each step moves the clock on, advances once and
+// expects the index and (where not negative) the offset; then one Draw in white on black
+// leaves the given pixels lit or dark, and never looks outside the glyph table.
+TEST_F(ScrollerTest, AdvancesOneCharacterAtMostAndDrawsTheVisibleTextOnly) {
     struct Step {
         double seconds;
         int index;
         float offset;
     };
+    struct Pixel {
+        int x, y;
+        bool lit;
+    };
     struct Case {
         bool fade;
-        const char* text;
+        std::string text;
         std::vector<Step> steps;
+        std::vector<Pixel> pixels;
+        float y = 10, amplitude = 0;
     } cases[] = {
-        {false, "abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}},               // passes only past the width
-        {false, "abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}}, // catches up one per advance
-        {false, "ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}},                // wraps after the last one
-        {false, "\x01\xC8z", {{1.25, 1, -1}}},               // stray codes advance like the space
-        {true, "ab\n\n\ncd", {{1.25, 1, -1}, {1.0, 5, -1}}}, // a run of line feeds is skipped in one advance
-        {true, "ab\n", {{1.25, 1, -1}, {1.0, 0, -1}}},       // a final line feed wraps at the last character
+        {false, "abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}, {}},               // passes only past the width
+        {false, "abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}, {}}, // catches up one per advance
+        {false, "ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}, {}},                // wraps after the last one
+        {false, "\x01\xC8z", {{1.25, 1, -1}}, {}}, // stray codes advance like the space
+        {true,
+         "ab\n\n\ncd",
+         {{1.25, 1, -1}, {1.0, 5, -1}},
+         {}},                                              // a run of line feeds is skipped in one advance
+        {true, "ab\n", {{1.25, 1, -1}, {1.0, 0, -1}}, {}}, // a final line feed wraps at the last character
+        {false, "ab", {}, {{4, 14, true}, {12, 14, true}, {4, 5, false}, {40, 14, false}}},
+        {false, "", {{5.0, 0, -1}}, {{4, 14, false}}}, // an empty text advances nowhere
+        {true, "", {{5.0, 0, -1}}, {{4, 14, false}}},
+        // amplitude 20 with the crest at mid-screen: glyphs there are moved down, wave 0 at the left edge
+        {false, std::string(100, 'x'), {}, {{320, 102, false}, {320, 124, true}, {2, 102, true}}, 100, 20},
+        // forty glyphs reach the opaque middle; the next line does not follow
+        {true,
+         std::string(20, ' ') + std::string(20, 'x') + "\n" + std::string(60, 'y'),
+         {},
+         {{300, 104, true}, {330, 104, false}},
+         100},
     };
     auto walk = [this](auto&& scroller, const Case& c) {
         for (const Step& step : c.steps) {
@@ -77,69 +95,24 @@ TEST_F(ScrollerTest, AdvancePassesAtMostOneCharacterAndWraps) {
             if (step.offset >= 0) {
                 EXPECT_FLOAT_EQ(scroller.ScrollOffset(), step.offset) << c.text;
             }
-            EXPECT_EQ(*scroller.Current(), c.text[step.index]) << c.text;
+            EXPECT_EQ(*scroller.Current(), c.text[size_t(step.index)]) << c.text;
         }
-        scroller.Draw(); // must not look outside the glyph table
-    };
-    for (const Case& c : cases) {
-        if (c.fade)
-            walk(CFadeScroller(c.text, false, 10.0f, font.get(), 8.0f), c);
-        else
-            walk(CSineScroller(c.text, false, 10.0f, font.get(), 8.0f), c);
-    }
-}
-
-// Lit or dark pixels after one Draw, in white on black.
-TEST_F(ScrollerTest, DrawsTheVisibleTextOnly) {
-    struct Pixel {
-        int x, y;
-        bool lit;
-    };
-    const struct {
-        const char* name;
-        std::string text;
-        bool fade;
-        float y, amplitude;
-        std::vector<Pixel> pixels;
-    } cases[] = {
-        {"sine, flat", "ab", false, 10, 0, {{4, 14, true}, {12, 14, true}, {4, 5, false}, {40, 14, false}}},
-        // amplitude 20 with the crest at mid-screen: glyphs there are moved down, wave 0 at the left edge
-        {"sine wave",
-         std::string(100, 'x'),
-         false,
-         100,
-         20,
-         {{320, 102, false}, {320, 124, true}, {2, 102, true}}},
-        {"sine, empty", "", false, 10, 0, {{4, 14, false}}},
-        {"fade, empty", "", true, 10, 0, {{4, 14, false}}},
-        // forty glyphs reach the opaque middle; the next line does not follow
-        {"fade",
-         std::string(20, ' ') + std::string(20, 'x') + "\n" + std::string(60, 'y'),
-         true,
-         100,
-         0,
-         {{300, 104, true}, {330, 104, false}}},
-    };
-    auto draw = [this](auto&& scroller, bool empty) {
-        clock.AdvanceSeconds(empty ? 5.0 : 0.0); // an empty text advances nowhere
-        scroller.Advance();
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         glColor3f(1.0f, 1.0f, 1.0f);
         scroller.Draw();
-        return scroller.Index();
+        const auto pixels = gl.ReadPixels();
+        for (const Pixel& p : c.pixels)
+            EXPECT_EQ(gl.PixelRGB(pixels, p.x, p.y) != 0, p.lit) << c.text << " at " << p.x << "," << p.y;
     };
-    for (const auto& c : cases) {
+    for (const Case& c : cases) {
         CSineScroller sine(c.text.c_str(), false, c.y, font.get(), 8.0f);
         sine.amplitude = c.amplitude;
         sine.waveFactor = 1.0f;
-        const int index =
-            c.fade ? draw(CFadeScroller(c.text.c_str(), false, c.y, font.get(), 8.0f), c.text.empty())
-                   : draw(sine, c.text.empty());
-        EXPECT_EQ(index, 0) << c.name;
-        const auto pixels = gl.ReadPixels();
-        for (const Pixel& p : c.pixels)
-            EXPECT_EQ(gl.PixelRGB(pixels, p.x, p.y) != 0, p.lit) << c.name << " at " << p.x << "," << p.y;
+        if (c.fade)
+            walk(CFadeScroller(c.text.c_str(), false, c.y, font.get(), 8.0f), c);
+        else
+            walk(sine, c);
     }
 }
 
