@@ -46,6 +46,8 @@ protected:
     Sheet sheet;
 };
 
+// Widths, texture coordinates, the stand-in for codes without a cell, and the
+// texture: the font's own copy of the sheet, which goes with the font.
 TEST_F(FontTest, WidthIsTheFirstInkAfterABlankColumn) {
     // Each cell's ink as column ranges [from, to); the red byte alone decides
     // blankness, so an opaque column with red 0 counts as blank.
@@ -60,16 +62,38 @@ TEST_F(FontTest, WidthIsTheFirstInkAfterABlankColumn) {
         {'C', {{1, 8}}, 1},                 // blank first column, then ink
         {'"', {{0, 1}, {2, 3}, {5, 8}}, 2}, // a second stroke cuts the glyph
         {'D', {{0, 2}, {3, 8}}, 3},         // column 2 opaque with red 0
+        {'2', {{0, 4}, {6, 8}}, 6},         // the cell in column 2, row 1
+        {' ', {{0, 3}, {4, 8}}, 4},
     };
     for (const Case& c : cases)
         for (auto [from, to] : c.ink)
             sheet.Columns(c.code, from, to);
     sheet.Column('D', 2, 0, 255);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    for (const Case& c : cases) {
-        EXPECT_EQ(font.GetGlyph(c.code).width, c.width) << "code " << c.code;
-        EXPECT_EQ(font.GetGlyph(c.code).height, kCell);
+    GLuint name;
+    {
+        CGLFont font(sheet.pixmap, kCell, kCell);
+        sheet.pixmap.Fill(0);
+        for (const Case& c : cases) {
+            EXPECT_EQ(font.GetGlyph(c.code).width, c.width) << "code " << c.code;
+            EXPECT_EQ(font.GetGlyph(c.code).height, kCell);
+        }
+        const Glyph& g = font.GetGlyph('2');
+        EXPECT_FLOAT_EQ(g.texLeft, 16.0f / 128.0f);
+        EXPECT_FLOAT_EQ(g.texRight, 22.0f / 128.0f);
+        EXPECT_FLOAT_EQ(g.texTop, 8.0f / 64.0f);
+        EXPECT_FLOAT_EQ(g.texBottom, 16.0f / 64.0f);
+        for (int code : {10, 0, 128, 200, -56}) // -56: a signed char of 200
+            EXPECT_EQ(&font.GetGlyph(code), &font.GetGlyph(' ')) << code;
+        EXPECT_NE(&font.GetGlyph(127), &font.GetGlyph(' '));
+        std::vector<uint8_t> texels(128 * 64 * 4);
+        name = font.Texture();
+        glBindTexture(GL_TEXTURE_2D, name);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        const int left = (('B' - 32) % 16) * kCell, top = (('B' - 32) / 16) * kCell;
+        EXPECT_EQ(texels[size_t(top * 128 + left) * 4], 255);
     }
+    EXPECT_FALSE(glIsTexture(name));
 }
 
 TEST_F(FontTest, CellRunningPastThePictureDoesNotSeeItsNeighbour) {
@@ -86,47 +110,6 @@ TEST_F(FontTest, CellRunningPastThePictureDoesNotSeeItsNeighbour) {
     CGLFont font(picture, 12, 12);
     EXPECT_EQ(font.GetGlyph(33).width, 8);
     EXPECT_EQ(font.GetGlyph(34).width, 12);
-}
-
-TEST_F(FontTest, TextureCoordinatesFollowCellAndWidth) {
-    const int code = 32 + 16 * 1 + 2; // column 2, row 1
-    sheet.Columns(code, 0, 4);
-    sheet.Columns(code, 6, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    const Glyph& g = font.GetGlyph(code);
-    ASSERT_EQ(g.width, 6);
-    EXPECT_FLOAT_EQ(g.texLeft, 16.0f / 128.0f);
-    EXPECT_FLOAT_EQ(g.texRight, 22.0f / 128.0f);
-    EXPECT_FLOAT_EQ(g.texTop, 8.0f / 64.0f);
-    EXPECT_FLOAT_EQ(g.texBottom, 16.0f / 64.0f);
-}
-
-// The texture is the font's own copy of the sheet, and goes with the font.
-TEST_F(FontTest, KeepsItsOwnCopyOfThePixmapAndDeletesItsTexture) {
-    sheet.Columns('E', 0, 8);
-    GLuint name;
-    {
-        CGLFont font(sheet.pixmap, kCell, kCell);
-        sheet.pixmap.Fill(0);
-        std::vector<uint8_t> texels(128 * 64 * 4);
-        name = font.Texture();
-        glBindTexture(GL_TEXTURE_2D, name);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-        const int left = (('E' - 32) % 16) * kCell, top = (('E' - 32) / 16) * kCell;
-        EXPECT_EQ(texels[(top * 128 + left) * 4], 255);
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    EXPECT_FALSE(glIsTexture(name));
-}
-
-TEST_F(FontTest, CodesWithoutACellGetTheSpace) {
-    sheet.Columns(' ', 0, 3);
-    sheet.Columns(' ', 4, 8);
-    CGLFont font(sheet.pixmap, kCell, kCell);
-    const Glyph* space = &font.GetGlyph(' ');
-    for (int code : {10, 0, 200, -56}) // -56: a signed char of 200
-        EXPECT_EQ(&font.GetGlyph(code), space) << code;
-    EXPECT_NE(&font.GetGlyph(127), space);
 }
 
 TEST_F(FontTest, RefusesNonPowerOfTwoDimensionsAndTakesAnEmptySheet) {
