@@ -4,7 +4,6 @@
 // the same length, frame for frame.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <algorithm>
 #include <condition_variable>

@@ -12,7 +12,6 @@
 #include <iterator>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace testutil {
 

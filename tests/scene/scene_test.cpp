@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "base/exception.h"
 #include "data/texture.h"
@@ -20,7 +18,7 @@
 #include "platform/osmesa/offscreen_gl.h"
 #include "player/audio_output.h"
 #include "scene/scene_state.h"
-#include "tests/data/test_files.h"
+#include "tests/common/test_util.h"
 #include "text/gl_font.h"
 
 namespace {
@@ -34,9 +32,6 @@ class SceneTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(gl.Valid()); }
     void TearDown() override { SceneStop(); }
-    void Write(const std::string& path, const std::string& bytes) {
-        testfiles::WriteFile(path, testfiles::Bytes(bytes.begin(), bytes.end()));
-    }
     // The first n data files in the order start-up loads them.
     void WriteData(int n = 6) {
         const std::pair<const char*, std::string> files[] = {
@@ -48,7 +43,7 @@ protected:
             {"data/botscroller.txt", "  one\r\n  two\r\n"},
         };
         for (int i = 0; i < n; ++i)
-            Write(files[i].first, files[i].second);
+            testutil::WriteFile(files[i].first, files[i].second);
     }
     static std::string StartMessage() {
         try {
@@ -61,7 +56,7 @@ protected:
 
     platform::OffscreenGL gl;
     platform::ManualClock clock{1000};
-    testfiles::ScratchDir dir;
+    testutil::ScratchDir dir;
 };
 
 TEST_F(SceneTest, FrameShowsThePictureBetweenBlackBars) {

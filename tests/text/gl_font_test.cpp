@@ -1,7 +1,6 @@
 #include "text/gl_font.h"
 
 #include <cmath>
-#include <cstring>
 #include <utility>
 #include <vector>
 
