@@ -8,9 +8,11 @@
 // tick for each channel, then its fadeout, envelopes, auto-vibrato and voice.
 // Each place where the rule sets part is one member of Rules below, consulted
 // at one place in the engine; kTinselRules and kFt2Rules (rules.cpp) fill them
-// in side by side. The pieces named tinsel* live in tinsel_*.cpp, the ft2*
-// ones in ft2_*.cpp; what both do alike is shared, such as the fadeout, the
-// frequency tables and periods (periods.h), the cells and the skeleton.
+// in side by side. The pieces named Tinsel* live in tinsel_*.cpp, the Ft2*
+// ones in ft2_*.cpp. What both do alike is one piece of code: the skeleton and
+// its cells, the start-up, the fadeout, volume raises, lowers, slides and EAx
+// (replay.cpp), Amiga period slides with their limits (ft2_effects.cpp), and
+// the frequency tables and semitone search (periods.h).
 //
 // TINSEL RULES play the demo's song exactly as it was written for, sample for
 // sample. They perform 0xy, 2xx, 3xx, 4xy, 5xy (its portamento hold only),
