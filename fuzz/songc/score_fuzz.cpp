@@ -2,13 +2,19 @@
 // takes back with the channel count, order list and pattern rows the score gave.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "player/module.h"
 #include "score.h"
-#include "tests/song/load_xm.h"
 #include "xm_writer.h"
+
+namespace {
+struct FreeSong {
+    void operator()(Module* m) const { FreeModule(m); }
+};
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     songc::Song song;
@@ -19,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // Instruments stay without samples: the synthesiser takes no input from the score.
-    const ModulePtr module = LoadFromMemory(songc::WriteXm(song));
+    const std::vector<uint8_t> image = songc::WriteXm(song);
+    const std::unique_ptr<Module, FreeSong> module(LoadModuleFromMemory(image.data(), image.size()));
     if (module == nullptr || module->channelCount != song.channels ||
         module->songLength != static_cast<int>(song.order.size()))
         std::abort();
