@@ -98,8 +98,8 @@ TINSEL_AVX512 inline __m512i LoadWords(const int16_t* data, uint64_t qs, uint64_
 }
 
 // Adds frames 0 to 7 of v times per-frame (left, right) factors, low for
-// frames 0 to 3 and high for 4 to 7, to sixteen floats; masked, only the
-// floats of the first frames (the rest is neither read nor written).
+// frames 0 to 3 and high for 4 to 7, to sixteen floats; AddMasked only to the
+// floats of the first frames (the others are neither read nor written).
 TINSEL_AVX512 inline void Add(float* o, __m512d v, __m512d low, __m512d high) {
     const __m512d r0 =
         _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(_mm512_unpacklo_pd(v, v), low));
