@@ -31,18 +31,15 @@ inline Bytes Entry(const std::string& name, const Bytes& content, uint32_t type 
     return out;
 }
 
-inline Bytes Dir(const std::string& name, const std::vector<Bytes>& children) {
-    Bytes content;
-    for (const Bytes& child : children)
-        content.insert(content.end(), child.begin(), child.end());
-    return Entry(name, content, archive::kTypeDirectory);
-}
-
 inline Bytes Concat(const std::vector<Bytes>& parts) {
     Bytes out;
     for (const Bytes& part : parts)
         out.insert(out.end(), part.begin(), part.end());
     return out;
+}
+
+inline Bytes Dir(const std::string& name, const std::vector<Bytes>& children) {
+    return Entry(name, Concat(children), archive::kTypeDirectory);
 }
 
 // A program file: an image of filler bytes, the archive, then a trailer pointing at the archive.
