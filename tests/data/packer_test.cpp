@@ -10,14 +10,9 @@
 
 using namespace testfiles;
 
-namespace {
-
-class PackerTest : public ::testing::Test {
-protected:
+struct PackerTest : ::testing::Test {
     ScratchDir dir;
 };
-
-} // namespace
 
 TEST_F(PackerTest, RoundTripThroughReaderAsProgramAndArchiveFile) {
     WriteFile("assets/data/koala.tga", Text("koala bytes"));
