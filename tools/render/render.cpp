@@ -58,6 +58,12 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
+// Chunk names byte by byte: g++ 12 at -O3 misreads a list insert into a
+// growing vector as an overflow.
+void PutTag(std::vector<uint8_t>& out, const char* tag) {
+    for (; *tag != '\0'; ++tag)
+        out.push_back(uint8_t(*tag));
+}
 
 int32_t BytesPerFrame(SampleFormat format) {
     return format == SampleFormat::Float32 ? 8 : 4;
@@ -82,9 +88,9 @@ std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames
     std::vector<uint8_t> header;
     if (frames < 0 || dataBytes > 0xFFFFFFFFull - headerBytes)
         return header;
-    header.insert(header.end(), {'R', 'I', 'F', 'F'});
+    PutTag(header, "RIFF");
     Put32(header, uint32_t(headerBytes - 8 + dataBytes));
-    header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutTag(header, "WAVEfmt ");
     Put32(header, isFloat ? 18 : 16);
     Put16(header, isFloat ? 3 : 1); // IEEE float or PCM
     Put16(header, 2);
@@ -94,11 +100,11 @@ std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames
     Put16(header, isFloat ? 32 : 16);
     if (isFloat) {
         Put16(header, 0);
-        header.insert(header.end(), {'f', 'a', 'c', 't'});
+        PutTag(header, "fact");
         Put32(header, 4);
         Put32(header, uint32_t(frames));
     }
-    header.insert(header.end(), {'d', 'a', 't', 'a'});
+    PutTag(header, "data");
     Put32(header, uint32_t(dataBytes));
     return header;
 }
