@@ -227,14 +227,17 @@ TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
     ASSERT_TRUE(SetMixPath(MixPath::Scalar));
     ConvertToPcm16(reference.data(), in.data(), frames);
     ASSERT_TRUE(SetMixPath(GetParam()));
+    ConvertToPcm16(fast.data(), in.data(), 0);
+    EXPECT_EQ(fast[0], 0x5555);
     // From an odd frame on too, so the vector loop meets unaligned data and a tail.
     ConvertToPcm16(fast.data(), in.data(), 1);
     ConvertToPcm16(fast.data() + 2, in.data() + 2, frames - 1);
     EXPECT_EQ(fast, reference);
-    EXPECT_EQ(reference[2], 2);
-    EXPECT_EQ(reference[9], 32767);
-    EXPECT_EQ(reference[12], -32768);
-    EXPECT_EQ(reference[15], 32767);
+    // Nearest, ties to even, then clipped.
+    const std::vector<int16_t> expect = {0,      2,     2,     0,      -2,     -2,    0,      0,
+                                         32766,  32767, 32767, -32768, -32768, 32767, -32768, 32767,
+                                         -32768, 0,     0,     32767,  -32768, 12,    -8,     32767};
+    EXPECT_EQ(std::vector<int16_t>(reference.begin(), reference.begin() + 24), expect);
 }
 
 // Blocks of a song from its start, of the device's length, as the mixing
