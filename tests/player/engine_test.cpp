@@ -632,6 +632,12 @@ protected:
     Module song{};
     Context x{*player, song, player->song, kTinselRules, 44100};
     Channel c{};
+    MixVoice v{};
+    void SetUp() override {
+        song.globalVolume = 64;
+        c.fadeoutLevel = 65536;
+        c.sample = &EmptySample;
+    }
     // One later tick of the channel's effect.
     void Effect(uint8_t effect) {
         c.effect = effect;
@@ -666,16 +672,6 @@ TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
         Effect(0x4);
         EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
     }
-}
-
-TEST_F(TinselPieces, VibratoPositionWrapsFrom31ToMinus32) {
-    c.vibratoSpeed = 4;
-    std::vector<int> positions;
-    for (int t = 0; t < 11; ++t) {
-        positions.push_back(static_cast<int8_t>(c.vibratoPos));
-        Effect(0x4);
-    }
-    EXPECT_EQ(positions, (std::vector<int>{0, 4, 8, 12, 16, 20, 24, 28, -32, -28, -24}));
 }
 
 TEST_F(TinselPieces, AutoVibratoSquareSineAndSweep) {
@@ -778,69 +774,40 @@ TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
     EXPECT_EQ(c.basePeriod, 4480);
 }
 
-TEST(VoiceUpdate, VolumeProductAndGains) {
-    Module song{};
-    song.globalVolume = 64;
-    auto m = std::make_unique<Player>();
-    InitPlayer(*m, 44100);
-    m->module = &song;
-    m->song.linear = (song.flags & linearFrequencies) != 0;
-    const Context x{*m, song, m->song, kTinselRules, 44100};
-    MixVoice v{};
-    Channel c{};
-    c.sample = &EmptySample;
-    c.baseVolume = 64;
-    c.envVolume = 64;
-    c.fadeoutLevel = 65536;
-    c.panning = 128;
-    c.envPanning = 32;
-    c.updateFlags = kUpdateVolume | kUpdatePanning;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.volume, 127);
-    c.baseVolume = 32;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.volume, 63);
-    EXPECT_EQ(v.leftGain, 31);
-    EXPECT_EQ(v.rightGain, 31);
-    c.panning = 255;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.leftGain, 0);
-    EXPECT_EQ(v.rightGain, 63);
-    c.panning = 0;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.leftGain, 63);
-    EXPECT_EQ(v.rightGain, 0);
-    // The panning envelope moves the centre most, the edges not at all.
-    c.panning = 128;
-    c.envPanning = 40;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.panning, 160);
-    c.panning = 16;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.panning, 16);
-    c.panning = 300; // slid past the edge: only the voice's value is clamped
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.panning, 255);
-    // An envelope value read as negative from a damaged file gives silence, not a negative gain.
-    c.envVolume = -32768;
-    c.updateFlags = kUpdateVolume;
-    TinselUpdateVoice(x, c, v);
-    EXPECT_EQ(v.volume, 0);
-    EXPECT_EQ(v.leftGain, 0);
-    EXPECT_EQ(v.rightGain, 0);
+// The voice's volume, gains and panning from the channel's, its envelope's
+// and the song's: 2^35 is full volume times full envelope, fadeout and global volume.
+TEST_F(TinselPieces, VoiceVolumeGainsAndPanning) {
+    const struct {
+        int baseVolume, envVolume, panning, envPanning;
+        int32_t volume, left, right, voicePanning;
+    } cases[] = {
+        {64, 64, 128, 32, 127, 63, 63, 128},
+        {32, 64, 128, 32, 63, 31, 31, 128},
+        {32, 64, 255, 32, 63, 0, 63, 255},
+        {32, 64, 0, 32, 63, 63, 0, 0},
+        // The panning envelope moves the centre most, the edges not at all;
+        // a panning slid past the edge is clamped in the voice only.
+        {32, 64, 128, 40, 63, 23, 39, 160},
+        {32, 64, 16, 40, 63, 59, 3, 16},
+        {32, 64, 300, 40, 63, 0, 63, 255},
+        // An envelope value read as negative from a damaged file gives silence, not a negative gain.
+        {32, -32768, 128, 32, 0, 0, 0, 128},
+    };
+    for (const auto& k : cases) {
+        c.baseVolume = k.baseVolume;
+        c.envVolume = k.envVolume;
+        c.panning = k.panning;
+        c.envPanning = k.envPanning;
+        c.updateFlags = kUpdateVolume | kUpdatePanning;
+        TinselUpdateVoice(x, c, v);
+        EXPECT_EQ(std::vector<int>({v.volume, v.leftGain, v.rightGain, v.panning}),
+                  std::vector<int>({k.volume, k.left, k.right, k.voicePanning}))
+            << k.baseVolume << " " << k.envVolume << " " << k.panning << " " << k.envPanning;
+    }
 }
 
-TEST(VoiceUpdate, LinearFrequencies) {
-    Module song{};
-    song.flags = linearFrequencies;
-    auto m = std::make_unique<Player>();
-    InitPlayer(*m, 44100);
-    m->module = &song;
-    m->song.linear = (song.flags & linearFrequencies) != 0;
-    const Context x{*m, song, m->song, kTinselRules, 44100};
-    MixVoice v{};
-    Channel c{};
-    c.sample = &EmptySample;
+TEST_F(TinselPieces, VoiceLinearFrequencies) {
+    player->song.linear = true;
     const auto frequency = [&](int period, int delta) {
         c.basePeriod = period;
         c.periodDelta = delta;
