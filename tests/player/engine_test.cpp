@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -90,31 +89,33 @@ SongSpec WithEnvelope(SongSpec s, std::vector<std::pair<uint16_t, uint16_t>> poi
     return s;
 }
 
-using Probe = std::function<int(const Channel&, const MixVoice&, const Module&)>;
+// What a trace reads after each tick: channel c, its voice v, the song m.
+struct Seen {
+    const Channel& c;
+    const MixVoice& v;
+    const Module& m;
+};
+using Probe = int (*)(const Seen&);
 // Tinsel state: the slid period, this tick's pitch delta, the heard Amiga period.
-const Probe kBase = [](const Channel& c, const MixVoice&, const Module&) { return c.basePeriod; };
-const Probe kDelta = [](const Channel& c, const MixVoice&, const Module&) { return c.periodDelta; };
-const Probe kAmigaHeard = [](const Channel& c, const MixVoice&, const Module&) {
-    return c.basePeriod - c.periodDelta;
-};
-const Probe kBaseVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.baseVolume; };
-const Probe kVibratoPos = [](const Channel& c, const MixVoice&, const Module&) {
-    return int(int8_t(c.vibratoPos));
-};
-const Probe kEnvVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.envVolume; };
-const Probe kFadeout = [](const Channel& c, const MixVoice&, const Module&) { return c.fadeoutLevel; };
+const Probe kBase = [](const Seen& s) { return s.c.basePeriod; };
+const Probe kDelta = [](const Seen& s) { return s.c.periodDelta; };
+const Probe kAmigaHeard = [](const Seen& s) { return s.c.basePeriod - s.c.periodDelta; };
+const Probe kBaseVolume = [](const Seen& s) { return s.c.baseVolume; };
+const Probe kVibratoPos = [](const Seen& s) { return int(int8_t(s.c.vibratoPos)); };
+const Probe kEnvVolume = [](const Seen& s) { return s.c.envVolume; };
+const Probe kFadeout = [](const Seen& s) { return s.c.fadeoutLevel; };
 // FT2 state: the final period, the heard volume before and after envelope and global volume.
-const Probe kPeriod = [](const Channel& c, const MixVoice&, const Module&) { return c.finalPeriod; };
-const Probe kVolume = [](const Channel& c, const MixVoice&, const Module&) { return c.outVolume; };
-const Probe kPanning = [](const Channel& c, const MixVoice&, const Module&) { return c.finalPanning; };
-const Probe kHeard = [](const Channel& c, const MixVoice&, const Module&) { return c.finalVolume; };
-const Probe kGlobal = [](const Channel&, const MixVoice&, const Module& m) { return m.globalVolume; };
-// Either: the voice, and whether the tick started it.
-const Probe kHz = [](const Channel&, const MixVoice& v, const Module&) { return v.frequency; };
-const Probe kVoiceVolume = [](const Channel&, const MixVoice& v, const Module&) { return v.volume; };
-const Probe kStarted = [](const Channel& c, const MixVoice&, const Module&) {
-    return (c.updateFlags & kUpdateNoteStart) ? 1 : 0;
-};
+const Probe kPeriod = [](const Seen& s) { return s.c.finalPeriod; };
+const Probe kVolume = [](const Seen& s) { return s.c.outVolume; };
+const Probe kPanning = [](const Seen& s) { return s.c.finalPanning; };
+const Probe kHeard = [](const Seen& s) { return s.c.finalVolume; };
+const Probe kGlobal = [](const Seen& s) { return s.m.globalVolume; };
+// Either: the voice, whether the tick started it and where it plays (-1: silent), the tick's length.
+const Probe kHz = [](const Seen& s) { return s.v.frequency; };
+const Probe kVoiceVolume = [](const Seen& s) { return s.v.volume; };
+const Probe kStarted = [](const Seen& s) { return (s.c.updateFlags & kUpdateNoteStart) ? 1 : 0; };
+const Probe kPlaying = [](const Seen& s) { return s.v.sample == nullptr ? -1 : s.v.posInt; };
+const Probe kTickFrames = [](const Seen& s) { return s.m.samplesPerTick; };
 
 class Engine : public ::testing::Test {
 protected:
@@ -142,7 +143,7 @@ protected:
             const bool begins = NextRowStart(*player, &next) && next.order == 0 && next.row == row;
             Tick();
             if (begins || !seen.empty()) {
-                seen.push_back(probe(Ch(channel), Voice(channel), *m));
+                seen.push_back(probe({Ch(channel), Voice(channel), *m}));
             }
         }
         return seen;
@@ -201,6 +202,11 @@ TEST_F(EngineRecipes, Pitch) {
         {"amiga 2xx stops at 31999", kTinsel, Amiga(Rows({{C0, 1, 0, 2, 0xFF}})), 0, kAmigaHeard,
          {27392, 28412, 29432, 30452, 31472, 31999}},
         {"linear 2xx goes on", kTinsel, Rows({{C0, 1, 0, 2, 0xFF}}, 3), 0, kBase, {7680, 8700, 9720}},
+        {"C-4 at linear 8363 Hz", kTinsel, Rows({{C4, 1}}), 0, kHz, {8363}},
+        {"C-4 at amiga 8363 Hz", kTinsel, Amiga(Rows({{C4, 1}})), 0, kHz, {8363}},
+        // Truncated: 14317456 / 1016 is 14091.98.
+        {"A-4 at amiga 14091 Hz", kTinsel, Amiga(Rows({{C4 + 9, 1}})), 0, kHz, {14091}},
+        {"F20: 32 BPM, ticks of 3445 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0x20}}), 0, kTickFrames, {3445}},
 
         {"arpeggio 037", kFt2, arpeggio, 0, kPeriod, {4608, 4160, 4416, 4608, 4160, 4416}},
         {"arpeggio at speed 17", kFt2, Rows({{C4, 1, 0, 0, 0x37}}, 17), 0, kPeriod,
@@ -224,6 +230,10 @@ TEST_F(EngineRecipes, Pitch) {
         {"glissando rounds the porta", kFt2, Rows({{C4, 1, 0, 0xE, 0x31}, {E4, 0, 0, 3, 0x05}}), 1, kPeriod,
          {4608, 4608, 4544, 4544, 4544, 4480}},
         {"X12", kFt2, Rows({{C4, 1, 0, 0x21, 0x12}}), 0, kPeriod, {4606, 4606, 4606, 4606, 4606, 4606}},
+        {"C-4 at linear 8363 Hz", kFt2, Rows({{C4, 1}}), 0, kHz, {8363}},
+        {"A-4 at linear 14064 Hz", kFt2, Rows({{C4 + 9, 1}}), 0, kHz, {14064}},
+        {"C-4 at amiga 8363 Hz", kFt2, Amiga(Rows({{C4, 1}})), 0, kHz, {8363}},
+        {"A-4 at amiga 14091 Hz", kFt2, Amiga(Rows({{C4 + 9, 1}})), 0, kHz, {14091}},
         {"1xx floor", kFt2, Rows({{C4, 1, 0, 1, 0xFF}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}}), 3,
          kPeriod, {1, 1, 1, 1, 1, 1}},
         // clang-format on
@@ -291,6 +301,10 @@ TEST_F(EngineRecipes, Volume) {
 }
 
 TEST_F(EngineRecipes, PanningAndVoiceStarts) {
+    SongSpec offset =
+        Rows({{C4, 1, 0, 9, 0x02}, {C4, 1, 0, 9, 0x01}, {C4, 1, 0, 9, 0xFF}, {C4, 1, 0, 9, 0x00}});
+    offset.samples = {{1000, 0, 500, 0x01, std::vector<uint8_t>(1000, 1)}};
+    offset.samples[0].finetune = offset.samples[0].relativeNote = 0;
     Play({
         // clang-format off
         {"E93 twice, then E90", kTinsel,
@@ -305,6 +319,11 @@ TEST_F(EngineRecipes, PanningAndVoiceStarts) {
         {"E92", kFt2, Rows({{C4, 1, 0, 0xE, 0x92}}), 0, kStarted, {1, 0, 1, 0, 1, 0}},
         {"ED0 is a normal row", kFt2, Rows({{C4, 1, 0, 0xE, 0xD0}}), 0, kStarted, {1, 0, 0, 0, 0, 0}},
         {"ED7 never plays", kFt2, Rows({{C4, 1, 0, 0xE, 0xD7}}), 0, kStarted, {0, 0, 0, 0, 0, 0}},
+        // 902 starts past the loop end: silence; 901 at 256; 9FF silent, and 900 takes up FF.
+        {"902 past the loop end", kFt2, offset, 0, kPlaying, {-1}},
+        {"901", kFt2, offset, 1, kPlaying, {256}},
+        {"9FF", kFt2, offset, 2, kPlaying, {-1}},
+        {"900 reuses FF", kFt2, offset, 3, kPlaying, {-1}},
         {"E90 retriggers without a note", kFt2, Rows({{C4, 1}, {0, 0, 0, 0xE, 0x90}}), 1, kStarted,
          {1, 0, 0, 0, 0, 0}},
         // clang-format on
@@ -394,27 +413,9 @@ TEST_F(Engine, TinselInstrumentBeyondTheSongPlaysSilence) {
 
 TEST_F(Engine, Ft2NoteDelayStartsTheDelayedInstrumentAndVolume) {
     Start(TwoInstruments({{C4, 1}, {D4, 2, 0x2A, 0xE, 0xD3}}), kFt2);
-    const Probe both = [](const Channel& c, const MixVoice&, const Module&) {
-        return c.finalPeriod * 100 + c.outVolume;
-    };
+    const Probe both = [](const Seen& s) { return s.c.finalPeriod * 100 + s.c.outVolume; };
     EXPECT_EQ(Trace(1, 6, both), (std::vector<int>{460864, 460864, 460864, 448026, 448026, 448026}));
     EXPECT_EQ(Ch(0).instrument, &m->instruments[1]);
-}
-
-TEST_F(Engine, Ft2SampleOffsetPastTheLoopEndSilences) {
-    SongSpec s = Rows({{C4, 1, 0, 9, 0x02}, {C4, 1, 0, 9, 0x01}, {C4, 1, 0, 9, 0xFF}, {C4, 1, 0, 9, 0x00}});
-    XmSampleDesc looped{1000, 0, 500, 0x01, std::vector<uint8_t>(1000, 1)};
-    looped.finetune = looped.relativeNote = 0;
-    s.samples = {looped};
-    Start(s, kFt2);
-    const Probe playing = [](const Channel&, const MixVoice& v, const Module&) {
-        return v.sample == nullptr ? -1 : v.posInt;
-    };
-    EXPECT_EQ(Trace(0, 1, playing), (std::vector<int>{-1}));
-    EXPECT_EQ(Trace(1, 1, playing), (std::vector<int>{256}));
-    EXPECT_EQ(Trace(2, 1, playing), (std::vector<int>{-1}));
-    EXPECT_EQ(Trace(3, 1, playing), (std::vector<int>{-1})); // 900 reuses FF
-    EXPECT_EQ(Ch(0).offsetMemory, 0xFF);
 }
 
 TEST_F(Engine, Ft2GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
@@ -467,6 +468,7 @@ TEST_F(Engine, SongClocks) {
          restart,
          10,
          {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}},
+        {"F1F rules the row it stands on", kTinsel, Rows({{0, 0, 0, 0xF, 0x1F}}, 2), 33, {{0, 0}, {0, 1}}},
         {"F00 makes every tick a row start",
          kTinsel,
          Rows({{0, 0, 0, 0xF, 0x00}}, 3),
@@ -499,35 +501,6 @@ TEST_F(Engine, Ft2PatternDelayRepeatsOnlyTheLaterTickActions) {
     }
     EXPECT_EQ(ticks, 12);
     EXPECT_EQ(Ch(0).outVolume, 53);
-}
-
-TEST_F(Engine, TinselSpeedAndTempo) {
-    SongSpec s = Rows({{0, 0, 0, 0x0F, 0x1F}, {0, 0, 0, 0x0F, 0x20}}, 2);
-    Start(s, kTinsel);
-    int ticks = 0;
-    for (NextRow next{}; ticks < 100 && !(ticks > 0 && NextRowStart(*player, &next)); ++ticks) {
-        Tick();
-    }
-    EXPECT_EQ(ticks, 31); // F1F rules the row it stands on
-    Tick();
-    EXPECT_EQ(m->bpm, 32);
-    EXPECT_EQ(m->samplesPerTick, 3445);
-    // Row starts fall every speed x frames-per-tick frames: 3 ticks of 602 at 183 BPM.
-    Start(Rows({}, 3), kTinsel);
-    SetBpm(*player, 183);
-    EXPECT_EQ(m->samplesPerTick, 602);
-    std::vector<int> rowStarts;
-    int frame = 0;
-    for (int t = 0; t < 12; ++t) {
-        NextRow next{};
-        if (NextRowStart(*player, &next)) {
-            rowStarts.push_back(frame);
-        }
-        Tick();
-        frame += m->samplesPerTick;
-    }
-    EXPECT_EQ(rowStarts, (std::vector<int>{0, 1806, 3612, 5418}));
-    EXPECT_EQ(m->row, 3);
 }
 
 TEST_F(Engine, TinselPatternsWithoutRowsOrCells) {
@@ -568,26 +541,6 @@ TEST_F(Engine, Ft2HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
     Start(Rows({{C4}}), kFt2);
     Trace(0, 6, kVolume);
     EXPECT_EQ(Voice(0).sample, nullptr);
-}
-
-TEST_F(Engine, BothFrequencyTablesUnderBothRuleSets) {
-    const struct {
-        RuleSet rules;
-        bool linear;
-        uint8_t note;
-        int32_t hz; // truncated: 14317456 / 1016 is 14091.98
-    } cases[] = {{kTinsel, true, C4, 8363},   {kTinsel, false, C4, 8363},  {kTinsel, false, C4 + 9, 14091},
-                 {kFt2, true, C4, 8363},      {kFt2, true, C4 + 9, 14064}, {kFt2, false, C4, 8363},
-                 {kFt2, false, C4 + 9, 14091}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(RuleSetName(c.rules)) + (c.linear ? " linear " : " amiga ") +
-                     std::to_string(c.note));
-        SongSpec s = Rows({{c.note, 1}});
-        s.linear = c.linear;
-        Start(s, c.rules);
-        Tick();
-        EXPECT_EQ(Voice(0).frequency, c.hz);
-    }
 }
 
 // The demo's song forced to FT2 rules: a different render, but a sound one.
