@@ -463,25 +463,19 @@ TEST_F(Engine, SongClocks) {
         int ticks;
         Visits expect;
     } cases[] = {
-        {"after the last order, the restart position",
-         kTinsel,
-         restart,
-         10,
+        // clang-format off
+        {"after the last order, the restart position", kTinsel, restart, 10,
          {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}},
-        {"F1F rules the row it stands on", kTinsel, Rows({{0, 0, 0, 0xF, 0x1F}}, 2), 33, {{0, 0}, {0, 1}}},
-        {"F00 makes every tick a row start",
-         kTinsel,
-         Rows({{0, 0, 0, 0xF, 0x00}}, 3),
-         4,
+        {"F1F rules the row it stands on", kTinsel, Rows({{0, 0, 0, 0xF, 0x1F}, {0, 0, 0, 0xF, 0x01}}, 2), 34,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
-        {"pattern loop carries its start row into the next pattern",
-         kFt2,
-         loop,
-         12,
+        {"F00 makes every tick a row start", kTinsel, Rows({{0, 0, 0, 0xF, 0x00}}, 3), 4,
+         {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
+        {"pattern loop carries its start row into the next pattern", kFt2, loop, 12,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {1, 2}}},
         {"D05 left of B01", kFt2, pair(true), 2, {{0, 0}, {1, 0}}},
         {"B01 left of D05", kFt2, pair(false), 2, {{0, 0}, {1, 5}}},
         {"F00 stalls the row", kFt2, Rows({{C4, 1, 0, 0xF, 0x00}, {0, 0, 0, 0xF, 0x06}}), 5000, {{0, 0}}},
+        // clang-format on
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(std::string(RuleSetName(k.rules)) + ": " + k.name);
