@@ -187,6 +187,14 @@ TEST_F(EngineRecipes, Pitch) {
     const SongSpec vibrato = Rows({{C4, 1, 0, 4, 0x88}, {0, 0, 0, 4, 0x00}}, 3);
     const SongSpec slides = Rows({{C4, 1, 0, 0x02, 0x04}, {0, 0, 0, 0x02, 0x00}}, 3);
     const SongSpec porta = Rows({{C4, 1}, {E4, 0, 0, 3, 0x10}, {0, 0, 0, 2, 0x20}, {0, 0, 0, 3, 0}});
+    const auto tinselAutoVibrato = [](uint8_t type, uint8_t rate, uint8_t sweep) {
+        SongSpec s = Rows({{C4, 1}});
+        s.instrument.vibratoType = type;
+        s.instrument.vibratoDepth = 64;
+        s.instrument.vibratoRate = rate;
+        s.instrument.vibratoSweep = sweep;
+        return s;
+    };
     SongSpec autoVibrato = Rows({{C4, 1}});
     autoVibrato.instrument.vibratoDepth = 8;
     autoVibrato.instrument.vibratoRate = 16;
@@ -201,6 +209,16 @@ TEST_F(EngineRecipes, Pitch) {
          {1712, 1440, 1140, 1712, 1440, 1140}},
         {"amiga 2xx stops at 31999", kTinsel, Amiga(Rows({{C0, 1, 0, 2, 0xFF}})), 0, kAmigaHeard,
          {27392, 28412, 29432, 30452, 31472, 31999}},
+        {"3xx glides down to its target", kTinsel, Rows({{C4, 1}, {C4 + 2, 0, 0, 3, 0x0F}}, 5), 1, kBase,
+         {4608, 4548, 4488, 4480, 4480}},
+        {"and up", kTinsel, Rows({{C4 + 2, 1}, {C4, 0, 0, 3, 0x0F}}, 5), 1, kBase, {4480, 4540, 4600, 4608, 4608}},
+        // Auto-vibrato a quarter turn a tick: square, sine to its crest, ramps falling and rising.
+        {"auto-vibrato square wraps at 256", kTinsel, tinselAutoVibrato(1, 64, 0), 0, kDelta, {64, 64, -64, -64, 64}},
+        {"auto-vibrato sine", kTinsel, tinselAutoVibrato(0, 64, 0), 0, kDelta, {0, 63}},
+        {"auto-vibrato ramp down", kTinsel, tinselAutoVibrato(2, 64, 0), 0, kDelta, {0, -32, 64, 32}},
+        {"auto-vibrato ramp up", kTinsel, tinselAutoVibrato(3, 64, 0), 0, kDelta, {0, 32, 64, -32}},
+        {"auto-vibrato sweep 4 grows from nothing", kTinsel, tinselAutoVibrato(1, 0, 4), 0, kDelta,
+         {0, 16, 32, 48, 64, 64}},
         {"linear 2xx goes on", kTinsel, Rows({{C0, 1, 0, 2, 0xFF}}, 3), 0, kBase, {7680, 8700, 9720}},
         {"C-4 at linear 8363 Hz", kTinsel, Rows({{C4, 1}}), 0, kHz, {8363}},
         {"C-4 at amiga 8363 Hz", kTinsel, Amiga(Rows({{C4, 1}})), 0, kHz, {8363}},
@@ -592,23 +610,6 @@ protected:
     }
 };
 
-TEST_F(TinselPieces, TonePortamentoGlidesAndStopsAtTarget) {
-    c.basePeriod = 5000;
-    c.portaTarget = 4608;
-    c.portaSpeed = 64;
-    std::vector<int> periods;
-    for (int t = 0; t < 9; ++t) {
-        c.updateFlags = 0;
-        Effect(0x3);
-        periods.push_back(c.basePeriod);
-    }
-    EXPECT_EQ(periods, (std::vector<int>{4936, 4872, 4808, 4744, 4680, 4616, 4608, 4608, 4608}));
-    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
-    c.basePeriod = 4600; // from below
-    Effect(0x3);
-    EXPECT_EQ(c.basePeriod, 4608);
-}
-
 TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
     // {position, depth, delta}; position 16 is the crest: 255, not 256 (which gives -120).
     const int cases[][3] = {{8, 8, -44}, {-8, 8, 44}, {1, 4, 0}, {16, 15, -116}};
@@ -619,45 +620,6 @@ TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
         Effect(0x4);
         EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
     }
-}
-
-TEST_F(TinselPieces, AutoVibratoSquareSineAndSweep) {
-    Instrument ins{};
-    ins.vibratoType = 1;
-    ins.vibratoDepth = 64;
-    ins.vibratoRate = 1;
-    c.instrument = &ins;
-    for (int p = 0; p < 256; ++p) {
-        c.periodDelta = 0;
-        TinselAutoVibrato(x, c);
-        ASSERT_EQ(c.periodDelta, p < 128 ? 64 : -64) << p;
-    }
-    EXPECT_EQ(c.autoVibratoPos, 0); // wrapped after 256 steps
-
-    // A quarter in: sine at its crest; ramps, type 2 falling from 0 and type 3 rising.
-    for (const auto& [type, delta] : {std::pair{0, 63}, std::pair{2, -32}, std::pair{3, 32}}) {
-        ins.vibratoType = static_cast<uint8_t>(type);
-        c = Channel{};
-        c.instrument = &ins;
-        c.autoVibratoPos = 64;
-        TinselAutoVibrato(x, c);
-        EXPECT_EQ(c.periodDelta, delta) << type;
-    }
-
-    // Sweep 4: the depth grows over four ticks from nothing.
-    ins.vibratoType = 1;
-    ins.vibratoSweep = 4;
-    ins.vibratoRate = 0;
-    c = Channel{};
-    c.instrument = &ins;
-    std::vector<int> deltas;
-    for (int t = 0; t < 6; ++t) {
-        c.periodDelta = 0;
-        TinselAutoVibrato(x, c);
-        deltas.push_back(c.periodDelta);
-    }
-    EXPECT_EQ(deltas, (std::vector<int>{0, 16, 32, 48, 64, 64}));
-    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
 }
 
 TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {

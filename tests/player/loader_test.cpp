@@ -191,138 +191,134 @@ struct Loaded {
     const Instrument& Ins(int i) const { return m->instruments[i]; }
 };
 
-// The decoded values of a sample, as 8-bit values when `shift` is 8.
-std::vector<int> Values(const Sample& s, int shift = 8) {
-    std::vector<int> out;
-    for (uint32_t k = 0; k < s.length; ++k) {
-        out.push_back(s.data[k] / (1 << shift));
+Loaded LoadCase(const std::string& name) {
+    for (const Case& c : kCases) {
+        if (name == c.name) {
+            return Loaded(c.build());
+        }
     }
-    return out;
+    ADD_FAILURE() << "no case " << name;
+    return Loaded(XmImage(0, 0, 0, 0, 0, 0, {}));
 }
 
 std::vector<int> Ints(const std::vector<int8_t>& wave) {
     return std::vector<int>(wave.begin(), wave.end());
 }
 
-TEST(LoaderCases, EachFileLoadsWithItsReport) {
-    const std::map<std::string, std::vector<std::string>> expected = {
-        {"cut-sample-data", {"sample data 9 bytes short"}},
-        {"cut-instrument-header", {"instruments 2-3 cut short by the end of the file"}},
-        {"short-headers", {"3 short instrument headers (fields not stored are zero)"}},
-        {"layout-102", {"format 1.02 layout"}},
-        {"layout-103", {"format 1.03 layout"}},
-        {"adpcm", {"2 ADPCM samples"}},
-        {"twenty-samples", {"1 instrument with more than 16 samples (up to 20)"}},
-        {"extension-chunk", {"10 bytes after the song ignored"}},
+TEST(LoaderCases, EachFileLoadsWithItsReportAndSampleCounts) {
+    const std::map<std::string, std::pair<std::vector<std::string>, std::vector<int>>> expected = {
+        {"cut-sample-data", {{"sample data 9 bytes short"}, {1, 1}}},
+        // The second instrument's sample headers lie past the end.
+        {"cut-instrument-header", {{"instruments 2-3 cut short by the end of the file"}, {1, 0, 0}}},
+        {"short-headers", {{"3 short instrument headers (fields not stored are zero)"}, {0, 2, 1, 0, 1}}},
+        {"layout-102", {{"format 1.02 layout"}, {2, 1}}},
+        {"layout-103", {{"format 1.03 layout"}, {2, 1}}},
+        {"adpcm", {{"2 ADPCM samples"}, {3}}},
+        {"twenty-samples", {{"1 instrument with more than 16 samples (up to 20)"}, {20, 1}}},
+        {"extension-chunk", {{"10 bytes after the song ignored"}, {1}}},
         {"ogg-sample",
-         {"refused: instrument 1, sample 1: Ogg Vorbis compressed sample data is not supported"}},
+         {{"refused: instrument 1, sample 1: Ogg Vorbis compressed sample data is not supported"}, {}}},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         Loaded song(c.build());
         EXPECT_EQ(song.m == nullptr, c.refused);
-        EXPECT_EQ(DescribeLoad(song.report), expected.at(c.name));
+        EXPECT_EQ(DescribeLoad(song.report), expected.at(c.name).first);
+        std::vector<int> counts;
+        for (int i = 0; song.m != nullptr && i < song.m->instrumentCount; ++i) {
+            counts.push_back(song.Ins(i).sampleCount);
+        }
+        EXPECT_EQ(counts, expected.at(c.name).second);
     }
 }
 
-TEST(LoaderCases, SampleDataCutShortKeepsWhatIsStoredWithLoopClamped) {
-    Loaded song(CutSampleData());
-    ASSERT_NE(song.m, nullptr);
-    const Sample& whole = *song.Ins(0).samples[0];
-    EXPECT_EQ(Values(whole), Ints(kRamp8));
-    EXPECT_EQ(whole.loopStart + whole.loopLength, 10u);
-    // 11 of 20 bytes: five 16-bit values, the odd byte unused; the loop 4..10 becomes 4..5.
-    const Sample& cut = *song.Ins(1).samples[0];
-    EXPECT_EQ(Values(cut, 0), (std::vector<int>{100, -200, 300, -400, 500}));
-    EXPECT_EQ(cut.loopMode, kLoopForward);
-    EXPECT_EQ(cut.loopStart, 4u);
-    EXPECT_EQ(cut.loopLength, 1u);
-    EXPECT_EQ(cut.data[5], 500);
+// Every stored sample decodes to its waveform (8-bit values unless the shift
+// is 0) with its loop clamped to what is stored; past a forward loop the
+// guard entry repeats its start, past a ping-pong loop its end.
+TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
+    const std::vector<int> ramp16(kRamp16.begin(), kRamp16.end());
+    struct Decoded {
+        const char* file;
+        int instrument, sample;
+        std::vector<int> values;
+        int shift = 8;
+        uint8_t mode = kLoopNone;
+        uint32_t loopStart = 0, loopLength = 0; // of a loop
+    };
+    std::vector<Decoded> cases = {
+        {"cut-sample-data", 0, 0, Ints(kRamp8), 8, kLoopForward, 2, 8},
+        // 11 of 20 bytes: five 16-bit values, the odd byte unused; the loop 4..10 becomes 4..5.
+        {"cut-sample-data", 1, 0, {100, -200, 300, -400, 500}, 0, kLoopForward, 4, 1},
+        {"cut-instrument-header", 0, 0, Ints(kRamp8)},
+        {"short-headers", 1, 0, {1, 2, 3, 4}},
+        {"short-headers", 1, 1, {5, 6, 7, 8}},
+        {"short-headers", 2, 0, {-1, -2, -3, -4}},
+        {"short-headers", 4, 0, Ints(kRamp8)},
+        {"adpcm", 0, 0, Ints(AdpcmWave()), 8, kLoopForward, 8, 25},
+        {"adpcm", 0, 1, {-1, -2, -4, 60}},
+        // 16 + 17 and 16 + 2 bytes in the file: the plain sample starts after them.
+        {"adpcm", 0, 2, {7, -7, 7, -7}},
+        {"twenty-samples", 1, 0, Ints(kRamp8)},
+    };
+    for (const char* layout : {"layout-102", "layout-103"}) {
+        cases.push_back({layout, 0, 0, Ints(kRamp8)});
+        cases.push_back({layout, 0, 1, {1, 2, 3, 4}});
+        cases.push_back({layout, 1, 0, ramp16, 0, kLoopPingPong, 2, 8});
+    }
+    for (int i = 0; i < 20; ++i) {
+        cases.push_back({"twenty-samples", 0, i, {i, -i}});
+    }
+    for (const Decoded& d : cases) {
+        SCOPED_TRACE(std::string(d.file) + " " + std::to_string(d.instrument) + "." +
+                     std::to_string(d.sample));
+        Loaded song = LoadCase(d.file);
+        ASSERT_NE(song.m, nullptr);
+        const Sample& s = *song.Ins(d.instrument).samples[d.sample];
+        std::vector<int> values;
+        for (uint32_t k = 0; k < s.length; ++k) {
+            values.push_back(s.data[k] / (1 << d.shift));
+        }
+        EXPECT_EQ(values, d.values);
+        EXPECT_EQ(s.loopMode, d.mode);
+        if (d.mode != kLoopNone) {
+            EXPECT_EQ(std::make_pair(s.loopStart, s.loopLength), std::make_pair(d.loopStart, d.loopLength));
+            const uint32_t end = s.loopStart + s.loopLength;
+            EXPECT_EQ(s.data[end], s.data[d.mode == kLoopForward ? s.loopStart : end - 1]);
+        }
+    }
 }
 
-TEST(LoaderCases, InstrumentHeaderCutShortKeepsItsStoredFields) {
-    Loaded song(CutInstrumentHeader());
-    ASSERT_NE(song.m, nullptr);
-    EXPECT_EQ(Values(*song.Ins(0).samples[0]), Ints(kRamp8));
-    const Instrument& cut = song.Ins(1);
-    EXPECT_EQ(cut.sampleCount, 0); // its sample headers lie past the end
-    EXPECT_EQ(cut.sampleMap[66], 1);
-    EXPECT_EQ(cut.sampleMap[67], 0);
-    EXPECT_EQ(song.Ins(2).sampleCount, 0);
-    EXPECT_EQ(MappedSample(cut, cut.sampleMap[0]), &EmptySample);
-}
+TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {
+    const Loaded cut = LoadCase("cut-instrument-header");
+    EXPECT_EQ(cut.Ins(1).sampleMap[66], 1); // the map's first 66 entries are stored
+    EXPECT_EQ(cut.Ins(1).sampleMap[67], 0);
+    EXPECT_EQ(MappedSample(cut.Ins(1), cut.Ins(1).sampleMap[0]), &EmptySample);
 
-TEST(LoaderCases, ShortInstrumentHeadersReadTheirFieldsAndMoveOnBySize) {
-    Loaded song(ShortHeaders());
-    ASSERT_NE(song.m, nullptr);
-    EXPECT_EQ(song.Ins(0).sampleCount, 0);
-    const Instrument& mapOnly = song.Ins(1);
-    ASSERT_EQ(mapOnly.sampleCount, 2);
+    const Loaded shortHeaders = LoadCase("short-headers");
+    const Instrument& mapOnly = shortHeaders.Ins(1);
     EXPECT_EQ(mapOnly.sampleMap[10], 1);
     EXPECT_EQ(mapOnly.volumePointCount, 0); // envelopes and fadeout are not stored
     EXPECT_EQ(mapOnly.volumeType, 0);
     EXPECT_EQ(mapOnly.fadeout, 0);
-    EXPECT_EQ(Values(*mapOnly.samples[0]), (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_EQ(Values(*mapOnly.samples[1]), (std::vector<int>{5, 6, 7, 8}));
-    const Instrument& noMap = song.Ins(2);
-    ASSERT_EQ(noMap.sampleCount, 1);
-    EXPECT_EQ(noMap.sampleMap[10], 0);
-    EXPECT_EQ(Values(*noMap.samples[0]), (std::vector<int>{-1, -2, -3, -4}));
-    EXPECT_EQ(song.Ins(3).sampleCount, 0);
-    EXPECT_EQ(Values(*song.Ins(4).samples[0]), Ints(kRamp8));
-}
+    EXPECT_EQ(shortHeaders.Ins(2).sampleMap[10], 0);
 
-TEST(LoaderCases, OlderLayoutsReadPatternsBetweenHeadersAndData) {
-    for (const uint16_t version : {uint16_t{0x0102}, uint16_t{0x0103}}) {
-        SCOPED_TRACE(version);
-        Loaded song(OlderLayout(version));
-        ASSERT_NE(song.m, nullptr);
+    for (const char* layout : {"layout-102", "layout-103"}) {
+        const Loaded song = LoadCase(layout);
         EXPECT_EQ(song.m->patterns[0].rows, 64);
         EXPECT_EQ(song.m->patterns[1].rows, 1);
         const uint8_t second[5] = {50, 2, 0x40, 0x0F, 3};
         EXPECT_EQ(0, std::memcmp(Cell(song.m, 1, 0, 1), second, 5));
         EXPECT_EQ(Cell(song.m, 1, 0, 0)[0], 49);
-        EXPECT_EQ(Values(*song.Ins(0).samples[0]), Ints(kRamp8));
-        EXPECT_EQ(Values(*song.Ins(0).samples[1]), (std::vector<int>{1, 2, 3, 4}));
-        const Sample& pingPong = *song.Ins(1).samples[0];
-        EXPECT_EQ(Values(pingPong, 0), std::vector<int>(kRamp16.begin(), kRamp16.end()));
-        EXPECT_EQ(pingPong.loopStart, 2u);
-        EXPECT_EQ(pingPong.loopLength, 8u);
-        EXPECT_EQ(pingPong.data[10], -1000); // the extra sample past a ping-pong loop repeats its end
     }
-}
 
-TEST(LoaderCases, AdpcmSamplesDecodeToTheirWaveform) {
-    Loaded song(Adpcm());
-    ASSERT_NE(song.m, nullptr);
-    const Instrument& ins = song.Ins(0);
-    ASSERT_EQ(ins.sampleCount, 3);
-    const Sample& looped = *ins.samples[0];
-    EXPECT_EQ(Values(looped), Ints(AdpcmWave()));
-    EXPECT_EQ(looped.data[0], 1 * 256);
-    EXPECT_EQ(looped.data[7], -1 * 256);
-    EXPECT_EQ(looped.loopMode, kLoopForward);
-    EXPECT_EQ(looped.loopStart + looped.loopLength, 33u);
-    EXPECT_EQ(looped.data[33], looped.data[8]);
-    EXPECT_EQ(Values(*ins.samples[1]), (std::vector<int>{-1, -2, -4, 60}));
-    // 16 + 17 and 16 + 2 bytes in the file: the plain sample starts after them.
-    EXPECT_EQ(Values(*ins.samples[2]), (std::vector<int>{7, -7, 7, -7}));
-}
-
-TEST(LoaderCases, TwentySamplesLoadAndMapEntriesAboveFifteenFollowTheRule) {
-    Loaded song(TwentySamples());
-    ASSERT_NE(song.m, nullptr);
-    const Instrument& ins = song.Ins(0);
-    ASSERT_EQ(ins.sampleCount, 20);
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(Values(*ins.samples[i]), (std::vector<int>{i, -i}));
-    }
+    // Map entries above 15 name samples only where the rule allows 256.
+    const Loaded twenty = LoadCase("twenty-samples");
+    const Instrument& ins = twenty.Ins(0);
     EXPECT_EQ(MappedSample(ins, ins.sampleMap[0]), &EmptySample);
     EXPECT_EQ(MappedSample(ins, ins.sampleMap[0], 256), ins.samples[19]);
     EXPECT_EQ(MappedSample(ins, ins.sampleMap[1], 256), ins.samples[17]);
     EXPECT_EQ(MappedSample(ins, ins.sampleMap[2]), ins.samples[3]);
     EXPECT_EQ(MappedSample(ins, 20, 256), &EmptySample);
-    EXPECT_EQ(Values(*song.Ins(1).samples[0]), Ints(kRamp8));
 }
 
 } // namespace
