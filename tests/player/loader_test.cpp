@@ -81,34 +81,28 @@ TEST(LoaderInstruments, SamplesLoopsAndDeltas) {
     EXPECT_EQ(ins.volumeType, 5);
     EXPECT_EQ(ins.panningType, 0);
 
-    const Sample& a = *ins.samples[0];
-    EXPECT_EQ(a.loopMode, kLoopNone);
-    EXPECT_EQ(a.loopLength, 2u);
-    EXPECT_EQ(a.data[0], 4096);
-    EXPECT_EQ(a.data[1], 0);
-    EXPECT_EQ(a.data[2], 0);
-    EXPECT_EQ(a.data[-1], 0);
-
-    const Sample& b = *ins.samples[1];
-    EXPECT_EQ(b.loopMode, kLoopForward);
-    EXPECT_EQ(b.data[1], 8192);
-    EXPECT_EQ(b.data[b.loopStart + b.loopLength], b.data[b.loopStart]);
-
-    const Sample& c = *ins.samples[2];
-    EXPECT_EQ(c.bits, 16);
-    EXPECT_EQ(c.length, 4u);
-    EXPECT_EQ(c.loopStart, 1u);
-    EXPECT_EQ(c.loopLength, 2u);
-    EXPECT_EQ(c.loopMode, kLoopPingPong);
-    EXPECT_EQ(c.data[0], 1);
-    EXPECT_EQ(c.data[2], 3);
-    EXPECT_EQ(c.data[3], 3); // ping-pong end repeats the last loop sample
-
-    const Sample& d = *ins.samples[3];
-    EXPECT_EQ(d.loopStart + d.loopLength, d.length);
-    EXPECT_EQ(d.finetune, -5);
-    EXPECT_EQ(d.relativeNote, -2);
-    EXPECT_EQ(d.panning, 128u);
+    // Mode, length and loop, and the entries from the guard before the data on:
+    // after a forward loop its start again, after a ping-pong loop its end.
+    const struct {
+        uint32_t mode, length, loopStart, loopLength;
+        std::vector<int> entries;
+    } expected[] = {
+        {kLoopNone, 2, 0, 2, {0, 4096, 0, 0}},
+        {kLoopForward, 4, 1, 2, {0, 4096, 8192, 12288, 8192}},
+        {kLoopPingPong, 4, 1, 2, {0, 1, 2, 3, 3}},
+        {kLoopForward, 3, 1, 2, {0, 256, 512, 768, 512}},
+    };
+    for (int k = 0; k < 4; ++k) {
+        const Sample& s = *ins.samples[k];
+        const auto& e = expected[k];
+        EXPECT_EQ(std::vector<uint32_t>({s.loopMode, s.length, s.loopStart, s.loopLength}),
+                  std::vector<uint32_t>({e.mode, e.length, e.loopStart, e.loopLength}))
+            << k;
+        EXPECT_EQ(std::vector<int>(s.data - 1, s.data - 1 + e.entries.size()), e.entries) << k;
+    }
+    EXPECT_EQ(ins.samples[3]->finetune, -5);
+    EXPECT_EQ(ins.samples[3]->relativeNote, -2);
+    EXPECT_EQ(ins.samples[3]->panning, 128u);
     // The odd byte of the 16-bit sample is skipped, so the next instrument is read where it lies.
     EXPECT_EQ(m->instruments[2].sampleCount, 1);
     EXPECT_EQ(m->instruments[2].samples[0]->length, 0u);

@@ -42,15 +42,11 @@ public:
         const char* id = "Extended Module: ";
         bytes.assign(id, id + 17);
         bytes.resize(60, 0); // version 0: read as today's layout
-        U32(276);
-        U16(songLength);
-        U16(restart);
-        U16(channels);
-        U16(patterns);
-        U16(instruments);
-        U16(1);
-        U16(6);
-        U16(bpm);
+        Le(276, 4);
+        for (uint16_t v :
+             {songLength, restart, channels, patterns, instruments, uint16_t{1}, uint16_t{6}, bpm}) {
+            Le(v, 2);
+        }
         orders.resize(256, 0);
         bytes.insert(bytes.end(), orders.begin(), orders.end());
     }
@@ -59,19 +55,19 @@ public:
     // header is 8 bytes with rows - 1 in one byte.
     void SetVersion(uint16_t version) {
         version_ = version;
-        Put16(bytes.data() + 58, version);
+        Put(bytes.data() + 58, version, 2);
     }
     void Pattern(uint16_t rows, const std::vector<uint8_t>& packed) {
         if (version_ == 0x0102) {
-            U32(8);
-            U8(0);
-            U8(static_cast<uint8_t>(rows - 1));
+            Le(8, 4);
+            Le(0, 1);
+            Le(rows - 1u, 1);
         } else {
-            U32(9);
-            U8(0);
-            U16(rows);
+            Le(9, 4);
+            Le(0, 1);
+            Le(rows, 2);
         }
-        U16(static_cast<uint16_t>(packed.size()));
+        Le(static_cast<uint32_t>(packed.size()), 2);
         bytes.insert(bytes.end(), packed.begin(), packed.end());
     }
     // The instrument header as the tracker writes it, of which the file keeps
@@ -82,14 +78,14 @@ public:
             headerSize = 33;
         }
         uint8_t h[263] = {};
-        Put32(h, headerSize);
-        Put16(h + 27, static_cast<uint16_t>(samples.size()));
+        Put(h, headerSize, 4);
+        Put(h + 27, static_cast<uint32_t>(samples.size()), 2);
         if (!samples.empty()) {
-            Put32(h + 29, 40);
+            Put(h + 29, 40, 4);
             h[225] = 2; // volume points: keeps the volume type
             h[233] = 5;
             h[234] = 5; // panning type, dropped: one point only
-            Put16(h + 239, 0x1234);
+            Put(h + 239, 0x1234, 2);
         }
         if (desc != nullptr) {
             Describe(*desc, h);
@@ -100,15 +96,10 @@ public:
             bytes.resize(bytes.size() + headerSize - 263, 0);
         }
         for (const auto& s : samples) {
-            U32(s.lengthBytes);
-            U32(s.loopStartBytes);
-            U32(s.loopLengthBytes);
-            U8(s.volume);
-            U8(s.finetune);
-            U8(s.type);
-            U8(s.panning);
-            U8(s.relativeNote);
-            U8(s.reserved);
+            for (uint32_t v : {s.lengthBytes, s.loopStartBytes, s.loopLengthBytes}) {
+                Le(v, 4);
+            }
+            bytes.insert(bytes.end(), {s.volume, s.finetune, s.type, s.panning, s.relativeNote, s.reserved});
             bytes.resize(bytes.size() + 22, 0);
         }
         for (const auto& s : samples) {
@@ -137,7 +128,7 @@ public:
     // An extension chunk as some trackers append after the last sample.
     void Chunk(const char (&id)[5], const std::vector<uint8_t>& payload) {
         bytes.insert(bytes.end(), id, id + 4);
-        U32(static_cast<uint32_t>(payload.size()));
+        Le(static_cast<uint32_t>(payload.size()), 4);
         bytes.insert(bytes.end(), payload.begin(), payload.end());
     }
     // Stored 8-bit and 16-bit data: each value as its difference from the one before.
@@ -180,52 +171,39 @@ public:
         }
         return out;
     }
-    static void Put16(uint8_t* p, uint16_t v) {
-        p[0] = v & 0xFF;
-        p[1] = v >> 8;
+    // Little-endian, n bytes: written over p, or appended.
+    static void Put(uint8_t* p, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) {
+            p[i] = static_cast<uint8_t>(v >> 8 * i);
+        }
     }
-    static void Put32(uint8_t* p, uint32_t v) {
-        Put16(p, v & 0xFFFF);
-        Put16(p + 2, v >> 16);
+    void Le(uint32_t v, int n) {
+        bytes.resize(bytes.size() + static_cast<size_t>(n));
+        Put(bytes.data() + bytes.size() - n, v, n);
     }
     static void Describe(const XmInstrumentDesc& d, uint8_t* h) {
         std::memcpy(h + 33, d.sampleMap, 96);
         for (size_t i = 0; i < d.volumePoints.size() && i < 12; ++i) {
-            Put16(h + 129 + 4 * i, d.volumePoints[i].first);
-            Put16(h + 131 + 4 * i, d.volumePoints[i].second);
+            Put(h + 129 + 4 * i, d.volumePoints[i].first, 2);
+            Put(h + 131 + 4 * i, d.volumePoints[i].second, 2);
         }
         for (size_t i = 0; i < d.panningPoints.size() && i < 12; ++i) {
-            Put16(h + 177 + 4 * i, d.panningPoints[i].first);
-            Put16(h + 179 + 4 * i, d.panningPoints[i].second);
+            Put(h + 177 + 4 * i, d.panningPoints[i].first, 2);
+            Put(h + 179 + 4 * i, d.panningPoints[i].second, 2);
         }
+        // clang-format off
         const uint8_t fields[14] = {static_cast<uint8_t>(d.volumePoints.size()),
                                     static_cast<uint8_t>(d.panningPoints.size()),
-                                    d.volumeSustain,
-                                    d.volumeLoopStart,
-                                    d.volumeLoopEnd,
-                                    d.panningSustain,
-                                    d.panningLoopStart,
-                                    d.panningLoopEnd,
-                                    d.volumeType,
-                                    d.panningType,
-                                    d.vibratoType,
-                                    d.vibratoSweep,
-                                    d.vibratoDepth,
-                                    d.vibratoRate};
+                                    d.volumeSustain, d.volumeLoopStart, d.volumeLoopEnd,
+                                    d.panningSustain, d.panningLoopStart, d.panningLoopEnd,
+                                    d.volumeType, d.panningType,
+                                    d.vibratoType, d.vibratoSweep, d.vibratoDepth, d.vibratoRate};
+        // clang-format on
         std::memcpy(h + 225, fields, sizeof fields);
-        Put16(h + 239, d.fadeout);
+        Put(h + 239, d.fadeout, 2);
     }
-    void SetTempo(uint16_t tempo) { Put16(bytes.data() + 76, tempo); }
-    void SetFlags(uint16_t flags) { Put16(bytes.data() + 74, flags); }
-    void U8(uint8_t v) { bytes.push_back(v); }
-    void U16(uint16_t v) {
-        U8(v & 0xFF);
-        U8(v >> 8);
-    }
-    void U32(uint32_t v) {
-        U16(v & 0xFFFF);
-        U16(v >> 16);
-    }
+    void SetTempo(uint16_t tempo) { Put(bytes.data() + 76, tempo, 2); }
+    void SetFlags(uint16_t flags) { Put(bytes.data() + 74, flags, 2); }
 
 private:
     uint16_t version_ = 0;
