@@ -623,17 +623,6 @@ TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
 }
 
 TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
-    struct Case {
-        uint8_t byte;
-        int volume, panning;     // after the row start, from volume 32 and panning 100
-        int tickVolume, tickPan; // after one later tick as well
-    };
-    const Case cases[] = {
-        {0x0F, 32, 100, 32, 100}, {0x10, 0, 100, 0, 100},   {0x50, 64, 100, 64, 100},
-        {0x51, 32, 100, 32, 100}, {0x63, 29, 100, 26, 100}, {0x73, 35, 100, 38, 100},
-        {0x83, 29, 100, 29, 100}, {0x93, 35, 100, 35, 100}, {0xC0, 32, 0, 32, 0},
-        {0xCF, 32, 240, 32, 240}, {0xD5, 32, 95, 32, 90},   {0xE5, 32, 105, 32, 110},
-    };
     const auto column = [this](uint8_t byte, int laterTicks) {
         c.volumeByte = byte;
         TinselVolumeColumnRowStart(c);
@@ -641,27 +630,27 @@ TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
             TinselVolumeColumn(x, c);
         }
     };
-    for (const Case& k : cases) {
+    // The byte, a volume and panning, and both after the row start and after one later tick.
+    const int cases[][7] = {
+        {0x0F, 32, 100, 32, 100, 32, 100}, {0x10, 32, 100, 0, 100, 0, 100},
+        {0x50, 32, 100, 64, 100, 64, 100}, {0x51, 32, 100, 32, 100, 32, 100},
+        {0x63, 32, 100, 29, 100, 26, 100}, {0x73, 32, 100, 35, 100, 38, 100},
+        {0x83, 32, 100, 29, 100, 29, 100}, {0x93, 32, 100, 35, 100, 35, 100},
+        {0xC0, 32, 100, 32, 0, 32, 0},     {0xCF, 32, 100, 32, 240, 32, 240},
+        {0xD5, 32, 100, 32, 95, 32, 90},   {0xE5, 32, 100, 32, 105, 32, 110},
+        {0x9F, 62, 100, 64, 100, 64, 100}, {0x6F, 20, 100, 5, 100, 0, 100},
+        {0xD5, 32, 2, 32, -3, 32, -8}, // panning slides run past the edges: the voice clamps its own copy
+    };
+    for (const auto& k : cases) {
         c = Channel{};
-        c.baseVolume = 32;
-        c.panning = 100;
-        column(k.byte, 0);
-        EXPECT_EQ(c.baseVolume, k.volume) << std::hex << int(k.byte);
-        EXPECT_EQ(c.panning, k.panning) << std::hex << int(k.byte);
+        c.baseVolume = k[1];
+        c.panning = k[2];
+        column(static_cast<uint8_t>(k[0]), 0);
+        std::vector<int> seen = {c.baseVolume, c.panning};
         TinselVolumeColumn(x, c);
-        EXPECT_EQ(c.baseVolume, k.tickVolume) << std::hex << int(k.byte);
-        EXPECT_EQ(c.panning, k.tickPan) << std::hex << int(k.byte);
+        seen.insert(seen.end(), {c.baseVolume, c.panning});
+        EXPECT_EQ(seen, std::vector<int>(k + 3, k + 7)) << std::hex << k[0];
     }
-    c = Channel{};
-    c.baseVolume = 62;
-    column(0x9F, 0);
-    EXPECT_EQ(c.baseVolume, 64);
-    column(0x6F, 4);
-    EXPECT_EQ(c.baseVolume, 0);
-    // Panning slides run past the edges; the voice clamps its own copy.
-    c.panning = 2;
-    column(0xD5, 0);
-    EXPECT_EQ(c.panning, -3);
     // Vibrato speed and depth, then a vibrato on later ticks.
     column(0xA4, 0);
     column(0xB8, 0);
