@@ -169,6 +169,7 @@ struct Recipe {
     int row; // traced from its first tick, for as many ticks as expected
     Probe probe;
     std::vector<int> expect;
+    int channel = 0;
 };
 
 class EngineRecipes : public Engine {
@@ -177,7 +178,7 @@ public:
         for (const Recipe& r : recipes) {
             SCOPED_TRACE(std::string(RuleSetName(r.rules)) + ": " + r.name);
             Start(r.song, r.rules);
-            EXPECT_EQ(Trace(r.row, r.expect.size(), r.probe), r.expect);
+            EXPECT_EQ(Trace(r.row, r.expect.size(), r.probe, r.channel), r.expect);
         }
     }
 };
@@ -274,6 +275,9 @@ TEST_F(EngineRecipes, Volume) {
     const SongSpec retrig = Rows({{C4, 1, 0, 0x1B, 0x23}, {0, 0, 0, 0x1B, 0}});
     const SongSpec sustained = WithEnvelope(Rows({{C4, 1}, {OFF}}), {{0, 64}, {2, 32}}, 3, 0, 2048);
     const SongSpec enveloped = WithEnvelope(Rows({{C4, 1}}), {{0, 64}, {10, 32}, {20, 0}}, 1, 0, 2048);
+    SongSpec globalVolume;
+    globalVolume.channels = 3;
+    globalVolume.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
     SongSpec envelopeAt5 = enveloped;
     envelopeAt5.patterns[0][0] = {C4, 1, 0, 0x15, 0x05};
     Play({
@@ -305,6 +309,8 @@ TEST_F(EngineRecipes, Volume) {
          {32, 32, 36, 40, 44, 48}},
         {"note cut EC3", kFt2, Rows({{C4, 1, 0, 0xE, 0xC3}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
         {"K03 keys off on tick 3", kFt2, Rows({{C4, 1, 0, 0x14, 0x03}}), 0, kVolume, {64, 64, 64, 0, 0, 0}},
+        {"G20 reaches channels left of it a tick later", kFt2, globalVolume, 0, kHeard, {256, 128}},
+        {"and those right of it at once", kFt2, globalVolume, 0, kHeard, {128, 128}, 2},
         {"H01", kFt2, Rows({{C4, 1, 0, 0x11, 0x01}}), 0, kGlobal, {64, 63, 62, 61, 60, 59}},
         {"volume envelope", kFt2, enveloped, 0, kHeard, {256, 240, 228, 216, 204, 192}},
         {"L05 moves the envelope", kFt2, envelopeAt5, 0, kHeard, {192, 176, 164, 152, 140, 128}},
@@ -434,19 +440,6 @@ TEST_F(Engine, Ft2NoteDelayStartsTheDelayedInstrumentAndVolume) {
     const Probe both = [](const Seen& s) { return s.c.finalPeriod * 100 + s.c.outVolume; };
     EXPECT_EQ(Trace(1, 6, both), (std::vector<int>{460864, 460864, 460864, 448026, 448026, 448026}));
     EXPECT_EQ(Ch(0).instrument, &m->instruments[1]);
-}
-
-TEST_F(Engine, Ft2GlobalVolumeReachesChannelsLeftOfItOneTickLater) {
-    SongSpec s;
-    s.channels = 3;
-    s.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
-    Start(s, kFt2);
-    Tick();
-    EXPECT_EQ(Ch(0).finalVolume, 256);
-    EXPECT_EQ(Ch(2).finalVolume, 128);
-    Tick();
-    EXPECT_EQ(Ch(0).finalVolume, 128);
-    EXPECT_EQ(Ch(2).finalVolume, 128);
 }
 
 // Row order under each rule set's clock.
