@@ -226,7 +226,12 @@ TEST_F(EngineRecipes, Pitch) {
         {"C-4 at amiga 8363 Hz", kTinsel, Amiga(Rows({{C4, 1}})), 0, kHz, {8363}},
         // Truncated: 14317456 / 1016 is 14091.98.
         {"A-4 at amiga 14091 Hz", kTinsel, Amiga(Rows({{C4 + 9, 1}})), 0, kHz, {14091}},
+        // 44100 x 2.5 / BPM frames a tick, rounded down; at 42 single precision falls a frame short.
         {"F20: 32 BPM, ticks of 3445 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0x20}}), 0, kTickFrames, {3445}},
+        {"F2A: 42 BPM, 2625 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0x2A}}), 0, kTickFrames, {2625}},
+        {"F7D: 125 BPM, 882 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0x7D}}), 0, kTickFrames, {882}},
+        {"FB7: 183 BPM, 602 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0xB7}}), 0, kTickFrames, {602}},
+        {"FFF: 255 BPM, 432 frames", kTinsel, Rows({{0, 0, 0, 0xF, 0xFF}}), 0, kTickFrames, {432}},
 
         {"arpeggio 037", kFt2, arpeggio, 0, kPeriod, {4608, 4160, 4416, 4608, 4160, 4416}},
         {"arpeggio at speed 17", kFt2, Rows({{C4, 1, 0, 0, 0x37}}, 17), 0, kPeriod,
