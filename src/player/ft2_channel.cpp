@@ -87,7 +87,11 @@ void PlaceEnvelope(const Envelope& e, uint8_t position, int32_t& tick, int32_t& 
             }
             const int dx = e.points[p].x - e.points[a].x;
             slope = dx != 0 ? ((e.points[p].y - e.points[a].y) * 256) / dx : 0;
-            value = (e.points[a].y << 8) + slope * (position - e.points[a].x - 1);
+            // Points of a damaged file may run backwards or far above 64: the
+            // product is wide, and the value kept in range as a step keeps it.
+            const int64_t v = (int64_t{e.points[a].y} << 8) +
+                              int64_t{slope} * (static_cast<int>(position) - e.points[a].x - 1);
+            value = static_cast<int32_t>(v < 0 ? 0 : (v > kEnvMax ? kEnvMax : v));
             return;
         }
     }

@@ -287,6 +287,7 @@ TEST_F(EngineRecipes, Volume) {
     globalVolume.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
     SongSpec envelopeAt5 = enveloped;
     envelopeAt5.patterns[0][0] = {C4, 1, 0, 0x15, 0x05};
+    SongSpec damagedAt5 = WithEnvelope(envelopeAt5, {{65534, 0}, {65535, 65535}}, 1);
     Play({
         // clang-format off
         {"volume slides, Cxx, EAx", kTinsel, slides, 2, kBaseVolume,
@@ -324,6 +325,7 @@ TEST_F(EngineRecipes, Volume) {
         {"H01", kFt2, Rows({{C4, 1, 0, 0x11, 0x01}}), 0, kGlobal, {64, 63, 62, 61, 60, 59}},
         {"volume envelope", kFt2, enveloped, 0, kHeard, {256, 240, 228, 216, 204, 192}},
         {"L05 moves the envelope", kFt2, envelopeAt5, 0, kHeard, {192, 176, 164, 152, 140, 128}},
+        {"L05 into damaged points stays in range", kFt2, damagedAt5, 0, kHeard, {256, 256, 256, 256, 256, 256}},
         {"sustain holds", kFt2, sustained, 0, kHeard, {256, 256, 256, 256, 256, 256}},
         {"key-off releases and fades", kFt2, sustained, 1, kHeard, {240, 168, 104, 96, 88, 80}},
         {"volume byte 0x55 sets 64", kFt2, TwoInstruments({{C4, 2, 0x55}}), 0, kVolume, {64, 64, 64, 64, 64, 64}},
