@@ -117,6 +117,29 @@ void TinselAutoVibrato(Context&, Channel& c) {
     c.updateFlags |= kUpdateFrequency;
 }
 
+namespace {
+// The volume column's slides, alike on a row start and on later ticks;
+// false for any other command.
+bool ColumnSlide(Channel& c, int command, int y) {
+    switch (command) {
+    case 0x6:
+        LowerVolume(c, y);
+        return true;
+    case 0x7:
+        RaiseVolume(c, y);
+        return true;
+    case 0xD:
+        SlidePanning(c, -y);
+        return true;
+    case 0xE:
+        SlidePanning(c, y);
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
 void TinselVolumeColumnRowStart(Channel& c) {
     const uint8_t vol = c.volumeByte;
     const int y = vol & 0x0F;
@@ -125,15 +148,12 @@ void TinselVolumeColumnRowStart(Channel& c) {
         c.updateFlags |= kUpdateVolume;
         return;
     }
-    switch (vol >> 4) {
-    case 0x6:
-    case 0x8:
-        LowerVolume(c, y);
-        break;
-    case 0x7:
-    case 0x9:
-        RaiseVolume(c, y);
-        break;
+    // On a row start the fine slides 8y and 9y are the slides 6y and 7y.
+    const int command = vol >> 4;
+    if (ColumnSlide(c, command == 0x8 || command == 0x9 ? command - 2 : command, y)) {
+        return;
+    }
+    switch (command) {
     case 0xA:
         c.vibratoSpeed = static_cast<uint8_t>(y);
         break;
@@ -143,12 +163,6 @@ void TinselVolumeColumnRowStart(Channel& c) {
     case 0xC:
         c.panning = y * 16;
         c.updateFlags |= kUpdatePanning;
-        break;
-    case 0xD:
-        SlidePanning(c, -y);
-        break;
-    case 0xE:
-        SlidePanning(c, y);
         break;
     case 0xF:
         if (y != 0) {
@@ -166,23 +180,15 @@ void TinselVolumeColumnRowStart(Channel& c) {
 void TinselVolumeColumn(Context&, Channel& c) {
     c.periodDelta = 0;
     const int y = c.volumeByte & 0x0F;
-    switch (c.volumeByte >> 4) {
-    case 0x6:
-        LowerVolume(c, y);
-        break;
-    case 0x7:
-        RaiseVolume(c, y);
-        break;
+    const int command = c.volumeByte >> 4;
+    if (ColumnSlide(c, command, y)) {
+        return;
+    }
+    switch (command) {
     case 0xB:
         c.vibratoDepth = static_cast<uint8_t>(y);
         ApplyVibrato(c);
         AdvanceVibrato(c);
-        break;
-    case 0xD:
-        SlidePanning(c, -y);
-        break;
-    case 0xE:
-        SlidePanning(c, y);
         break;
     case 0xF:
         TonePortamentoStep(c);
