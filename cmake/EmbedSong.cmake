@@ -16,7 +16,7 @@ string(REGEX REPLACE "(${line})" "\\1\n    " bytes "${bytes}")
 get_filename_component(name "${INPUT}" NAME)
 file(WRITE "${OUTPUT}.tmp"
   "// Generated at build time from ${name}; do not edit.\n"
-  "#include \"player/song.h\"\n\n"
+  "#include \"player/format/song.h\"\n\n"
   "extern const unsigned char EmbeddedSong[${size}] = {\n    ${bytes}\n};\n"
   "extern const unsigned EmbeddedSongSize = ${size};\n")
 # Leave an unchanged source alone so nothing recompiles needlessly.

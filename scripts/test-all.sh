@@ -11,6 +11,10 @@ section() { printf '\n=== %s ===\n' "$*"; }
 section "format check"
 scripts/check-format.sh
 
+section "layer check: every include runs down the parts of src/"
+scripts/check-layers.py
+scripts/check-layers.py --self-test
+
 section "Linux build (warnings are errors)"
 cmake -S . -B "$root/ci" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON \
   -DTINSEL_WINDOWS_EXE="$PWD/$root/windows/src/app/Tinselbay.exe" \

@@ -8,8 +8,8 @@
 
 #include <cstdio>
 
-#include "player/module.h"
-#include "player/song.h"
+#include "player/format/module.h"
+#include "player/format/song.h"
 #include "tools/render/render.h"
 
 namespace {

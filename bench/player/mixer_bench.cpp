@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "player/mix_runs.h"
-#include "player/mixer.h"
-#include "player/module.h"
+#include "player/mix/mix_runs.h"
+#include "player/mix/mixer.h"
+#include "player/format/module.h"
 #include "player/player.h"
 
 namespace {

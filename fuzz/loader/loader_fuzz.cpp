@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "player/load_report.h"
-#include "player/module.h"
-#include "player/stream.h"
+#include "player/format/load_report.h"
+#include "player/format/module.h"
+#include "player/format/stream.h"
 
 namespace {
 

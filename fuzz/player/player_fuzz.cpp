@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "player/mixer.h"
-#include "player/module.h"
+#include "player/mix/mixer.h"
+#include "player/format/module.h"
 #include "player/player.h"
 
 namespace {

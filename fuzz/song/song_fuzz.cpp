@@ -8,9 +8,9 @@
 #include <map>
 #include <utility>
 
-#include "player/module.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/replay.h"
+#include "player/engine/replay.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "player/module.h"
+#include "player/format/module.h"
 #include "score.h"
 #include "xm_writer.h"
 

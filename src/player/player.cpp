@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "player/engine.h"
-#include "player/replay.h"
+#include "player/engine/engine.h"
+#include "player/engine/replay.h"
 
 namespace {
 
@@ -85,6 +85,11 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
         return false;
     }
     const Rules& r = RulesOf(rules);
+    // The loader knows nothing of the engine: a song gets the engine's tick
+    // here, unless its owner gave it another.
+    if (module->tickRoutine == nullptr) {
+        module->tickRoutine = PlayTick;
+    }
     player.module = module;
     player.rules = rules;
     player.framesPlayed = 0;
@@ -166,6 +171,10 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
     module->samplesLeft = left;
     player.framesPlayed += frames;
     return frames;
+}
+
+void MixVoices(Player& player, float* destination, int32_t frames) {
+    MixVoices(player.VoicePool, kMixedVoices, player.rampLength, player.rampReciprocal, destination, frames);
 }
 
 PlayPosition CurrentPosition(const Player& player) {

@@ -9,28 +9,19 @@
 
 #include <cstdint>
 
-#include "player/channel.h"
-#include "player/mixer.h"
-#include "player/module.h"
-#include "player/rules.h"
+#include "player/engine/replay.h"
+#include "player/format/module.h"
+#include "player/mix/mixer.h"
 
-struct Player {
-    Module* module; // the song playing; null before StartSong
-    Channel channels[kMaxChannels];
-    SongState song;
-    MixVoice VoicePool[kVoiceCount];
-    int32_t mixingRate; // output frames per second
+struct Player : ReplayState {
     int32_t rampLength; // frames over which a gain change glides
     float rampReciprocal;
-    RuleSet rules; // the rule set the song plays by, chosen by StartSong
     // Control, kept across StartSong.
     uint32_t mutedChannels; // bit i mutes channel i
     int32_t repeatCount;    // passes through the song before it ends; 0 forever
     int64_t endFrame;       // frame at which the song ends, with a repeat count
     bool paused;            // the song stands still and only silence is rendered
-    // Progress since StartSong.
-    int64_t framesPlayed;
-    bool ended; // the repeat count is used up: only silence follows
+    bool ended;             // the repeat count is used up: only silence follows
 };
 
 // Where a song goes when played from its start.
@@ -64,6 +55,8 @@ bool StartSong(Player& player, Module* module, RuleSet rules);
 // whenever the frames of the last one are used up, the voices mixed between.
 // Returns the frames of song; the rest, after the song's end, stay silent.
 int32_t RenderFrames(Player& player, float* destination, int32_t frames);
+// Adds the instance's first kMixedVoices voices into destination.
+void MixVoices(Player& player, float* destination, int32_t frames);
 
 // The length of module played from its start at rate by its own rule set
 // (SongRules), or the one given. Reads only the song's records,

@@ -9,7 +9,7 @@
 #include <unordered_map>
 
 #include "player/player.h"
-#include "player/replay.h"
+#include "player/engine/replay.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "player/song.h"
+#include "player/format/song.h"
 #include "tests/common/test_util.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "player/module.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
+#include "player/format/song.h"
 #include "tests/common/test_util.h"
 #include "tests/player/xm_cases.h"
 

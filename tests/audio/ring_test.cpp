@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "platform/fake/virtual_wave.h"
-#include "player/audio_output.h"
-#include "player/module.h"
+#include "player/playback.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
-#include "player/stream.h"
+#include "player/format/song.h"
+#include "player/format/stream.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -32,7 +32,7 @@ bool g_holdNext = false;
 bool g_held = false;
 bool g_release = false;
 
-void RecordingTick(Player& player) {
+void RecordingTick(ReplayState& player) {
     player.module->samplesPerTick = g_blockLength;
     std::unique_lock<std::mutex> lock(g_lock);
     g_blocks.push_back(WriteIndex());

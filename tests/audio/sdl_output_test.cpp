@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/wave_output.h"
-#include "player/audio_output.h"
-#include "player/module.h"
+#include "player/playback.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
-#include "player/stream.h"
+#include "player/format/song.h"
+#include "player/format/stream.h"
 #include "tests/common/test_util.h"
 
 namespace {

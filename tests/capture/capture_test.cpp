@@ -17,8 +17,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "player/module.h"
-#include "player/song.h"
+#include "player/format/module.h"
+#include "player/format/song.h"
 #include "tests/common/test_util.h"
 #include "tools/render/render.h"
 

@@ -7,7 +7,7 @@
 
 #include "base/exception.h"
 #include "data/tga.h"
-#include "player/module.h"
+#include "player/format/module.h"
 #include "player/player.h"
 #include "tests/common/test_util.h"
 #include "tests/fuzzseeds/seeds.h"

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "player/engine.h"
-#include "player/mixer.h"
-#include "player/module.h"
+#include "player/engine/engine.h"
+#include "player/mix/mixer.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/replay.h"
-#include "player/rules.h"
-#include "player/song.h"
+#include "player/engine/replay.h"
+#include "player/engine/rules.h"
+#include "player/format/song.h"
 #include "tests/player/xm_image.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <map>
 #include <string>
 
-#include "player/load_report.h"
-#include "player/module.h"
-#include "player/song.h"
+#include "player/format/load_report.h"
+#include "player/format/module.h"
+#include "player/format/song.h"
 #include "tests/player/xm_cases.h"
 #include "tests/player/xm_image.h"
 
@@ -36,7 +36,7 @@ TEST(LoaderCells, PackedAndUnpackedCellsWithNoteAndInstrumentFixUps) {
     EXPECT_EQ(0, std::memcmp(Cell(m, 0, 1, 0), empty, 5));
     EXPECT_EQ(Cell(m, 0, 1, 1)[0], 0);  // out-of-range note is no note
     EXPECT_EQ(m->patterns[3].rows, 64); // added for the order entry 3
-    EXPECT_EQ(m->tickRoutine != nullptr, true);
+    EXPECT_EQ(m->tickRoutine, nullptr); // StartSong gives it the engine's tick
     EXPECT_EQ(m->initialGlobalVolume, 64);
     EXPECT_TRUE(FreeModule(m));
 }

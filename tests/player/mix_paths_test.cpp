@@ -10,12 +10,12 @@
 #include <random>
 #include <vector>
 
-#include "player/audio_output.h"
-#include "player/mix_runs.h"
-#include "player/mixer.h"
-#include "player/module.h"
+#include "player/output/audio_output.h"
+#include "player/mix/mix_runs.h"
+#include "player/mix/mixer.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
+#include "player/format/song.h"
 #include "tests/player/mix_songs.h"
 
 namespace {

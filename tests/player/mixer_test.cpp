@@ -8,11 +8,11 @@
 #include <numeric>
 #include <vector>
 
-#include "player/mix_runs.h"
-#include "player/mixer.h"
-#include "player/module.h"
+#include "player/mix/mix_runs.h"
+#include "player/mix/mixer.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/replay.h"
+#include "player/engine/replay.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "player/periods.h"
+#include "player/engine/periods.h"
 
 namespace {
 

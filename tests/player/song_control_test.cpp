@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "player/mixer.h"
+#include "player/mix/mixer.h"
 #include "player/player.h"
-#include "player/replay.h"
-#include "player/song.h"
+#include "player/engine/replay.h"
+#include "player/format/song.h"
 #include "tests/player/xm_image.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "platform/fake/virtual_wave.h"
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
-#include "player/audio_output.h"
+#include "player/output/audio_output.h"
 #include "scene/scene_state.h"
 #include "tests/common/test_util.h"
 #include "text/gl_font.h"

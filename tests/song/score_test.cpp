@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "compile.h"
-#include "player/module.h"
+#include "player/format/module.h"
 #include "synth.h"
 
 namespace {

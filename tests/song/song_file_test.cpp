@@ -10,8 +10,8 @@
 #include <set>
 
 #include "compile.h"
-#include "player/module.h"
-#include "player/song.h"
+#include "player/format/module.h"
+#include "player/format/song.h"
 #include "tests/common/test_util.h"
 #include "tools/render/render.h"
 

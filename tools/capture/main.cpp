@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "player/module.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
-#include "player/stream.h"
+#include "player/format/song.h"
+#include "player/format/stream.h"
 #include "tools/capture/mp4_writer.h"
 #include "tools/render/render.h"
 #include "tools/snapshot/offscreen_scene.h"

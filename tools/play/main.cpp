@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "player/audio_output.h"
-#include "player/module.h"
+#include "player/playback.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
-#include "player/stream.h"
+#include "player/format/song.h"
+#include "player/format/stream.h"
 #include "tools/render/song_file.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "player/module.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/song.h"
+#include "player/format/song.h"
 #include "tools/render/render.h"
 #include "tools/render/song_file.h"
 #include "tools/cli.h"

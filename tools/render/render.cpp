@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "player/audio_output.h"
-#include "player/mixer.h"
+#include "player/output/audio_output.h"
+#include "player/mix/mixer.h"
 #include "player/player.h"
 
 BlockRenderer::BlockRenderer() : m_player(std::make_unique<Player>()) {}

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/load_report.h"
-#include "player/module.h"
+#include "player/format/load_report.h"
+#include "player/format/module.h"
 #include "player/player.h"
-#include "player/rules.h"
+#include "player/engine/rules.h"
 
 namespace {
 

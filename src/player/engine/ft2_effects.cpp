@@ -1,0 +1,470 @@
+// FT2 rules: the effect column and the volume column, on tick 0 and on the
+// later ticks, with the original tracker's memories and waveforms.
+#include <cstdlib>
+
+#include "player/engine/engine.h"
+#include "player/format/module.h"
+#include "player/engine/periods.h"
+
+namespace {
+
+constexpr uint8_t kSine[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
+                               255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24};
+
+int Clamp(int v, int lo, int hi) {
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+void SetVolume(Channel& c, int v) {
+    c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
+}
+
+int Waveform(int control, uint8_t pos, uint8_t rampPos) {
+    const int i = (pos >> 2) & 31;
+    switch (control & 3) {
+    case 0:
+        return kSine[i];
+    case 1:
+        return rampPos >= 128 ? 255 - i * 8 : i * 8;
+    default:
+        return 255;
+    }
+}
+
+void VibratoStep(Channel& c) {
+    const int a = (Waveform(c.waveControl, c.vibratoPos, c.vibratoPos) * c.vibratoDepth) >> 5;
+    c.outPeriod = c.vibratoPos < 128 ? c.basePeriod + a : c.basePeriod - a;
+    c.vibratoPos = static_cast<uint8_t>(c.vibratoPos + c.vibratoSpeed);
+}
+
+void TremoloStep(Channel& c) {
+    // The ramp inverts on the vibrato's position, not the tremolo's: the original's slip.
+    const int a = (Waveform(c.waveControl >> 4, c.tremoloPos, c.vibratoPos) * c.tremoloDepth) >> 6;
+    c.outVolume = Clamp(c.tremoloPos < 128 ? c.baseVolume + a : c.baseVolume - a, 0, kMaxVolume);
+    c.tremoloPos = static_cast<uint8_t>(c.tremoloPos + c.tremoloSpeed);
+}
+
+void Arpeggio(const Context& x, Channel& c) {
+    const int countdown = x.song.timer;
+    int which;
+    if (countdown <= 15) {
+        which = countdown % 3;
+    } else {
+        which = countdown == 16 ? 0 : 2; // the original reads past its table here
+    }
+    const int offset = which == 0 ? 0 : (which == 1 ? c.parameter >> 4 : c.parameter & 15);
+    c.outPeriod = periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, offset);
+}
+
+// A retrig or delayed note hears the cell's volume-column volume or panning again.
+void VolumeByteAgain(Channel& c) {
+    if (c.volumeByte >= 0x10 && c.volumeByte <= 0x50) {
+        SetVolume(c, c.volumeByte - 0x10);
+    } else if (c.volumeByte >= 0xC0 && c.volumeByte <= 0xCF) {
+        c.panning = (c.volumeByte & 15) * 16;
+    }
+}
+
+void Retrig(Context& x, Channel& c) {
+    const int m = c.retrigVolumeMemory;
+    int v = c.baseVolume;
+    if (m >= 1 && m <= 5) {
+        v -= 1 << (m - 1);
+    } else if (m >= 9 && m <= 13) {
+        v += 1 << (m - 9);
+    } else if (m == 6) {
+        v = (v >> 1) + (v >> 3) + (v >> 4);
+    } else if (m == 7) {
+        v >>= 1;
+    } else if (m == 14) {
+        v += v >> 1;
+    } else if (m == 15) {
+        v *= 2;
+    }
+    SetVolume(c, v);
+    VolumeByteAgain(c);
+    StartNote(x, c, 0, 0, 0);
+}
+
+void RetrigCount(Context& x, Channel& c) {
+    const int k = c.retrigCounter + 1;
+    if (k < c.retrigIntervalMemory) {
+        c.retrigCounter = static_cast<uint8_t>(k);
+        return;
+    }
+    c.retrigCounter = 0;
+    Retrig(x, c);
+}
+
+void Tremor(Channel& c) {
+    if (c.parameter != 0) {
+        c.tremorMemory = c.parameter;
+    }
+    bool on = (c.tremorState & 0x80) != 0;
+    int count = (c.tremorState & 0x7F) - 1;
+    if (count < 0) {
+        on = !on;
+        count = on ? c.tremorMemory >> 4 : c.tremorMemory & 15;
+    }
+    c.tremorState = static_cast<uint8_t>((on ? 0x80 : 0) | count);
+    c.outVolume = on ? c.baseVolume : 0;
+}
+
+void PatternLoop(Context& x, Channel& c, int count) {
+    SongState& s = x.song;
+    if (count == 0) {
+        c.loopRow = static_cast<uint8_t>(x.module.row);
+        return;
+    }
+    if (c.loopCounter == 0) {
+        c.loopCounter = static_cast<uint8_t>(count);
+    } else if (--c.loopCounter == 0) {
+        return;
+    }
+    s.breakRow = c.loopRow;
+    s.loopFlag = true;
+}
+
+void ExtendedTickZero(Context& x, Channel& c) {
+    const int y = c.parameter & 15;
+    switch (c.parameter >> 4) {
+    case 0x1:
+        if (y != 0) {
+            c.finePortaUpMemory = static_cast<uint8_t>(y);
+        }
+        SlidePeriodUp(c, c.finePortaUpMemory * 4);
+        break;
+    case 0x2:
+        if (y != 0) {
+            c.finePortaDownMemory = static_cast<uint8_t>(y);
+        }
+        SlidePeriodDown(c, c.finePortaDownMemory * 4);
+        break;
+    case 0x3:
+        c.glissando = y != 0;
+        break;
+    case 0x4:
+        c.waveControl = static_cast<uint8_t>((c.waveControl & 0xF0) | y);
+        break;
+    case 0x6:
+        PatternLoop(x, c, y);
+        break;
+    case 0x7:
+        c.waveControl = static_cast<uint8_t>((c.waveControl & 0x0F) | (y << 4));
+        break;
+    case 0xA:
+        FineVolumeUp(c, y);
+        break;
+    case 0xB:
+        if (y != 0) {
+            c.fineVolumeDownMemory = static_cast<uint8_t>(y);
+        }
+        LowerVolume(c, c.fineVolumeDownMemory);
+        break;
+    case 0xC:
+        if (y == 0) {
+            SetVolume(c, 0);
+        }
+        break;
+    case 0xE:
+        if (x.song.delayRepeats == 0) {
+            x.song.delayRequest = y + 1;
+        }
+        break;
+    default: // E0 filter, E5 (in the note start), E8, E9 (later ticks), ED (row start), EF
+        break;
+    }
+}
+
+void ExtendedLaterTick(Context& x, Channel& c) {
+    const int y = c.parameter & 15;
+    const int t = TickInRow(x);
+    switch (c.parameter >> 4) {
+    case 0x9:
+        if (y != 0 && t % y == 0) {
+            StartNote(x, c, 0, 0, 0);
+            ResetInstrument(c);
+        }
+        break;
+    case 0xC:
+        if (t == y) {
+            SetVolume(c, 0);
+        }
+        break;
+    case 0xD:
+        if (t == y) {
+            StartNote(x, c, c.cellNote, 0, 0);
+            if (c.cellInstrument != 0) {
+                RestoreVolume(c);
+            }
+            ResetInstrument(c);
+            VolumeByteAgain(c);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void SlidePeriodUp(Channel& c, int amount) {
+    int v = static_cast<int16_t>(static_cast<uint16_t>(c.basePeriod - amount));
+    if (v < periods::kMinSlidePeriod) {
+        v = periods::kMinSlidePeriod;
+    }
+    c.basePeriod = c.outPeriod = static_cast<uint16_t>(v);
+}
+
+void SlidePeriodDown(Channel& c, int amount) {
+    uint16_t v = static_cast<uint16_t>(c.basePeriod + amount);
+    if (static_cast<int16_t>(v) >= 32000) {
+        v = periods::kMaxSlidePeriod;
+    }
+    c.basePeriod = c.outPeriod = v;
+}
+
+void TonePortaStep(const Context& x, Channel& c) {
+    if (c.portaDirection == kPortaNone) {
+        return;
+    }
+    if (c.portaDirection == kPortaPeriodFalling) {
+        c.basePeriod -= c.portaSpeed;
+        if (c.basePeriod <= c.portaTarget) {
+            c.basePeriod = c.portaTarget;
+            c.portaDirection = kPortaPeriodRising;
+        }
+    } else {
+        c.basePeriod += c.portaSpeed;
+        if (c.basePeriod >= c.portaTarget) {
+            c.basePeriod = c.portaTarget;
+        }
+    }
+    c.outPeriod =
+        c.glissando ? periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, 0) : c.basePeriod;
+}
+
+uint8_t VolumeColumnTickZero(Channel& c) {
+    const uint8_t v = c.volumeByte;
+    const int y = v & 15;
+    if (v >= 0x10 && v <= 0x5F) {
+        SetVolume(c, v - 0x10); // 0x51..0x5F clamp to 64, as in the original
+        return static_cast<uint8_t>(c.baseVolume);
+    }
+    switch (v >> 4) {
+    case 0x8:
+        LowerVolume(c, y);
+        return static_cast<uint8_t>(c.baseVolume);
+    case 0x9:
+        RaiseVolume(c, y);
+        return static_cast<uint8_t>(c.baseVolume);
+    case 0xA:
+        if (y != 0) {
+            c.vibratoSpeed = static_cast<uint8_t>(y * 4);
+        }
+        return static_cast<uint8_t>(y * 4);
+    case 0xC:
+        c.panning = y * 16;
+        return static_cast<uint8_t>(y * 16);
+    default:
+        return v;
+    }
+}
+
+void Ft2VolumeColumn(Context& x, Channel& c) {
+    const uint8_t v = c.volumeByte;
+    const int y = v & 15;
+    switch (v >> 4) {
+    case 0x6:
+        LowerVolume(c, y);
+        break;
+    case 0x7:
+        RaiseVolume(c, y);
+        break;
+    case 0xB:
+        if (y != 0) {
+            c.vibratoDepth = static_cast<uint8_t>(y);
+        }
+        VibratoStep(c);
+        break;
+    case 0xD: {
+        // Slid in 8 bits: a result that wraps (D0 included) lands on 0.
+        const int moved = c.panning + static_cast<uint8_t>(-y);
+        c.panning = moved < 256 ? 0 : moved - 256;
+        break;
+    }
+    case 0xE:
+        c.panning = Clamp(c.panning + y, 0, 255);
+        break;
+    case 0xF:
+        TonePortaStep(x, c);
+        break;
+    default:
+        break;
+    }
+}
+
+void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
+    const uint8_t p = c.parameter;
+    if (c.effect == 0 && p == 0) {
+        return;
+    }
+    Module& m = x.module;
+    SongState& s = x.song;
+    switch (c.effect) {
+    case 0x8:
+        c.panning = p;
+        break;
+    case 0xB:
+        s.jumpOrder = p;
+        s.breakRow = 0;
+        s.jumpFlag = true;
+        break;
+    case 0xC:
+        SetVolume(c, p);
+        break;
+    case 0xD:
+        s.breakRow = (p >> 4) * 10 + (p & 15);
+        if (s.breakRow > 63) {
+            s.breakRow = 0;
+        }
+        s.jumpFlag = true;
+        break;
+    case 0xE:
+        ExtendedTickZero(x, c);
+        break;
+    case 0xF:
+        SetSpeedOrTempo(x, p);
+        break;
+    case 0x10:
+        m.globalVolume = p < kMaxVolume ? p : kMaxVolume;
+        break;
+    case 0x15:
+        SetEnvelopePosition(c, p);
+        break;
+    case 0x1B:
+        if ((p >> 4) != 0) {
+            c.retrigVolumeMemory = p >> 4;
+        }
+        if ((p & 15) != 0) {
+            c.retrigIntervalMemory = p & 15;
+        }
+        if (vcopy == 0) {
+            RetrigCount(x, c);
+        }
+        break;
+    case 0x21:
+        if ((p >> 4) == 1) {
+            if ((p & 15) != 0) {
+                c.extraFineUpMemory = p & 15;
+            }
+            SlidePeriodUp(c, c.extraFineUpMemory);
+        } else if ((p >> 4) == 2) {
+            if ((p & 15) != 0) {
+                c.extraFineDownMemory = p & 15;
+            }
+            SlidePeriodDown(c, c.extraFineDownMemory);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Ft2Effects(Context& x, Channel& c) {
+    const uint8_t p = c.parameter;
+    if (c.effect == 0 && p == 0) {
+        return;
+    }
+    switch (c.effect) {
+    case 0x0:
+        Arpeggio(x, c);
+        break;
+    case 0x1:
+        if (p != 0) {
+            c.portaUpMemory = p;
+        }
+        SlidePeriodUp(c, c.portaUpMemory * 4);
+        break;
+    case 0x2:
+        if (p != 0) {
+            c.portaDownMemory = p;
+        }
+        SlidePeriodDown(c, c.portaDownMemory * 4);
+        break;
+    case 0x3:
+        TonePortaStep(x, c);
+        break;
+    case 0x4:
+        if ((p >> 4) != 0) {
+            c.vibratoSpeed = static_cast<uint8_t>((p >> 4) * 4);
+        }
+        if ((p & 15) != 0) {
+            c.vibratoDepth = p & 15;
+        }
+        VibratoStep(c);
+        break;
+    case 0x5:
+        TonePortaStep(x, c);
+        if (p != 0) {
+            c.volumeSlideMemory = p;
+        }
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case 0x6:
+        VibratoStep(c);
+        if (p != 0) {
+            c.volumeSlideMemory = p;
+        }
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case 0x7:
+        if ((p >> 4) != 0) {
+            c.tremoloSpeed = static_cast<uint8_t>((p >> 4) * 4);
+        }
+        if ((p & 15) != 0) {
+            c.tremoloDepth = p & 15;
+        }
+        TremoloStep(c);
+        break;
+    case 0xA:
+        if (p != 0) {
+            c.volumeSlideMemory = p;
+        }
+        VolumeSlide(c, c.volumeSlideMemory);
+        break;
+    case 0xE:
+        ExtendedLaterTick(x, c);
+        break;
+    case 0x11: {
+        if (p != 0) {
+            c.globalSlideMemory = p;
+        }
+        const int up = c.globalSlideMemory >> 4;
+        int& g = x.module.globalVolume;
+        g = Clamp(up != 0 ? g + up : g - (c.globalSlideMemory & 15), 0, kMaxVolume);
+        break;
+    }
+    case 0x14:
+        if (TickInRow(x) == (p & 31)) {
+            KeyOff(c);
+        }
+        break;
+    case 0x19: {
+        if (p != 0) {
+            c.panningSlideMemory = p;
+        }
+        const int up = c.panningSlideMemory >> 4;
+        c.panning = Clamp(up != 0 ? c.panning + up : c.panning - (c.panningSlideMemory & 15), 0, 255);
+        break;
+    }
+    case 0x1B:
+        RetrigCount(x, c);
+        break;
+    case 0x1D:
+        Tremor(c);
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,41 @@
+// The replay engine: advances a song tick by tick and sets the voices from it.
+#pragma once
+
+#include <cstdint>
+
+#include "player/engine/channel.h"
+#include "player/engine/rules.h"
+#include "player/mix/mixer.h"
+
+// What the engine works on: the song, its channels, the song clock and the
+// voices the channels drive. The instance (Player) is this plus its controls.
+struct ReplayState {
+    Module* module; // the song playing; null before StartSong
+    Channel channels[kMaxChannels];
+    SongState song;
+    MixVoice VoicePool[kVoiceCount];
+    int32_t mixingRate;   // output frames per second
+    RuleSet rules;        // the rule set the song plays by, chosen by StartSong
+    int64_t framesPlayed; // since StartSong
+};
+
+// One tick of the song, by the rule set StartSong chose.
+void PlayTick(ReplayState& player);
+void SetBpm(ReplayState& player, int32_t bpm);
+// A row the next tick starts from the pattern (not a pattern-delay repeat).
+struct NextRow {
+    int32_t order;
+    int32_t row;
+    // The row with everything that decides where play goes after it (pattern
+    // loop rows and counters, a pending break row): equal for equal states.
+    uint64_t state;
+};
+// False when the next tick does not start a row.
+bool NextRowStart(const ReplayState& player, NextRow* next);
+// True once an F00 has stopped the row clock under FT2 rules.
+bool SongStalled(const ReplayState& player);
+// Makes the next tick start row at order; right after StartSong only.
+void JumpToRow(ReplayState& player, int32_t order, int32_t row);
+
+// Frames of one tick at rate and bpm: floor(5 x rate / (2 x bpm)) at 44100 Hz; 0 for bpm below 1.
+int32_t FramesPerTick(int32_t rate, int32_t bpm);

@@ -1,0 +1,138 @@
+// Records of a loaded XM song: patterns of five-byte cells, instruments and
+// 16-bit samples, plus the playback state the replay engine keeps in the song.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include "platform/windows_headers.h"
+
+struct Sample {
+    int16_t* data; // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
+    uint32_t length;
+    uint32_t loopStart;
+    uint32_t loopLength;
+    uint8_t volume;
+    int8_t finetune;
+    uint32_t panning;
+    uint8_t bits;
+    uint8_t loopMode; // 1 none, 2 forward, 4 ping-pong, 0 only in EmptySample
+    int8_t relativeNote;
+};
+
+// Zero entries on both sides of each sample's data: the mixer reads up to one
+// entry past either end of a loop (data[-1] after a wrap to a loop at 0).
+constexpr int kSampleGuard = 8;
+
+enum : uint8_t { kLoopNone = 1, kLoopForward = 2, kLoopPingPong = 4 };
+
+// Shared all-zero sample for every unused instrument slot; never released.
+extern Sample EmptySample;
+
+struct EnvelopePoint {
+    uint16_t x;
+    uint16_t y;
+};
+
+// Slots every loaded instrument has, whatever its sample count.
+constexpr int kInstrumentSampleSlots = 16;
+
+// Sample map entries at or above this select EmptySample: the format's own
+// sixteen samples per instrument. Instruments that store more still load them
+// all; a rule set that lets the map reach them passes its own limit.
+constexpr int kMapSelectableSamples = 16;
+
+struct Instrument {
+    int32_t sampleCount;
+    Sample** samples; // SampleSlots() entries; those past sampleCount point at EmptySample
+    uint8_t sampleMap[96];
+    EnvelopePoint volumeEnvelope[12];
+    EnvelopePoint panningEnvelope[12];
+    uint8_t volumePointCount;
+    uint8_t panningPointCount;
+    uint8_t volumeSustain;
+    uint8_t volumeLoopStart;
+    uint8_t volumeLoopEnd;
+    uint8_t panningSustain;
+    uint8_t panningLoopStart;
+    uint8_t panningLoopEnd;
+    uint8_t volumeType;
+    uint8_t panningType;
+    uint8_t vibratoType;
+    uint8_t vibratoSweep;
+    uint8_t vibratoDepth;
+    uint8_t vibratoRate;
+    uint16_t fadeout;
+};
+
+inline int32_t SampleSlots(const Instrument& ins) {
+    return ins.sampleCount > kInstrumentSampleSlots ? ins.sampleCount : kInstrumentSampleSlots;
+}
+
+// The sample a sample-map entry selects: EmptySample for an entry at or above
+// `selectable` or beyond the instrument's slots.
+inline const Sample* MappedSample(const Instrument& ins, uint8_t slot,
+                                  int selectable = kMapSelectableSamples) {
+    if (ins.samples == nullptr || slot >= selectable || slot >= SampleSlots(ins) ||
+        ins.samples[slot] == nullptr) {
+        return &EmptySample;
+    }
+    return ins.samples[slot];
+}
+
+struct Pattern {
+    int32_t rows;
+    uint8_t* cells; // rows x channelCount cells of note, instrument, volume, effect, parameter
+};
+
+constexpr int kCellSize = 5;
+constexpr uint8_t kKeyOff = 255;
+constexpr int kMaxChannels = 32;
+
+enum : uint16_t { linearFrequencies = 1 };
+
+// The engine's tick; the song carries it, the engine's state is opaque here.
+struct ReplayState;
+using TickRoutine = void (*)(ReplayState& state);
+
+struct Module {
+    Pattern* patterns;
+    Instrument* instruments;
+    int32_t samplesLeft;
+    int32_t samplesPerTick;
+    int16_t songLength;
+    int16_t restartPosition;
+    int16_t channelCount;
+    int32_t usedPatternCount;
+    int32_t patternSlots;
+    int16_t instrumentCount;
+    uint16_t flags;
+    int16_t defaultTempo;
+    int16_t defaultBpm;
+    uint8_t orderTable[256];
+    uint8_t initialGlobalVolume;
+    // Playback state, owned by the replay engine.
+    int32_t globalVolume;
+    int32_t tick;
+    int32_t speed;
+    int32_t bpm;
+    int32_t row;
+    int32_t orderIndex;
+    int32_t patternDelay;
+    int32_t nextRow;
+    int32_t nextOrder;
+    TickRoutine tickRoutine;
+    char trackerName[21]; // as stored, NUL-terminated: picks the rule set
+    uint8_t forcedRules;  // 0: by tracker name; else 1 + the RuleSet forced on the song
+};
+
+struct LoadReport;
+
+// Loads a song through the registered stream callbacks; null on any failure.
+// A report, when given, says what the file held beyond the plain layout, or
+// why it was refused.
+Module* LoadModule(const char* name, LoadReport* report = nullptr);
+// Loads a song from an XM image in memory; null on any failure. The bytes
+// need to live only while it runs.
+Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report = nullptr);
+// Releases the song; false for null. Whoever plays it stops first.
+bool FreeModule(Module* module);

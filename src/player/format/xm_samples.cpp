@@ -1,0 +1,202 @@
+// XM sample headers and sample data: 8-bit and 16-bit delta PCM and 4-bit
+// ADPCM, all turned into 16-bit PCM with loop points the data can honour.
+#include <cstring>
+
+#include "player/format/xm_reader.h"
+
+namespace xm {
+namespace {
+
+constexpr int kSampleHeaderSize = 40;
+// A reserved byte of this value marks 4-bit ADPCM data: a table of 16 signed
+// deltas, then two table indices per byte, low nibble first.
+constexpr uint8_t kAdpcmMark = 0xAD;
+constexpr int kAdpcmTableSize = 16;
+
+// The entries before data[0] stay 0: the mixer may read data[-1] just after a
+// wrap to a loop at 0.
+int16_t* AllocSampleData(uint32_t length) {
+    int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + 2 * kSampleGuard);
+    return block == nullptr ? nullptr : block + kSampleGuard;
+}
+
+// A loop reaching past the data would make the mixer read beyond it; a loop
+// of no length plays the sample once.
+void ClampLoop(Sample& s) {
+    if (s.loopMode == kLoopNone) {
+        s.loopStart = 0;
+        s.loopLength = s.length;
+    }
+    if (s.loopStart > s.length) {
+        s.loopStart = s.length;
+    }
+    if (s.loopLength > s.length - s.loopStart) {
+        s.loopLength = s.length - s.loopStart;
+    }
+    if (s.loopLength == 0) {
+        s.loopStart = 0;
+        s.loopLength = s.length;
+        s.loopMode = kLoopNone;
+    }
+}
+
+// Samples the first `bytes` of the stored data hold.
+uint32_t SamplesIn(const StoredSample& stored, uint64_t bytes) {
+    const Sample& s = *stored.sample;
+    uint64_t n = bytes;
+    if (stored.adpcm) {
+        n = bytes < kAdpcmTableSize ? 0 : 2 * (bytes - kAdpcmTableSize);
+    } else if (s.bits == 16) {
+        n = bytes / 2;
+    }
+    return n < s.length ? static_cast<uint32_t>(n) : s.length;
+}
+
+bool DecodeAdpcm(Reader& in, Sample& s) {
+    int8_t table[kAdpcmTableSize] = {};
+    in.Read(table, kAdpcmTableSize);
+    const size_t packedBytes = (static_cast<size_t>(s.length) + 1) / 2;
+    uint8_t* packed = AllocZeroed<uint8_t>(packedBytes);
+    if (packed == nullptr) {
+        return false;
+    }
+    in.Read(packed, static_cast<int64_t>(packedBytes));
+    uint8_t value = 0;
+    for (uint32_t k = 0; k < s.length; ++k) {
+        const uint8_t index = (k & 1) ? packed[k / 2] >> 4 : packed[k / 2] & 0x0F;
+        value = static_cast<uint8_t>(value + table[index]);
+        s.data[k] = static_cast<int16_t>(static_cast<uint16_t>(value << 8));
+    }
+    delete[] packed;
+    return true;
+}
+
+bool DecodeDeltaPcm(Reader& in, Sample& s) {
+    if (s.bits == 16) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(s.data);
+        in.Read(bytes, static_cast<int64_t>(s.length) * 2);
+        for (uint32_t k = 0; k < s.length; ++k) {
+            s.data[k] = static_cast<int16_t>(Le16(bytes + 2 * k));
+        }
+    } else {
+        uint8_t* scratch = AllocZeroed<uint8_t>(s.length);
+        if (scratch == nullptr) {
+            return false;
+        }
+        in.Read(scratch, s.length);
+        for (uint32_t k = 0; k < s.length; ++k) {
+            s.data[k] = static_cast<int16_t>(static_cast<uint16_t>(scratch[k] << 8));
+        }
+        delete[] scratch;
+    }
+    uint16_t previous = 0;
+    for (uint32_t k = 0; k < s.length; ++k) {
+        previous = static_cast<uint16_t>(previous + static_cast<uint16_t>(s.data[k]));
+        s.data[k] = static_cast<int16_t>(previous);
+    }
+    return true;
+}
+
+// Some trackers store Ogg Vorbis streams in place of PCM, either at the start
+// of the sample's data or after a 4-byte length.
+bool LooksLikeOgg(Reader& in, uint64_t bytes) {
+    if (bytes < 8) {
+        return false;
+    }
+    uint8_t head[8] = {};
+    in.Read(head, 8);
+    in.Seek(-8, 1);
+    return std::memcmp(head, "OggS", 4) == 0 || std::memcmp(head + 4, "OggS", 4) == 0;
+}
+
+} // namespace
+
+StoredSample ReadSampleHeader(Reader& in, Sample& s) {
+    uint8_t h[kSampleHeaderSize] = {};
+    in.Read(h, kSampleHeaderSize);
+    s.length = Le32(h);
+    s.loopStart = Le32(h + 4);
+    s.loopLength = Le32(h + 8);
+    s.volume = h[12];
+    s.finetune = static_cast<int8_t>(h[13]);
+    s.loopMode = kLoopNone;
+    s.bits = 8;
+    const uint8_t type = h[14];
+    if (type & 1) {
+        s.loopMode = kLoopForward;
+    }
+    if (type & 2) {
+        s.loopMode = kLoopPingPong;
+    }
+    if (type & 0x10) {
+        s.bits = 16;
+    }
+    s.panning = h[15];
+    s.relativeNote = static_cast<int8_t>(h[16]);
+
+    StoredSample stored{&s, s.length, false, 0, 0};
+    // Compressed data only ever holds 8-bit samples; a 16-bit header with this
+    // byte is plain data with a stray reserved byte.
+    if (h[17] == kAdpcmMark && s.bits == 8) {
+        stored.adpcm = true;
+        stored.storedBytes = kAdpcmTableSize + (static_cast<uint64_t>(s.length) + 1) / 2;
+    }
+    if (s.loopMode == kLoopNone) {
+        s.loopStart = 0;
+        s.loopLength = s.length;
+    }
+    if (s.bits == 16) {
+        s.length /= 2;
+        s.loopStart /= 2;
+        s.loopLength /= 2;
+    }
+    ClampLoop(s);
+    return stored;
+}
+
+bool ReadSampleData(Reader& in, const StoredSample& stored) {
+    Sample& s = *stored.sample;
+    const int64_t start = in.Tell();
+    const uint64_t remaining = static_cast<uint64_t>(in.Remaining());
+    const uint64_t present = stored.storedBytes < remaining ? stored.storedBytes : remaining;
+    in.report.sampleBytesShort += static_cast<int64_t>(stored.storedBytes - present);
+    if (!stored.adpcm && LooksLikeOgg(in, present)) {
+        return in.Refuse("instrument %d, sample %d: Ogg Vorbis compressed sample data is not supported",
+                         stored.instrument, stored.index + 1);
+    }
+    // A file that ends inside the data keeps the samples it holds.
+    const uint32_t length = SamplesIn(stored, present);
+    if (length < s.length) {
+        s.length = length;
+        ClampLoop(s);
+    }
+    if (s.length > 0) {
+        s.data = AllocSampleData(s.length);
+        if (s.data == nullptr) {
+            return in.Refuse("out of memory for sample data");
+        }
+        if (!(stored.adpcm ? DecodeAdpcm(in, s) : DecodeDeltaPcm(in, s))) {
+            return in.Refuse("out of memory for sample data");
+        }
+        const uint32_t loopEnd = s.loopStart + s.loopLength;
+        if (s.loopMode == kLoopPingPong) {
+            s.data[loopEnd] = s.data[loopEnd - 1];
+        } else if (s.loopMode == kLoopForward) {
+            s.data[loopEnd] = s.data[s.loopStart];
+        }
+        s.bits = 16;
+    }
+    in.report.adpcmSamples += stored.adpcm ? 1 : 0;
+    // Bytes the decoding did not use (an odd byte of 16-bit data) are passed
+    // over, so the next sample starts where the file has it.
+    in.Seek(start + static_cast<int64_t>(present), 0);
+    return true;
+}
+
+void FreeSampleData(int16_t* data) {
+    if (data != nullptr) {
+        delete[](data - kSampleGuard);
+    }
+}
+
+} // namespace xm
