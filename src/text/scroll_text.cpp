@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "base/frame_steps.h"
 #include "data/data_file.h"
 #include "platform/counter.h"
 #include "text/gl_font.h"
@@ -60,19 +61,23 @@ void CScrollCursor::Advance(const CGLFont& font, float speed, bool skipLineFeeds
     if (length == 0)
         return;
     frameTime = timer.Measure();
-    scrollOffset = speed * frameTime + scrollOffset;
-    const float w = float(font.GetGlyph(*current).width);
-    if (scrollOffset > w) {
-        ++current;
-        ++index;
-        scrollOffset -= w;
-        while (skipLineFeeds && *current == 10) {
+    // A long frame goes in steps of a normal one, each passing one character at
+    // most, so the text keeps up with its time instead of falling off screen.
+    StepFrameTime(frameTime, [&](float seconds) {
+        scrollOffset = speed * seconds + scrollOffset;
+        const float w = float(font.GetGlyph(*current).width);
+        if (scrollOffset > w) {
             ++current;
             ++index;
+            scrollOffset -= w;
+            while (skipLineFeeds && *current == 10) {
+                ++current;
+                ++index;
+            }
+            if (index == length) {
+                index = 0;
+                current = text.get();
+            }
         }
-        if (index == length) {
-            index = 0;
-            current = text.get();
-        }
-    }
+    });
 }

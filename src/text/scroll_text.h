@@ -35,7 +35,8 @@ public:
     explicit CScrollCursor(std::unique_ptr<char[]> text);
 
     // Moves on by speed x the seconds since the last call, passing at most one
-    // character (strictly wider than its glyph) and wrapping at the end. With
+    // character (strictly wider than its glyph) per step and wrapping at the
+    // end; a long frame is taken in several steps (base/frame_steps.h). With
     // skipLineFeeds the line feeds after a passed character go with it.
     void Advance(const CGLFont& font, float speed, bool skipLineFeeds);
 

@@ -6,7 +6,8 @@
 
 namespace {
 
-// 25 pixels a second; a limit (0 or 320) is passed by one step, and the turn itself costs a frame.
+// 25 pixels a second, a pixel a frame at 25 frames a second; a limit (0 or 320) is passed by one
+// step, and the turn itself costs a frame. Time that runs backwards moves nothing.
 TEST(PanTest, MovesAndTurnsOneFrameAfterPassingALimit) {
     struct Step {
         float pan;
@@ -17,10 +18,11 @@ TEST(PanTest, MovesAndTurnsOneFrameAfterPassingALimit) {
         float seconds;
         std::vector<Step> steps;
     } cases[] = {
-        {{}, 2.0f, {{50.0f, true}}},
-        {{310.0f, true}, 1.0f, {{335.0f, true}, {335.0f, false}, {310.0f, false}}},
-        {{10.0f, false}, 1.0f, {{-15.0f, false}, {-15.0f, true}, {10.0f, true}}},
-        {{320.0f, true}, 1.0f, {{320.0f, false}}}, // exactly at the limit turns
+        {{}, 0.04f, {{1.0f, true}, {2.0f, true}}},
+        {{319.5f, true}, 0.04f, {{320.5f, true}, {320.5f, false}, {319.5f, false}}},
+        {{0.5f, false}, 0.04f, {{-0.5f, false}, {-0.5f, true}, {0.5f, true}}},
+        {{320.0f, true}, 0.04f, {{320.0f, false}}}, // exactly at the limit turns
+        {{100.0f, true}, -30.0f, {{100.0f, true}}},
     };
     for (const auto& c : cases) {
         PanState state = c.start;

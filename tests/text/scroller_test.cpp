@@ -15,7 +15,11 @@
 
 namespace {
 
-// Every glyph is a solid white 8 x 8 cell, so every advance is 8 pixels.
+// Every glyph is a solid white 8 x 8 cell, so every advance is 8 pixels. The
+// scrollers run at 800 pixels a second, so 24 pixels still come in one frame
+// taken whole (shorter than 1/25 s) and a clock tick is a tenth of a pixel.
+constexpr float kSpeed = 800.0f;
+
 class ScrollerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,7 +30,7 @@ protected:
     }
 
     platform::OffscreenGL gl;
-    platform::ManualClock clock{1000};
+    platform::ManualClock clock{8000};
     std::unique_ptr<CGLFont> font;
 };
 
@@ -46,12 +50,12 @@ TEST(LoadScrollTextTest, DropsCrTurnsOrKeepsLfAndNamesAMissingFile) {
     }
 }
 
-// 8 pixels per second over 8-pixel glyphs. Each step moves the clock on, advances once and
-// expects the index and (where not negative) the offset; then one Draw in white on black
+// Each step moves the clock on by a number of pixels, advances once and expects the index and
+// (where not negative) the offset; then one Draw in white on black
 // leaves the given pixels lit or dark, and never looks outside the glyph table.
 TEST_F(ScrollerTest, AdvancesOneCharacterAtMostAndDrawsTheVisibleTextOnly) {
     struct Step {
-        double seconds;
+        double pixels;
         int index;
         float offset;
     };
@@ -66,18 +70,15 @@ TEST_F(ScrollerTest, AdvancesOneCharacterAtMostAndDrawsTheVisibleTextOnly) {
         std::vector<Pixel> pixels;
         float y = 10, amplitude = 0;
     } cases[] = {
-        {false, "abc", {{1.0, 0, 8.0f}, {0.125, 1, 1.0f}}, {}},               // passes only past the width
-        {false, "abcdef", {{3.0, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}, {}}, // catches up one per advance
-        {false, "ab", {{1.25, 1, 2.0f}, {1.25, 0, 4.0f}}, {}},                // wraps after the last one
-        {false, "\x01\xC8z", {{1.25, 1, -1}}, {}}, // stray codes advance like the space
-        {true,
-         "ab\n\n\ncd",
-         {{1.25, 1, -1}, {1.0, 5, -1}},
-         {}},                                              // a run of line feeds is skipped in one advance
-        {true, "ab\n", {{1.25, 1, -1}, {1.0, 0, -1}}, {}}, // a final line feed wraps at the last character
+        {false, "abc", {{8, 0, 8.0f}, {1, 1, 1.0f}}, {}},                    // passes only past the width
+        {false, "abcdef", {{24, 1, 16.0f}, {0, 2, 8.0f}, {0, 2, 8.0f}}, {}}, // catches up one per advance
+        {false, "ab", {{10, 1, 2.0f}, {10, 0, 4.0f}}, {}},                   // wraps after the last one
+        {false, "\x01\xC8z", {{10, 1, -1}}, {}},             // stray codes advance like the space
+        {true, "ab\n\n\ncd", {{10, 1, -1}, {8, 5, -1}}, {}}, // a run of line feeds is skipped in one advance
+        {true, "ab\n", {{10, 1, -1}, {8, 0, -1}}, {}},       // a final line feed wraps at the last character
         {false, "ab", {}, {{4, 14, true}, {12, 14, true}, {4, 5, false}, {40, 14, false}}},
-        {false, "", {{5.0, 0, -1}}, {{4, 14, false}}}, // an empty text advances nowhere
-        {true, "", {{5.0, 0, -1}}, {{4, 14, false}}},
+        {false, "", {{20, 0, -1}}, {{4, 14, false}}}, // an empty text advances nowhere
+        {true, "", {{20, 0, -1}}, {{4, 14, false}}},
         // amplitude 20 with the crest at mid-screen: glyphs there are moved down, wave 0 at the left edge
         {false, std::string(100, 'x'), {}, {{320, 102, false}, {320, 124, true}, {2, 102, true}}, 100, 20},
         // forty glyphs reach the opaque middle; the next line does not follow
@@ -89,7 +90,7 @@ TEST_F(ScrollerTest, AdvancesOneCharacterAtMostAndDrawsTheVisibleTextOnly) {
     };
     auto walk = [this](auto&& scroller, const Case& c) {
         for (const Step& step : c.steps) {
-            clock.AdvanceSeconds(step.seconds);
+            clock.AdvanceSeconds(step.pixels / kSpeed);
             scroller.Advance();
             EXPECT_EQ(scroller.Index(), step.index) << c.text;
             if (step.offset >= 0) {
@@ -106,11 +107,11 @@ TEST_F(ScrollerTest, AdvancesOneCharacterAtMostAndDrawsTheVisibleTextOnly) {
             EXPECT_EQ(gl.PixelRGB(pixels, p.x, p.y) != 0, p.lit) << c.text << " at " << p.x << "," << p.y;
     };
     for (const Case& c : cases) {
-        CSineScroller sine(c.text.c_str(), false, c.y, font.get(), 8.0f);
+        CSineScroller sine(c.text.c_str(), false, c.y, font.get(), kSpeed);
         sine.amplitude = c.amplitude;
         sine.waveFactor = 1.0f;
         if (c.fade)
-            walk(CFadeScroller(c.text.c_str(), false, c.y, font.get(), 8.0f), c);
+            walk(CFadeScroller(c.text.c_str(), false, c.y, font.get(), kSpeed), c);
         else
             walk(sine, c);
     }
