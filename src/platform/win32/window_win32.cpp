@@ -56,7 +56,10 @@ bool OpenMainWindow(const char* title, int width, int height, int bits, bool* fu
     windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_WINLOGO));
+    // The exe's own icon in the title bar and task bar, as in the shell.
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+    if (!windowClass.hIcon)
+        windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_WINLOGO));
     windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     windowClass.lpszClassName = "Kelvarion";
     // The class is never unregistered; a second window would find it taken.
