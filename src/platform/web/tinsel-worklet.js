@@ -1,0 +1,128 @@
+// The page's sound, made on the audio rendering thread: the player
+// (tinsel-player.wasm, handed over once as bytes, since a worklet cannot fetch)
+// renders 20 ms blocks of 16-bit stereo, the same blocks as the desktop ring,
+// and each 128-frame quantum is taken from them. Nothing here waits for the
+// page's main thread, so a busy page does not break the sound.
+//
+// Messages in: {renderer: bytes}, {song: bytes, repeat}, {play}, {pause},
+// {seek: [order, row]}, {stop}. Out: {loaded: {...}} or {refused: {...}}
+// once per song, and {status: {...}} after every block while a song plays.
+'use strict';
+
+class TinselProcessor extends AudioWorkletProcessor {
+  constructor() {
+    super();
+    this.player = null; // the module's exports
+    this.loaded = false;
+    this.playing = false;
+    this.paused = false;
+    this.block = null; // the block being played, 16-bit stereo
+    this.at = 0; // its next frame
+    this.frames = 0; // frames sent out while playing, for the page's clock
+    this.port.onmessage = (event) => this.command(event.data);
+  }
+
+  command(message) {
+    if (message.renderer) {
+      // The module asks its host for little: memory growth notices, an empty
+      // environment, and output that is thrown away.
+      let memory = null;
+      const wasi = {
+        proc_exit: (code) => { throw new Error('the player exited with ' + code); },
+        fd_write: (fd, iovs, count, written) => { new DataView(memory.buffer).setUint32(written, 0, true); return 0; },
+        fd_close: () => 0,
+        fd_seek: () => 0,
+        environ_sizes_get: (count, size) => {
+          const view = new DataView(memory.buffer);
+          view.setUint32(count, 0, true);
+          view.setUint32(size, 0, true);
+          return 0;
+        },
+        environ_get: () => 0,
+      };
+      const instance = new WebAssembly.Instance(new WebAssembly.Module(message.renderer),
+        { env: { emscripten_notify_memory_growth: () => {} }, wasi_snapshot_preview1: wasi });
+      memory = instance.exports.memory;
+      instance.exports._initialize();
+      this.player = instance.exports;
+    } else if (message.song) {
+      this.load(message.song, message.repeat || 0, message.autoplay);
+    } else if ('play' in message) {
+      this.playing = this.loaded;
+    } else if ('pause' in message) {
+      if (this.loaded) this.player.tinsel_pause(message.pause ? 1 : 0);
+      this.paused = !!message.pause;
+    } else if (message.seek) {
+      // The blocks already made are dropped: the new place is heard at once.
+      if (this.loaded && this.player.tinsel_seek(message.seek[0], message.seek[1])) this.block = null;
+    } else if ('stop' in message) {
+      this.playing = false;
+      this.block = null;
+    }
+  }
+
+  text(pointer) {
+    const bytes = new Uint8Array(this.player.memory.buffer, pointer);
+    let end = 0;
+    while (bytes[end]) ++end;
+    let text = '';
+    for (let i = 0; i < end; ++i) text += String.fromCharCode(bytes[i]);
+    return text;
+  }
+
+  load(song, repeat, autoplay) {
+    const p = this.player;
+    this.playing = false;
+    this.loaded = false;
+    this.block = null;
+    this.frames = 0;
+    this.paused = false;
+    const room = p.tinsel_image(song.byteLength);
+    new Uint8Array(p.memory.buffer, room, song.byteLength).set(new Uint8Array(song));
+    const result = p.tinsel_load(sampleRate, repeat);
+    if (result !== 0) {
+      this.port.postMessage({ refused: { notXm: result === 1, reason: this.text(p.tinsel_error()) } });
+      return;
+    }
+    const rows = new Int32Array(p.memory.buffer, p.tinsel_rows(), 3 * p.tinsel_row_count()).slice();
+    this.loaded = true;
+    this.playing = !!autoplay;
+    this.port.postMessage({ loaded: { title: this.text(p.tinsel_title()), orders: p.tinsel_orders(),
+                                      length: p.tinsel_length(), rate: sampleRate, rows: rows } });
+  }
+
+  process(inputs, outputs) {
+    const output = outputs[0];
+    if (!this.playing || output.length < 2) return true;
+    const left = output[0], right = output[1];
+    let peak = 0;
+    for (let i = 0; i < left.length; ++i) {
+      if (this.block === null || this.at * 2 >= this.block.length) this.next();
+      const l = this.block[2 * this.at], r = this.block[2 * this.at + 1];
+      ++this.at;
+      left[i] = l / 32768;
+      right[i] = r / 32768;
+      peak = Math.max(peak, Math.abs(l), Math.abs(r));
+    }
+    this.frames += left.length;
+    this.peak = Math.max(this.peak || 0, peak);
+    return true;
+  }
+
+  // Renders the next block and tells the page where the song was at its start.
+  next() {
+    const p = this.player;
+    const frames = p.tinsel_block_length();
+    // A copy: a later seek may grow the module's memory under a view.
+    this.block = new Int16Array(p.memory.buffer, p.tinsel_render(), 2 * frames).slice();
+    this.at = 0;
+    const position = new Int32Array(p.memory.buffer, p.tinsel_position(), 7);
+    this.port.postMessage({ status: {
+      order: position[0], pattern: position[1], row: position[2], speed: position[3], bpm: position[4],
+      frame: position[5] + position[6] * 4294967296, ended: p.tinsel_ended() === 1,
+      paused: this.paused, played: this.frames, level: (this.peak || 0) / 32768, time: currentTime } });
+    this.peak = 0;
+  }
+}
+
+registerProcessor('tinsel-player', TinselProcessor);
