@@ -126,6 +126,19 @@ class Browser:
             time.sleep(0.1)
         return False
 
+    def browser_call(self, method, **params):
+        """A call to the browser itself rather than to the page."""
+        session, self.session = self.session, None
+        try:
+            return self.call(method, **params)
+        finally:
+            self.session = session
+
+    def window(self):
+        targets = self.browser_call('Target.getTargets')['targetInfos']
+        page = next(t for t in targets if t['type'] == 'page')
+        return self.browser_call('Browser.getWindowForTarget', targetId=page['targetId'])['windowId']
+
     def press(self, key, code, virtual_key):
         """A key held for half a second: the demo looks at its keys between frames."""
         for kind in ('rawKeyDown', 'keyUp'):
@@ -215,7 +228,8 @@ def red(p):
     return p[0] > 70 and p[0] > 2 * p[1] and p[0] > 2 * p[2]
 
 
-def check_scene(picture, failures):
+def check_scene(picture, failures, when=''):
+    before = len(failures)
     top, bottom, middle = picture.band(1, 45), picture.band(436, 480), picture.band(60, 420)
     if sum(map(dark, top)) < 0.6 * len(top) or sum(map(dark, bottom)) < 0.6 * len(bottom):
         failures.append('the top and bottom bars are not black')
@@ -226,6 +240,8 @@ def check_scene(picture, failures):
     lit = sum(sum(p) / 3 for p in middle) / len(middle)
     if lit < 60 or sum(map(dark, middle)) > 0.2 * len(middle):
         failures.append(f'the picture between the bars is not lit (mean level {lit:.0f})')
+    if when:
+        failures[before:] = [f'{when}: {text}' for text in failures[before:]]
 
 
 def check_frame(rows, rect, failures):
@@ -308,6 +324,149 @@ def run_demo(chromium, url, keep, failures):
         browser.close()
 
 
+# A recorder behind the player's node, on the audio thread too: every quantum
+# it is given, as 16-bit values (the player's floats are 16-bit values / 32768,
+# so this is exact), and a quantum with no input as silence.
+TAP = r"""
+class Tap extends AudioWorkletProcessor {
+  constructor() {
+    super();
+    this.buffer = new Int16Array(2 * 8192);
+    this.used = 0;
+    this.recording = true;
+    this.port.onmessage = () => { this.recording = false; this.flush(); this.port.postMessage({ done: true }); };
+  }
+  process(inputs, outputs) {
+    const input = inputs[0];
+    if (!this.recording) return true;
+    for (let i = 0; i < 128; ++i) {
+      this.buffer[this.used++] = input.length >= 2 ? Math.round(input[0][i] * 32768) : 0;
+      this.buffer[this.used++] = input.length >= 2 ? Math.round(input[1][i] * 32768) : 0;
+      if (this.used === this.buffer.length) this.flush();
+    }
+    return true;
+  }
+  flush() {
+    if (this.used) this.port.postMessage({ pcm: this.buffer.slice(0, this.used) });
+    this.used = 0;
+  }
+}
+registerProcessor('tinsel-tap', Tap);
+"""
+
+# Before the page's own scripts: the first node connected to the speakers is the player's.
+CATCH_NODE = """
+(() => {
+  const connect = AudioNode.prototype.connect;
+  AudioNode.prototype.connect = function (...args) {
+    if (args[0] instanceof AudioDestinationNode && !window.tinselPlayerNode) window.tinselPlayerNode = this;
+    return connect.apply(this, args);
+  };
+})();
+"""
+
+
+def start_tap(browser):
+    browser.call('Runtime.evaluate', awaitPromise=True, expression=(
+        "(async () => { const context = Module.audioContext;"
+        " window.tinselTapModule = window.tinselTapModule ||"
+        "   context.audioWorklet.addModule(URL.createObjectURL(new Blob([%s], {type: 'text/javascript'})));"
+        " await tinselTapModule;"
+        " const tap = new AudioWorkletNode(context, 'tinsel-tap', {numberOfInputs: 1, numberOfOutputs: 1});"
+        " if (window.tinselTap) tinselTap.node.disconnect();"
+        " window.tinselTap = {node: tap, chunks: [], done: false};"
+        " tap.port.onmessage = (e) => { if (e.data.pcm) tinselTap.chunks.push(e.data.pcm); else tinselTap.done = true; };"
+        " tinselPlayerNode.connect(tap); tap.connect(context.destination); })()" % json.dumps(TAP)))
+
+
+def stop_tap(browser):
+    """The recording as little-endian 16-bit stereo bytes."""
+    browser.evaluate('tinselTap.node.port.postMessage(0)')
+    if not browser.wait_for('tinselTap.done', 10):
+        raise RuntimeError('the recorder did not finish')
+    encoded = browser.evaluate(
+        "(() => { let s = ''; for (const c of tinselTap.chunks) { const b = new Uint8Array(c.buffer);"
+        " for (let i = 0; i < b.length; i += 8192) s += String.fromCharCode(...b.subarray(i, i + 8192)); }"
+        " return btoa(s); })()")
+    return base64.b64decode(encoded)
+
+
+def longest_silence(pcm):
+    """Frames of the longest run of zero frames."""
+    longest = run = 0
+    for i in range(0, len(pcm), 4):
+        run = run + 1 if pcm[i:i + 4] == b'\0\0\0\0' else 0
+        longest = max(longest, run)
+    return longest
+
+
+def check_unbroken(pcm, song, what, failures):
+    """The recording is one stretch of the song as rendered offline: nothing
+    missing, nothing repeated, no silence put in."""
+    seconds = len(pcm) / 4 / 44100
+    at = song.find(pcm[:4096])
+    while at >= 0 and at % 4:
+        at = song.find(pcm[:4096], at + 1)
+    if at < 0:
+        failures.append(f'{what}: the first 1024 frames recorded are nowhere in the song')
+        return
+    same = 0
+    while same < len(pcm) and same + at < len(song) and pcm[same] == song[at + same]:
+        same += 1
+    print(f'{what}: {seconds:.2f} s recorded from {at / 4 / 44100:.2f} s into the song, '
+          f'{same / 4 / 44100:.2f} s of it unbroken; longest silence {longest_silence(pcm)} frames')
+    if same < len(pcm):
+        failures.append(f'{what}: the sound breaks {same / 4 / 44100:.3f} s into the recording '
+                        f'(longest silence {longest_silence(pcm)} frames)')
+
+
+def run_sound(chromium, url, song, failures):
+    """The sound goes on, unbroken, while the page's main thread is blocked for
+    300 ms, and while the page is hidden (the window minimised) and shown again."""
+    browser = Browser(chromium)
+    try:
+        browser.call('Page.addScriptToEvaluateOnNewDocument', source=CATCH_NODE)
+        browser.call('Page.navigate', url=url + '?autostart')
+        if not browser.wait_for("window.tinselState === 'running' && window.tinselAudio.frames > 44100", 60):
+            failures.append('the page does not play')
+            return
+        start_tap(browser)
+        time.sleep(0.5)
+        browser.evaluate('(() => { const t = performance.now(); while (performance.now() - t < 300); })()')
+        time.sleep(0.7)
+        check_unbroken(stop_tap(browser), song, 'main thread blocked for 300 ms', failures)
+
+        start_tap(browser)
+        shown = browser.evaluate('Module.frames')
+        browser.evaluate("window.visibility = []; document.addEventListener('visibilitychange',"
+                         " () => visibility.push(document.visibilityState))")
+        window = browser.window()
+        browser.browser_call('Browser.setWindowBounds', windowId=window, bounds={'windowState': 'minimized'})
+        time.sleep(3)
+        drawn_hidden = browser.evaluate('Module.frames') - shown
+        browser.browser_call('Browser.setWindowBounds', windowId=window, bounds={'windowState': 'normal'})
+        shown = browser.evaluate('Module.frames')
+        if not browser.wait_for('Module.frames > %d + 10' % shown, 10):
+            failures.append('the page draws no frames after it was shown again')
+        time.sleep(0.5)
+        pcm = stop_tap(browser)
+        visibility = browser.evaluate('visibility')
+        if visibility != ['hidden', 'visible']:
+            failures.append(f'minimising and restoring the window did not hide and show the page: {visibility}')
+        elif drawn_hidden > 2:
+            failures.append(f'the hidden page drew {drawn_hidden} frames')
+        check_unbroken(pcm, song, 'hidden for 3 s and shown again', failures)
+        level = browser.evaluate('window.tinselAudio.level')
+        if level < 0.01:
+            failures.append(f'silence after the page was shown again (level {level})')
+        rect = browser.evaluate("(() => { const r = document.getElementById('canvas').getBoundingClientRect();"
+                                " return {x: r.x, y: r.y, width: r.width, height: r.height}; })()")
+        check_scene(Picture(browser.screenshot(), rect), failures, 'after the page was hidden and shown')
+        failures.extend(browser.console_problems())
+    finally:
+        browser.close()
+
+
 def run_without_webgl(chromium, url, failures):
     browser = Browser(chromium, ['--disable-webgl', '--disable-3d-apis'])
     try:
@@ -362,6 +521,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('site')
     parser.add_argument('--chromium', default='/usr/bin/chromium-headless-shell')
+    parser.add_argument('--song', required=True,
+                        help="the demo's song rendered offline (tinsel-render --embedded, 16-bit WAV at 44100 Hz)")
     parser.add_argument('--keep', help='folder for the screenshot')
     args = parser.parse_args()
     server = serve(args.site)
@@ -370,6 +531,10 @@ def main():
     started = time.monotonic()
     run_demo(args.chromium, url, args.keep, failures)
     counts = [len(failures)]
+    with open(args.song, 'rb') as wav:
+        song = wav.read()[44:]
+    run_sound(args.chromium, url, song, failures)
+    counts.append(len(failures))
     run_without_webgl(args.chromium, url, failures)
     counts.append(len(failures))
     run_with_damaged_picture(args.chromium, url, args.site, failures)

@@ -1,7 +1,8 @@
 # The page's static files: index.html, tinselbay.js, tinselbay.wasm and
 # tinselbay.data (the data files, served to the program's file reader as
 # data/... in the page's in-memory file system), and its sound: tinsel-sound.js,
-# tinsel-worklet.js and tinsel-player.wasm.
+# tinsel-worklet.js and tinsel-player.wasm, which the module player page
+# player.html shares.
 set(TINSEL_WEB_DIR ${CMAKE_BINARY_DIR}/site CACHE PATH "Folder of the page's static files")
 set(web ${PROJECT_SOURCE_DIR}/src/platform/web)
 set_target_properties(Tinselbay PROPERTIES OUTPUT_NAME tinselbay RUNTIME_OUTPUT_DIRECTORY ${TINSEL_WEB_DIR})
@@ -10,7 +11,7 @@ target_link_options(Tinselbay PRIVATE
   -sENVIRONMENT=web
   -sALLOW_MEMORY_GROWTH=1
   -sINITIAL_MEMORY=16MB)
-set(page_files index.html tinsel-sound.js tinsel-worklet.js)
+set(page_files index.html player.html tinsel-sound.js tinsel-worklet.js)
 list(TRANSFORM page_files PREPEND ${web}/ OUTPUT_VARIABLE page_paths)
 set_property(TARGET Tinselbay APPEND PROPERTY LINK_DEPENDS ${page_paths})
 file(GLOB data_files CONFIGURE_DEPENDS ${TINSEL_DATA_DIR}/*)
