@@ -19,6 +19,7 @@ class TinselProcessor extends AudioWorkletProcessor {
     this.block = null; // the block being played, 16-bit stereo
     this.at = 0; // its next frame
     this.frames = 0; // frames sent out while playing, for the page's clock
+    this.peak = 0; // the loudest value since the last report
     this.port.onmessage = (event) => this.command(event.data);
   }
 
@@ -105,7 +106,7 @@ class TinselProcessor extends AudioWorkletProcessor {
       peak = Math.max(peak, Math.abs(l), Math.abs(r));
     }
     this.frames += left.length;
-    this.peak = Math.max(this.peak || 0, peak);
+    this.peak = Math.max(this.peak, peak);
     return true;
   }
 
@@ -120,7 +121,7 @@ class TinselProcessor extends AudioWorkletProcessor {
     this.port.postMessage({ status: {
       order: position[0], pattern: position[1], row: position[2], speed: position[3], bpm: position[4],
       frame: position[5] + position[6] * 4294967296, ended: p.tinsel_ended() === 1,
-      paused: this.paused, played: this.frames, level: (this.peak || 0) / 32768, time: currentTime } });
+      paused: this.paused, played: this.frames, level: this.peak / 32768, time: currentTime } });
     this.peak = 0;
   }
 }
