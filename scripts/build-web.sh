@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the page with emscripten: OUT (default build/web) receives the static
-# files (index.html, tinselbay.js, tinselbay.wasm, tinselbay.data); OUT-cmake
-# holds the build, with the offline renderer for node beside it.
+# Builds the pages with emscripten: OUT (default build/web) receives the static
+# files (index.html, tinselbay.js, tinselbay.wasm, tinselbay.data, the sound's
+# tinsel-sound.js, tinsel-worklet.js and tinsel-player.wasm, and the module
+# player page player.html); OUT-cmake holds the build, with the offline
+# renderer for node beside it.
 set -euo pipefail
 out="${1:-build/web}"
 mkdir -p "$out"

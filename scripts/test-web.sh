@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The web build's tests: the player compiled to WebAssembly renders the song
-# byte for byte as the Linux build does, and headless Chromium plays the page.
+# byte for byte as the Linux build does, and headless Chromium plays the page
+# (its sound against that render, its picture against the snapshot tool's) and
+# the module player page.
 # Usage: scripts/test-web.sh BUILD_ROOT [LINUX_BUILD (default BUILD_ROOT/ci)]
 set -euo pipefail
 root="${1:-build}"
@@ -14,7 +16,7 @@ started=$SECONDS
 scripts/build-web.sh "$root/web"
 
 native="$linux/tools/render/tinsel-render"
-cmake --build "$linux" --target tinsel-render >/dev/null
+cmake --build "$linux" --target tinsel-render tinsel-snapshot >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 timeout 300 node --no-experimental-fetch "$root/web-cmake/tools/render/tinsel-render.js" \
@@ -29,7 +31,11 @@ if [[ "$web_sum" != "$linux_sum" ]]; then
   exit 1
 fi
 
-timeout 300 python3 tests/web/page_test.py "$root/web" --chromium "$chromium"
+timeout 120 "$linux/tools/snapshot/tinsel-snapshot" --data assets --at 12,16,20 --out "$work" >/dev/null
+timeout 400 python3 tests/web/page_test.py "$root/web" --chromium "$chromium" --song "$work/linux.wav" \
+  --snapshots "$work"
+timeout 300 python3 tests/web/player_test.py "$root/web" --chromium "$chromium" --render "$native" \
+  --song assets/song/tinselbay.xm
 gzipped=0
 for file in "$root"/web/*; do
   gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
