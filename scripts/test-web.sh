@@ -31,6 +31,12 @@ if [[ "$web_sum" != "$linux_sum" ]]; then
   exit 1
 fi
 
+# The sound is made in the audio worklet: nothing of the page may use the
+# deprecated script processor, which runs on the page's main thread.
+if grep -l -e createScriptProcessor -e ScriptProcessorNode "$root"/web/*; then
+  echo "FAIL: the built page uses a script processor"
+  exit 1
+fi
 timeout 120 "$linux/tools/snapshot/tinsel-snapshot" --data assets --at 12,16,20 --out "$work" >/dev/null
 timeout 400 python3 tests/web/page_test.py "$root/web" --chromium "$chromium" --song "$work/linux.wav" \
   --snapshots "$work"

@@ -6,7 +6,6 @@
 // The worklet writes an XM image into tinsel_image's room, loads it, then
 // takes one block after another; everything else is read from fixed records.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
