@@ -88,6 +88,15 @@ def run_playing(browser, url, length, failures):
     if not browser.wait_for('Math.abs(tinselPlayer.status.frame / 44100 - 40) < 0.5', 5):
         failures.append(f'the time bar dragged to 40 s plays from {text(browser, "time")}')
 
+    # Dragged to its last second the song ends and waits; space plays it again from its start.
+    browser.evaluate("(() => { const bar = document.getElementById('bar'); bar.value = bar.max - 44100;"
+                     " bar.dispatchEvent(new Event('input')); bar.dispatchEvent(new Event('change')); })()")
+    if not browser.wait_for("tinselPlayer.status.ended && document.getElementById('play').textContent === 'Play'", 10):
+        failures.append(f'the song does not end at its length: {text(browser, "time")}')
+    key(browser, ' ', 'Space', 32, ' ')
+    if not browser.wait_for('!tinselPlayer.status.ended && tinselPlayer.status.frame < 2 * 44100', 5):
+        failures.append(f'space after the end does not play the song again: {text(browser, "time")}')
+
     # q stops: the song goes, and so does its sound.
     key(browser, 'q', 'KeyQ', 81, 'q')
     time.sleep(0.3)
