@@ -109,27 +109,62 @@ std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames
     return header;
 }
 
-bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
-               const std::function<void(int64_t, int64_t)>& progress) {
+WavWriter::WavWriter(std::FILE* out, SampleFormat format) : m_out(out), m_format(format) {}
+
+bool WavWriter::Begin(int32_t rate, int64_t frames) {
+    const std::vector<uint8_t> header = WavHeader(rate, m_format, frames);
+    if (m_out == nullptr || header.empty() ||
+        std::fwrite(header.data(), 1, header.size(), m_out) != header.size())
+        return false;
+    // Samples are put straight into a chunk of many blocks, written in one
+    // call when the next block would not fit.
+    const size_t blockBytes = size_t(BlockLengthForRate(rate)) * size_t(BytesPerFrame(m_format));
+    m_chunk.assign(blockBytes * std::max<size_t>(1, (256 << 10) / blockBytes) / 2, 0);
+    m_held = 0;
+    return true;
+}
+
+bool WavWriter::Write(float* mix, int32_t frames, int32_t blockLength) {
+    const size_t blockBytes = size_t(blockLength) * size_t(BytesPerFrame(m_format));
+    if (m_held + blockBytes > m_chunk.size() * 2 && !Flush())
+        return false;
+    if (m_format == SampleFormat::Float32) {
+        for (size_t i = 0; i < size_t(frames) * 2; ++i)
+            mix[i] *= 1.0f / 32768.0f;
+        // Samples little-endian, as every machine this runs on stores them.
+        std::memcpy(reinterpret_cast<uint8_t*>(m_chunk.data()) + m_held, mix, size_t(frames) * 8);
+    } else {
+        // A whole block: the chunk has room for it (only frames frames are kept).
+        ConvertToPcm16(m_chunk.data() + m_held / 2, mix, blockLength);
+    }
+    m_held += size_t(frames) * size_t(BytesPerFrame(m_format));
+    return true;
+}
+
+bool WavWriter::Flush() {
+    const bool ok = m_held == 0 || std::fwrite(m_chunk.data(), 1, m_held, m_out) == m_held;
+    m_held = 0;
+    return ok;
+}
+
+bool WavWriter::Finish() {
+    return Flush() && std::fflush(m_out) == 0;
+}
+
+bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* writer,
+                const std::function<void(const float*, int32_t)>& tap,
+                const std::function<void(int64_t, int64_t)>& progress) {
     auto player = std::make_unique<Player>();
-    if (module == nullptr || out == nullptr || !InitPlayer(*player, settings.rate) ||
-        !StartSong(*player, module))
+    if (module == nullptr || !InitPlayer(*player, settings.rate) || !StartSong(*player, module))
         return false;
     const int64_t total = settings.frames >= 0 ? settings.frames : RenderLength(*module, settings);
-    const std::vector<uint8_t> header = WavHeader(settings.rate, settings.format, total);
-    if (header.empty() || std::fwrite(header.data(), 1, header.size(), out) != header.size())
+    if (writer != nullptr && !writer->Begin(settings.rate, total))
         return false;
     SetMutedChannels(*player, settings.mutedChannels);
     const int64_t fadeFrames = std::min<int64_t>(int64_t(settings.fade * settings.rate + 0.5), total);
     // Blocks of the device's length: without a fade, the bytes the ring would hold.
     const int32_t blockLength = BlockLengthForRate(settings.rate);
     std::vector<float> mix(size_t(blockLength) * 2);
-    // Samples are put straight into a chunk of many blocks, written in one
-    // call when the next block would not fit: no copy through a stream buffer.
-    const size_t blockBytes = size_t(blockLength) * size_t(BytesPerFrame(settings.format));
-    std::vector<int16_t> chunk(blockBytes * std::max<size_t>(1, (256 << 10) / blockBytes) / 2);
-    const size_t chunkBytes = chunk.size() * 2;
-    size_t held = 0; // bytes
     int64_t done = 0;
     while (done < total) {
         const int32_t n = int32_t(std::min<int64_t>(blockLength, total - done));
@@ -143,24 +178,25 @@ bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
                 mix[2 * size_t(i) + 1] *= gain;
             }
         }
-        if (settings.format == SampleFormat::Float32) {
+        if (settings.gain != 1.0f) {
             for (size_t i = 0; i < size_t(n) * 2; ++i)
-                mix[i] *= 1.0f / 32768.0f;
-            // Samples little-endian, as every machine this runs on stores them.
-            std::memcpy(reinterpret_cast<uint8_t*>(chunk.data()) + held, mix.data(), size_t(n) * 8);
-        } else {
-            // A whole block: the chunk has room for it (only n frames are kept).
-            ConvertToPcm16(chunk.data() + held / 2, mix.data(), blockLength);
+                mix[i] *= settings.gain;
         }
-        held += size_t(n) * size_t(BytesPerFrame(settings.format));
+        if (tap)
+            tap(mix.data(), n);
+        if (writer != nullptr && !writer->Write(mix.data(), n, blockLength))
+            return false;
         done += n;
-        if (held + blockBytes > chunkBytes || done == total) {
-            if (std::fwrite(chunk.data(), 1, held, out) != held)
-                return false;
-            held = 0;
-        }
         if (progress)
             progress(done, total);
     }
-    return std::fflush(out) == 0;
+    return writer == nullptr || writer->Finish();
+}
+
+bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
+               const std::function<void(int64_t done, int64_t total)>& progress) {
+    if (out == nullptr)
+        return false;
+    WavWriter writer(out, settings.format);
+    return RenderSong(module, settings, &writer, {}, progress);
 }

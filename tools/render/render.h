@@ -50,6 +50,37 @@ struct RenderSettings {
     SampleFormat format = SampleFormat::Pcm16;
     uint32_t mutedChannels = 0; // bit i mutes channel i
     int64_t frames = -1;        // RenderLength's answer when already known; -1: RenderWav asks
+    float gain = 1.0f;          // applied to the mix before conversion; 1 leaves the bytes as they were
+};
+
+// Where a render's blocks go: a file format's header and samples on a stream.
+class AudioWriter {
+public:
+    virtual ~AudioWriter() = default;
+    // Writes what comes before the samples of a stereo render of frames frames at rate.
+    virtual bool Begin(int32_t rate, int64_t frames) = 0;
+    // Takes frames frames of the mix at 16-bit scale (may change them); the
+    // buffer holds blockLength frames, of which the ones past frames are spare.
+    virtual bool Write(float* mix, int32_t frames, int32_t blockLength) = 0;
+    // Writes what the format keeps for its end and flushes the stream.
+    virtual bool Finish() = 0;
+};
+
+// A WAV stream of 16-bit or float samples, written in chunks of about 256 KB
+// straight to out, unbuffered: no copy through a stream buffer.
+class WavWriter : public AudioWriter {
+public:
+    WavWriter(std::FILE* out, SampleFormat format);
+    bool Begin(int32_t rate, int64_t frames) override;
+    bool Write(float* mix, int32_t frames, int32_t blockLength) override;
+    bool Finish() override;
+
+private:
+    bool Flush();
+    std::FILE* m_out;
+    SampleFormat m_format;
+    std::vector<int16_t> m_chunk;
+    size_t m_held = 0; // bytes
 };
 
 // Frames a render with these settings holds: the song's passes, capped.
@@ -57,6 +88,13 @@ int64_t RenderLength(const Module& module, const RenderSettings& settings);
 // The header of a stereo WAV of frames frames; empty when its data would
 // not fit the format's 32-bit sizes.
 std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames);
+// Renders the song block by block in constant memory: the fade and the gain
+// applied, tap hears each block of the mix (16-bit scale), then writer takes
+// it; either may be empty. progress hears the frames done and the total after
+// every block. False when the song cannot start or the writer fails.
+bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* writer,
+                const std::function<void(const float* mix, int32_t frames)>& tap = {},
+                const std::function<void(int64_t done, int64_t total)>& progress = {});
 // Streams the WAV to out, header first, then block by block in constant
 // memory; progress hears the frames done and the total after every block.
 // False when a write fails or the render does not fit a WAV.
