@@ -1,0 +1,346 @@
+// tinsel-render's outputs beyond one WAV, run as a user runs them: stems that
+// add up to the mix, FLAC that decodes to the WAV's samples, loudness brought
+// to a target under the true-peak ceiling, and batches that leave no half file.
+#include <FLAC/stream_decoder.h>
+#include <ebur128.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "player/format/song.h"
+#include "tests/common/test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testutil::ToolRun;
+
+const std::string kTool = TINSEL_RENDER_TOOL;
+
+ToolRun Render(const std::string& arguments, bool keepStdout = false) {
+    return testutil::RunTool(kTool + " " + arguments, keepStdout);
+}
+
+uint32_t Le(const std::string& bytes, size_t at, int count) {
+    uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+    return value;
+}
+
+// The samples of a stereo WAV, 16-bit or float, on the float scale (a 16-bit step is 1/32768).
+struct Wav {
+    uint32_t rate = 0;
+    std::vector<float> samples;
+    std::vector<int16_t> pcm; // 16-bit files only
+};
+
+Wav ReadWav(const std::string& bytes) {
+    Wav wav;
+    uint32_t format = 0;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const std::string tag = bytes.substr(at, 4);
+        const uint32_t size = Le(bytes, at + 4, 4);
+        if (tag == "fmt ") {
+            format = Le(bytes, at + 8, 2);
+            wav.rate = Le(bytes, at + 12, 4);
+        } else if (tag == "data") {
+            const size_t count = std::min<size_t>(size, bytes.size() - at - 8) / (format == 3 ? 4 : 2);
+            for (size_t i = 0; i < count; ++i) {
+                if (format == 3) {
+                    float value;
+                    std::memcpy(&value, bytes.data() + at + 8 + 4 * i, 4);
+                    wav.samples.push_back(value);
+                } else {
+                    wav.pcm.push_back(int16_t(Le(bytes, at + 8 + 2 * i, 2)));
+                    wav.samples.push_back(float(wav.pcm.back()) / 32768.0f);
+                }
+            }
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return wav;
+}
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory())
+            names.insert(fs::relative(entry.path(), folder).string());
+    }
+    return names;
+}
+
+TEST(RenderOutputs, StemsAddUpToTheMixWithinOneStep) {
+    testutil::ScratchDir scratch;
+    const struct {
+        std::string options;
+        std::vector<std::string> stems; // expected, in the order the names sort
+    } cases[] = {
+        {"--seconds 6",
+         {"tinselbay-ch00.wav", "tinselbay-ch01.wav", "tinselbay-ch02.wav", "tinselbay-ch03.wav",
+          "tinselbay-ch04.wav", "tinselbay-ch05.wav", "tinselbay-ch06.wav", "tinselbay-ch07.wav",
+          "tinselbay-ch08.wav", "tinselbay-ch09.wav"}},
+        // The other options hold for each stem; a channel they silence has none.
+        {"--loops 0 --seconds 5 --rate 22050 --fade 2 --solo 1,3-4",
+         {"tinselbay-ch01.wav", "tinselbay-ch03.wav", "tinselbay-ch04.wav"}},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all("stems");
+        // The mix on its own, then the stems alone into a folder not there yet.
+        ASSERT_EQ(Render("--embedded -q --float " + c.options + " -o mix.wav").status, 0) << c.options;
+        ASSERT_EQ(Render("--embedded -q --float " + c.options + " --stems stems").status, 0) << c.options;
+        const Wav mix = ReadWav(testutil::ReadFile("mix.wav"));
+        ASSERT_GT(mix.samples.size(), 0u);
+        const std::set<std::string> names = FilesIn("stems");
+        EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()), c.stems) << c.options;
+        std::vector<double> sum(mix.samples.size());
+        for (const std::string& name : names) {
+            const Wav stem = ReadWav(testutil::ReadFile("stems/" + name));
+            ASSERT_EQ(stem.samples.size(), mix.samples.size()) << name;
+            EXPECT_EQ(stem.rate, mix.rate) << name;
+            for (size_t i = 0; i < sum.size(); ++i)
+                sum[i] += stem.samples[i];
+        }
+        double worst = 0, level = 0;
+        for (size_t i = 0; i < sum.size(); ++i) {
+            worst = std::max(worst, std::abs(sum[i] - mix.samples[i]));
+            level = std::max(level, double(std::abs(mix.samples[i])));
+        }
+        EXPECT_LE(worst, 1.0 / 32768) << c.options;
+        EXPECT_GT(level, 0.05) << c.options; // a silent render would add up too
+    }
+    // With -o the mix is written beside the stems, the same as alone.
+    ASSERT_EQ(Render("--embedded -q --float --seconds 6 --stems both -o both/mix.wav").status, 0);
+    EXPECT_EQ(FilesIn("both").size(), 11u);
+    ASSERT_EQ(Render("--embedded -q --float --seconds 6 -o mix.wav").status, 0);
+    EXPECT_EQ(testutil::ReadFile("both/mix.wav"), testutil::ReadFile("mix.wav"));
+}
+
+// A FLAC stream decoded with libFLAC: its 16-bit samples and what its header says.
+struct Flac {
+    std::vector<int16_t> pcm;
+    uint64_t totalFrames = 0;
+    uint32_t rate = 0, bits = 0, channels = 0;
+    bool errors = false;
+};
+
+Flac DecodeFlac(const std::string& path) {
+    Flac flac;
+    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+    FLAC__stream_decoder_set_md5_checking(decoder, true);
+    const auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                          const FLAC__int32* const buffer[], void* data) {
+        auto& out = static_cast<Flac*>(data)->pcm;
+        for (uint32_t i = 0; i < frame->header.blocksize; ++i)
+            for (uint32_t c = 0; c < frame->header.channels; ++c)
+                out.push_back(int16_t(buffer[c][i]));
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    };
+    const auto metadata = [](const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* data) {
+        Flac& out = *static_cast<Flac*>(data);
+        if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
+            out.totalFrames = block->data.stream_info.total_samples;
+            out.rate = block->data.stream_info.sample_rate;
+            out.bits = block->data.stream_info.bits_per_sample;
+            out.channels = block->data.stream_info.channels;
+        }
+    };
+    const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data) {
+        static_cast<Flac*>(data)->errors = true;
+    };
+    if (FLAC__stream_decoder_init_file(decoder, path.c_str(), write, metadata, error, &flac) !=
+            FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+        !FLAC__stream_decoder_process_until_end_of_stream(decoder))
+        flac.errors = true;
+    // finish() is where a checksum that does not match shows.
+    if (!FLAC__stream_decoder_finish(decoder))
+        flac.errors = true;
+    FLAC__stream_decoder_delete(decoder);
+    return flac;
+}
+
+TEST(RenderOutputs, FlacDecodesToTheSamplesOfTheWav) {
+    testutil::ScratchDir scratch;
+    const struct {
+        std::string options, flac; // the FLAC's file, or - for standard output with --format flac
+    } cases[] = {
+        {"--seconds 8", "song.flac"},
+        {"--seconds 8", "-"},
+        {"--rate 22050 --seconds 3.3 --fade 1 --mute 0-2", "song.FLAC"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Render("--embedded -q " + c.options + " -o song.wav").status, 0) << c.options;
+        const Wav wav = ReadWav(testutil::ReadFile("song.wav"));
+        std::string path = c.flac;
+        if (c.flac == "-") {
+            path = "piped.flac";
+            const ToolRun piped = Render("--embedded -q --format flac " + c.options + " -o -", true);
+            ASSERT_EQ(piped.status, 0) << c.options;
+            testutil::WriteFile(path, piped.output);
+        } else {
+            ASSERT_EQ(Render("--embedded -q " + c.options + " -o " + path).status, 0) << c.options;
+        }
+        const Flac flac = DecodeFlac(path);
+        EXPECT_FALSE(flac.errors) << c.options;
+        EXPECT_EQ(flac.rate, wav.rate) << c.options;
+        EXPECT_EQ(flac.bits, 16u) << c.options;
+        EXPECT_EQ(flac.channels, 2u) << c.options;
+        EXPECT_EQ(flac.totalFrames, wav.pcm.size() / 2) << c.options;
+        EXPECT_TRUE(flac.pcm == wav.pcm)
+            << c.options << ": " << flac.pcm.size() << " samples, not " << wav.pcm.size();
+    }
+}
+
+struct Measured {
+    double lufs, truePeak;
+};
+
+Measured Measure(const Wav& wav) {
+    ebur128_state* meter = ebur128_init(2, wav.rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_float(meter, wav.samples.data(), wav.samples.size() / 2);
+    double lufs = 0, left = 0, right = 0;
+    ebur128_loudness_global(meter, &lufs);
+    ebur128_true_peak(meter, 0, &left);
+    ebur128_true_peak(meter, 1, &right);
+    ebur128_destroy(&meter);
+    return {lufs, 20 * std::log10(std::max(left, right))};
+}
+
+TEST(RenderOutputs, NormalizeReachesTheLoudnessUnderTheTruePeakCeiling) {
+    testutil::ScratchDir scratch;
+    const struct {
+        std::string options;
+        double target;
+        bool held; // the ceiling keeps the render below the target
+    } cases[] = {
+        {"--float", -20, false},
+        {"", -26, false},
+        {"--format flac --rate 48000", -18, false},
+        // The song's peaks are about 11 dB above its loudness: -4 LUFS would lift them past -1 dBTP.
+        {"", -4, true},
+    };
+    for (const auto& c : cases) {
+        const std::string target = std::to_string(int(c.target));
+        const ToolRun run =
+            Render("--embedded --seconds 12 --normalize " + target + " " + c.options + " -o song");
+        ASSERT_EQ(run.status, 0) << c.options << run.output;
+        Wav wav;
+        if (c.options.find("flac") != std::string::npos) {
+            wav.rate = 48000;
+            for (const int16_t sample : DecodeFlac("song").pcm)
+                wav.samples.push_back(float(sample) / 32768.0f);
+        } else {
+            wav = ReadWav(testutil::ReadFile("song"));
+        }
+        const Measured measured = Measure(wav);
+        EXPECT_LE(measured.truePeak, -1.0) << c.options << target;
+        if (c.held) {
+            EXPECT_LT(measured.lufs, c.target - 1) << c.options << target;
+            EXPECT_GT(measured.truePeak, -1.05) << c.options << target;
+            EXPECT_NE(run.output.find("(held by the -1 dBTP ceiling)"), std::string::npos) << run.output;
+        } else {
+            EXPECT_NEAR(measured.lufs, c.target, 0.05) << c.options << target;
+        }
+        // The summary gives what the file measures.
+        char shown[32];
+        std::snprintf(shown, sizeof shown, ", %.1f LUFS", measured.lufs);
+        EXPECT_NE(run.output.find(shown), std::string::npos) << shown << " in " << run.output;
+    }
+}
+
+TEST(RenderOutputs, BatchesRenderEverySongTheyCanAndLeaveNoHalfFile) {
+    testutil::ScratchDir scratch;
+    const std::string song(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize);
+    std::string faster = song;
+    faster[78] = char(211); // the header's BPM
+    testutil::WriteFile("a.xm", song);
+    testutil::WriteFile("sub/b.xm", std::string("plain text, no module"));
+    testutil::WriteFile("sub/c.xm", faster);
+    const std::set<std::string> songs = {"a.xm", "sub/b.xm", "sub/c.xm"};
+    const std::string older = "an older render, kept whole";
+    // A limit on the size of files the tool writes: every write past it fails.
+    const std::string limited = "sh -c 'trap \"\" XFSZ; ulimit -f 100; exec " + kTool;
+    const struct {
+        std::string command;
+        int failures;                // lines on standard error, one for each
+        std::set<std::string> added; // beside the songs when they are done
+    } cases[] = {
+        {kTool + " -q -j 2 --seconds 2 a.xm sub/b.xm sub/c.xm", 1, {"a.wav", "sub/c.wav"}},
+        {kTool + " -q -j 3 --seconds 2 --format flac --out-dir out a.xm sub/c.xm sub/b.xm",
+         1,
+         {"out/a.flac", "out/c.flac"}},
+        {kTool + " -q -j 2 --seconds 2 --stems stems a.xm sub/b.xm",
+         1,
+         {"stems/a-ch00.wav", "stems/a-ch01.wav", "stems/a-ch02.wav", "stems/a-ch03.wav", "stems/a-ch04.wav",
+          "stems/a-ch05.wav", "stems/a-ch06.wav", "stems/a-ch07.wav", "stems/a-ch08.wav",
+          "stems/a-ch09.wav"}},
+        // Writes that fail half-way: no part of either output is left, and an older file stays.
+        {limited + " -q -j 2 a.xm sub/c.xm --out-dir full'", 2, {"full/c.wav"}},
+        {limited + " -q --embedded -o full/one.wav'", 1, {"full/c.wav"}},
+    };
+    for (const auto& c : cases) {
+        for (const char* folder : {"out", "stems", "full"})
+            fs::remove_all(folder);
+        for (const std::string& name : FilesIn(".")) {
+            if (songs.count(name) == 0)
+                fs::remove(name);
+        }
+        if (c.command.find("full") != std::string::npos)
+            testutil::WriteFile("full/c.wav", older);
+        const ToolRun run = testutil::RunTool(c.command);
+        EXPECT_NE(run.status, 0) << c.command;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), c.failures) << run.output;
+        if (c.command.find("b.xm") != std::string::npos) {
+            EXPECT_EQ(run.output, "tinsel-render: sub/b.xm is not an XM module\n");
+        } else {
+            EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
+        }
+        std::set<std::string> expected = songs;
+        expected.insert(c.added.begin(), c.added.end());
+        EXPECT_EQ(FilesIn("."), expected) << c.command;
+        if (expected.count("full/c.wav") != 0) {
+            EXPECT_EQ(testutil::ReadFile("full/c.wav"), older);
+        }
+    }
+    // Each song in a batch renders as it does alone.
+    ASSERT_EQ(Render("-q -j 2 --seconds 2 a.xm sub/c.xm").status, 0);
+    EXPECT_EQ(testutil::ReadFile("sub/c.wav"), Render("-q --seconds 2 sub/c.xm -o -", true).output);
+    EXPECT_EQ(testutil::ReadFile("a.wav"), Render("-q --seconds 2 a.xm -o -", true).output);
+}
+
+TEST(RenderOutputs, EachBadRequestIsOneLineAndANonZeroExit) {
+    testutil::ScratchDir scratch;
+    testutil::WriteFile("a.xm", std::string(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize));
+    testutil::WriteFile("sub/a.xm",
+                        std::string(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize));
+    testutil::WriteFile("plain", std::string("a file"));
+    const struct {
+        std::string arguments, message;
+    } cases[] = {
+        {"--embedded --format ogg", "--format wants wav or flac"},
+        {"--embedded --float -o x.flac", "FLAC holds integer samples: leave out --float, or write WAV"},
+        {"--embedded --normalize 3", "--normalize wants a loudness in LUFS from -70 to 0"},
+        {"--embedded -j 0", "-j wants a whole number from 1 to 64"},
+        {"a.xm sub/a.xm -o x.wav", "-o names the output of one song: for several, use --out-dir"},
+        {"a.xm -o x.wav --out-dir d", "-o and --out-dir both say where the output goes: give one"},
+        {"a.xm sub/a.xm --out-dir d", "a.xm and sub/a.xm would both write d/a.wav"},
+        {"a.xm sub/a.xm --stems d --format flac", "a.xm and sub/a.xm would both write d/a-ch*.flac"},
+        {"--embedded --stems plain", "cannot make the folder plain: Not a directory"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Render(c.arguments);
+        EXPECT_NE(run.status, 0) << c.arguments;
+        EXPECT_EQ(run.output, "tinsel-render: " + c.message + "\n") << c.arguments;
+    }
+    EXPECT_EQ(FilesIn("."), (std::set<std::string>{"a.xm", "sub/a.xm", "plain"}));
+}
+
+} // namespace
