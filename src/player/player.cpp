@@ -136,23 +136,30 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     return true;
 }
 
-int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
-    if (destination == nullptr || frames < 1) {
-        return 0;
-    }
-    std::memset(destination, 0, static_cast<size_t>(frames) * 2 * sizeof(float));
+namespace {
+
+// The block loop: a tick whenever the frames of the last one are used up,
+// the voices mixed between. With toTickEnd it stops where a tick is due,
+// once it has rendered a frame.
+int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEnd) {
     Module* module = player.module;
     if (module == nullptr || player.ended || player.paused) {
         return 0;
     }
+    bool last = false;
     if (player.repeatCount > 0 && player.framesPlayed + frames >= player.endFrame) {
-        frames = static_cast<int32_t>(player.endFrame - player.framesPlayed);
-        player.ended = true;
+        // Never a negative count: a new repeat count may end the song behind playback.
+        const int64_t rest = player.endFrame - player.framesPlayed;
+        frames = static_cast<int32_t>(rest > 0 ? rest : 0);
+        last = true;
     }
     int32_t left = module->samplesLeft;
     int32_t done = 0;
     while (done < frames) {
         if (left == 0) {
+            if (toTickEnd && done > 0) {
+                break;
+            }
             module->tickRoutine(player);
             if (player.mutedChannels != 0) {
                 SilenceMuted(player);
@@ -163,14 +170,35 @@ int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
             }
         }
         const int32_t n = left < frames - done ? left : frames - done;
+        if (toTickEnd) {
+            std::memset(destination, 0, static_cast<size_t>(n) * 2 * sizeof(float));
+        }
         MixVoices(player, destination, n);
         done += n;
         left -= n;
         destination += static_cast<size_t>(n) * 2;
     }
     module->samplesLeft = left;
-    player.framesPlayed += frames;
-    return frames;
+    player.framesPlayed += done;
+    player.ended = last && done == frames;
+    return done;
+}
+
+} // namespace
+
+int32_t RenderFrames(Player& player, float* destination, int32_t frames) {
+    if (destination == nullptr || frames < 1) {
+        return 0;
+    }
+    std::memset(destination, 0, static_cast<size_t>(frames) * 2 * sizeof(float));
+    return Render(player, destination, frames, false);
+}
+
+int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames) {
+    if (destination == nullptr || frames < 1) {
+        return 0;
+    }
+    return Render(player, destination, frames, true);
 }
 
 void MixVoices(Player& player, float* destination, int32_t frames) {
@@ -191,6 +219,19 @@ PlayPosition CurrentPosition(const Player& player) {
     position.bpm = m->bpm;
     position.frame = player.framesPlayed;
     position.seconds = static_cast<double>(player.framesPlayed) / player.mixingRate;
+    return position;
+}
+
+PlayPosition UpcomingPosition(const Player& player) {
+    PlayPosition position = CurrentPosition(player);
+    NextRow next{};
+    const Module* m = player.module;
+    if (m != nullptr && !player.ended && m->samplesLeft == 0 && NextRowStart(player, &next)) {
+        position.order = next.order;
+        position.pattern = m->orderTable[next.order & 255];
+        position.row = next.row;
+        position.tick = 0;
+    }
     return position;
 }
 
@@ -231,12 +272,43 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     return true;
 }
 
+bool SeekToFrame(Player& player, int64_t frame) {
+    Module* m = player.module;
+    if (m == nullptr || frame < 0 || (player.repeatCount > 0 && frame >= player.endFrame)) {
+        return false;
+    }
+    // The walk finds the last row start at or before frame and the ticks
+    // that reach it; playback is then walked there again.
+    StartSong(player, m, player.rules);
+    int64_t rowTicks = 0, rowFrame = 0;
+    for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= frame; ++ticks) {
+        NextRow next{};
+        if (NextRowStart(player, &next)) {
+            rowTicks = ticks;
+            rowFrame = player.framesPlayed;
+        }
+        m->tickRoutine(player);
+        player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+    }
+    StartSong(player, m, player.rules);
+    for (int64_t ticks = 0; ticks < rowTicks; ++ticks) {
+        m->tickRoutine(player);
+    }
+    player.framesPlayed = rowFrame;
+    m->samplesLeft = 0;
+    for (MixVoice& voice : player.VoicePool) {
+        voice.sample = nullptr;
+    }
+    return true;
+}
+
 void SetRepeatCount(Player& player, int32_t count) {
     player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
     player.endFrame = 0;
     if (player.repeatCount > 0) {
         player.endFrame = MeasurePasses(*player.module, player.mixingRate, player.rules, player.repeatCount);
     }
+    player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
 }
 
 void SetMutedChannels(Player& player, uint32_t mask) {

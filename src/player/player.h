@@ -55,6 +55,11 @@ bool StartSong(Player& player, Module* module, RuleSet rules);
 // whenever the frames of the last one are used up, the voices mixed between.
 // Returns the frames of song; the rest, after the song's end, stay silent.
 int32_t RenderFrames(Player& player, float* destination, int32_t frames);
+// As RenderFrames, but ends where the tick it is in or starts ends: the
+// frames up to there, or fewer at the song's end. The mixer's runs break at
+// ticks either way, so such calls add up to the samples of one RenderFrames
+// call, and a caller can note the position after every tick.
+int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames);
 // Adds the instance's first kMixedVoices voices into destination.
 void MixVoices(Player& player, float* destination, int32_t frames);
 
@@ -71,13 +76,22 @@ SongLength MeasureSong(const Module& module, int32_t rate, RuleSet rules);
 int64_t MeasurePasses(const Module& module, int32_t rate, int64_t passes, int64_t limit = -1);
 int64_t MeasurePasses(const Module& module, int32_t rate, RuleSet rules, int64_t passes, int64_t limit = -1);
 PlayPosition CurrentPosition(const Player& player);
+// Where the next frame comes from: after StartSong or a seek, the row the
+// next tick starts, at tick 0; else CurrentPosition.
+PlayPosition UpcomingPosition(const Player& player);
 // Plays the song from the start of row at order, as reached by playing it
 // from its start with no sound (voices then start silent); a position
 // playback never reaches is jumped to directly. False without a song or
 // for a position outside it.
 bool SeekTo(Player& player, int32_t order, int32_t row);
+// Plays the song from its start without sound to the start of the row that
+// is playing at frame, in whichever pass that is, and lands there as SeekTo
+// does. False without a song, for a frame below 0, or with a repeat count for
+// a frame at or past the song's end (playback then stays as it was).
+bool SeekToFrame(Player& player, int64_t frame);
 // Plays the song count times through (the later passes from where it comes
 // back to), then ends; 0 plays forever. Needs the song: call after StartSong.
+// Playback already past the new end has ended; short of it, it plays on.
 void SetRepeatCount(Player& player, int32_t count);
 // Mutes the channels whose bits are set, and unmutes the rest; a solo is
 // the complement of its channels.

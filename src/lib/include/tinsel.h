@@ -1,0 +1,204 @@
+/* tinsel.h: the Tinselbay module player for other programs.
+ *
+ * Plays XM modules: load a song from memory or a file, then render it into
+ * your buffer as interleaved stereo frames at the rate you chose. The 16-bit
+ * output is the same, byte for byte, as the offline renderer's
+ * (`tinsel-render --rate R`) for the same song and rate, however the frames
+ * are asked for.
+ *
+ * Errors are negative codes; tinsel_error() gives a text for each. Every
+ * function checks its arguments: a null pointer or a value out of range is
+ * answered with TINSEL_ERROR_ARGUMENT, never a crash.
+ *
+ * Threads: a player is used by one thread at a time (calls on one player
+ * from two threads need the caller's lock). Separate players share nothing
+ * and may play on separate threads at once.
+ *
+ * The player renders ahead of the caller by at most one block of 20 ms
+ * (rate / 50 frames, rounded up to a multiple of 4): settings made while
+ * frames of such a block are still to be handed out apply from the next
+ * block on. A seek or a load applies at once.
+ *
+ * C99; usable from C++. Link with `pkg-config --cflags --libs tinsel`, or in
+ * CMake with find_package(Tinsel) and the target Tinsel::tinsel.
+ */
+#ifndef TINSEL_H
+#define TINSEL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(TINSEL_BUILDING_LIBRARY) && defined(__GNUC__)
+#define TINSEL_API __attribute__((visibility("default")))
+#else
+#define TINSEL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The interface's version: the major number changes only when a program
+ * written against an older interface would no longer build or run. */
+#define TINSEL_VERSION_MAJOR 1
+#define TINSEL_VERSION_MINOR 0
+#define TINSEL_VERSION_PATCH 0
+#define TINSEL_VERSION ((TINSEL_VERSION_MAJOR << 16) | (TINSEL_VERSION_MINOR << 8) | TINSEL_VERSION_PATCH)
+
+/* Rates a player renders at, in frames per second. */
+#define TINSEL_MIN_RATE 8000
+#define TINSEL_MAX_RATE 192000
+/* Channels an XM song has at most; tinsel_set_muted() has a bit for each. */
+#define TINSEL_MAX_CHANNELS 32
+/* The most passes tinsel_set_repeat_count() accepts. */
+#define TINSEL_MAX_REPEATS 1000
+
+/* Results: 0 for success, or one of these. */
+enum {
+    TINSEL_OK = 0,
+    TINSEL_ERROR_ARGUMENT = -1, /* a null pointer, or a value outside its range */
+    TINSEL_ERROR_NO_SONG = -2,  /* the player holds no song: none loaded, or the last load failed */
+    TINSEL_ERROR_NOT_XM = -3,   /* the data is not an XM module */
+    TINSEL_ERROR_DAMAGED = -4,  /* an XM module the loader refuses; tinsel_load_report() says why */
+    TINSEL_ERROR_FILE = -5,     /* the file cannot be opened or read */
+    TINSEL_ERROR_MEMORY = -6,   /* memory ran out */
+    TINSEL_ERROR_POSITION = -7  /* an order or row outside the song */
+};
+
+/* Rule sets: how a song's effects and timing are performed. */
+enum {
+    TINSEL_RULES_SONG = 0,   /* the song's own: tinsel rules for songs by songc, else FT2 rules */
+    TINSEL_RULES_TINSEL = 1, /* the small effect set the demo's song was written for */
+    TINSEL_RULES_FT2 = 2     /* every effect of the original tracker, with its quirks */
+};
+
+/* A player: one song, its playback state and its settings. Opaque. */
+typedef struct tinsel_player tinsel_player;
+
+/* What a song holds and how long it plays (the renderer's --info). */
+typedef struct tinsel_facts {
+    char title[21];   /* the song's name, trailing spaces removed */
+    char tracker[21]; /* the name of the program that wrote it */
+    int channels;
+    int orders;        /* entries of the order list */
+    int restart_order; /* where the song goes on after its last order */
+    int patterns;      /* as stored in the file */
+    int instruments;
+    int samples;            /* of all instruments together */
+    int linear_frequencies; /* 1: the linear frequency table; 0: the Amiga one */
+    int speed;              /* ticks a row at the start */
+    int bpm;                /* tempo at the start */
+    int rules;              /* TINSEL_RULES_TINSEL or _FT2: the set the player plays it by */
+    /* Played from its start by those rules at the player's rate: */
+    int64_t length_frames; /* until it first comes back to a row it has played */
+    int64_t loop_frames;   /* of one loop from there on; 0 when the song stops instead */
+    int loop_order;        /* the row it comes back to */
+    int loop_row;
+    int length_exact; /* 0: the song never came back within the walk's bounds (a damaged
+                         file); length_frames is then a lower bound */
+} tinsel_facts;
+
+/* Where playback is: the tick of the last frame rendered, or, before any
+ * frame since the load or a seek, the row the song goes on from. */
+typedef struct tinsel_position {
+    int order;
+    int pattern;
+    int row;
+    int tick;
+    int speed; /* ticks a row */
+    int bpm;
+    int64_t frame;  /* frames of song before the next one, counted from the song's start as
+                       played: a seek moves it to where playback reaches the new place */
+    double seconds; /* frame in seconds */
+} tinsel_position;
+
+/* The library's version, as TINSEL_VERSION is for the header: a program can
+ * check that the library it runs with is as new as the header it was built with. */
+TINSEL_API unsigned tinsel_version(void);
+
+/* A text for a result code: constant, never null; "unknown error" for a
+ * code that is none of the above. */
+TINSEL_API const char* tinsel_error(int code);
+
+/* A player rendering at rate frames per second (TINSEL_MIN_RATE to
+ * TINSEL_MAX_RATE), holding no song, with the settings' defaults: one pass
+ * through each song, no channel muted, each song's own rules.
+ * Null for a bad rate or when memory runs out. */
+TINSEL_API tinsel_player* tinsel_new(int rate);
+
+/* Releases the player and its song. Null is fine. */
+TINSEL_API void tinsel_free(tinsel_player* player);
+
+/* Loads an XM image of size bytes and starts it from its first order, in
+ * place of any song the player held. The library keeps its own copy: data
+ * may be freed as soon as this returns. Settings are kept.
+ * Errors: ARGUMENT (null player, or null data with a size), NOT_XM, DAMAGED,
+ * MEMORY. A failed load leaves the player empty and usable: renders give
+ * NO_SONG until a load succeeds. */
+TINSEL_API int tinsel_load(tinsel_player* player, const void* data, size_t size);
+
+/* The same from the file at path. Errors as tinsel_load(), and FILE when it
+ * cannot be read; a file over 256 MB is NOT_XM. */
+TINSEL_API int tinsel_load_file(tinsel_player* player, const char* path);
+
+/* The loader's account of the last load: why it refused the data, or what it
+ * found beyond the plain layout of today's trackers (older layouts, ADPCM
+ * samples, a file cut short), one finding a line; "" when there is nothing to
+ * say. Valid until the next load or tinsel_free(); "" for a null player. */
+TINSEL_API const char* tinsel_load_report(const tinsel_player* player);
+
+/* Fills out with frames interleaved stereo frames (left, right) and returns
+ * how many of them are song: fewer than frames where the song ends within
+ * them (after its repeat count), and 0 from then on; the rest are silence.
+ * 16-bit samples are the renderer's; floats are the same mix scaled so that
+ * 1.0 is the 16-bit full scale, unclipped (a loud song may pass 1.0).
+ * Errors: ARGUMENT (null player, null out, frames below 0), NO_SONG (out is
+ * then filled with silence). */
+TINSEL_API int tinsel_render_s16(tinsel_player* player, int16_t* out, int frames);
+TINSEL_API int tinsel_render_f32(tinsel_player* player, float* out, int frames);
+
+/* Fills facts for the song the player holds. Finding the length plays the
+ * song through without sound (a few milliseconds for most songs); the
+ * answer is kept until the next load or change of rules.
+ * Errors: ARGUMENT, NO_SONG, MEMORY. */
+TINSEL_API int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts);
+
+/* Fills position with where playback is. Errors: ARGUMENT, NO_SONG. */
+TINSEL_API int tinsel_get_position(const tinsel_player* player, tinsel_position* position);
+
+/* Plays on from the start of row at order, with every channel, speed and
+ * tempo as playing the song from its start would leave them (notes start
+ * silent and sound from the next one); a row playback never reaches is
+ * jumped to directly. A song that had ended plays again.
+ * Errors: ARGUMENT, NO_SONG, POSITION (an order outside the order list, a
+ * row outside its pattern). */
+TINSEL_API int tinsel_seek_row(tinsel_player* player, int order, int row);
+
+/* Plays on from the start of the row that is playing seconds into the song,
+ * as tinsel_seek_row() lands on a row; the position then tells where that is.
+ * Times in later passes count: 100 s into a 60 s song that loops from its
+ * start lands 40 s into its second pass. The call takes longer the later the
+ * time: the song is played there without sound.
+ * Errors: ARGUMENT (seconds below 0 or not a number), NO_SONG, POSITION (at
+ * or past the song's end with its repeat count; the player is left as it
+ * was), MEMORY. */
+TINSEL_API int tinsel_seek_time(tinsel_player* player, double seconds);
+
+/* Setting: passes through a song before it ends (the later ones from where it
+ * comes back to), 0 to play forever; 1 by default. Raising it after the song
+ * has ended plays on. Errors: ARGUMENT (a count outside 0..TINSEL_MAX_REPEATS), MEMORY. */
+TINSEL_API int tinsel_set_repeat_count(tinsel_player* player, int count);
+
+/* Setting: bit i of mask mutes channel i (counted from 0), the other channels
+ * sound; a muted channel plays on unheard. 0 by default. Errors: ARGUMENT. */
+TINSEL_API int tinsel_set_muted(tinsel_player* player, uint32_t mask);
+
+/* Setting: the rule set songs play by, a TINSEL_RULES_ value. Changing it
+ * starts the song again from its first order. Errors: ARGUMENT, MEMORY. */
+TINSEL_API int tinsel_set_rules(tinsel_player* player, int rules);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,424 @@
+// The C face of the player: tinsel.h over the C++ instance. Each call checks
+// its arguments, turns the instance's answers into result codes and lets no
+// exception out. Output goes through blocks of the device's length, so
+// that any way of asking for frames gives the bytes the offline renderer
+// writes; positions are kept per tick within a block, so that they tell the
+// tick of the last frame handed out rather than of the block's end.
+#include "tinsel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "player/format/load_report.h"
+#include "player/format/module.h"
+#include "player/mix/mixer.h"
+#include "player/player.h"
+
+namespace {
+
+constexpr char kXmId[] = "Extended Module: ";
+constexpr size_t kXmIdLength = 17;
+// Files beyond this are no songs; reading them whole would only exhaust memory.
+constexpr size_t kMaxSongBytes = size_t{256} << 20;
+
+struct ModuleFree {
+    void operator()(Module* module) const { FreeModule(module); }
+};
+
+// Frames of the block the player has rendered and not yet handed out, with
+// the position after each tick's frames in it.
+struct Block {
+    struct Mark {
+        int32_t end; // frames of the block up to the end of this piece
+        PlayPosition position;
+    };
+    std::vector<float> frames; // stereo, one block
+    std::vector<Mark> marks;
+    int32_t length = 0;    // frames of a full block
+    int32_t rendered = 0;  // frames of the block in use
+    int32_t song = 0;      // of them, frames of song; silence follows
+    int32_t handedOut = 0; // frames the caller has had
+    int64_t start = 0;     // song frame of the block's first frame
+    PlayPosition before{}; // the position before the block's first frame
+};
+
+} // namespace
+
+struct tinsel_player {
+    int32_t rate = 0;
+    std::unique_ptr<Player> player;
+    std::unique_ptr<Module, ModuleFree> module;
+    // Settings, kept across loads.
+    int32_t repeatCount = 1;
+    int rules = TINSEL_RULES_SONG;
+    // Facts of the song the player does not keep.
+    char title[21] = {};
+    int32_t storedPatterns = 0;
+    std::string loadReport;
+    bool lengthKnown = false;
+    SongLength length{};
+    Block block;
+};
+
+namespace {
+
+// The rest of the block, once handed out or dropped, is rendered anew.
+void EmptyBlock(tinsel_player& p, const PlayPosition& before) {
+    p.block.rendered = p.block.song = p.block.handedOut = 0;
+    p.block.marks.clear();
+    p.block.start = p.player->framesPlayed;
+    p.block.before = before;
+}
+
+// The song from the player's rules and repeat count, as after a load: from
+// its first order, the block empty.
+void StartFromTop(tinsel_player& p) {
+    Module& m = *p.module;
+    if (p.rules == TINSEL_RULES_SONG)
+        m.forcedRules = 0;
+    else
+        ForceRules(m, p.rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2);
+    StartSong(*p.player, &m);
+    SetRepeatCount(*p.player, p.repeatCount);
+    p.lengthKnown = false;
+    EmptyBlock(p, UpcomingPosition(*p.player));
+}
+
+// Renders the next block a tick at a time: the pieces add up to the samples
+// of one call, and each leaves the position of its frames.
+void RenderBlock(tinsel_player& p) {
+    Block& b = p.block;
+    EmptyBlock(p, b.marks.empty() ? b.before : b.marks.back().position);
+    while (b.song < b.length) {
+        const int32_t n = RenderToTickEnd(*p.player, b.frames.data() + 2 * size_t(b.song), b.length - b.song);
+        if (n <= 0)
+            break;
+        b.song += n;
+        b.marks.push_back({b.song, CurrentPosition(*p.player)});
+    }
+    std::memset(b.frames.data() + 2 * size_t(b.song), 0, 2 * size_t(b.length - b.song) * sizeof(float));
+    b.rendered = b.length;
+}
+
+void ToPcm16(int16_t* out, const float* in, int32_t frames) {
+    ConvertToPcm16(out, in, frames);
+}
+// As the renderer's float output: the 16-bit full scale is 1.0.
+void ToFloat(float* out, const float* in, int32_t frames) {
+    for (int32_t i = 0; i < 2 * frames; ++i)
+        out[i] = in[i] * (1.0f / 32768.0f);
+}
+
+template <typename Sample>
+int Render(tinsel_player* p, Sample* out, int frames, void (*convert)(Sample*, const float*, int32_t)) {
+    if (p == nullptr || out == nullptr || frames < 0)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!p->module) {
+        std::memset(out, 0, size_t(frames) * 2 * sizeof(Sample));
+        return TINSEL_ERROR_NO_SONG;
+    }
+    Block& b = p->block;
+    int song = 0;
+    for (int done = 0; done < frames;) {
+        if (b.handedOut == b.rendered)
+            RenderBlock(*p);
+        const int32_t n = std::min(frames - done, b.rendered - b.handedOut);
+        convert(out + 2 * size_t(done), b.frames.data() + 2 * size_t(b.handedOut), n);
+        song += std::max(0, std::min(b.handedOut + n, b.song) - b.handedOut);
+        b.handedOut += n;
+        done += n;
+    }
+    return song;
+}
+
+void CopyName(char (&to)[21], const char* from, size_t length) {
+    size_t n = 0;
+    while (n < length && n < 20 && from[n] != '\0')
+        ++n;
+    while (n > 0 && from[n - 1] == ' ')
+        --n;
+    std::memcpy(to, from, n);
+    to[n] = '\0';
+}
+
+void Unload(tinsel_player& p) {
+    // The instance forgets the song (its voices may point into it) before it goes.
+    const uint32_t muted = p.player->mutedChannels;
+    InitPlayer(*p.player, p.rate);
+    p.player->mutedChannels = muted;
+    p.module.reset();
+    p.title[0] = '\0';
+    p.storedPatterns = 0;
+    p.loadReport.clear();
+    p.lengthKnown = false;
+    EmptyBlock(p, PlayPosition{});
+}
+
+int Load(tinsel_player& p, const uint8_t* data, size_t size) {
+    Unload(p);
+    if (size > kMaxSongBytes || size < kXmIdLength || std::memcmp(data, kXmId, kXmIdLength) != 0) {
+        p.loadReport = size > kMaxSongBytes ? "larger than any song" : "not an XM module";
+        return TINSEL_ERROR_NOT_XM;
+    }
+    LoadReport report{};
+    Module* module = LoadModuleFromMemory(data, size, &report);
+    for (const std::string& line : DescribeLoad(report))
+        p.loadReport += line + "\n";
+    if (module == nullptr)
+        return std::strncmp(report.refusal, "out of memory", 13) == 0 ? TINSEL_ERROR_MEMORY
+                                                                      : TINSEL_ERROR_DAMAGED;
+    p.module.reset(module);
+    CopyName(p.title, reinterpret_cast<const char*>(data) + kXmIdLength, size - kXmIdLength);
+    p.storedPatterns = size >= 72 ? data[70] | data[71] << 8 : 0;
+    StartFromTop(p);
+    return TINSEL_OK;
+}
+
+// Every entry point: std::bad_alloc is the one exception the player throws.
+template <typename Body> int Guarded(Body body) {
+    try {
+        return body();
+    } catch (...) {
+        return TINSEL_ERROR_MEMORY;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+unsigned tinsel_version(void) {
+    return TINSEL_VERSION;
+}
+
+const char* tinsel_error(int code) {
+    switch (code) {
+    case TINSEL_OK:
+        return "no error";
+    case TINSEL_ERROR_ARGUMENT:
+        return "a null pointer or a value out of range";
+    case TINSEL_ERROR_NO_SONG:
+        return "the player holds no song";
+    case TINSEL_ERROR_NOT_XM:
+        return "not an XM module";
+    case TINSEL_ERROR_DAMAGED:
+        return "a damaged XM module, or one the player cannot read";
+    case TINSEL_ERROR_FILE:
+        return "the file cannot be read";
+    case TINSEL_ERROR_MEMORY:
+        return "out of memory";
+    case TINSEL_ERROR_POSITION:
+        return "a position outside the song";
+    default:
+        return "unknown error";
+    }
+}
+
+tinsel_player* tinsel_new(int rate) {
+    if (rate < TINSEL_MIN_RATE || rate > TINSEL_MAX_RATE)
+        return nullptr;
+    try {
+        auto p = std::make_unique<tinsel_player>();
+        p->rate = rate;
+        p->player = std::make_unique<Player>();
+        InitPlayer(*p->player, rate);
+        p->block.length = BlockLengthForRate(rate);
+        p->block.frames.assign(2 * size_t(p->block.length), 0.0f);
+        // A tick lasts at least a frame; far more than a block holds in practice.
+        p->block.marks.reserve(16);
+        return p.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void tinsel_free(tinsel_player* player) {
+    delete player;
+}
+
+int tinsel_load(tinsel_player* player, const void* data, size_t size) {
+    if (player == nullptr || (data == nullptr && size > 0))
+        return TINSEL_ERROR_ARGUMENT;
+    return Guarded([&]() -> int { return Load(*player, static_cast<const uint8_t*>(data), size); });
+}
+
+int tinsel_load_file(tinsel_player* player, const char* path) {
+    if (player == nullptr || path == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    return Guarded([&]() -> int {
+        Unload(*player);
+        std::FILE* file = std::fopen(path, "rb");
+        std::vector<uint8_t> bytes;
+        if (file != nullptr) {
+            uint8_t chunk[65536];
+            size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0 && bytes.size() <= kMaxSongBytes)
+                bytes.insert(bytes.end(), chunk, chunk + n);
+        }
+        const int error = errno;
+        if (file == nullptr || std::ferror(file) != 0) {
+            if (file != nullptr)
+                std::fclose(file);
+            player->loadReport = std::generic_category().message(error) + "\n";
+            return TINSEL_ERROR_FILE;
+        }
+        std::fclose(file);
+        return Load(*player, bytes.data(), bytes.size());
+    });
+}
+
+const char* tinsel_load_report(const tinsel_player* player) {
+    return player != nullptr ? player->loadReport.c_str() : "";
+}
+
+int tinsel_render_s16(tinsel_player* player, int16_t* out, int frames) {
+    return Render(player, out, frames, ToPcm16);
+}
+
+int tinsel_render_f32(tinsel_player* player, float* out, int frames) {
+    return Render(player, out, frames, ToFloat);
+}
+
+int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts) {
+    if (player == nullptr || facts == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int {
+        const Module& m = *player->module;
+        if (!player->lengthKnown) {
+            player->length = MeasureSong(m, player->rate, player->player->rules);
+            player->lengthKnown = true;
+        }
+        tinsel_facts f{};
+        std::memcpy(f.title, player->title, sizeof f.title);
+        CopyName(f.tracker, m.trackerName, sizeof m.trackerName);
+        f.channels = m.channelCount;
+        f.orders = m.songLength;
+        f.restart_order = m.restartPosition;
+        f.patterns = player->storedPatterns;
+        f.instruments = m.instrumentCount;
+        for (int i = 0; i < m.instrumentCount; ++i)
+            f.samples += m.instruments[i].sampleCount;
+        f.linear_frequencies = (m.flags & linearFrequencies) ? 1 : 0;
+        f.speed = m.defaultTempo;
+        f.bpm = m.defaultBpm;
+        f.rules = player->player->rules == RuleSet::Tinsel ? TINSEL_RULES_TINSEL : TINSEL_RULES_FT2;
+        f.length_frames = player->length.frames;
+        f.loop_frames = player->length.loopFrames;
+        f.loop_order = player->length.loopOrder;
+        f.loop_row = player->length.loopRow;
+        f.length_exact = player->length.bounded ? 1 : 0;
+        *facts = f;
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_get_position(const tinsel_player* player, tinsel_position* position) {
+    if (player == nullptr || position == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    const Block& b = player->block;
+    PlayPosition at = b.before;
+    if (b.handedOut > 0) {
+        // The piece holding the last frame handed out; past the song, its last.
+        size_t i = 0;
+        while (i + 1 < b.marks.size() && b.marks[i].end < b.handedOut)
+            ++i;
+        if (!b.marks.empty())
+            at = b.marks[i].position;
+    }
+    position->order = at.order;
+    position->pattern = at.pattern;
+    position->row = at.row;
+    position->tick = at.tick;
+    position->speed = at.speed;
+    position->bpm = at.bpm;
+    position->frame = b.start + std::min(b.handedOut, b.song);
+    position->seconds = double(position->frame) / player->rate;
+    return TINSEL_OK;
+}
+
+int tinsel_seek_row(tinsel_player* player, int order, int row) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int {
+        if (!SeekTo(*player->player, order, row))
+            return TINSEL_ERROR_POSITION;
+        EmptyBlock(*player, UpcomingPosition(*player->player));
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_seek_time(tinsel_player* player, double seconds) {
+    if (player == nullptr || !(seconds >= 0))
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int {
+        // Far past any song's end: the walk stops at its own bound anyway.
+        const double frame = std::min(seconds * player->rate, 0x1p62);
+        if (!SeekToFrame(*player->player, int64_t(frame)))
+            return TINSEL_ERROR_POSITION;
+        EmptyBlock(*player, UpcomingPosition(*player->player));
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_set_repeat_count(tinsel_player* player, int count) {
+    if (player == nullptr || count < 0 || count > TINSEL_MAX_REPEATS)
+        return TINSEL_ERROR_ARGUMENT;
+    player->repeatCount = count;
+    if (!player->module)
+        return TINSEL_OK;
+    return Guarded([&]() -> int {
+        Player& instance = *player->player;
+        SetRepeatCount(instance, count);
+        // Frames already rendered follow the new end: song past it becomes
+        // silence, and silence rendered for the old end gives way to the song.
+        Block& b = player->block;
+        const int64_t end = instance.repeatCount > 0 ? instance.endFrame - b.start : INT64_MAX;
+        if (end < b.song) {
+            b.song = int32_t(std::max<int64_t>(end, b.handedOut));
+            std::memset(b.frames.data() + 2 * size_t(b.song), 0,
+                        2 * size_t(b.rendered - b.song) * sizeof(float));
+        } else if (!instance.ended && b.song < b.rendered) {
+            b.rendered = std::max(b.song, b.handedOut);
+        }
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_set_muted(tinsel_player* player, uint32_t mask) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    SetMutedChannels(*player->player, mask);
+    return TINSEL_OK;
+}
+
+int tinsel_set_rules(tinsel_player* player, int rules) {
+    if (player == nullptr || rules < TINSEL_RULES_SONG || rules > TINSEL_RULES_FT2)
+        return TINSEL_ERROR_ARGUMENT;
+    if (rules == player->rules)
+        return TINSEL_OK;
+    player->rules = rules;
+    if (!player->module)
+        return TINSEL_OK;
+    return Guarded([&]() -> int {
+        StartFromTop(*player);
+        return TINSEL_OK;
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,362 @@
+// The C interface: every call answers bad arguments with a code, the output
+// is the offline renderer's however the frames are asked for, and positions,
+// seeks and settings mean what tinsel.h says.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "player/format/module.h"
+#include "player/format/song.h"
+#include "player/player.h"
+#include "tinsel.h"
+#include "tools/render/render.h"
+#include "tools/render/song_file.h"
+
+namespace {
+
+struct PlayerFree {
+    void operator()(tinsel_player* p) const { tinsel_free(p); }
+};
+using PlayerPtr = std::unique_ptr<tinsel_player, PlayerFree>;
+
+PlayerPtr Loaded(int rate) {
+    PlayerPtr p(tinsel_new(rate));
+    EXPECT_EQ(tinsel_load(p.get(), EmbeddedSong, EmbeddedSongSize), TINSEL_OK);
+    return p;
+}
+
+TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
+    for (int rate : {INT_MIN, 0, 7999, 192001})
+        EXPECT_EQ(tinsel_new(rate), nullptr) << rate;
+    tinsel_free(nullptr);
+    EXPECT_STREQ(tinsel_load_report(nullptr), "");
+
+    PlayerPtr empty(tinsel_new(8000));
+    PlayerPtr song = Loaded(8000);
+    tinsel_player* e = empty.get();
+    tinsel_player* s = song.get();
+    ASSERT_NE(e, nullptr);
+    const std::vector<uint8_t> image(EmbeddedSong, EmbeddedSong + EmbeddedSongSize);
+    // The header promises patterns the cut file does not hold.
+    const std::vector<uint8_t> cut(image.begin(), image.begin() + 400);
+    const char notXm[] = "Extended Modul";
+    int16_t pcm[8];
+    float floats[8];
+    tinsel_facts facts;
+    tinsel_position at;
+    struct Case {
+        const char* call;
+        std::function<int()> run;
+        int expected;
+    };
+    const Case cases[] = {
+        {"load, no player", [&] { return tinsel_load(nullptr, image.data(), image.size()); },
+         TINSEL_ERROR_ARGUMENT},
+        {"load, no data but a size", [&] { return tinsel_load(e, nullptr, 10); }, TINSEL_ERROR_ARGUMENT},
+        {"load, nothing", [&] { return tinsel_load(e, nullptr, 0); }, TINSEL_ERROR_NOT_XM},
+        {"load, not an XM", [&] { return tinsel_load(e, notXm, sizeof notXm); }, TINSEL_ERROR_NOT_XM},
+        {"load, damaged", [&] { return tinsel_load(e, cut.data(), cut.size()); }, TINSEL_ERROR_DAMAGED},
+        {"load_file, no path", [&] { return tinsel_load_file(e, nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"load_file, missing", [&] { return tinsel_load_file(e, "/nonexistent/song.xm"); },
+         TINSEL_ERROR_FILE},
+        {"load_file, a directory", [&] { return tinsel_load_file(e, "/"); }, TINSEL_ERROR_FILE},
+        {"render_s16, no player", [&] { return tinsel_render_s16(nullptr, pcm, 4); }, TINSEL_ERROR_ARGUMENT},
+        {"render_s16, no buffer", [&] { return tinsel_render_s16(s, nullptr, 4); }, TINSEL_ERROR_ARGUMENT},
+        {"render_s16, frames below 0", [&] { return tinsel_render_s16(s, pcm, -1); }, TINSEL_ERROR_ARGUMENT},
+        {"render_s16, no song", [&] { return tinsel_render_s16(e, pcm, 4); }, TINSEL_ERROR_NO_SONG},
+        {"render_f32, no buffer", [&] { return tinsel_render_f32(s, nullptr, 4); }, TINSEL_ERROR_ARGUMENT},
+        {"render_f32, frames below 0", [&] { return tinsel_render_f32(s, floats, INT_MIN); },
+         TINSEL_ERROR_ARGUMENT},
+        {"render_f32, no song", [&] { return tinsel_render_f32(e, floats, 4); }, TINSEL_ERROR_NO_SONG},
+        {"get_facts, no player", [&] { return tinsel_get_facts(nullptr, &facts); }, TINSEL_ERROR_ARGUMENT},
+        {"get_facts, no record", [&] { return tinsel_get_facts(s, nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"get_facts, no song", [&] { return tinsel_get_facts(e, &facts); }, TINSEL_ERROR_NO_SONG},
+        {"get_position, no player", [&] { return tinsel_get_position(nullptr, &at); }, TINSEL_ERROR_ARGUMENT},
+        {"get_position, no record", [&] { return tinsel_get_position(s, nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"get_position, no song", [&] { return tinsel_get_position(e, &at); }, TINSEL_ERROR_NO_SONG},
+        {"seek_row, no player", [&] { return tinsel_seek_row(nullptr, 0, 0); }, TINSEL_ERROR_ARGUMENT},
+        {"seek_row, no song", [&] { return tinsel_seek_row(e, 0, 0); }, TINSEL_ERROR_NO_SONG},
+        {"seek_row, order below 0", [&] { return tinsel_seek_row(s, -1, 0); }, TINSEL_ERROR_POSITION},
+        {"seek_row, order past the list", [&] { return tinsel_seek_row(s, 14, 0); }, TINSEL_ERROR_POSITION},
+        {"seek_row, row below 0", [&] { return tinsel_seek_row(s, 0, -1); }, TINSEL_ERROR_POSITION},
+        {"seek_row, row past the pattern", [&] { return tinsel_seek_row(s, 0, 256); }, TINSEL_ERROR_POSITION},
+        {"seek_time, no player", [&] { return tinsel_seek_time(nullptr, 1.0); }, TINSEL_ERROR_ARGUMENT},
+        {"seek_time, below 0", [&] { return tinsel_seek_time(s, -0.001); }, TINSEL_ERROR_ARGUMENT},
+        {"seek_time, not a number", [&] { return tinsel_seek_time(s, std::nan("")); }, TINSEL_ERROR_ARGUMENT},
+        {"seek_time, no song", [&] { return tinsel_seek_time(e, 1.0); }, TINSEL_ERROR_NO_SONG},
+        {"seek_time, past the end", [&] { return tinsel_seek_time(s, 75.0); }, TINSEL_ERROR_POSITION},
+        {"seek_time, forever", [&] { return tinsel_seek_time(s, INFINITY); }, TINSEL_ERROR_POSITION},
+        {"set_repeat_count, no player", [&] { return tinsel_set_repeat_count(nullptr, 1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_repeat_count, below 0", [&] { return tinsel_set_repeat_count(s, -1); }, TINSEL_ERROR_ARGUMENT},
+        {"set_repeat_count, too many", [&] { return tinsel_set_repeat_count(s, 1001); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_muted, no player", [&] { return tinsel_set_muted(nullptr, 1); }, TINSEL_ERROR_ARGUMENT},
+        {"set_rules, no player", [&] { return tinsel_set_rules(nullptr, TINSEL_RULES_FT2); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_rules, below", [&] { return tinsel_set_rules(s, -1); }, TINSEL_ERROR_ARGUMENT},
+        {"set_rules, above", [&] { return tinsel_set_rules(s, 3); }, TINSEL_ERROR_ARGUMENT},
+    };
+    for (const Case& c : cases) {
+        std::memset(pcm, 0x55, sizeof pcm);
+        EXPECT_EQ(c.run(), c.expected) << c.call;
+    }
+    // Without a song the buffer is still silence, for a careless audio callback.
+    EXPECT_EQ(tinsel_render_s16(e, pcm, 4), TINSEL_ERROR_NO_SONG);
+    EXPECT_TRUE(std::all_of(pcm, pcm + 8, [](int16_t v) { return v == 0; }));
+    // A failed load leaves the player empty, and usable.
+    EXPECT_EQ(tinsel_load(s, cut.data(), cut.size()), TINSEL_ERROR_DAMAGED);
+    EXPECT_NE(std::string(tinsel_load_report(s)), "");
+    EXPECT_EQ(tinsel_get_position(s, &at), TINSEL_ERROR_NO_SONG);
+    EXPECT_EQ(tinsel_load(s, image.data(), image.size()), TINSEL_OK);
+    EXPECT_EQ(tinsel_render_s16(s, pcm, 4), 4);
+
+    std::set<std::string> texts;
+    for (int code = TINSEL_OK; code >= TINSEL_ERROR_POSITION; --code)
+        texts.insert(tinsel_error(code));
+    EXPECT_EQ(texts.size(), 8u);
+    EXPECT_EQ(texts.count("unknown error"), 0u);
+    for (int code : {1, TINSEL_ERROR_POSITION - 1, INT_MIN})
+        EXPECT_STREQ(tinsel_error(code), "unknown error");
+}
+
+// The renderer's WAV for these settings, without its header.
+std::vector<uint8_t> RendererOutput(int rate, SampleFormat format, uint32_t muted, int loops, int rules,
+                                    double seconds) {
+    Module* module = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    if (rules != TINSEL_RULES_SONG)
+        ForceRules(*module, rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2);
+    RenderSettings settings;
+    settings.rate = rate;
+    settings.format = format;
+    settings.mutedChannels = muted;
+    settings.loops = loops;
+    settings.seconds = seconds;
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    EXPECT_TRUE(RenderWav(module, settings, out));
+    std::fclose(out);
+    FreeModule(module);
+    const size_t header = format == SampleFormat::Float32 ? 58 : 44;
+    std::vector<uint8_t> data(reinterpret_cast<uint8_t*>(text) + header,
+                              reinterpret_cast<uint8_t*>(text) + size);
+    std::free(text);
+    return data;
+}
+
+TEST(CApi, OutputIsTheRenderersHoweverItIsAskedFor) {
+    struct Case {
+        int rate;
+        SampleFormat format;
+        uint32_t muted;
+        int repeats;
+        int rules;
+        double seconds; // 0: the whole song, to where the library says it ends
+    };
+    const Case cases[] = {
+        {8000, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_SONG, 0},
+        {8000, SampleFormat::Float32, 0x5, 2, TINSEL_RULES_SONG, 0},
+        {48000, SampleFormat::Pcm16, 0x300, 1, TINSEL_RULES_FT2, 6},
+        {192000, SampleFormat::Float32, 0, 1, TINSEL_RULES_TINSEL, 2},
+    };
+    std::mt19937 random(7);
+    for (const Case& c : cases) {
+        const bool pcm = c.format == SampleFormat::Pcm16;
+        SCOPED_TRACE(std::to_string(c.rate) + (pcm ? " s16" : " f32"));
+        const std::vector<uint8_t> expected =
+            RendererOutput(c.rate, c.format, c.muted, c.repeats, c.rules, c.seconds);
+        // Settings made before the load are kept by it.
+        PlayerPtr p(tinsel_new(c.rate));
+        ASSERT_EQ(tinsel_set_muted(p.get(), c.muted), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_repeat_count(p.get(), c.repeats), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_rules(p.get(), c.rules), TINSEL_OK);
+        ASSERT_EQ(tinsel_load(p.get(), EmbeddedSong, EmbeddedSongSize), TINSEL_OK);
+        const size_t frameBytes = pcm ? 4 : 8;
+        const size_t wanted = c.seconds > 0 ? expected.size() / frameBytes : SIZE_MAX;
+        std::vector<uint8_t> got;
+        std::vector<uint8_t> chunk(5000 * frameBytes);
+        size_t frames = 0;
+        for (;;) {
+            const int ask = int(std::min<size_t>(1 + random() % 5000, wanted - frames));
+            const int song = pcm ? tinsel_render_s16(p.get(), reinterpret_cast<int16_t*>(chunk.data()), ask)
+                                 : tinsel_render_f32(p.get(), reinterpret_cast<float*>(chunk.data()), ask);
+            ASSERT_GE(song, 0);
+            got.insert(got.end(), chunk.begin(), chunk.begin() + song * long(frameBytes));
+            frames += size_t(song);
+            if (song < ask || frames == wanted)
+                break;
+        }
+        EXPECT_TRUE(got == expected) << got.size() << " bytes against " << expected.size();
+    }
+}
+
+// The facts say what --info says, line for line.
+TEST(CApi, FactsAreTheRenderersInfo) {
+    for (int rules : {TINSEL_RULES_SONG, TINSEL_RULES_FT2}) {
+        for (int rate : {8000, 44100}) {
+            SongFile file = LoadSongImage(EmbeddedSong, EmbeddedSongSize, "song");
+            ASSERT_NE(file.module, nullptr);
+            if (rules == TINSEL_RULES_FT2)
+                ForceRules(*file.module, RuleSet::Ft2);
+            const std::string expected = SongInfo(file, rate);
+            FreeModule(file.module);
+
+            PlayerPtr p = Loaded(rate);
+            ASSERT_EQ(tinsel_set_rules(p.get(), rules), TINSEL_OK);
+            tinsel_facts f;
+            ASSERT_EQ(tinsel_get_facts(p.get(), &f), TINSEL_OK);
+            const auto line = [](const char* label, const std::string& value) {
+                std::string text = label;
+                text.resize(14, ' ');
+                return text + value + "\n";
+            };
+            std::string info = line("Title:", f.title) + line("Tracker:", f.tracker) +
+                               line("Channels:", std::to_string(f.channels)) +
+                               line("Orders:", std::to_string(f.orders) + " (restart at " +
+                                                   std::to_string(f.restart_order) + ")") +
+                               line("Patterns:", std::to_string(f.patterns)) +
+                               line("Instruments:", std::to_string(f.instruments)) +
+                               line("Samples:", std::to_string(f.samples)) +
+                               line("Frequencies:", f.linear_frequencies ? "linear" : "Amiga") +
+                               line("Tempo:", std::to_string(f.speed) + " ticks a row at " +
+                                                  std::to_string(f.bpm) + " BPM") +
+                               line("Rules:", f.rules == TINSEL_RULES_TINSEL ? "tinsel" : "ft2");
+            ASSERT_TRUE(f.length_exact && f.loop_frames > 0);
+            info += line("Length:", FormatTime(f.length_frames, rate) + ", then " +
+                                        FormatTime(f.loop_frames, rate) + " a loop from order " +
+                                        std::to_string(f.loop_order) + " row " + std::to_string(f.loop_row));
+            EXPECT_EQ(info, expected);
+            EXPECT_STREQ(tinsel_load_report(p.get()), "");
+        }
+    }
+}
+
+struct Where {
+    int order, row, tick;
+    int64_t frame;
+    bool operator==(const Where&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Where& w) {
+    return out << "order " << w.order << " row " << w.row << " tick " << w.tick << " frame " << w.frame;
+}
+Where Of(tinsel_player* p) {
+    tinsel_position at{};
+    EXPECT_EQ(tinsel_get_position(p, &at), TINSEL_OK);
+    EXPECT_EQ(at.seconds, double(at.frame) / 44100);
+    return {at.order, at.row, at.tick, at.frame};
+}
+
+// The instance's position after frames frames: where ticks fall does not
+// depend on how the frames are asked for.
+Where InstanceAfter(int64_t frames) {
+    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    StartSong(*player, m);
+    std::vector<float> mix(2 * size_t(frames));
+    RenderFrames(*player, mix.data(), int32_t(frames));
+    const PlayPosition at = CurrentPosition(*player);
+    FreeModule(m);
+    return {at.order, at.row, at.tick, at.frame};
+}
+
+TEST(CApi, PositionIsTheTickOfTheLastFrameHandedOut) {
+    PlayerPtr p = Loaded(44100);
+    EXPECT_EQ(Of(p.get()), (Where{0, 0, 0, 0}));
+    std::vector<int16_t> pcm(2 * 1000);
+    int64_t done = 0;
+    // A tick of the song is 612 frames, a row three ticks, a block 884 frames.
+    for (int64_t frames : {1, 611, 612, 613, 884, 1836, 1837, 123457}) {
+        while (done < frames) {
+            const int n = int(std::min<int64_t>(1000, frames - done));
+            ASSERT_EQ(tinsel_render_s16(p.get(), pcm.data(), n), n);
+            done += n;
+        }
+        EXPECT_EQ(Of(p.get()), InstanceAfter(frames)) << frames;
+    }
+}
+
+// Frames from here until the row changes, one frame at a time.
+int64_t FramesLeftInRow(tinsel_player* p) {
+    const Where start = Of(p);
+    int16_t pcm[2];
+    int64_t frames = 0;
+    while (tinsel_render_s16(p, pcm, 1) == 1 && Of(p).row == start.row && Of(p).order == start.order)
+        ++frames;
+    return frames;
+}
+
+TEST(CApi, SeeksLandOnRowStarts) {
+    PlayerPtr p = Loaded(44100);
+    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    auto instance = std::make_unique<Player>();
+    InitPlayer(*instance, 44100);
+    StartSong(*instance, m);
+    // Where playback first reaches the row.
+    ASSERT_TRUE(SeekTo(*instance, 3, 17));
+    ASSERT_EQ(tinsel_seek_row(p.get(), 3, 17), TINSEL_OK);
+    EXPECT_EQ(Of(p.get()), (Where{3, 17, 0, instance->framesPlayed}));
+    EXPECT_EQ(FramesLeftInRow(p.get()), 1836);
+
+    tinsel_facts facts;
+    ASSERT_EQ(tinsel_get_facts(p.get(), &facts), TINSEL_OK);
+    // Times in the first pass, and with no end, in the second.
+    for (int repeats : {1, 0}) {
+        ASSERT_EQ(tinsel_set_repeat_count(p.get(), repeats), TINSEL_OK);
+        for (double seconds : {0.0, 0.01, 10.0, 40.5, 74.7, 100.0}) {
+            SCOPED_TRACE(seconds);
+            const int64_t target = int64_t(seconds * 44100);
+            if (repeats == 1 && target >= facts.length_frames) {
+                EXPECT_EQ(tinsel_seek_time(p.get(), seconds), TINSEL_ERROR_POSITION);
+                continue;
+            }
+            ASSERT_EQ(tinsel_seek_time(p.get(), seconds), TINSEL_OK);
+            const Where at = Of(p.get());
+            EXPECT_EQ(at.tick, 0);
+            EXPECT_LE(at.frame, target);
+            if (target < facts.length_frames) {
+                ASSERT_TRUE(SeekTo(*instance, at.order, at.row));
+                EXPECT_EQ(instance->framesPlayed, at.frame);
+            }
+            EXPECT_GT(at.frame + FramesLeftInRow(p.get()), target);
+        }
+    }
+    FreeModule(m);
+}
+
+TEST(CApi, TheRepeatCountMovesTheEnd) {
+    PlayerPtr p = Loaded(8000);
+    tinsel_facts facts;
+    ASSERT_EQ(tinsel_get_facts(p.get(), &facts), TINSEL_OK);
+    std::vector<int16_t> pcm(2 * 4096);
+    const auto renderAll = [&] {
+        int64_t song = 0;
+        int n;
+        while ((n = tinsel_render_s16(p.get(), pcm.data(), 4096)) == 4096)
+            song += n;
+        return song + n;
+    };
+    EXPECT_EQ(renderAll(), facts.length_frames);
+    EXPECT_EQ(tinsel_render_s16(p.get(), pcm.data(), 16), 0);
+    // Raised after the end, the song plays on through its loop.
+    ASSERT_EQ(tinsel_set_repeat_count(p.get(), 2), TINSEL_OK);
+    EXPECT_EQ(renderAll(), facts.loop_frames);
+    // Lowered below where it is, it has ended.
+    ASSERT_EQ(tinsel_set_repeat_count(p.get(), 0), TINSEL_OK);
+    EXPECT_EQ(tinsel_render_s16(p.get(), pcm.data(), 4096), 4096);
+    ASSERT_EQ(tinsel_set_repeat_count(p.get(), 1), TINSEL_OK);
+    EXPECT_EQ(tinsel_render_s16(p.get(), pcm.data(), 4096), 0);
+    EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t v) { return v == 0; }));
+}
+
+} // namespace
