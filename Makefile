@@ -6,12 +6,15 @@
 #   make release            dist/tinselbay-<version>.zip: both programs, nfo, screenshot
 #   make release CAPTURE=1  the same with a video capture of the intro (takes minutes)
 #   make web    build the page (build/web); make serve-web serves it on 127.0.0.1
+#   make install [PREFIX=DIR]  the player library for other programs: tinsel.h,
+#               libtinsel.so.1, libtinsel.a, tinsel.pc, a CMake package (default /usr/local)
 BUILD ?= build
+PREFIX ?= /usr/local
 WEB_PORT ?= 8000
 # Options for the release's capture, e.g. CAPTURE_ARGS="--scale 3".
 CAPTURE_ARGS ?= --scale 2
 
-.PHONY: deps run demo test windows windows64 web serve-web assets clean release
+.PHONY: deps run demo test windows windows64 web serve-web assets clean release install
 deps:
 	scripts/deps.sh
 # Escape ends the demo with code 27 (the key's message); that is a normal end.
@@ -35,6 +38,11 @@ test:
 	scripts/test-all.sh $(BUILD)
 assets:
 	scripts/make-assets.sh $(BUILD)/assets
+install:
+	cmake -S . -B $(BUILD)/lib -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_TESTS=OFF -DTINSEL_BENCH=OFF \
+	  -DTINSEL_TOOLS=OFF
+	cmake --build $(BUILD)/lib --target tinsel_shared tinsel_static
+	cmake --install $(BUILD)/lib --prefix $(PREFIX) --component tinsel
 release: deps demo windows
 ifeq ($(CAPTURE),1)
 	cmake --build $(BUILD)/linux --target tinsel-capture
