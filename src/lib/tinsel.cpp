@@ -232,8 +232,9 @@ tinsel_player* tinsel_new(int rate) {
         InitPlayer(*p->player, rate);
         p->block.length = BlockLengthForRate(rate);
         p->block.frames.assign(2 * size_t(p->block.length), 0.0f);
-        // A tick lasts at least a frame; far more than a block holds in practice.
-        p->block.marks.reserve(16);
+        // Room for the ticks of a block at any tempo a song can set; more, at
+        // a header's tempo beyond them, are made room for as they come.
+        p->block.marks.reserve(size_t(p->block.length) / 16 + 4);
         return p.release();
     } catch (...) {
         return nullptr;
@@ -280,11 +281,11 @@ const char* tinsel_load_report(const tinsel_player* player) {
 }
 
 int tinsel_render_s16(tinsel_player* player, int16_t* out, int frames) {
-    return Render(player, out, frames, ToPcm16);
+    return Guarded([&]() -> int { return Render(player, out, frames, ToPcm16); });
 }
 
 int tinsel_render_f32(tinsel_player* player, float* out, int frames) {
-    return Render(player, out, frames, ToFloat);
+    return Guarded([&]() -> int { return Render(player, out, frames, ToFloat); });
 }
 
 int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts) {

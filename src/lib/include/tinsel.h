@@ -153,7 +153,7 @@ TINSEL_API const char* tinsel_load_report(const tinsel_player* player);
  * 16-bit samples are the renderer's; floats are the same mix scaled so that
  * 1.0 is the 16-bit full scale, unclipped (a loud song may pass 1.0).
  * Errors: ARGUMENT (null player, null out, frames below 0), NO_SONG (out is
- * then filled with silence). */
+ * then filled with silence), MEMORY. */
 TINSEL_API int tinsel_render_s16(tinsel_player* player, int16_t* out, int frames);
 TINSEL_API int tinsel_render_f32(tinsel_player* player, float* out, int frames);
 
@@ -171,7 +171,7 @@ TINSEL_API int tinsel_get_position(const tinsel_player* player, tinsel_position*
  * silent and sound from the next one); a row playback never reaches is
  * jumped to directly. A song that had ended plays again.
  * Errors: ARGUMENT, NO_SONG, POSITION (an order outside the order list, a
- * row outside its pattern). */
+ * row outside its pattern), MEMORY. */
 TINSEL_API int tinsel_seek_row(tinsel_player* player, int order, int row);
 
 /* Plays on from the start of the row that is playing seconds into the song,
