@@ -18,10 +18,10 @@ screen=640x480
 cat > "$work/run.sh" <<INNER
 #!/usr/bin/env bash
 export SDL_AUDIODRIVER=dummy
-# Polls up to 30 s for a top-level window by title; the SDL box sets only
+# Polls up to 60 s for a top-level window by title; the SDL box sets only
 # _NET_WM_NAME, which xwininfo shows and xdotool does not search.
 find() {
-  for i in \$(seq 1 150); do
+  for i in \$(seq 1 300); do
     id=\$(xwininfo -root -tree | awk -v t="\"\$1\":" '\$2 == t {print \$1; exit}')
     [[ -n "\$id" ]] && { echo "\$id"; return; }
     sleep 0.2
@@ -60,7 +60,7 @@ echo "exit code \$code"
 exit \$code
 INNER
 chmod +x "$work/run.sh"
-timeout -k 2 60 xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" "$work/run.sh" 2>"$work/stderr"
+timeout -k 2 150 xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" "$work/run.sh" 2>"$work/stderr"
 code=$?
 # Escape's key-down is the last message taken before the frame that sees it.
 want=27
