@@ -5,7 +5,10 @@ Seconds of audio per CPU second (user + system of the process, so that a
 loaded machine does not count against it), the median of several renders at
 44.1 kHz written to /dev/null.
 
-usage: bench/render/cpu_per_render.py path/to/tinsel-render [--runs 7] [--seconds 60]
+usage: bench/render/cpu_per_render.py path/to/tinsel-render [--runs 7] [--seconds 60] [--rules ft2]
+
+--rules plays the song by the given rule set (tinsel-render's --rules): ft2
+measures the original tracker's mixer on the same song.
 """
 import argparse
 import os
@@ -15,10 +18,11 @@ import subprocess
 import sys
 
 
-def cpu_of_one(tool, seconds):
+def cpu_of_one(tool, seconds, rules):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    extra = ["--rules", rules] if rules else []
     with open(os.devnull, "wb") as sink:
-        subprocess.run([tool, "--embedded", "--seconds", str(seconds), "-q", "-o", "-"],
+        subprocess.run([tool, "--embedded", "--seconds", str(seconds), "-q", "-o", "-"] + extra,
                        stdout=sink, check=True)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     user = after.ru_utime - before.ru_utime
@@ -31,8 +35,9 @@ def main():
     parser.add_argument("tool")
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--rules", choices=["tinsel", "ft2"])
     args = parser.parse_args()
-    runs = [cpu_of_one(args.tool, args.seconds) for _ in range(args.runs)]
+    runs = [cpu_of_one(args.tool, args.seconds, args.rules) for _ in range(args.runs)]
     total = statistics.median(r[0] for r in runs)
     user = statistics.median(r[1] for r in runs)
     system = statistics.median(r[2] for r in runs)

@@ -55,12 +55,16 @@ void CheckSong(const Module& m) {
                 Check(s.loopLength > 0 && uint64_t(s.loopStart) + s.loopLength <= s.length);
             // The guards are there and silent, but for the one entry past a
             // loop's end that the loader fills for the interpolation.
-            if (s.data != nullptr) {
+            // A stereo sample's right channel has guards of its own.
+            for (const int16_t* channel : {s.data, s.right}) {
+                if (channel == nullptr)
+                    continue;
                 for (int j = 1; j <= kSampleGuard; ++j)
-                    Check(s.data[-j] == 0);
+                    Check(channel[-j] == 0);
                 for (int64_t j = int64_t(s.length) + 1; j < int64_t(s.length) + kSampleGuard; ++j)
-                    Check(s.data[j] == 0);
+                    Check(channel[j] == 0);
             }
+            Check(s.right == nullptr || s.data != nullptr);
         }
     }
 }

@@ -54,6 +54,14 @@ int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
     return p.rows < kMaxRows ? p.rows : kMaxRows;
 }
 
+bool Ft2Mixing(const Player& player) {
+    return RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+}
+
+int ChannelCount(const Module& m) {
+    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+}
+
 void ClearVoices(Player& player) {
     for (int i = 0; i < kVoiceCount; ++i) {
         player.VoicePool[i] = MixVoice{};
@@ -72,6 +80,7 @@ bool InitPlayer(Player& player, int32_t rate) {
     player.mixingRate = rate;
     player.rampLength = RampLengthForRate(rate);
     player.rampReciprocal = 1.0f / static_cast<float>(player.rampLength);
+    player.amplification = kFt2DefaultAmplification;
     ClearVoices(player);
     return true;
 }
@@ -125,6 +134,8 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     SetBpm(player, bpm);
     // Voices may still point at the samples of a song freed since.
     ClearVoices(player);
+    Ft2ResetMixer(player.ft2, player.mixingRate, player.amplification, ChannelCount(*module), s.linear);
+    player.ft2.muted = player.mutedChannels;
     for (int i = 0; i < kMaxChannels; ++i) {
         Channel& c = player.channels[i];
         c = Channel{};
@@ -153,6 +164,7 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
         frames = static_cast<int32_t>(rest > 0 ? rest : 0);
         last = true;
     }
+    const bool ft2 = Ft2Mixing(player);
     int32_t left = module->samplesLeft;
     int32_t done = 0;
     while (done < frames) {
@@ -161,7 +173,7 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
                 break;
             }
             module->tickRoutine(player);
-            if (player.mutedChannels != 0) {
+            if (player.mutedChannels != 0 && !ft2) {
                 SilenceMuted(player);
             }
             left = module->samplesPerTick;
@@ -173,7 +185,11 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
         if (toTickEnd) {
             std::memset(destination, 0, static_cast<size_t>(n) * 2 * sizeof(float));
         }
-        MixVoices(player, destination, n);
+        if (ft2) {
+            Ft2Mix(player.ft2, destination, n);
+        } else {
+            MixVoices(player, destination, n);
+        }
         done += n;
         left -= n;
         destination += static_cast<size_t>(n) * 2;
@@ -202,7 +218,9 @@ int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames) {
 }
 
 void MixVoices(Player& player, float* destination, int32_t frames) {
-    MixVoices(player.VoicePool, kMixedVoices, player.rampLength, player.rampReciprocal, destination, frames);
+    // Channel i drives voice i: those past the song's channels never sound.
+    const int count = player.module != nullptr ? ChannelCount(*player.module) : kMixedVoices;
+    MixVoices(player.VoicePool, count, player.rampLength, player.rampReciprocal, destination, frames);
 }
 
 PlayPosition CurrentPosition(const Player& player) {
@@ -268,6 +286,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     for (MixVoice& voice : player.VoicePool) {
         voice.sample = nullptr;
     }
+    Ft2SilenceVoices(player.ft2);
     player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
     return true;
 }
@@ -316,6 +335,10 @@ void SetMutedChannels(Player& player, uint32_t mask) {
     if (player.module == nullptr) {
         return;
     }
+    if (Ft2Mixing(player)) {
+        Ft2SetMuted(player.ft2, mask);
+        return;
+    }
     // The voices hear of it at once, not at the next tick that sets them.
     const Context x{player, *player.module, player.song, RulesOf(player.rules), player.mixingRate};
     for (Channel& channel : player.channels) {
@@ -325,4 +348,13 @@ void SetMutedChannels(Player& player, uint32_t mask) {
         channel.updateFlags = flags;
     }
     SilenceMuted(player);
+}
+
+bool SetAmplification(Player& player, int32_t amplification) {
+    if (amplification < kFt2MinAmplification || amplification > kFt2MaxAmplification) {
+        return false;
+    }
+    player.amplification = amplification;
+    Ft2SetAmplification(player.ft2, amplification);
+    return true;
 }

@@ -18,6 +18,7 @@ struct Player : ReplayState {
     float rampReciprocal;
     // Control, kept across StartSong.
     uint32_t mutedChannels; // bit i mutes channel i
+    int32_t amplification;  // FT2 rules: the original's 1..32, 4 unless set
     int32_t repeatCount;    // passes through the song before it ends; 0 forever
     int64_t endFrame;       // frame at which the song ends, with a repeat count
     bool paused;            // the song stands still and only silence is rendered
@@ -93,6 +94,10 @@ bool SeekToFrame(Player& player, int64_t frame);
 // back to), then ends; 0 plays forever. Needs the song: call after StartSong.
 // Playback already past the new end has ended; short of it, it plays on.
 void SetRepeatCount(Player& player, int32_t count);
+// The amplification of songs played by FT2 rules, as the original tracker's
+// (1 to 32; 4, its own, until set); kept across StartSong. False, changing
+// nothing, outside that range.
+bool SetAmplification(Player& player, int32_t amplification);
 // Mutes the channels whose bits are set, and unmutes the rest; a solo is
 // the complement of its channels.
 void SetMutedChannels(Player& player, uint32_t mask);

@@ -92,7 +92,8 @@ SongSpec WithEnvelope(SongSpec s, std::vector<std::pair<uint16_t, uint16_t>> poi
 // What a trace reads after each tick: channel c, its voice v, the song m.
 struct Seen {
     const Channel& c;
-    const MixVoice& v;
+    const MixVoice& v; // tinsel rules
+    const Ft2Voice& f; // FT2 rules: the voice that plays the channel's note
     const Module& m;
 };
 using Probe = int (*)(const Seen&);
@@ -115,6 +116,8 @@ const Probe kHz = [](const Seen& s) { return s.v.frequency; };
 const Probe kVoiceVolume = [](const Seen& s) { return s.v.volume; };
 const Probe kStarted = [](const Seen& s) { return (s.c.updateFlags & kUpdateNoteStart) ? 1 : 0; };
 const Probe kPlaying = [](const Seen& s) { return s.v.sample == nullptr ? -1 : s.v.posInt; };
+const Probe kFt2Step = [](const Seen& s) { return int(s.f.step); };
+const Probe kFt2Playing = [](const Seen& s) { return s.f.on ? int(s.f.position >> 16) : -1; };
 const Probe kTickFrames = [](const Seen& s) { return s.m.samplesPerTick; };
 const Probe kInstrument = [](const Seen& s) { return int(s.c.instrument - s.m.instruments); };
 
@@ -144,7 +147,8 @@ protected:
             const bool begins = NextRowStart(*player, &next) && next.order == 0 && next.row == row;
             Tick();
             if (begins || !seen.empty()) {
-                seen.push_back(probe({Ch(channel), Voice(channel), *m}));
+                const Ft2Voice& f = player->ft2.voices[2 * channel + player->ft2.current[channel]];
+                seen.push_back(probe({Ch(channel), Voice(channel), f, *m}));
             }
         }
         return seen;
@@ -197,6 +201,7 @@ TEST_F(EngineRecipes, Pitch) {
         s.instrument.vibratoSweep = sweep;
         return s;
     };
+    const SongSpec wrap = Rows({{C0 + 12, 1, 0, 2, 0xFF}, {0, 0, 0, 1, 0xFF}});
     SongSpec autoVibrato = Rows({{C4, 1}});
     autoVibrato.instrument.vibratoDepth = 8;
     autoVibrato.instrument.vibratoRate = 16;
@@ -255,10 +260,15 @@ TEST_F(EngineRecipes, Pitch) {
         {"glissando rounds the porta", kFt2, Rows({{C4, 1, 0, 0xE, 0x31}, {E4, 0, 0, 3, 0x05}}), 1, kPeriod,
          {4608, 4608, 4544, 4544, 4544, 4480}},
         {"X12", kFt2, Rows({{C4, 1, 0, 0x21, 0x12}}), 0, kPeriod, {4606, 4606, 4606, 4606, 4606, 4606}},
-        {"C-4 at linear 8363 Hz", kFt2, Rows({{C4, 1}}), 0, kHz, {8363}},
-        {"A-4 at linear 14064 Hz", kFt2, Rows({{C4 + 9, 1}}), 0, kHz, {14064}},
-        {"C-4 at amiga 8363 Hz", kFt2, Amiga(Rows({{C4, 1}})), 0, kHz, {8363}},
-        {"A-4 at amiga 14091 Hz", kFt2, Amiga(Rows({{C4 + 9, 1}})), 0, kHz, {14091}},
+        // The original's 16.16 steps at 44100 Hz.
+        {"C-4 steps 12428", kFt2, Rows({{C4, 1}}), 0, kFt2Step, {12428}},
+        {"C-6 steps 49712", kFt2, Rows({{C4 + 24, 1}}), 0, kFt2Step, {49712}},
+        {"amiga C-4 steps 12428", kFt2, Amiga(Rows({{C4, 1}})), 0, kFt2Step, {12428}},
+        {"amiga C-6 steps 49712", kFt2, Amiga(Rows({{C4 + 24, 1}})), 0, kFt2Step, {49712}},
+        // Past 9216 the linear table wraps in 16 bits: the voice stands still
+        // (periods 9972, 10992, 12012), and sounds again as 1FF brings it back.
+        {"2FF past 9216 stalls", kFt2, wrap, 0, kFt2Step, {1553, 618, 246, 0, 0, 0}},
+        {"1FF brings it back", kFt2, wrap, 1, kFt2Step, {0, 0, 0, 246, 618, 1553}},
         {"1xx floor", kFt2, Rows({{C4, 1, 0, 1, 0xFF}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}, {0, 0, 0, 1, 0}}), 3,
          kPeriod, {1, 1, 1, 1, 1, 1}},
         // clang-format on
@@ -356,10 +366,10 @@ TEST_F(EngineRecipes, PanningAndVoiceStarts) {
         {"ED0 is a normal row", kFt2, Rows({{C4, 1, 0, 0xE, 0xD0}}), 0, kStarted, {1, 0, 0, 0, 0, 0}},
         {"ED7 never plays", kFt2, Rows({{C4, 1, 0, 0xE, 0xD7}}), 0, kStarted, {0, 0, 0, 0, 0, 0}},
         // 902 starts past the loop end: silence; 901 at 256; 9FF silent, and 900 takes up FF.
-        {"902 past the loop end", kFt2, offset, 0, kPlaying, {-1}},
-        {"901", kFt2, offset, 1, kPlaying, {256}},
-        {"9FF", kFt2, offset, 2, kPlaying, {-1}},
-        {"900 reuses FF", kFt2, offset, 3, kPlaying, {-1}},
+        {"902 past the loop end", kFt2, offset, 0, kFt2Playing, {-1}},
+        {"901", kFt2, offset, 1, kFt2Playing, {256}},
+        {"9FF", kFt2, offset, 2, kFt2Playing, {-1}},
+        {"900 reuses FF", kFt2, offset, 3, kFt2Playing, {-1}},
         {"E90 retriggers without a note", kFt2, Rows({{C4, 1}, {0, 0, 0, 0xE, 0x90}}), 1, kStarted,
          {1, 0, 0, 0, 0, 0}},
         // clang-format on

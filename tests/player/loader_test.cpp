@@ -6,6 +6,7 @@
 #include "player/format/load_report.h"
 #include "player/format/module.h"
 #include "player/format/song.h"
+#include "player/player.h"
 #include "tests/player/xm_cases.h"
 #include "tests/player/xm_image.h"
 
@@ -42,6 +43,11 @@ TEST(LoaderCells, PackedAndUnpackedCellsWithNoteAndInstrumentFixUps) {
 }
 
 TEST(LoaderHeader, BpmClampedAndTooManyChannelsRefused) {
+    // Later trackers write up to 127 channels; more are refused with the reason.
+    Module* many = Load(XmImage(1, 0, 127, 0, 0, 125, {0}));
+    ASSERT_NE(many, nullptr);
+    EXPECT_EQ(many->channelCount, 127);
+    FreeModule(many);
     Module* m = Load(XmImage(1, 0, 1, 0, 0, 20, {0}));
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->defaultBpm, 32);
@@ -50,7 +56,7 @@ TEST(LoaderHeader, BpmClampedAndTooManyChannelsRefused) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->defaultBpm, 255);
     FreeModule(m);
-    EXPECT_EQ(Load(XmImage(1, 0, 33, 0, 0, 125, {0})), nullptr);
+    EXPECT_EQ(Load(XmImage(1, 0, 128, 0, 0, 125, {0})), nullptr);
     XmImage bad(1, 0, 1, 0, 0, 125, {0});
     bad.bytes[3] = 'X';
     EXPECT_EQ(Load(bad), nullptr);
@@ -212,6 +218,10 @@ TEST(LoaderCases, EachFileLoadsWithItsReportAndSampleCounts) {
         {"extension-chunk", {{"10 bytes after the song ignored"}, {1}}},
         {"ogg-sample",
          {{"refused: instrument 1, sample 1: Ogg Vorbis compressed sample data is not supported"}, {}}},
+        {"short-pattern", {{"1 pattern whose data ends before the last row (the rest empty)"}, {1}}},
+        {"stereo-samples", {{"2 stereo samples"}, {2}}},
+        {"127-channels", {{}, {1}}},
+        {"128-channels", {{"refused: 128 channels; the player plays 127 at most"}, {}}},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -238,6 +248,7 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
         int shift = 8;
         uint8_t mode = kLoopNone;
         uint32_t loopStart = 0, loopLength = 0; // of a loop
+        std::vector<int> right = {};            // a stereo sample's right channel
     };
     std::vector<Decoded> cases = {
         {"cut-sample-data", 0, 0, Ints(kRamp8), 8, kLoopForward, 2, 8},
@@ -253,6 +264,9 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
         // 16 + 17 and 16 + 2 bytes in the file: the plain sample starts after them.
         {"adpcm", 0, 2, {7, -7, 7, -7}},
         {"twenty-samples", 1, 0, Ints(kRamp8)},
+        // Lengths and loops count both channels; each channel is coded from 0.
+        {"stereo-samples", 0, 0, {10, 20, 30, 40}, 8, kLoopForward, 1, 3, {-1, -2, -3, -4}},
+        {"stereo-samples", 0, 1, {1000, 2000, 3000}, 0, kLoopNone, 0, 0, {-1000, -2000, -3000}},
     };
     for (const char* layout : {"layout-102", "layout-103"}) {
         cases.push_back({layout, 0, 0, Ints(kRamp8)});
@@ -268,16 +282,24 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
         Loaded song = LoadCase(d.file);
         ASSERT_NE(song.m, nullptr);
         const Sample& s = *song.Ins(d.instrument).samples[d.sample];
-        std::vector<int> values;
+        std::vector<int> values, right;
         for (uint32_t k = 0; k < s.length; ++k) {
             values.push_back(s.data[k] / (1 << d.shift));
+            if (s.right != nullptr) {
+                right.push_back(s.right[k] / (1 << d.shift));
+            }
         }
         EXPECT_EQ(values, d.values);
+        EXPECT_EQ(right, d.right);
         EXPECT_EQ(s.loopMode, d.mode);
         if (d.mode != kLoopNone) {
             EXPECT_EQ(std::make_pair(s.loopStart, s.loopLength), std::make_pair(d.loopStart, d.loopLength));
             const uint32_t end = s.loopStart + s.loopLength;
-            EXPECT_EQ(s.data[end], s.data[d.mode == kLoopForward ? s.loopStart : end - 1]);
+            for (const int16_t* channel : {s.data, s.right}) {
+                if (channel != nullptr) {
+                    EXPECT_EQ(channel[end], channel[d.mode == kLoopForward ? s.loopStart : end - 1]);
+                }
+            }
         }
     }
 }
@@ -304,6 +326,17 @@ TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {
         EXPECT_EQ(0, std::memcmp(Cell(song.m, 1, 0, 1), second, 5));
         EXPECT_EQ(Cell(song.m, 1, 0, 0)[0], 49);
     }
+
+    // Packed data that ends after row 7 of 64: the rows after it are empty,
+    // the instrument after it whole, and the song plays its 8 rows (row 6
+    // 16 times by EEF): 138 ticks.
+    const Loaded shortPattern = LoadCase("short-pattern");
+    const uint8_t breakCell[5] = {0, 0, 0, 0x0D, 0};
+    EXPECT_EQ(0, std::memcmp(Cell(shortPattern.m, 0, 7, 3), breakCell, 5));
+    const std::vector<uint8_t> empty(5 * 4 * 56, 0);
+    EXPECT_EQ(0, std::memcmp(Cell(shortPattern.m, 0, 8, 0), empty.data(), empty.size()));
+    EXPECT_EQ(shortPattern.Ins(0).samples[0]->length, 32u);
+    EXPECT_EQ(MeasureSong(*shortPattern.m, 44100).frames, 138 * 882);
 
     // Map entries above 15 name samples only where the rule allows 256.
     const Loaded twenty = LoadCase("twenty-samples");

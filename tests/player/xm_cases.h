@@ -138,6 +138,55 @@ inline XmImage OggSample() {
     return image;
 }
 
+// A 64-row pattern of 4 channels whose packed data (44 bytes) ends after row
+// 7: C-4, C-3 and C-2 each released on the next row, EEF on row 6 and D00 on
+// row 7; then one instrument of a 32-frame looped sample.
+inline XmImage ShortPattern() {
+    XmImage image(1, 0, 4, 1, 1, 125, {0});
+    std::vector<uint8_t> packed;
+    const auto row = [&](std::vector<uint8_t> first, std::vector<uint8_t> last) {
+        packed.insert(packed.end(), first.begin(), first.end());
+        packed.insert(packed.end(), {0x80, 0x80});
+        packed.insert(packed.end(), last.begin(), last.end());
+    };
+    for (uint8_t note : {49, 37, 25}) {
+        row({0x83, note, 1}, {0x80});
+        row({0x81, 97}, {0x80});
+    }
+    row({0x80}, {0x98, 0x0E, 0xEF});
+    row({0x80}, {0x88, 0x0D});
+    image.Pattern(64, packed);
+    std::vector<int8_t> wave(32);
+    for (int i = 0; i < 32; ++i) {
+        wave[static_cast<size_t>(i)] = static_cast<int8_t>(i % 8 < 4 ? 60 : -60);
+    }
+    image.Instrument({Plain8(wave, 0, 32)});
+    return image;
+}
+
+// Stereo samples as later trackers store them: the lengths count both
+// channels, the left channel's deltas come first, then the right's, each
+// coded from 0. An 8-bit one with a forward loop and a 16-bit one without.
+inline XmImage StereoSamples() {
+    XmImage image = Song(1);
+    std::vector<uint8_t> eight = XmImage::Delta8({10, 20, 30, 40});
+    const std::vector<uint8_t> eightRight = XmImage::Delta8({-1, -2, -3, -4});
+    eight.insert(eight.end(), eightRight.begin(), eightRight.end());
+    std::vector<uint8_t> sixteen = XmImage::Delta16({1000, 2000, 3000});
+    const std::vector<uint8_t> sixteenRight = XmImage::Delta16({-1000, -2000, -3000});
+    sixteen.insert(sixteen.end(), sixteenRight.begin(), sixteenRight.end());
+    image.Instrument({{8, 2, 6, 0x21, eight}, {12, 0, 0, 0x30, sixteen}});
+    return image;
+}
+
+// As many channels as later trackers write, or one more.
+inline XmImage Channels(uint16_t channels) {
+    XmImage image(1, 0, channels, 1, 1, 125, {0});
+    image.Pattern(1, std::vector<uint8_t>(channels, 0x80));
+    image.Instrument({Plain8(kRamp8)});
+    return image;
+}
+
 struct Case {
     const char* name;
     XmImage (*build)();
@@ -154,6 +203,10 @@ inline const Case kCases[] = {
     {"twenty-samples", TwentySamples},
     {"extension-chunk", ExtensionChunk},
     {"ogg-sample", OggSample, true},
+    {"short-pattern", ShortPattern},
+    {"stereo-samples", StereoSamples},
+    {"127-channels", [] { return Channels(127); }},
+    {"128-channels", [] { return Channels(128); }, true},
 };
 
 } // namespace xmcases

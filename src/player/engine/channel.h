@@ -15,6 +15,10 @@ enum : uint8_t {
     kUpdateVolume = 2,
     kUpdatePanning = 4,
     kUpdateNoteStart = 8,
+    // FT2 rules: a set event (note start, instrument number, set volume,
+    // cut, key-off without envelope, tremor) asks the mixer for its 5 ms
+    // ramp instead of one over the whole tick.
+    kUpdateQuick = 16,
 };
 
 enum PortaDirection : uint8_t { kPortaNone, kPortaPeriodFalling, kPortaPeriodRising };

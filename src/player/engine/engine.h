@@ -3,6 +3,7 @@
 #pragma once
 
 #include "player/engine/channel.h"
+#include "player/engine/replay.h"
 #include "player/engine/rules.h"
 
 struct Context {
@@ -12,6 +13,10 @@ struct Context {
     const Rules& rules;
     int32_t rate;
 };
+
+inline int ChannelIndex(const Context& x, const Channel& c) {
+    return static_cast<int>(&c - x.state.channels);
+}
 
 constexpr uint8_t kKeyOffNote = 97;
 constexpr int kMaxVolume = 64;

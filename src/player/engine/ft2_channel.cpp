@@ -1,12 +1,9 @@
 // FT2 rules, the end of each channel's tick: envelopes, auto-vibrato, the
-// final volume, panning and period, and the hand-over to the voice with the
-// square-root pan law.
+// final volume, panning and period, and the hand-over to the original's mixer.
 #include <cmath>
 #include <cstdlib>
 
 #include "player/engine/engine.h"
-#include "player/mix/mixer.h"
-#include "player/engine/periods.h"
 
 namespace {
 
@@ -115,19 +112,6 @@ int AutoVibratoValue(int type, uint8_t pos) {
     }
 }
 
-// round(65536 * sqrt(n / 256)) for n = 0..256.
-const int32_t* PanLaw() {
-    static int32_t table[257];
-    static const bool filled = [] {
-        for (int n = 0; n <= 256; ++n) {
-            table[n] = static_cast<int32_t>(std::lround(65536.0 * std::sqrt(n / 256.0)));
-        }
-        return true;
-    }();
-    (void)filled;
-    return table;
-}
-
 } // namespace
 
 void SetEnvelopePosition(Channel& c, uint8_t position) {
@@ -184,7 +168,7 @@ void Ft2AutoVibrato(Context&, Channel& c) {
     c.finalPeriod = period;
 }
 
-void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
+void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice&) {
     const Instrument* ins = c.instrument;
     // The fadeout level is 65536 for full, twice the original's.
     const int64_t global = x.module.globalVolume;
@@ -200,39 +184,8 @@ void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
         const int room = 128 - std::abs(c.panning - 128);
         c.finalPanning = c.panning + (((c.panEnvValue - 8192) * (room * 8)) >> 16);
     }
-    const Sample* s = c.sample;
-    const bool playable = s != nullptr && s->data != nullptr && s->length > 0;
-    if (c.updateFlags & kUpdateNoteStart) {
-        const uint32_t end = playable ? s->loopStart + s->loopLength : 0;
-        if (!playable || c.startOffset >= end) {
-            v.sample = nullptr; // an offset past the end silences the voice
-        } else {
-            v.sample = const_cast<Sample*>(s);
-            v.posInt = static_cast<int32_t>(c.startOffset);
-            v.posFrac = 0;
-            v.direction = 1;
-            v.leftLevel = v.rightLevel = v.rampRemaining = 0;
-        }
-    }
-    // Most ticks ask again for the pitch the voice already has.
-    if (!c.voiceTuned || c.finalPeriod != c.tunedPeriod) {
-        const double hz = periods::FrequencyHz(x.song.linear, c.finalPeriod);
-        v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
-        const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
-        const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
-        const double step = (hz < maxHz ? hz : maxHz) / rate;
-        v.stepInt = static_cast<int32_t>(step);
-        v.stepFrac = static_cast<uint32_t>((step - v.stepInt) * 4294967296.0);
-        c.voiceTuned = true;
-        c.tunedPeriod = c.finalPeriod;
-    }
-    // Volume on the mixer's 0..255 gain scale, 127 for full as under tinsel
-    // rules; a period of 0 (0 Hz) is silence.
-    const int32_t heard = c.finalPeriod > 0 ? c.finalVolume : 0;
-    const int pan = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
-    const int32_t* law = PanLaw();
-    v.volume = heard * 127 / 256;
-    v.panning = pan;
-    v.leftGain = static_cast<int32_t>((int64_t{heard} * 127 * law[256 - pan]) >> 24);
-    v.rightGain = static_cast<int32_t>((int64_t{heard} * 127 * law[pan]) >> 24);
+    // Every tick, as the original's replayer hands its channels over: a value
+    // that did not change ramps from where it stands to itself.
+    Ft2SetChannel(x.state.ft2, ChannelIndex(x, c), c.finalVolume, c.finalPanning,
+                  static_cast<uint16_t>(c.finalPeriod), (c.updateFlags & kUpdateQuick) != 0);
 }

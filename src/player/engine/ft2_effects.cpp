@@ -15,8 +15,11 @@ int Clamp(int v, int lo, int hi) {
     return v < lo ? lo : (v > hi ? hi : v);
 }
 
+// Every caller is a set event: Cxx, the volume column's set volume, ECx,
+// and the volume a retrig or delayed note sets.
 void SetVolume(Channel& c, int v) {
     c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
+    c.updateFlags |= kUpdateQuick;
 }
 
 int Waveform(int control, uint8_t pos, uint8_t rampPos) {
@@ -108,6 +111,7 @@ void Tremor(Channel& c) {
     }
     c.tremorState = static_cast<uint8_t>((on ? 0x80 : 0) | count);
     c.outVolume = on ? c.baseVolume : 0;
+    c.updateFlags |= kUpdateQuick;
 }
 
 void PatternLoop(Context& x, Channel& c, int count) {

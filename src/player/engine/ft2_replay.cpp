@@ -118,6 +118,7 @@ void KeyOff(Channel& c) {
         }
     } else {
         c.baseVolume = c.outVolume = 0;
+        c.updateFlags |= kUpdateQuick;
     }
     // The original tracker rewinds the panning envelope only when it is off, so
     // an enabled one held at its sustain point stays held.
@@ -132,6 +133,7 @@ void KeyOff(Channel& c) {
 void RestoreVolume(Channel& c) {
     c.baseVolume = c.outVolume = c.sampleVolume;
     c.panning = c.samplePanning;
+    c.updateFlags |= kUpdateQuick;
 }
 
 void ResetInstrument(Channel& c) {
@@ -213,7 +215,7 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
     if (real != 0) {
         c.basePeriod = c.outPeriod = periods::Period(x.song.linear, periods::TableIndex(real, c.finetune));
     }
-    c.updateFlags |= kUpdateNoteStart;
+    c.updateFlags |= kUpdateNoteStart | kUpdateQuick;
     c.startOffset = 0;
     if (effect == 9) {
         if (parameter != 0) {
@@ -221,9 +223,12 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
         }
         c.startOffset = static_cast<uint32_t>(c.offsetMemory) * 256;
     }
+    // The mixer hears of each start at once: two in one tick (a note and
+    // its retrig) hand the voices over twice.
+    Ft2Trigger(x.state.ft2, ChannelIndex(x, c), c.sample, c.startOffset);
 }
 
 int32_t Ft2TickFrames(int32_t rate, int32_t bpm) {
-    const int32_t frames = static_cast<int32_t>(int64_t{5} * rate / (2 * bpm));
+    const int32_t frames = static_cast<int32_t>((int64_t{2} * rate + rate / 2) / bpm);
     return frames < 1 ? 1 : frames;
 }

@@ -274,7 +274,16 @@ void PlayTick(ReplayState& player) {
         return;
     }
     Context x = ContextOf(player);
+    // The original's mixer snaps every voice to its target before the tick
+    // and sets the new ramps once the tick's length is known.
+    const bool ft2 = x.rules.mixer == VoiceMixer::Ft2;
+    if (ft2) {
+        Ft2StartTick(player.ft2);
+    }
     x.rules.clock->tick(x);
+    if (ft2) {
+        Ft2EndTick(player.ft2, player.module->samplesPerTick);
+    }
 }
 
 int32_t FramesPerTick(int32_t rate, int32_t bpm) {

@@ -5,6 +5,7 @@
 
 #include "player/engine/channel.h"
 #include "player/engine/rules.h"
+#include "player/mix/ft2_mixer.h"
 #include "player/mix/mixer.h"
 
 // What the engine works on: the song, its channels, the song clock and the
@@ -14,6 +15,7 @@ struct ReplayState {
     Channel channels[kMaxChannels];
     SongState song;
     MixVoice VoicePool[kVoiceCount];
+    Ft2Mixer ft2;         // the voices of FT2 rules
     int32_t mixingRate;   // output frames per second
     RuleSet rules;        // the rule set the song plays by, chosen by StartSong
     int64_t framesPlayed; // since StartSong

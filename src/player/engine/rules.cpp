@@ -64,6 +64,7 @@ const Rules kTinselRules = {
     .envelopes = TinselEnvelopes,
     .autoVibrato = TinselAutoVibrato,
     .updateVoice = TinselUpdateVoice,
+    .mixer = VoiceMixer::Float,
 };
 
 const Rules kFt2Rules = {
@@ -78,4 +79,5 @@ const Rules kFt2Rules = {
     .envelopes = Ft2Envelopes,
     .autoVibrato = Ft2AutoVibrato,
     .updateVoice = Ft2UpdateVoice,
+    .mixer = VoiceMixer::Ft2,
 };

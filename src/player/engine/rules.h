@@ -123,6 +123,9 @@ struct ReplayState;
 
 enum class RuleSet : unsigned char { Tinsel, Ft2 };
 
+// Which mixer sums a rule set's voices.
+enum class VoiceMixer : unsigned char { Float, Ft2 };
+
 // Tracker name of the songs that keep tinsel rules.
 constexpr const char kTinselTracker[] = "songc";
 
@@ -168,6 +171,7 @@ struct Rules {
     void (*envelopes)(Context& x, Channel& c);
     void (*autoVibrato)(Context& x, Channel& c);
     void (*updateVoice)(const Context& x, Channel& c, MixVoice& v);
+    VoiceMixer mixer;
 };
 
 extern const Rules kTinselRules;

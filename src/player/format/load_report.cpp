@@ -22,6 +22,13 @@ std::vector<std::string> DescribeLoad(const LoadReport& r) {
     if (r.adpcmSamples > 0) {
         lines.push_back(Count(r.adpcmSamples, "ADPCM sample"));
     }
+    if (r.shortPatterns > 0) {
+        lines.push_back(Count(r.shortPatterns, "pattern") +
+                        " whose data ends before the last row (the rest empty)");
+    }
+    if (r.stereoSamples > 0) {
+        lines.push_back(Count(r.stereoSamples, "stereo sample"));
+    }
     if (r.shortInstrumentHeaders > 0) {
         lines.push_back(Count(r.shortInstrumentHeaders, "short instrument header") +
                         " (fields not stored are zero)");

@@ -13,6 +13,8 @@ struct LoadReport {
     int32_t shortInstrumentHeaders; // headers that end before the fields their instrument needs
     int32_t instrumentsOver16;      // instruments with more than 16 samples
     int32_t mostSamples;            // the largest sample count of one instrument
+    int32_t shortPatterns;          // patterns whose packed data ends before their last cell
+    int32_t stereoSamples;          // samples with a left and a right channel
     int32_t firstCutInstrument; // 1-based: the first instrument the file ends inside or before; 0 for none
     int32_t cutInstruments;     // that one and every instrument after it
     int64_t sampleBytesShort;   // sample data the file ends before

@@ -7,7 +7,8 @@
 #include "platform/windows_headers.h"
 
 struct Sample {
-    int16_t* data; // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
+    int16_t* data;  // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
+    int16_t* right; // a stereo sample's right channel, laid out alike (data holds the left); null for mono
     uint32_t length;
     uint32_t loopStart;
     uint32_t loopLength;
@@ -17,7 +18,13 @@ struct Sample {
     uint8_t bits;
     uint8_t loopMode; // 1 none, 2 forward, 4 ping-pong, 0 only in EmptySample
     int8_t relativeNote;
+    uint8_t type; // as stored: loop kind, 16-bit data, stereo and the bits the original reads as voice state
 };
+
+// Type bits beyond the loop kind and the data's width: bit 5 marks the
+// stereo samples later trackers write; the original tracker reads bit 3 as
+// "voice off" (such a sample never sounds).
+enum : uint8_t { kSampleNeverSounds = 0x08, kSampleStereo = 0x20 };
 
 // Zero entries on both sides of each sample's data: the mixer reads up to one
 // entry past either end of a loop (data[-1] after a wrap to a loop at 0).
@@ -86,7 +93,8 @@ struct Pattern {
 
 constexpr int kCellSize = 5;
 constexpr uint8_t kKeyOff = 255;
-constexpr int kMaxChannels = 32;
+// The original tracker writes up to 32 channels, later trackers up to 127.
+constexpr int kMaxChannels = 127;
 
 enum : uint16_t { linearFrequencies = 1 };
 

@@ -3,8 +3,9 @@
 // deliver before anything is allocated, so a damaged image fails instead of
 // exhausting memory or reading out of bounds. Files real trackers write in
 // other ways load too: the 1.02/1.03 layout, short instrument headers, more
-// than 16 samples per instrument, and instruments or sample data cut short by
-// the end of the file (loaded as far as they are stored).
+// than 16 samples per instrument, packed pattern data that ends before the
+// pattern's last row, stereo samples, up to 127 channels, and instruments or
+// sample data cut short by the end of the file (loaded as far as they are stored).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -60,12 +61,52 @@ Layout LayoutOf(uint16_t version) {
     return {false, kPatternHeaderSize};
 }
 
-// Cells of patterns stored without data are zeros the stream never fills, so
-// nine header bytes could each ask for 10 MB. Their sum is bounded well above
-// what any song needs (256 patterns of 256 rows of 32 channels is 10 MB).
-constexpr int64_t kEmptyCellBudget = int64_t{32} << 20;
+// Cells of patterns stored without data, or past the end of their packed
+// data, are zeros the stream never fills, so nine header bytes could each ask
+// for megabytes. Their sum is bounded by what the largest song needs (256
+// patterns of 256 rows of 127 channels is 42 MB).
+constexpr int64_t kUnstoredCellBudget = int64_t{256} * 256 * kMaxChannels * kCellSize;
 
-bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, int64_t& emptyCellBytes) {
+// Unpacks one pattern's packed bytes into its cells: a byte with bit 7 set
+// names the fields that follow, any other is the note of a whole cell. The
+// bytes bound the unpacking: cells they do not reach stay empty, and so do
+// the fields of a cell they end inside. False when they end before the last cell.
+bool Unpack(const uint8_t* bytes, int64_t size, uint8_t* cells, int64_t cellCount) {
+    int64_t at = 0;
+    const auto next = [&] { return at < size ? bytes[at++] : uint8_t{0}; };
+    int64_t i = 0;
+    for (; i < cellCount && at < size; ++i) {
+        uint8_t* cell = cells + i * kCellSize;
+        const uint8_t b = next();
+        if (b & 0x80) {
+            for (int field = 0; field < kCellSize; ++field) {
+                if (b & (1 << field)) {
+                    cell[field] = next();
+                }
+            }
+        } else {
+            cell[0] = b;
+            for (int field = 1; field < kCellSize; ++field) {
+                cell[field] = next();
+            }
+        }
+        if (cell[0] == kNoteKeyOffInFile) {
+            cell[0] = kKeyOff;
+        } else if (cell[0] > kNoteKeyOffInFile && cell[0] != kKeyOff) {
+            cell[0] = 0; // not a note the engine could index its tables with
+        }
+        if (cell[1] > 128) {
+            cell[1] = 0;
+        }
+    }
+    return i == cellCount;
+}
+
+// Reads one pattern: its header, then exactly the packed size it gives (or
+// what the file still holds of it), so the next block starts where the
+// size says whatever the cells took.
+bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, int64_t& unstoredCellBytes,
+                 std::vector<uint8_t>& packed) {
     Pattern& pattern = module->patterns[number];
     if (in.Remaining() < layout.patternHeaderSize) {
         return in.Refuse("the file ends inside pattern %d's header", number);
@@ -81,17 +122,12 @@ bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, i
         packedSize = Le16(header + 7);
     }
     const int64_t cellCount = static_cast<int64_t>(pattern.rows) * module->channelCount;
-    // Every cell takes at least one byte of packed data.
-    if (packedSize != 0 && cellCount > in.Remaining()) {
-        return in.Refuse("pattern %d: %d cells, more than the file has bytes left", number,
-                         static_cast<int>(cellCount));
-    }
-    if (packedSize == 0) {
-        emptyCellBytes += cellCount * kCellSize;
-        if (emptyCellBytes > kEmptyCellBudget) {
-            return in.Refuse("pattern %d: empty patterns of more than %d MB in all", number,
-                             static_cast<int>(kEmptyCellBudget >> 20));
-        }
+    const int64_t present = packedSize < in.Remaining() ? packedSize : in.Remaining();
+    // Every stored cell takes at least one byte of packed data.
+    unstoredCellBytes += (cellCount > present ? cellCount - present : 0) * kCellSize;
+    if (unstoredCellBytes > kUnstoredCellBudget) {
+        return in.Refuse("pattern %d: %d cells, more than the patterns' data and %d MB of empty cells hold",
+                         number, static_cast<int>(cellCount), static_cast<int>(kUnstoredCellBudget >> 20));
     }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
     if (pattern.cells == nullptr) {
@@ -100,27 +136,10 @@ bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, i
     if (packedSize == 0) {
         return true;
     }
-    for (int64_t i = 0; i < cellCount; ++i) {
-        uint8_t* cell = pattern.cells + i * kCellSize;
-        const uint8_t b = in.U8();
-        if (b & 0x80) {
-            for (int field = 0; field < kCellSize; ++field) {
-                if (b & (1 << field)) {
-                    cell[field] = in.U8();
-                }
-            }
-        } else {
-            cell[0] = b;
-            in.Read(cell + 1, 4);
-        }
-        if (cell[0] == kNoteKeyOffInFile) {
-            cell[0] = kKeyOff;
-        } else if (cell[0] > kNoteKeyOffInFile && cell[0] != kKeyOff) {
-            cell[0] = 0; // not a note the engine could index its tables with
-        }
-        if (cell[1] > 128) {
-            cell[1] = 0;
-        }
+    packed.resize(static_cast<size_t>(present));
+    in.Read(packed.data(), present);
+    if (!Unpack(packed.data(), present, pattern.cells, cellCount)) {
+        ++in.report.shortPatterns;
     }
     return true;
 }
@@ -136,9 +155,10 @@ bool ReadPatterns(Reader& in, Module* module, const Layout& layout, uint16_t sto
         module->patternSlots = 0;
         return in.Refuse("out of memory for patterns");
     }
-    int64_t emptyCellBytes = 0;
+    int64_t unstoredCellBytes = 0;
+    std::vector<uint8_t> packed;
     for (int i = 0; i < storedPatterns; ++i) {
-        if (!ReadPattern(in, module, layout, i, emptyCellBytes)) {
+        if (!ReadPattern(in, module, layout, i, unstoredCellBytes, packed)) {
             return false;
         }
     }

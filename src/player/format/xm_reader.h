@@ -78,6 +78,7 @@ struct StoredSample {
     Sample* sample;
     uint64_t storedBytes;
     bool adpcm;
+    bool stereo;    // a left channel's data, then a right one's
     int instrument; // 1-based, for messages
     int index;      // 0-based within the instrument
 };

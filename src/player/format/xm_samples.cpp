@@ -1,5 +1,6 @@
-// XM sample headers and sample data: 8-bit and 16-bit delta PCM and 4-bit
-// ADPCM, all turned into 16-bit PCM with loop points the data can honour.
+// XM sample headers and sample data: 8-bit and 16-bit delta PCM, mono or
+// stereo, and 4-bit ADPCM, all turned into 16-bit PCM with loop points the
+// data can honour.
 #include <cstring>
 
 #include "player/format/xm_reader.h"
@@ -14,10 +15,25 @@ constexpr uint8_t kAdpcmMark = 0xAD;
 constexpr int kAdpcmTableSize = 16;
 
 // The entries before data[0] stay 0: the mixer may read data[-1] just after a
-// wrap to a loop at 0.
-int16_t* AllocSampleData(uint32_t length) {
-    int16_t* block = AllocZeroed<int16_t>(static_cast<size_t>(length) + 2 * kSampleGuard);
+// wrap to a loop at 0. A stereo sample's right channel follows in the same
+// block, with guards of its own.
+int16_t* AllocSampleData(uint32_t length, bool stereo) {
+    const size_t channel = static_cast<size_t>(length) + 2 * kSampleGuard;
+    int16_t* block = AllocZeroed<int16_t>(stereo ? 2 * channel : channel);
     return block == nullptr ? nullptr : block + kSampleGuard;
+}
+
+// The frame after the loop, which the interpolation reads at its end, as the
+// original tracker writes it when it loads a sample: the loop's first frame,
+// or for a ping-pong loop its last (a sample with both loop bits gets the
+// first, though it plays ping-pong). A sample without loop reads the guard's 0.
+void SetLoopEnd(int16_t* data, const Sample& s) {
+    const uint32_t loopEnd = s.loopStart + s.loopLength;
+    if (s.loopMode == kLoopPingPong && (s.type & 3) == 2) {
+        data[loopEnd] = data[loopEnd - 1];
+    } else if (s.loopMode != kLoopNone) {
+        data[loopEnd] = data[s.loopStart];
+    }
 }
 
 // A loop reaching past the data would make the mixer read beyond it; a loop
@@ -40,16 +56,13 @@ void ClampLoop(Sample& s) {
     }
 }
 
-// Samples the first `bytes` of the stored data hold.
-uint32_t SamplesIn(const StoredSample& stored, uint64_t bytes) {
+// Frames the first `bytes` of the stored data hold (of both channels, for stereo data).
+uint64_t SamplesIn(const StoredSample& stored, uint64_t bytes) {
     const Sample& s = *stored.sample;
-    uint64_t n = bytes;
     if (stored.adpcm) {
-        n = bytes < kAdpcmTableSize ? 0 : 2 * (bytes - kAdpcmTableSize);
-    } else if (s.bits == 16) {
-        n = bytes / 2;
+        return bytes < kAdpcmTableSize ? 0 : 2 * (bytes - kAdpcmTableSize);
     }
-    return n < s.length ? static_cast<uint32_t>(n) : s.length;
+    return s.bits == 16 ? bytes / 2 : bytes;
 }
 
 bool DecodeAdpcm(Reader& in, Sample& s) {
@@ -71,28 +84,29 @@ bool DecodeAdpcm(Reader& in, Sample& s) {
     return true;
 }
 
-bool DecodeDeltaPcm(Reader& in, Sample& s) {
-    if (s.bits == 16) {
-        uint8_t* bytes = reinterpret_cast<uint8_t*>(s.data);
-        in.Read(bytes, static_cast<int64_t>(s.length) * 2);
-        for (uint32_t k = 0; k < s.length; ++k) {
-            s.data[k] = static_cast<int16_t>(Le16(bytes + 2 * k));
+// One channel's deltas, coded from 0.
+bool DecodeDeltaPcm(Reader& in, int16_t* data, uint32_t length, uint8_t bits) {
+    if (bits == 16) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(data);
+        in.Read(bytes, static_cast<int64_t>(length) * 2);
+        for (uint32_t k = 0; k < length; ++k) {
+            data[k] = static_cast<int16_t>(Le16(bytes + 2 * k));
         }
     } else {
-        uint8_t* scratch = AllocZeroed<uint8_t>(s.length);
+        uint8_t* scratch = AllocZeroed<uint8_t>(length);
         if (scratch == nullptr) {
             return false;
         }
-        in.Read(scratch, s.length);
-        for (uint32_t k = 0; k < s.length; ++k) {
-            s.data[k] = static_cast<int16_t>(static_cast<uint16_t>(scratch[k] << 8));
+        in.Read(scratch, length);
+        for (uint32_t k = 0; k < length; ++k) {
+            data[k] = static_cast<int16_t>(static_cast<uint16_t>(scratch[k] << 8));
         }
         delete[] scratch;
     }
     uint16_t previous = 0;
-    for (uint32_t k = 0; k < s.length; ++k) {
-        previous = static_cast<uint16_t>(previous + static_cast<uint16_t>(s.data[k]));
-        s.data[k] = static_cast<int16_t>(previous);
+    for (uint32_t k = 0; k < length; ++k) {
+        previous = static_cast<uint16_t>(previous + static_cast<uint16_t>(data[k]));
+        data[k] = static_cast<int16_t>(previous);
     }
     return true;
 }
@@ -133,8 +147,9 @@ StoredSample ReadSampleHeader(Reader& in, Sample& s) {
     }
     s.panning = h[15];
     s.relativeNote = static_cast<int8_t>(h[16]);
+    s.type = type;
 
-    StoredSample stored{&s, s.length, false, 0, 0};
+    StoredSample stored{&s, s.length, false, false, 0, 0};
     // Compressed data only ever holds 8-bit samples; a 16-bit header with this
     // byte is plain data with a stray reserved byte.
     if (h[17] == kAdpcmMark && s.bits == 8) {
@@ -145,11 +160,13 @@ StoredSample ReadSampleHeader(Reader& in, Sample& s) {
         s.loopStart = 0;
         s.loopLength = s.length;
     }
-    if (s.bits == 16) {
-        s.length /= 2;
-        s.loopStart /= 2;
-        s.loopLength /= 2;
-    }
+    // Later trackers' stereo samples: the lengths count both channels, the
+    // data holds the left channel's deltas, then the right's.
+    const uint32_t bytesPerFrame = (s.bits == 16 ? 2 : 1) * ((type & kSampleStereo) && !stored.adpcm ? 2 : 1);
+    stored.stereo = bytesPerFrame == 2 * (s.bits == 16 ? 2 : 1);
+    s.length /= bytesPerFrame;
+    s.loopStart /= bytesPerFrame;
+    s.loopLength /= bytesPerFrame;
     ClampLoop(s);
     return stored;
 }
@@ -164,29 +181,35 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
         return in.Refuse("instrument %d, sample %d: Ogg Vorbis compressed sample data is not supported",
                          stored.instrument, stored.index + 1);
     }
-    // A file that ends inside the data keeps the samples it holds.
-    const uint32_t length = SamplesIn(stored, present);
-    if (length < s.length) {
-        s.length = length;
+    // A file that ends inside the data keeps the samples it holds; a stereo
+    // one that ends inside its right channel keeps its left, as a mono sample.
+    const uint64_t frames = SamplesIn(stored, present);
+    const bool stereo = stored.stereo && frames >= 2 * uint64_t{s.length};
+    if (frames < s.length) {
+        s.length = static_cast<uint32_t>(frames);
         ClampLoop(s);
     }
     if (s.length > 0) {
-        s.data = AllocSampleData(s.length);
+        s.data = AllocSampleData(s.length, stereo);
         if (s.data == nullptr) {
             return in.Refuse("out of memory for sample data");
         }
-        if (!(stored.adpcm ? DecodeAdpcm(in, s) : DecodeDeltaPcm(in, s))) {
+        s.right = stereo ? s.data + s.length + 2 * kSampleGuard : nullptr;
+        bool decoded = stored.adpcm ? DecodeAdpcm(in, s) : DecodeDeltaPcm(in, s.data, s.length, s.bits);
+        if (decoded && stereo) {
+            decoded = DecodeDeltaPcm(in, s.right, s.length, s.bits);
+        }
+        if (!decoded) {
             return in.Refuse("out of memory for sample data");
         }
-        const uint32_t loopEnd = s.loopStart + s.loopLength;
-        if (s.loopMode == kLoopPingPong) {
-            s.data[loopEnd] = s.data[loopEnd - 1];
-        } else if (s.loopMode == kLoopForward) {
-            s.data[loopEnd] = s.data[s.loopStart];
+        SetLoopEnd(s.data, s);
+        if (stereo) {
+            SetLoopEnd(s.right, s);
         }
         s.bits = 16;
     }
     in.report.adpcmSamples += stored.adpcm ? 1 : 0;
+    in.report.stereoSamples += s.right != nullptr ? 1 : 0;
     // Bytes the decoding did not use (an odd byte of 16-bit data) are passed
     // over, so the next sample starts where the file has it.
     in.Seek(start + static_cast<int64_t>(present), 0);

@@ -1,0 +1,347 @@
+#include "player/mix/ft2_mixer.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr int kStretch = static_cast<int>(sizeof(Ft2Mixer::sum) / sizeof(int32_t) / 2);
+// The low half of the original's position register holds the mixing buffer's
+// address: it starts every tick here and moves 8 a frame, and takes part in
+// the interpolation's weight. Past 65535 it carries into the fraction.
+constexpr uint32_t kAddressStart = 32856;
+constexpr uint32_t kAddressStep = 8;
+
+// round(65536 * sqrt(i / 256)), i = 0..256.
+const uint32_t* PanTable() {
+    static uint32_t table[257];
+    static const bool filled = [] {
+        for (int i = 0; i <= 256; ++i) {
+            table[i] = static_cast<uint32_t>(std::lround(65536.0 * std::sqrt(i / 256.0)));
+        }
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+// round(2^24 * 2^(r / 768)), r = 0..767: one octave of the linear table.
+const uint32_t* OctaveTable() {
+    static uint32_t table[768];
+    static const bool filled = [] {
+        for (int r = 0; r < 768; ++r) {
+            table[r] = static_cast<uint32_t>(std::llround(16777216.0 * std::exp2(r / 768.0)));
+        }
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+uint32_t LinearScale(int32_t rate) {
+    return static_cast<uint32_t>(std::llround(256.0 * 65536.0 * 8363.0 / rate));
+}
+
+uint32_t AmigaDividend(int32_t rate) {
+    return static_cast<uint32_t>(std::llround(65536.0 * 1712.0 * 8363.0 / rate));
+}
+
+// The original's conversion: the linear table's distance from its lowest
+// note wraps in 16 bits and its octave shift in 5, so periods above 9216 give
+// no step up to 14080 and very high ones beyond.
+uint32_t StepOf(bool linear, uint16_t period, uint32_t linearScale, uint32_t amigaDividend) {
+    if (period == 0) {
+        return 0;
+    }
+    if (!linear) {
+        return amigaDividend / period;
+    }
+    const uint32_t distance = static_cast<uint16_t>(9216 - period);
+    const uint32_t octave = distance / 768;
+    const uint64_t scaled = (uint64_t{OctaveTable()[distance % 768]} * linearScale) >> 24;
+    return static_cast<uint32_t>(scaled >> ((14 - octave) & 31));
+}
+
+bool Muted(const Ft2Mixer& m, int channel) {
+    return channel < 32 && ((m.muted >> channel) & 1) != 0;
+}
+
+// Gain at frame k of the tick.
+int64_t GainAt(uint32_t gain, int32_t delta, int32_t rampStart, int32_t rampFrames, int32_t k) {
+    int32_t j = k - rampStart;
+    j = j < 0 ? 0 : (j > rampFrames ? rampFrames : j);
+    return int64_t{gain} + int64_t{j} * delta;
+}
+
+// New targets from the voice's volume and panning; the ramp to them starts
+// at frame `from` of the tick from the gains the voice has there.
+void Retarget(Ft2Mixer& m, Ft2Voice& v, bool muted, int32_t frames, int32_t from) {
+    const uint32_t* pan = PanTable();
+    const uint32_t g = muted ? 0u : uint32_t{v.volume} * 8u * static_cast<uint32_t>(m.amplification);
+    if (from > 0) {
+        v.gainL = static_cast<uint32_t>(GainAt(v.gainL, v.deltaL, v.rampStart, v.rampFrames, from));
+        v.gainR = static_cast<uint32_t>(GainAt(v.gainR, v.deltaR, v.rampStart, v.rampFrames, from));
+    }
+    v.targetL = (g * pan[256 - v.panning]) >> 4;
+    v.targetR = (g * pan[v.panning]) >> 4;
+    v.deltaL = static_cast<int32_t>((int64_t{v.targetL} - v.gainL) / frames);
+    v.deltaR = static_cast<int32_t>((int64_t{v.targetR} - v.gainR) / frames);
+    v.rampStart = from;
+    v.rampFrames = frames;
+    v.silent = (v.targetL | v.targetR | v.gainL | v.gainR) == 0;
+}
+
+// The position has reached the end: a loop goes back by its length as often
+// as it takes (a ping-pong loop turning each time), anything else stops.
+void Wrap(Ft2Voice& v) {
+    const uint64_t whole = v.position >> 16;
+    if (whole < v.length) {
+        return;
+    }
+    if (v.loop == kLoopNone || v.loopLength == 0) {
+        v.on = false;
+        return;
+    }
+    const uint64_t times = (whole - v.length) / v.loopLength + 1;
+    v.position -= (times * v.loopLength) << 16;
+    if (v.loop == kLoopPingPong && (times & 1) != 0) {
+        v.backward = !v.backward;
+    }
+}
+
+// Frames [k, k + count) of one voice that cross no loop end, ramp end or
+// carry of the address: each reads two frames and interpolates with the
+// original's rounding, and adds the value times each side's gain, floored.
+template <bool kBackward, bool kStereo>
+void Run(Ft2Voice& v, int32_t* sum, uint32_t count, uint32_t address, int64_t gL, int64_t gR, int32_t dL,
+         int32_t dR) {
+    uint64_t position = v.position;
+    const uint32_t step = v.step;
+    const int16_t* left = v.left;
+    const int16_t* right = v.right;
+    for (uint32_t n = count; n != 0; --n) {
+        uint32_t i = static_cast<uint32_t>(position >> 16);
+        uint32_t f = static_cast<uint32_t>(position) & 0xFFFF;
+        if (kBackward) {
+            i = v.mirror - i;
+            f = 0xFFFF - f;
+        }
+        const int64_t w = ((f << 16) + address) >> 1;
+        const int32_t a = left[i];
+        const int64_t x = a + 2 * (((left[i + 1] - a) * w) >> 32);
+        sum[0] += static_cast<int32_t>(((x << 12) * gL) >> 32);
+        if (kStereo) {
+            const int32_t b = right[i];
+            const int64_t y = b + 2 * (((right[i + 1] - b) * w) >> 32);
+            sum[1] += static_cast<int32_t>(((y << 12) * gR) >> 32);
+        } else {
+            sum[1] += static_cast<int32_t>(((x << 12) * gR) >> 32);
+        }
+        sum += 2;
+        position += step;
+        address += kAddressStep;
+        gL += dL;
+        gR += dR;
+    }
+    v.position = position;
+}
+
+using RunFunction = void (*)(Ft2Voice&, int32_t*, uint32_t, uint32_t, int64_t, int64_t, int32_t, int32_t);
+
+// Frames [k, k + count) of the tick for one voice.
+void MixVoice(Ft2Voice& v, int32_t* sum, int32_t k, int32_t count) {
+    if (v.silent) {
+        // Silent all tick: the position moves on in one go, as the original's does.
+        v.position += uint64_t{v.step} * static_cast<uint32_t>(count);
+        Wrap(v);
+        return;
+    }
+    while (count > 0 && v.on) {
+        uint32_t n = static_cast<uint32_t>(count);
+        // The ramp's frames, then the held gain.
+        const int32_t rampEnd = v.rampStart + v.rampFrames;
+        const bool ramping = k >= v.rampStart && k < rampEnd;
+        if (k < v.rampStart) {
+            n = n < static_cast<uint32_t>(v.rampStart - k) ? n : static_cast<uint32_t>(v.rampStart - k);
+        } else if (ramping) {
+            n = n < static_cast<uint32_t>(rampEnd - k) ? n : static_cast<uint32_t>(rampEnd - k);
+        }
+        // The address carries into the fraction only at rates above about
+        // 52 kHz in long ticks: the run ends there and the carry follows.
+        const uint32_t address = kAddressStart + kAddressStep * static_cast<uint32_t>(k);
+        const uint32_t toCarry = ((address | 0xFFFF) + 1 - address + kAddressStep - 1) / kAddressStep;
+        if (toCarry <= n) {
+            n = toCarry;
+        }
+        // Frames until the position reaches the end.
+        const uint64_t end = uint64_t{v.length} << 16;
+        if (v.step != 0) {
+            const uint64_t frames = (end - v.position + v.step - 1) / v.step;
+            if (frames < n) {
+                n = static_cast<uint32_t>(frames);
+            }
+        }
+        static constexpr RunFunction kRuns[2][2] = {{Run<false, false>, Run<false, true>},
+                                                    {Run<true, false>, Run<true, true>}};
+        const bool backward = v.backward && v.loop == kLoopPingPong;
+        kRuns[backward][v.right != nullptr](v, sum, n, address & 0xFFFF,
+                                            GainAt(v.gainL, v.deltaL, v.rampStart, v.rampFrames, k),
+                                            GainAt(v.gainR, v.deltaR, v.rampStart, v.rampFrames, k),
+                                            ramping ? v.deltaL : 0, ramping ? v.deltaR : 0);
+        if (n == toCarry) {
+            // The carry moves the real position on: the mirrored one back.
+            v.position = backward ? v.position - 1 : v.position + 1;
+        }
+        Wrap(v);
+        sum += 2 * n;
+        k += static_cast<int32_t>(n);
+        count -= static_cast<int32_t>(n);
+    }
+}
+
+} // namespace
+
+uint32_t Ft2Step(bool linear, uint16_t period, int32_t rate) {
+    return rate > 0 ? StepOf(linear, period, LinearScale(rate), AmigaDividend(rate)) : 0;
+}
+
+void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t channels, bool linear) {
+    m.rate = rate > 0 ? rate : 1;
+    m.quickFrames = m.rate / 200 > 0 ? m.rate / 200 : 1;
+    m.linearScale = LinearScale(m.rate);
+    m.amigaDividend = AmigaDividend(m.rate);
+    m.linear = linear;
+    m.channels = channels < 0 ? 0 : (channels > kMaxChannels ? kMaxChannels : channels);
+    m.tickFrames = m.frame = 0;
+    Ft2SetAmplification(m, amplification);
+    Ft2SilenceVoices(m);
+}
+
+void Ft2SilenceVoices(Ft2Mixer& m) {
+    std::memset(m.voices, 0, sizeof m.voices);
+    std::memset(m.current, 0, sizeof m.current);
+    std::memset(m.updates, 0, sizeof m.updates);
+    for (Ft2Voice& v : m.voices) {
+        v.panning = 128;
+        v.silent = true;
+    }
+}
+
+void Ft2StartTick(Ft2Mixer& m) {
+    for (int i = 0; i < 2 * m.channels; ++i) {
+        Ft2Voice& v = m.voices[i];
+        if (v.fadingOut) {
+            v.on = false;
+        }
+        v.gainL = v.targetL;
+        v.gainR = v.targetR;
+        v.deltaL = v.deltaR = 0;
+        v.rampStart = v.rampFrames = 0;
+    }
+    m.frame = 0;
+}
+
+void Ft2Trigger(Ft2Mixer& m, int channel, const Sample* sample, uint32_t start) {
+    if (channel < 0 || channel >= m.channels) {
+        return;
+    }
+    // The sounding voice fades out over 5 ms, whatever it plays, from where it is.
+    Ft2Voice& old = m.voices[2 * channel + m.current[channel]];
+    old.fadingOut = true;
+    old.volume = 0;
+    old.targetL = old.targetR = 0;
+    old.deltaL = static_cast<int32_t>(-int64_t{old.gainL} / m.quickFrames);
+    old.deltaR = static_cast<int32_t>(-int64_t{old.gainR} / m.quickFrames);
+    old.rampStart = 0;
+    old.rampFrames = m.quickFrames;
+    // The other takes the note, with the gains it has: 0 after a tick's
+    // start, the note's own when two notes start in one tick.
+    m.current[channel] ^= 1;
+    Ft2Voice& v = m.voices[2 * channel + m.current[channel]];
+    v.on = v.fadingOut = false;
+    if (sample == nullptr || sample->data == nullptr || (sample->type & kSampleNeverSounds) != 0) {
+        return;
+    }
+    const bool looped = sample->loopMode == kLoopForward || sample->loopMode == kLoopPingPong;
+    v.length = looped ? sample->loopStart + sample->loopLength : sample->length;
+    if (v.length == 0 || start >= v.length) {
+        return;
+    }
+    v.left = sample->data;
+    v.right = sample->right;
+    v.loop = looped ? sample->loopMode : static_cast<uint8_t>(kLoopNone);
+    v.loopStart = sample->loopStart;
+    v.loopLength = sample->loopLength;
+    v.mirror = 2 * sample->loopStart + sample->loopLength - 1;
+    v.position = uint64_t{start} << 16;
+    v.backward = false;
+    v.on = true;
+}
+
+void Ft2SetChannel(Ft2Mixer& m, int channel, int32_t volume, int32_t panning, uint16_t period, bool quick) {
+    if (channel < 0 || channel >= m.channels) {
+        return;
+    }
+    Ft2Mixer::Update& u = m.updates[channel];
+    u.pending = true;
+    u.quick = quick;
+    u.volume = static_cast<uint16_t>(volume < 0 ? 0 : (volume > 256 ? 256 : volume));
+    u.panning = static_cast<uint8_t>(panning < 0 ? 0 : (panning > 255 ? 255 : panning));
+    u.period = period;
+}
+
+void Ft2EndTick(Ft2Mixer& m, int32_t tickFrames) {
+    m.tickFrames = tickFrames > 0 ? tickFrames : 1;
+    m.frame = 0;
+    for (int c = 0; c < m.channels; ++c) {
+        Ft2Mixer::Update& u = m.updates[c];
+        if (!u.pending) {
+            continue;
+        }
+        u.pending = false;
+        Ft2Voice& v = m.voices[2 * c + m.current[c]];
+        v.volume = static_cast<uint8_t>(u.volume > 0 ? u.volume - 1 : 0);
+        v.panning = u.panning;
+        Retarget(m, v, Muted(m, c), u.quick ? m.quickFrames : m.tickFrames, 0);
+        v.step = StepOf(m.linear, u.period, m.linearScale, m.amigaDividend);
+    }
+    for (int i = 0; i < 2 * m.channels; ++i) {
+        Ft2Voice& v = m.voices[i];
+        v.silent = (v.targetL | v.targetR | v.gainL | v.gainR) == 0;
+    }
+}
+
+void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames) {
+    while (frames > 0) {
+        const int32_t n = frames < kStretch ? frames : kStretch;
+        std::memset(m.sum, 0, sizeof(int32_t) * 2 * static_cast<size_t>(n));
+        for (int i = 0; i < 2 * m.channels; ++i) {
+            if (m.voices[i].on) {
+                MixVoice(m.voices[i], m.sum, m.frame, n);
+            }
+        }
+        for (int32_t i = 0; i < 2 * n; ++i) {
+            const int32_t s = m.sum[i] >> 8;
+            destination[i] = static_cast<float>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
+        }
+        destination += 2 * n;
+        m.frame += n;
+        frames -= n;
+    }
+}
+
+void Ft2SetMuted(Ft2Mixer& m, uint32_t muted) {
+    const uint32_t changed = m.muted ^ muted;
+    m.muted = muted;
+    for (int c = 0; c < m.channels && c < 32; ++c) {
+        if ((changed >> c) & 1) {
+            Retarget(m, m.voices[2 * c + m.current[c]], Muted(m, c), m.quickFrames, m.frame);
+        }
+    }
+}
+
+void Ft2SetAmplification(Ft2Mixer& m, int32_t amplification) {
+    m.amplification = amplification < kFt2MinAmplification   ? kFt2MinAmplification
+                      : amplification > kFt2MaxAmplification ? kFt2MaxAmplification
+                                                             : amplification;
+}

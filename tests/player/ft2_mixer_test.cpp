@@ -1,0 +1,226 @@
+// The original tracker's mixer under FT2 rules: the nine songs whose output
+// the notes give sample for sample, the period-to-step conversion with its
+// 16-bit wrap, and what the loader makes of short pattern data, stereo
+// samples and songs of many channels.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/format/module.h"
+#include "player/mix/ft2_mixer.h"
+#include "player/mix/mixer.h"
+#include "player/output/audio_output.h"
+#include "player/player.h"
+#include "tests/player/xm_image.h"
+
+namespace {
+
+constexpr uint8_t C2 = 25, C3 = 37, C4 = 49, C5 = 61, C6 = 73, OFF = 97;
+
+XmSampleDesc Sample16(const std::vector<int16_t>& wave, uint32_t loopStart, uint32_t loopLength,
+                      uint8_t loop) {
+    const auto n = static_cast<uint32_t>(wave.size());
+    XmSampleDesc s{2 * n, 2 * loopStart, 2 * loopLength, static_cast<uint8_t>(loop | 0x10),
+                   XmImage::Delta16(wave)};
+    s.volume = 64;
+    s.finetune = 0;
+    s.relativeNote = 0;
+    return s;
+}
+
+XmSampleDesc Sample8(const std::vector<int8_t>& wave, uint32_t loopStart, uint32_t loopLength, uint8_t loop) {
+    const auto n = static_cast<uint32_t>(wave.size());
+    XmSampleDesc s{n, loopStart, loopLength, loop, XmImage::Delta8(wave)};
+    s.volume = 64;
+    s.finetune = 0;
+    s.relativeNote = 0;
+    return s;
+}
+
+// One pattern of rows x channels cells (those not given are empty), one
+// instrument of one sample, speed 6, 125 BPM, linear periods.
+std::vector<uint8_t> Song(int channels, int rows, std::vector<std::pair<int, XmCell>> cells,
+                          XmSampleDesc sample) {
+    XmImage image(1, 0, static_cast<uint16_t>(channels), 1, 1, 125, {0});
+    std::vector<XmCell> pattern(static_cast<size_t>(rows * channels));
+    for (const auto& [at, cell] : cells) {
+        pattern[static_cast<size_t>(at)] = cell;
+    }
+    image.PatternCells(static_cast<uint16_t>(rows), pattern);
+    image.InstrumentWith(XmInstrumentDesc{}, {sample});
+    return image.bytes;
+}
+
+std::vector<int16_t> Dc(int16_t value, int frames) {
+    return std::vector<int16_t>(static_cast<size_t>(frames), value);
+}
+
+// The 16-bit output of a song from its start, rendered in the device's blocks
+// (which cut across ticks) at 44100 Hz and amplification 10.
+std::vector<int16_t> Render(const std::vector<uint8_t>& image, int64_t frames, int32_t amplification = 10) {
+    Module* m = LoadModuleFromMemory(image.data(), image.size());
+    EXPECT_NE(m, nullptr);
+    std::vector<int16_t> pcm;
+    if (m == nullptr) {
+        return pcm;
+    }
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    SetAmplification(*player, amplification);
+    StartSong(*player, m);
+    const int32_t block = BlockLengthForRate(44100);
+    std::vector<float> mix(2 * static_cast<size_t>(block));
+    std::vector<int16_t> pcm16(2 * static_cast<size_t>(block));
+    for (int64_t done = 0; done < frames; done += block) {
+        RenderFrames(*player, mix.data(), block);
+        ConvertToPcm16(pcm16.data(), mix.data(), block);
+        pcm.insert(pcm.end(), pcm16.begin(), pcm16.end());
+    }
+    pcm.resize(static_cast<size_t>(frames) * 2);
+    FreeModule(m);
+    return pcm;
+}
+
+struct Recipe {
+    const char* name;
+    std::vector<uint8_t> song;
+    int64_t frames;
+    bool centred; // left equals right in every frame
+};
+
+// Frames from `first` on: left, and right where it differs.
+struct Frames {
+    int recipe;
+    int first;
+    std::vector<int16_t> left, right;
+};
+
+// Every frame of first..last holds left and right.
+struct Held {
+    int recipe;
+    int first, last;
+    int16_t left, right;
+};
+
+std::vector<Recipe> Recipes() {
+    const XmSampleDesc dc = Sample16(Dc(16384, 100), 0, 100, 1);
+    XmSampleDesc clip = Sample16(Dc(32767, 16), 0, 16, 1);
+    clip.panning = 0;
+    const XmCell note{C4, 1};
+    return {
+        {"1 dc note", Song(2, 2, {{0, note}}, dc), 10584, true},
+        {"2 8-bit one-shot",
+         Song(2, 1, {{0, {C5, 1}}},
+              Sample8({0, 16, 32, 48, 64, 80, 96, 112, 127, 90, 50, 10, -30, -70, -110, -128}, 0, 0, 0)),
+         5292, true},
+        {"3 16-bit loop in mid-sample",
+         Song(2, 1, {{0, {C6, 1}}}, Sample16({0, 1000, -1000, 3000, -3000, 8000, 20000, -20000, 5}, 2, 6, 1)),
+         5292, true},
+        {"4 A0F", Song(2, 2, {{0, note}, {2, {0, 0, 0, 0xA, 0x0F}}}, dc), 10584, true},
+        {"5 new note over a sounding one", Song(2, 2, {{0, note}, {2, {C4, 1, 0x30}}}, dc), 10584, true},
+        {"6 EC1 on a negative DC",
+         Song(2, 2, {{0, {C4, 1, 0, 0xE, 0xC1}}}, Sample16(Dc(-16384, 100), 0, 100, 1)), 10584, true},
+        {"7 8-bit ping-pong",
+         Song(2, 1, {{0, {C6, 1}}}, Sample8({0, 20, 40, 60, 80, 100, -50, -120}, 2, 4, 2)), 5292, true},
+        {"8 8FF", Song(2, 2, {{0, note}, {2, {0, 0, 0, 0x8, 0xFF}}}, dc), 10584, false},
+        {"9 four hard-left channels clip", Song(4, 1, {{0, note}, {1, note}, {2, note}, {3, note}}, clip),
+         5292, false},
+    };
+}
+
+// clang-format off
+const std::vector<int16_t> kDcAttack = {0, 16, 32, 49, 65, 81, 98, 114, 131, 147, 163, 180, 196, 213, 229, 245};
+const std::vector<int16_t> kDcAttackEnd = {3540, 3557, 3573, 3589, 3606, 3606, 3606, 3606};
+const std::vector<int16_t> kDcSteady(8, 3606);
+
+const std::vector<Frames> kFrames = {
+    {1, 0, kDcAttack, {}}, {1, 216, kDcAttackEnd, {}}, {1, 878, kDcSteady, {}},
+    {2, 0, {0, 1, 6, 13, 24, 38, 55, 76, 99, 125, 155, 188, 223, 262, 304, 349}, {}},
+    {2, 36, {-887, -1049, -1143, -1242, -1088, -605, -98, 0, 0, 0, 0, 0}, {}},
+    {3, 0, {0, 0, -1, 0, 11, -9, 18, 82, 138, -118, -89, 4, 28, -29, 53, 188}, {}},
+    {3, 216, {-850, 307, 179, -366, 1469, 3446, 906, -3752}, {}},
+    {3, 878, {4380, -2298, -2230, 24, 611, -391, 680, 2585}, {}},
+    {4, 0, kDcAttack, {}}, {4, 216, kDcAttackEnd, {}}, {4, 878, kDcSteady, {}},
+    {4, 6174, {3606, 3605, 3604}, {}}, {4, 6615, {3181}, {}}, {4, 7054, {2759, 2758, 2757, 2756, 2755}, {}},
+    {4, 7497, {2333}, {}}, {4, 7936, {1911, 1910, 1909, 1908, 1907}, {}},
+    {4, 8379, {1484}, {}}, {4, 8818, {1062, 1061, 1060, 1059, 1058}, {}},
+    {4, 9261, {636}, {}}, {4, 9700, {214, 213, 212, 211, 211}, {}},
+    {4, 10143, {106}, {}}, {4, 10582, {0, 0}, {}},
+    {5, 0, kDcAttack, {}}, {5, 216, kDcAttackEnd, {}}, {5, 878, kDcSteady, {}},
+    {5, 5290, {3606, 3606, 3606, 3598, 3589, 3581, 3573, 3565, 3556, 3548, 3540, 3532, 3523, 3515, 3507, 3499}, {}},
+    {5, 5508, {1828, 1820, 1812, 1804, 1796, 1796, 1796, 1796}, {}},
+    {6, 0, {0, -17, -33, -50, -66, -82, -99, -115, -132, -148, -164, -181, -197, -214, -230, -246}, {}},
+    {6, 216, {-3541, -3558, -3574, -3590, -3607, -3607, -3607, -3607}, {}},
+    {6, 878, {-3607, -3607, -3607, -3607, -3607, -3590, -3574, -3558}, {}},
+    {6, 886, {-3541, -3525, -3508, -3492, -3476, -3459, -3443, -3426, -3410, -3394, -3377, -3361}, {}},
+    {6, 1098, {-66, -50, -33, -17, -1, -1, -1, -1}, {}},
+    {6, 1760, {-1, -1, -1, -1, 0, 0, 0, 0}, {}},
+    {7, 0, {0, 3, 15, 34, 62, 97, 139, 179, 204, 230, 226, 205, 178, 142, 187, 259}, {}},
+    {7, 16, {339, 426, 461, 486, 494, 437, 373, 300}, {}},
+    {7, 216, {4255, 5117, 5583, 5609, 5634, 4915, 4060, 3205}, {}},
+    {7, 878, {2256, 3111, 3966, 4820, 5634, 5634, 5634, 5282}, {}},
+    {8, 0, kDcAttack, kDcAttack}, {8, 216, kDcAttackEnd, kDcAttackEnd}, {8, 878, kDcSteady, kDcSteady},
+    {8, 5290, {3606, 3606, 3606, 3602, 3598, 3595, 3591, 3587}, {3606, 3606, 3606, 3607, 3609, 3611, 3612, 3614}},
+    {8, 5731, {1969, 1966, 1962, 1958}, {4344, 4346, 4348, 4349}},
+    {8, 6170, {333, 329, 326, 322, 318, 318, 318, 318}, {5083, 5084, 5086, 5088, 5090, 5090, 5090, 5090}},
+    {9, 0, {0, 185, 370, 556, 741, 927, 1112, 1298, 1483, 1669, 1854, 2039, 2225, 2410, 2596, 2781},
+     std::vector<int16_t>(16, 0)},
+    {9, 172, {31897, 32082, 32268, 32453, 32638, 32767, 32767, 32767}, std::vector<int16_t>(8, 0)},
+};
+
+const std::vector<Held> kHeld = {
+    {1, 220, 10583, 3606, 3606},
+    {2, 43, 5291, 0, 0},
+    {5, 5512, 10583, 1796, 1796},
+    {6, 1102, 1763, -1, -1}, {6, 1764, 10583, 0, 0},
+    {8, 6174, 10583, 318, 5090},
+    {9, 177, 5291, 32767, 0},
+};
+// clang-format on
+
+TEST(Ft2Mixer, RecipesGiveTheOriginalsSamples) {
+    const std::vector<Recipe> recipes = Recipes();
+    for (size_t r = 0; r < recipes.size(); ++r) {
+        const Recipe& recipe = recipes[r];
+        SCOPED_TRACE(recipe.name);
+        const std::vector<int16_t> pcm = Render(recipe.song, recipe.frames);
+        ASSERT_EQ(pcm.size(), static_cast<size_t>(recipe.frames) * 2);
+        const int number = static_cast<int>(r) + 1;
+        for (const Frames& f : kFrames) {
+            if (f.recipe != number) {
+                continue;
+            }
+            std::vector<int16_t> left, right;
+            for (size_t i = 0; i < f.left.size(); ++i) {
+                left.push_back(pcm[2 * (f.first + i)]);
+                right.push_back(pcm[2 * (f.first + i) + 1]);
+            }
+            EXPECT_EQ(left, f.left) << "left from frame " << f.first;
+            if (!f.right.empty()) {
+                EXPECT_EQ(right, f.right) << "right from frame " << f.first;
+            }
+        }
+        for (const Held& h : kHeld) {
+            if (h.recipe != number) {
+                continue;
+            }
+            int wrong = 0;
+            for (int i = h.first; i <= h.last; ++i) {
+                wrong += pcm[2 * i] != h.left || pcm[2 * i + 1] != h.right;
+            }
+            EXPECT_EQ(wrong, 0) << "frames " << h.first << ".." << h.last << " hold " << h.left << ", "
+                                << h.right;
+        }
+        if (recipe.centred) {
+            int sides = 0;
+            for (size_t i = 0; i < pcm.size(); i += 2) {
+                sides += pcm[i] != pcm[i + 1];
+            }
+            EXPECT_EQ(sides, 0) << "frames whose sides differ";
+        }
+    }
+}
+
+} // namespace
