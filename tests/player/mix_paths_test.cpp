@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "player/output/audio_output.h"
+#include "player/mix/ft2_kernels.h"
 #include "player/mix/mix_runs.h"
 #include "player/mix/mixer.h"
 #include "player/format/module.h"
@@ -242,10 +243,10 @@ TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
 
 // Blocks of a song from its start, of the device's length, as the mixing
 // thread renders them.
-std::vector<int16_t> RenderBlocks(Module* m, int blocks) {
+std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks) {
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
-    StartSong(*player, m);
+    StartSong(*player, m, rules);
     const int32_t length = BlockLengthForRate(44100);
     std::vector<float> mix(2 * static_cast<size_t>(length));
     std::vector<int16_t> pcm(2 * static_cast<size_t>(length) * blocks);
@@ -257,26 +258,95 @@ std::vector<int16_t> RenderBlocks(Module* m, int blocks) {
 }
 
 TEST_P(MixPaths, SongsRenderTheReferenceBytes) {
+    // The workout songs by both rule sets: ours mixes tinsel rules in floats,
+    // the original's mixer FT2 rules in integers.
     struct Song {
         const char* name;
         uint16_t channels;
         uint32_t seed;
         int blocks;
+        RuleSet rules = RuleSet::Tinsel;
     };
-    for (const Song& song : {Song{"embedded", 0, 0, 1500}, Song{"4 channels", 4, 17, 400},
-                             Song{"10 channels", 10, 1017, 400}, Song{"32 channels", 32, 2017, 400}}) {
+    for (const Song& song :
+         {Song{"embedded", 0, 0, 1500}, Song{"4 channels", 4, 17, 400}, Song{"10 channels", 10, 1017, 400},
+          Song{"32 channels", 32, 2017, 400}, Song{"4 channels, FT2", 4, 17, 400, RuleSet::Ft2},
+          Song{"10 channels, FT2", 10, 1017, 400, RuleSet::Ft2},
+          Song{"32 channels, FT2", 32, 2017, 400, RuleSet::Ft2}}) {
         const std::vector<uint8_t> image =
             song.channels == 0 ? std::vector<uint8_t>(EmbeddedSong, EmbeddedSong + EmbeddedSongSize)
                                : MixerWorkoutSong(song.channels, song.seed);
         Module* m = LoadModuleFromMemory(image.data(), image.size());
         ASSERT_NE(m, nullptr) << song.name;
         ASSERT_TRUE(SetMixPath(MixPath::Scalar));
-        const std::vector<int16_t> reference = RenderBlocks(m, song.blocks);
+        const std::vector<int16_t> reference = RenderBlocks(m, song.rules, song.blocks);
         ASSERT_TRUE(SetMixPath(GetParam()));
-        const std::vector<int16_t> fast = RenderBlocks(m, song.blocks);
+        const std::vector<int16_t> fast = RenderBlocks(m, song.rules, song.blocks);
         FreeModule(m);
         ASSERT_EQ(reference.size(), size_t(song.blocks) * 884 * 2) << song.name;
         EXPECT_TRUE(fast == reference) << song.name;
+    }
+}
+
+// The original's inner loop on random runs: any sample data, step, position
+// (forward or mirrored backward), buffer address, gains and ramp, mono or
+// stereo, from a sample copy that ends at an unreadable page.
+TEST_P(MixPaths, Ft2RunsSumTheReferenceIntegers) {
+    std::mt19937 rng(20261208);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    for (int i = 0; i < 4000; ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        RandomSample random;
+        Sample& s = random.s;
+        s.length = 1 + pick(pick(4) == 0 ? 8 : 3000);
+        random.storage.assign(2 * (s.length + 2 * kSampleGuard), 0);
+        s.data = random.storage.data() + kSampleGuard;
+        s.right = s.data + s.length + 2 * kSampleGuard;
+        for (uint32_t k = 0; k <= s.length; ++k) {
+            for (int16_t* channel : {s.data, s.right}) {
+                channel[k] = static_cast<int16_t>(pick(4) == 0 ? (pick(2) ? 32767 : -32768)
+                                                               : int32_t(pick(65536)) - 32768);
+            }
+        }
+        const bool backward = pick(2) == 0, stereo = pick(2) == 0;
+        const uint32_t loopStart = pick(s.length);
+        const uint32_t mirror = loopStart + s.length - 1;
+        const uint32_t step = pick(4) == 0 ? pick(1u << 26) : pick(3) == 0 ? 0 : pick(1u << 18);
+        const uint64_t low = uint64_t{backward ? loopStart : 0} << 16;
+        const uint64_t end = uint64_t{s.length} << 16;
+        const uint64_t position = low + (uint64_t{rng()} << 16 | pick(65536)) % (end - low);
+        const uint32_t address = pick(65536);
+        // No loop end, no carry of the address inside the run.
+        uint32_t count = 1 + pick(pick(2) ? 40 : 1100);
+        count = std::min<uint32_t>(count, (65536 - address + 7) / 8);
+        if (step != 0) {
+            count = std::min<uint64_t>(count, (end - 1 - position) / step + 1);
+        }
+        const int32_t top = 1 << 28;
+        const int32_t gainL = static_cast<int32_t>(pick(top)), gainR = static_cast<int32_t>(pick(top));
+        const int32_t targetL = pick(3) == 0 ? gainL : static_cast<int32_t>(pick(top));
+        const int32_t deltaL = (targetL - gainL) / static_cast<int32_t>(count);
+        const int32_t deltaR = (static_cast<int32_t>(pick(top)) - gainR) / static_cast<int32_t>(count);
+        std::vector<int32_t> reference(2 * count), fast; // left, then right
+        for (int32_t& v : reference) {
+            v = static_cast<int32_t>(pick(1u << 24)) - (1 << 23);
+        }
+        fast = reference;
+        const GuardedCopy left(s, i % 2 == 0);
+        Sample right = s;
+        right.data = s.right;
+        const GuardedCopy guardedRight(right, i % 2 == 0);
+        ASSERT_NE(left.data, nullptr);
+        ASSERT_NE(guardedRight.data, nullptr);
+        const uint64_t a =
+            Ft2KernelsOf(MixPath::Scalar)
+                .runs[backward][stereo](s.data, s.right, position, step, mirror, address, reference.data(),
+                                        reference.data() + count, count, gainL, gainR, deltaL, deltaR);
+        const uint64_t b = Ft2KernelsOf(GetParam())
+                               .runs[backward][stereo](left.data, guardedRight.data, position, step, mirror,
+                                                       address, fast.data(), fast.data() + count, count,
+                                                       gainL, gainR, deltaL, deltaR);
+        ASSERT_EQ(a, b);
+        ASSERT_EQ(fast, reference);
     }
 }
 

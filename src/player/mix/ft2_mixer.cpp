@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "player/mix/ft2_kernels.h"
+
 namespace {
 
 constexpr int kStretch = static_cast<int>(sizeof(Ft2Mixer::sum) / sizeof(int32_t) / 2);
@@ -10,7 +12,7 @@ constexpr int kStretch = static_cast<int>(sizeof(Ft2Mixer::sum) / sizeof(int32_t
 // address: it starts every tick here and moves 8 a frame, and takes part in
 // the interpolation's weight. Past 65535 it carries into the fraction.
 constexpr uint32_t kAddressStart = 32856;
-constexpr uint32_t kAddressStep = 8;
+using ft2frame::kAddressStep;
 
 // round(65536 * sqrt(i / 256)), i = 0..256.
 const uint32_t* PanTable() {
@@ -38,12 +40,17 @@ const uint32_t* OctaveTable() {
     return table;
 }
 
+// Both held in 32 bits, as the original's; far below any device's rate they saturate.
+uint32_t Saturated(double value) {
+    return value < 4294967295.0 ? static_cast<uint32_t>(std::llround(value)) : 0xFFFFFFFFu;
+}
+
 uint32_t LinearScale(int32_t rate) {
-    return static_cast<uint32_t>(std::llround(256.0 * 65536.0 * 8363.0 / rate));
+    return Saturated(256.0 * 65536.0 * 8363.0 / rate);
 }
 
 uint32_t AmigaDividend(int32_t rate) {
-    return static_cast<uint32_t>(std::llround(65536.0 * 1712.0 * 8363.0 / rate));
+    return Saturated(65536.0 * 1712.0 * 8363.0 / rate);
 }
 
 // The original's conversion: the linear table's distance from its lowest
@@ -59,7 +66,8 @@ uint32_t StepOf(bool linear, uint16_t period, uint32_t linearScale, uint32_t ami
     const uint32_t distance = static_cast<uint16_t>(9216 - period);
     const uint32_t octave = distance / 768;
     const uint64_t scaled = (uint64_t{OctaveTable()[distance % 768]} * linearScale) >> 24;
-    return static_cast<uint32_t>(scaled >> ((14 - octave) & 31));
+    const uint64_t step = scaled >> ((14 - octave) & 31);
+    return step < 0xFFFFFFFFu ? static_cast<uint32_t>(step) : 0xFFFFFFFFu;
 }
 
 bool Muted(const Ft2Mixer& m, int channel) {
@@ -109,47 +117,8 @@ void Wrap(Ft2Voice& v) {
     }
 }
 
-// Frames [k, k + count) of one voice that cross no loop end, ramp end or
-// carry of the address: each reads two frames and interpolates with the
-// original's rounding, and adds the value times each side's gain, floored.
-template <bool kBackward, bool kStereo>
-void Run(Ft2Voice& v, int32_t* sum, uint32_t count, uint32_t address, int64_t gL, int64_t gR, int32_t dL,
-         int32_t dR) {
-    uint64_t position = v.position;
-    const uint32_t step = v.step;
-    const int16_t* left = v.left;
-    const int16_t* right = v.right;
-    for (uint32_t n = count; n != 0; --n) {
-        uint32_t i = static_cast<uint32_t>(position >> 16);
-        uint32_t f = static_cast<uint32_t>(position) & 0xFFFF;
-        if (kBackward) {
-            i = v.mirror - i;
-            f = 0xFFFF - f;
-        }
-        const int64_t w = ((f << 16) + address) >> 1;
-        const int32_t a = left[i];
-        const int64_t x = a + 2 * (((left[i + 1] - a) * w) >> 32);
-        sum[0] += static_cast<int32_t>(((x << 12) * gL) >> 32);
-        if (kStereo) {
-            const int32_t b = right[i];
-            const int64_t y = b + 2 * (((right[i + 1] - b) * w) >> 32);
-            sum[1] += static_cast<int32_t>(((y << 12) * gR) >> 32);
-        } else {
-            sum[1] += static_cast<int32_t>(((x << 12) * gR) >> 32);
-        }
-        sum += 2;
-        position += step;
-        address += kAddressStep;
-        gL += dL;
-        gR += dR;
-    }
-    v.position = position;
-}
-
-using RunFunction = void (*)(Ft2Voice&, int32_t*, uint32_t, uint32_t, int64_t, int64_t, int32_t, int32_t);
-
 // Frames [k, k + count) of the tick for one voice.
-void MixVoice(Ft2Voice& v, int32_t* sum, int32_t k, int32_t count) {
+void MixRuns(Ft2Voice& v, int32_t* sumL, int32_t* sumR, int32_t k, int32_t count, const Ft2Kernels& kernels) {
     if (v.silent) {
         // Silent all tick: the position moves on in one go, as the original's does.
         v.position += uint64_t{v.step} * static_cast<uint32_t>(count);
@@ -181,19 +150,19 @@ void MixVoice(Ft2Voice& v, int32_t* sum, int32_t k, int32_t count) {
                 n = static_cast<uint32_t>(frames);
             }
         }
-        static constexpr RunFunction kRuns[2][2] = {{Run<false, false>, Run<false, true>},
-                                                    {Run<true, false>, Run<true, true>}};
         const bool backward = v.backward && v.loop == kLoopPingPong;
-        kRuns[backward][v.right != nullptr](v, sum, n, address & 0xFFFF,
-                                            GainAt(v.gainL, v.deltaL, v.rampStart, v.rampFrames, k),
-                                            GainAt(v.gainR, v.deltaR, v.rampStart, v.rampFrames, k),
-                                            ramping ? v.deltaL : 0, ramping ? v.deltaR : 0);
+        v.position = kernels.runs[backward][v.right != nullptr](
+            v.left, v.right, v.position, v.step, v.mirror, address & 0xFFFF, sumL, sumR, n,
+            static_cast<int32_t>(GainAt(v.gainL, v.deltaL, v.rampStart, v.rampFrames, k)),
+            static_cast<int32_t>(GainAt(v.gainR, v.deltaR, v.rampStart, v.rampFrames, k)),
+            ramping ? v.deltaL : 0, ramping ? v.deltaR : 0);
         if (n == toCarry) {
             // The carry moves the real position on: the mirrored one back.
             v.position = backward ? v.position - 1 : v.position + 1;
         }
         Wrap(v);
-        sum += 2 * n;
+        sumL += n;
+        sumR += n;
         k += static_cast<int32_t>(n);
         count -= static_cast<int32_t>(n);
     }
@@ -312,18 +281,19 @@ void Ft2EndTick(Ft2Mixer& m, int32_t tickFrames) {
 }
 
 void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames) {
+    const Ft2Kernels& kernels = CurrentFt2Kernels();
     while (frames > 0) {
         const int32_t n = frames < kStretch ? frames : kStretch;
-        std::memset(m.sum, 0, sizeof(int32_t) * 2 * static_cast<size_t>(n));
+        int32_t* sumL = m.sum;
+        int32_t* sumR = m.sum + kStretch;
+        std::memset(sumL, 0, sizeof(int32_t) * static_cast<size_t>(n));
+        std::memset(sumR, 0, sizeof(int32_t) * static_cast<size_t>(n));
         for (int i = 0; i < 2 * m.channels; ++i) {
             if (m.voices[i].on) {
-                MixVoice(m.voices[i], m.sum, m.frame, n);
+                MixRuns(m.voices[i], sumL, sumR, m.frame, n, kernels);
             }
         }
-        for (int32_t i = 0; i < 2 * n; ++i) {
-            const int32_t s = m.sum[i] >> 8;
-            destination[i] = static_cast<float>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
-        }
+        Ft2Output(destination, sumL, sumR, n);
         destination += 2 * n;
         m.frame += n;
         frames -= n;
