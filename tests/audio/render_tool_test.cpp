@@ -91,6 +91,7 @@ TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
         {"--embedded --solo 0-40", "--solo wants channels from 0 to 31, such as 0,2-4"},
         {"--embedded --loops 0", "--loops 0 renders forever: give --seconds too"},
         {"--embedded --rules it2", "--rules wants tinsel or ft2"},
+        {"--embedded --amp 33", "--amp wants a whole number from 1 to 32"},
     };
     for (const auto& c : cases) {
         const ToolRun run = Render(c.arguments, false);

@@ -223,4 +223,32 @@ TEST(Ft2Mixer, RecipesGiveTheOriginalsSamples) {
     }
 }
 
+// What the loader reads beyond the original's files plays as the trackers
+// that write it play it: a stereo sample on both sides, the 127th channel;
+// and a sample with type bit 3, which the original reads as "voice off", not at all.
+TEST(Ft2Mixer, StereoSamplesManyChannelsAndSilentTypeBits) {
+    XmSampleDesc stereo = Sample16(Dc(16384, 100), 0, 100, 1);
+    const std::vector<uint8_t> right = XmImage::Delta16(Dc(-16384, 100));
+    stereo.data.insert(stereo.data.end(), right.begin(), right.end());
+    stereo.lengthBytes *= 2;
+    stereo.loopLengthBytes *= 2;
+    stereo.type |= kSampleStereo;
+    XmSampleDesc off = Sample16(Dc(16384, 100), 0, 100, 1);
+    off.type |= kSampleNeverSounds;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> song;
+        int16_t left, right;
+    } cases[] = {
+        {"stereo", Song(2, 1, {{0, {C4, 1}}}, stereo), 3606, -3607},
+        {"channel 127", Song(127, 1, {{126, {C4, 1}}}, Sample16(Dc(16384, 100), 0, 100, 1)), 3606, 3606},
+        {"type bit 3", Song(2, 1, {{0, {C4, 1}}}, off), 0, 0},
+    };
+    for (const auto& c : cases) {
+        const std::vector<int16_t> pcm = Render(c.song, 882);
+        ASSERT_EQ(pcm.size(), 2u * 882);
+        EXPECT_EQ(std::make_pair(pcm[2 * 881], pcm[2 * 881 + 1]), std::make_pair(c.left, c.right)) << c.name;
+    }
+}
+
 } // namespace

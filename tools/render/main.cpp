@@ -52,6 +52,8 @@ const char kUsage[] =
     "  --solo LIST        silence every channel but these\n"
     "  --info             print what the song holds and how long it plays, and render nothing\n"
     "  --rules R          play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
+    "  --amp N            amplification of a song played by ft2 rules, 1 to 32, as the original\n"
+    "                     tracker's (default 4, its own)\n"
     "  -q, --quiet        no progress bar and no summary (the summary gives each output's loudness)\n"
     "  -h, --help         this text\n";
 
@@ -159,6 +161,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--rate") {
             if (needs("a number") || !ParseNumber(value, 8000, 192000, rate) || rate != int(rate))
                 return Fail("--rate wants a whole number from 8000 to 192000");
+        } else if (arg == "--amp") {
+            double amp = 0;
+            if (needs("a number") || !ParseNumber(value, 1, 32, amp) || amp != int(amp))
+                return Fail("--amp wants a whole number from 1 to 32");
+            settings.amplification = int32_t(amp);
         } else if (arg == "--rules") {
             if (needs("tinsel or ft2") || !ParseRuleSet(value, &rules))
                 return Fail("--rules wants tinsel or ft2");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "player/mix/ft2_mixer.h"
+
 struct Module;
 struct Player;
 
@@ -48,9 +50,10 @@ struct RenderSettings {
     double seconds = 0; // the most to render; 0 for no cap
     double fade = 0;    // seconds over which the end fades to silence
     SampleFormat format = SampleFormat::Pcm16;
-    uint32_t mutedChannels = 0; // bit i mutes channel i
-    int64_t frames = -1;        // RenderLength's answer when already known; -1: RenderWav asks
-    float gain = 1.0f;          // applied to the mix before conversion; 1 leaves the bytes as they were
+    uint32_t mutedChannels = 0;                       // bit i mutes channel i
+    int32_t amplification = kFt2DefaultAmplification; // of songs played by FT2 rules, 1 to 32
+    int64_t frames = -1; // RenderLength's answer when already known; -1: RenderWav asks
+    float gain = 1.0f;   // applied to the mix before conversion; 1 leaves the bytes as they were
 };
 
 // Where a render's blocks go: a file format's header and samples on a stream.

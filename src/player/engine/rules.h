@@ -7,7 +7,8 @@
 // One engine plays both (replay.cpp): the song clock, a row start or a later
 // tick for each channel, then its fadeout, envelopes, auto-vibrato and voice.
 // Each place where the rule sets part is one member of Rules below, consulted
-// at one place in the engine; kTinselRules and kFt2Rules (rules.cpp) fill them
+// at one place in the engine (the mixer also where the instance mixes, seeks
+// and mutes); kTinselRules and kFt2Rules (rules.cpp) fill them
 // in side by side. The pieces named Tinsel* live in tinsel_*.cpp, the Ft2*
 // ones in ft2_*.cpp. What both do alike is one piece of code: the skeleton and
 // its cells, the start-up, the fadeout, volume raises, lowers, slides and EAx
@@ -52,7 +53,7 @@
 //                   no instrument (notes before any instrument number are
 //                   silent), panning centre, fadeout level full.
 //  tickFrames       frames of a tick: tinsel through single-precision
-//                   constants, FT2 floor(2.5 * rate / BPM).
+//                   constants, FT2 (2 * rate + rate / 2) / BPM.
 //  rowStart         a channel's row start. Tinsel: the cell's note, instrument,
 //                   volume column, key-off and tick-0 effects in a fixed order;
 //                   an instrument number takes its own sample's defaults; a
@@ -90,9 +91,20 @@
 //                   only where the tick changed something; linear frequency
 //                   8363 * 2^((4608 - p) / 768) with a single-precision 1/768.
 //                   FT2: (env * vol * fadeout) >> 19 * global >> 7, envelope
-//                   panning (pan + ((e - 8192) * room * 8) >> 16), square-root
-//                   gains, every tick; linear periods with finetune >> 3 steps
-//                   of 4 units.
+//                   panning (pan + ((e - 8192) * room * 8) >> 16), handed to
+//                   the mixer every tick with the period, quick when a set
+//                   event asked for it; linear periods with finetune >> 3
+//                   steps of 4 units.
+//  mixer            tinsel: ours (mixer.h), in floats: 32.32 steps from the
+//                   frequency, 0..127 gains of 255 gliding over 128 frames at
+//                   44.1 kHz, one voice a channel. FT2: the original's
+//                   (ft2_mixer.h), in its integers: 16.16 steps from the
+//                   period (linear ones wrapping in 16 bits above 9216), two
+//                   voices a channel with the fade-out of a replaced note, the
+//                   5 ms ramp for set events and one over the whole tick for
+//                   every other change, gains from the square-root pan table
+//                   and the amplification (1..32, 4 unless set), its
+//                   interpolation, a 32-bit sum shifted and clipped.
 //
 // Where the choice among readings of the original was ours:
 //   - Rxy on tick 0 counts when the volume column left 0, also with a note.
@@ -100,16 +112,28 @@
 //   - E7x with bit 2 keeps the tremolo position (the original froze).
 //   - Volume bytes 0x51..0x5F set 64; the instrument mute byte is not read.
 //
-// Known remaining departures from the original under FT2 rules:
-//   - The mixer is ours: 32.32 steps from the exact frequency rather than the
-//     original's integer step, our gain ramp instead of its 5 ms quick ramps,
-//     and no fade-out of a cut note's tail on a second voice.
-//   - Linear periods above 9216 give ever lower frequencies instead of the
-//     original's 16-bit wraparound to high ones.
+// Departures from the original under FT2 rules, on purpose or where what it
+// does could not be pinned down:
+//   - Stereo samples (type bit 5, written by later trackers) play in stereo,
+//     the file's left data on the left side, its right data on the right, as
+//     the trackers that write them play them. The original has no stereo: it
+//     reads the bytes as one mono sample and, taking the bit for its own
+//     fade-out flag, cuts the voice after one tick. No file it writes carries
+//     the bit.
+//   - Songs of 33 to 127 channels, which later trackers write, play; the
+//     original does not load them.
+//   - Cells past the end of a pattern's packed data are empty; the original
+//     reads them from whatever memory follows its buffer.
 //   - A break or loop to a row the next pattern lacks starts it at row 0 (the
 //     original plays one row of undefined content first).
-//   - Ticks last floor(2.5 * rate / BPM) frames, not the original's rounding.
-//   - The reported row runs one row ahead during a row's last tick.
+//   - A sample with type bit 2 and a ping-pong loop starts forward; the
+//     original starts it backward, reading before the loop start where the
+//     loop does not start at 0.
+//   - A loop of no length plays the sample once, and a loop past the sample's
+//     end stops at it (the loader's choice; what the original's loader makes
+//     of such headers was not pinned down).
+//   - The reported row runs one row ahead during a row's last tick: the song
+//     clock moves on at the end of that tick, before its frames are mixed.
 #pragma once
 
 #include <cstdint>
