@@ -1,4 +1,5 @@
-// tinsel-mixcheck: renders the demo's song and three constructed songs through
+// tinsel-mixcheck: renders the demo's song and three constructed songs, those
+// by both rule sets (our float mixer and the original's integer one), through
 // every mixing path this processor has and prints one hash per path and song;
 // fails when a path's bytes differ from the scalar reference's. Built for
 // Linux and for Windows, so that a test can compare both builds under wine.
@@ -18,10 +19,10 @@
 namespace {
 
 // FNV-1a of the 16-bit output of blocks blocks of the device's length.
-uint64_t RenderHash(Module* module, int blocks) {
+uint64_t RenderHash(Module* module, RuleSet rules, int blocks) {
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
-    StartSong(*player, module);
+    StartSong(*player, module, rules);
     const int32_t length = BlockLengthForRate(44100);
     std::vector<float> mix(2 * static_cast<size_t>(length));
     std::vector<int16_t> pcm(2 * static_cast<size_t>(length));
@@ -46,12 +47,16 @@ int main() {
         const char* name;
         std::vector<uint8_t> image;
         int blocks;
+        RuleSet rules = RuleSet::Tinsel;
     };
     const Song songs[] = {
         {"embedded", std::vector<uint8_t>(EmbeddedSong, EmbeddedSong + EmbeddedSongSize), 1000},
         {"workout-4", MixerWorkoutSong(4, 17), 300},
         {"workout-10", MixerWorkoutSong(10, 1017), 300},
         {"workout-32", MixerWorkoutSong(32, 2017), 300},
+        {"workout-4-ft2", MixerWorkoutSong(4, 17), 300, RuleSet::Ft2},
+        {"workout-10-ft2", MixerWorkoutSong(10, 1017), 300, RuleSet::Ft2},
+        {"workout-32-ft2", MixerWorkoutSong(32, 2017), 300, RuleSet::Ft2},
     };
     int failures = 0;
     for (const Song& song : songs) {
@@ -66,7 +71,7 @@ int main() {
                 std::printf("%s %s: not on this processor\n", song.name, MixPathName(path));
                 continue;
             }
-            const uint64_t hash = RenderHash(module, song.blocks);
+            const uint64_t hash = RenderHash(module, song.rules, song.blocks);
             if (path == MixPath::Scalar)
                 reference = hash;
             const bool same = hash == reference;
