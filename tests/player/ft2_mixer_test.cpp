@@ -251,4 +251,21 @@ TEST(Ft2Mixer, StereoSamplesManyChannelsAndSilentTypeBits) {
     }
 }
 
+// A note and its retrig on the same tick (R01) start two notes at once: the
+// second takes back the voice the first handed over, so the sounding note
+// restarts in place at its own gain, with no fade-out and no fade-in. On a
+// ramp the first frame reads the sample's start, 0; a single start would play
+// the old note there (about 1080 into the ramp) at its old gain.
+TEST(Ft2Mixer, TwoStartsInOneTickRestartTheVoiceInPlace) {
+    std::vector<int16_t> ramp(100);
+    for (int i = 0; i < 100; ++i) {
+        ramp[static_cast<size_t>(i)] = static_cast<int16_t>(i * 300);
+    }
+    const std::vector<int16_t> pcm =
+        Render(Song(2, 2, {{0, {C4, 1}}, {2, {C4, 1, 0, 0x1B, 0x01}}}, Sample16(ramp, 0, 100, 1)), 5293);
+    ASSERT_EQ(pcm.size(), 2u * 5293);
+    EXPECT_GT(pcm[2 * 5291], 200);
+    EXPECT_EQ(pcm[2 * 5292], 0);
+}
+
 } // namespace

@@ -63,9 +63,9 @@ Layout LayoutOf(uint16_t version) {
 
 // Cells of patterns stored without data, or past the end of their packed
 // data, are zeros the stream never fills, so nine header bytes could each ask
-// for megabytes. Their sum is bounded by what the largest song needs (256
-// patterns of 256 rows of 127 channels is 42 MB).
-constexpr int64_t kUnstoredCellBudget = int64_t{256} * 256 * kMaxChannels * kCellSize;
+// for megabytes. Their sum is bounded well above what songs need (256 empty
+// patterns of 64 rows of 127 channels is 10 MB).
+constexpr int64_t kUnstoredCellBudget = int64_t{32} << 20;
 
 // Unpacks one pattern's packed bytes into its cells: a byte with bit 7 set
 // names the fields that follow, any other is the note of a whole cell. The

@@ -86,9 +86,10 @@ void Ft2EndTick(Ft2Mixer& m, int32_t tickFrames);
 // destination, as 16-bit values held in floats. frames must not pass the
 // tick's end.
 void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames);
-// Changes the amplification (clamped to 1..32) and the muted channels; each
-// channel whose gains change glides there over 5 ms from the current frame.
+// Mutes the channels whose bits are set (only the first 32 can be): each
+// channel whose mute changes glides there over 5 ms from the current frame.
 void Ft2SetMuted(Ft2Mixer& m, uint32_t muted);
+// The amplification, clamped to 1..32, from the next tick on.
 void Ft2SetAmplification(Ft2Mixer& m, int32_t amplification);
 
 // The 16.16 step of a period at rate, by either table.
