@@ -170,10 +170,6 @@ void MixRuns(Ft2Voice& v, int32_t* sumL, int32_t* sumR, int32_t k, int32_t count
 
 } // namespace
 
-uint32_t Ft2Step(bool linear, uint16_t period, int32_t rate) {
-    return rate > 0 ? StepOf(linear, period, LinearScale(rate), AmigaDividend(rate)) : 0;
-}
-
 void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t channels, bool linear) {
     m.rate = rate > 0 ? rate : 1;
     m.quickFrames = m.rate / 200 > 0 ? m.rate / 200 : 1;

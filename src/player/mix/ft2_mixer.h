@@ -91,6 +91,3 @@ void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames);
 void Ft2SetMuted(Ft2Mixer& m, uint32_t muted);
 // The amplification, clamped to 1..32, from the next tick on.
 void Ft2SetAmplification(Ft2Mixer& m, int32_t amplification);
-
-// The 16.16 step of a period at rate, by either table.
-uint32_t Ft2Step(bool linear, uint16_t period, int32_t rate);
