@@ -62,6 +62,14 @@ int ChannelCount(const Module& m) {
     return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
 }
 
+// After a seek every voice starts silent: the walk there mixed nothing.
+void SilenceVoices(Player& player) {
+    for (MixVoice& voice : player.VoicePool) {
+        voice.sample = nullptr;
+    }
+    Ft2SilenceVoices(player.ft2);
+}
+
 void ClearVoices(Player& player) {
     for (int i = 0; i < kVoiceCount; ++i) {
         player.VoicePool[i] = MixVoice{};
@@ -283,10 +291,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
         JumpToRow(player, order, row);
     }
     m->samplesLeft = 0;
-    for (MixVoice& voice : player.VoicePool) {
-        voice.sample = nullptr;
-    }
-    Ft2SilenceVoices(player.ft2);
+    SilenceVoices(player);
     player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
     return true;
 }
@@ -315,9 +320,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
     }
     player.framesPlayed = rowFrame;
     m->samplesLeft = 0;
-    for (MixVoice& voice : player.VoicePool) {
-        voice.sample = nullptr;
-    }
+    SilenceVoices(player);
     return true;
 }
 

@@ -48,7 +48,8 @@ extern "C" {
 /* Rates a player renders at, in frames per second. */
 #define TINSEL_MIN_RATE 8000
 #define TINSEL_MAX_RATE 192000
-/* Channels an XM song has at most; tinsel_set_muted() has a bit for each. */
+/* Channels tinsel_set_muted() has a bit for each: the first 32 of a song's
+ * (later trackers write up to 127, which all play). */
 #define TINSEL_MAX_CHANNELS 32
 /* The most passes tinsel_set_repeat_count() accepts. */
 #define TINSEL_MAX_REPEATS 1000
