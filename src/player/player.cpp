@@ -62,12 +62,14 @@ int ChannelCount(const Module& m) {
     return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
 }
 
-// After a seek every voice starts silent: the walk there mixed nothing.
+// After a seek every voice starts silent: the walk there mixed nothing (and
+// the original's mixer was detached for it).
 void SilenceVoices(Player& player) {
     for (MixVoice& voice : player.VoicePool) {
         voice.sample = nullptr;
     }
-    Ft2SilenceVoices(player.ft2);
+    Ft2ResetMixer(player.ft2, player.mixingRate, player.amplification, ChannelCount(*player.module),
+                  player.song.linear);
 }
 
 void ClearVoices(Player& player) {
@@ -271,6 +273,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
         return false;
     }
     StartSong(player, m, player.rules);
+    Ft2Detach(player.ft2);
     // Tick by tick without mixing until the row is about to start: every
     // channel, speed and tempo is then as if the song had played there. The
     // walk's length bounds the search for a row playback never reaches.
@@ -288,6 +291,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     }
     if (!found) {
         StartSong(player, m, player.rules);
+        Ft2Detach(player.ft2);
         JumpToRow(player, order, row);
     }
     m->samplesLeft = 0;
@@ -304,6 +308,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
     // The walk finds the last row start at or before frame and the ticks
     // that reach it; playback is then walked there again.
     StartSong(player, m, player.rules);
+    Ft2Detach(player.ft2);
     int64_t rowTicks = 0, rowFrame = 0;
     for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= frame; ++ticks) {
         NextRow next{};
@@ -315,6 +320,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
         player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
     }
     StartSong(player, m, player.rules);
+    Ft2Detach(player.ft2);
     for (int64_t ticks = 0; ticks < rowTicks; ++ticks) {
         m->tickRoutine(player);
     }

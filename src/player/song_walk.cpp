@@ -40,6 +40,7 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
     if (!InitPlayer(*walker, rate) || !StartSong(*walker, &song, rules)) {
         return walk;
     }
+    Ft2Detach(walker->ft2);                        // nobody hears the walk
     std::unordered_map<uint64_t, int64_t> started; // state -> frame of its row start, this pass
     int64_t frames = 0, rowStart = 0, passStart = 0, pass = 1, passTicks = 0;
     uint64_t passTiming = 0;

@@ -272,4 +272,22 @@ TEST(Ft2Mixer, TwoStartsInOneTickRestartTheVoiceInPlace) {
     EXPECT_EQ(pcm[2 * 5292], 0);
 }
 
+// A seek walks the song without sound, and the voices start from silence
+// there: recipe 5's second note rises alone to its level (1796).
+TEST(Ft2Mixer, AfterASeekTheNextNoteSounds) {
+    const std::vector<uint8_t> image =
+        Song(2, 2, {{0, {C4, 1}}, {2, {C4, 1, 0x30}}}, Sample16(Dc(16384, 100), 0, 100, 1));
+    Module* m = LoadModuleFromMemory(image.data(), image.size());
+    ASSERT_NE(m, nullptr);
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    SetAmplification(*player, 10);
+    StartSong(*player, m);
+    ASSERT_TRUE(SeekTo(*player, 0, 1));
+    std::vector<float> mix(2 * 882);
+    RenderFrames(*player, mix.data(), 882);
+    FreeModule(m);
+    EXPECT_EQ(std::make_pair(mix[0], mix[2 * 881]), std::make_pair(0.0f, 1796.0f));
+}
+
 } // namespace

@@ -168,6 +168,16 @@ void MixRuns(Ft2Voice& v, int32_t* sumL, int32_t* sumR, int32_t k, int32_t count
     }
 }
 
+void SilenceVoices(Ft2Mixer& m) {
+    std::memset(m.voices, 0, sizeof m.voices);
+    std::memset(m.current, 0, sizeof m.current);
+    std::memset(m.updates, 0, sizeof m.updates);
+    for (Ft2Voice& v : m.voices) {
+        v.panning = 128;
+        v.silent = true;
+    }
+}
+
 } // namespace
 
 void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t channels, bool linear) {
@@ -179,17 +189,11 @@ void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t cha
     m.channels = channels < 0 ? 0 : (channels > kMaxChannels ? kMaxChannels : channels);
     m.tickFrames = m.frame = 0;
     Ft2SetAmplification(m, amplification);
-    Ft2SilenceVoices(m);
+    SilenceVoices(m);
 }
 
-void Ft2SilenceVoices(Ft2Mixer& m) {
-    std::memset(m.voices, 0, sizeof m.voices);
-    std::memset(m.current, 0, sizeof m.current);
-    std::memset(m.updates, 0, sizeof m.updates);
-    for (Ft2Voice& v : m.voices) {
-        v.panning = 128;
-        v.silent = true;
-    }
+void Ft2Detach(Ft2Mixer& m) {
+    m.channels = 0;
 }
 
 void Ft2StartTick(Ft2Mixer& m) {

@@ -67,8 +67,9 @@ struct Ft2Mixer {
 
 // Silences every voice and sets the mixer up for a song of channels channels.
 void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t channels, bool linear);
-// Every voice silent at once, as after a jump.
-void Ft2SilenceVoices(Ft2Mixer& m);
+// No voices at all until the next reset: for a song played tick by tick
+// without sound (a walk, a seek), whose voices nobody hears.
+void Ft2Detach(Ft2Mixer& m);
 // Before the tick's replay: the fade-out voices of the last tick stop, and
 // every voice takes its target gain.
 void Ft2StartTick(Ft2Mixer& m);
