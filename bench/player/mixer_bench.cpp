@@ -1,9 +1,10 @@
-// Mixer throughput per inner-loop path: 4, 10 or 32 voices on looping
-// samples, one block of frames per pass.
+// Mixer throughput per inner-loop path and interpolation: 4, 10 or 32 voices
+// on looping samples, one block of frames per pass.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "player/mix/mix_runs.h"
@@ -35,8 +36,7 @@ struct LoopedSamples {
             s.loopMode = i % 2 == 0 ? kLoopForward : kLoopPingPong;
             s.loopStart = 256 + 16 * i;
             s.loopLength = 1024 + 64 * i;
-            const uint32_t end = s.loopStart + s.loopLength;
-            data[end] = i % 2 == 0 ? data[s.loopStart] : data[end - 1];
+            FillLoopGuard(s);
         }
     }
 };
@@ -44,15 +44,17 @@ struct LoopedSamples {
 void BM_MixVoices(benchmark::State& state) {
     const MixPath path = static_cast<MixPath>(state.range(0));
     const int voices = static_cast<int>(state.range(1));
+    const auto interpolation = static_cast<Interpolation>(state.range(2));
     const MixPath before = CurrentMixPath();
     if (!SetMixPath(path)) {
         state.SkipWithError("this processor lacks the path");
         return;
     }
-    state.SetLabel(MixPathName(path));
+    state.SetLabel(std::string(MixPathName(path)) + " " + InterpolationName(interpolation));
     static LoopedSamples looped;
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
+    SetInterpolation(*player, interpolation);
     for (int i = 0; i < voices; ++i) {
         MixVoice& v = player->VoicePool[i];
         v.sample = &looped.samples[i];
@@ -79,9 +81,10 @@ void BM_MixVoices(benchmark::State& state) {
     SetMixPath(before);
 }
 BENCHMARK(BM_MixVoices)
-    ->ArgNames({"path", "voices"})
+    ->ArgNames({"path", "voices", "interp"})
     ->ArgsProduct({{static_cast<int>(MixPath::Scalar), static_cast<int>(MixPath::Sse2),
                     static_cast<int>(MixPath::Avx2), static_cast<int>(MixPath::Avx512)},
-                   {4, 10, 32}});
+                   {4, 10, 32},
+                   benchmark::CreateDenseRange(0, kInterpolationCount - 1, 1)});
 
 } // namespace

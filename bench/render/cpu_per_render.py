@@ -6,9 +6,11 @@ loaded machine does not count against it), the median of several renders at
 44.1 kHz written to /dev/null.
 
 usage: bench/render/cpu_per_render.py path/to/tinsel-render [--runs 7] [--seconds 60] [--rules ft2]
+       [--interp nearest|linear|cubic|sinc]
 
 --rules plays the song by the given rule set (tinsel-render's --rules): ft2
-measures the original tracker's mixer on the same song.
+measures the original tracker's mixer on the same song; --interp renders with
+that interpolation (tinsel-render's --interp).
 """
 import argparse
 import os
@@ -18,9 +20,9 @@ import subprocess
 import sys
 
 
-def cpu_of_one(tool, seconds, rules):
+def cpu_of_one(tool, seconds, rules, interp):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    extra = ["--rules", rules] if rules else []
+    extra = (["--rules", rules] if rules else []) + (["--interp", interp] if interp else [])
     with open(os.devnull, "wb") as sink:
         subprocess.run([tool, "--embedded", "--seconds", str(seconds), "-q", "-o", "-"] + extra,
                        stdout=sink, check=True)
@@ -36,8 +38,9 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--rules", choices=["tinsel", "ft2"])
+    parser.add_argument("--interp", choices=["nearest", "linear", "cubic", "sinc"])
     args = parser.parse_args()
-    runs = [cpu_of_one(args.tool, args.seconds, args.rules) for _ in range(args.runs)]
+    runs = [cpu_of_one(args.tool, args.seconds, args.rules, args.interp) for _ in range(args.runs)]
     total = statistics.median(r[0] for r in runs)
     user = statistics.median(r[1] for r in runs)
     system = statistics.median(r[2] for r in runs)

@@ -53,16 +53,19 @@ void CheckSong(const Module& m) {
             Check(s.length == 0 || s.data != nullptr);
             if (s.loopMode == kLoopForward || s.loopMode == kLoopPingPong)
                 Check(s.loopLength > 0 && uint64_t(s.loopStart) + s.loopLength <= s.length);
-            // The guards are there and silent, but for the one entry past a
-            // loop's end that the loader fills for the interpolation.
-            // A stereo sample's right channel has guards of its own.
+            // The guards are there: silent before the data and after a sample
+            // without a loop; after a loop's end, the loop played on (the
+            // entry at the end as the original tracker writes it). A stereo
+            // sample's right channel has guards of its own.
+            const bool loops = s.loopMode == kLoopForward || s.loopMode == kLoopPingPong;
+            const int64_t end = loops ? int64_t(s.loopStart) + s.loopLength : int64_t(s.length);
             for (const int16_t* channel : {s.data, s.right}) {
                 if (channel == nullptr)
                     continue;
                 for (int j = 1; j <= kSampleGuard; ++j)
                     Check(channel[-j] == 0);
-                for (int64_t j = int64_t(s.length) + 1; j < int64_t(s.length) + kSampleGuard; ++j)
-                    Check(channel[j] == 0);
+                for (int64_t j = loops ? end + 1 : end; j < end + kSampleGuard; ++j)
+                    Check(channel[j] == (loops ? LoopedEntry(channel, s, j) : 0));
             }
             Check(s.right == nullptr || s.data != nullptr);
         }

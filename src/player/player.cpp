@@ -54,8 +54,10 @@ int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
     return p.rows < kMaxRows ? p.rows : kMaxRows;
 }
 
+// FT2 rules mix with the original's mixer, unless another interpolation or
+// ramp was chosen: the float mixer then mixes the float voices they drive.
 bool Ft2Mixing(const Player& player) {
-    return RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+    return RulesOf(player.rules).mixer == VoiceMixer::Ft2 && !player.ft2FloatVoices;
 }
 
 int ChannelCount(const Module& m) {
@@ -175,6 +177,7 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
         last = true;
     }
     const bool ft2 = Ft2Mixing(player);
+    const bool floatFt2 = !ft2 && RulesOf(player.rules).mixer == VoiceMixer::Ft2;
     int32_t left = module->samplesLeft;
     int32_t done = 0;
     while (done < frames) {
@@ -199,6 +202,14 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
             Ft2Mix(player.ft2, destination, n);
         } else {
             MixVoices(player, destination, n);
+            if (floatFt2) {
+                // The original's mixer sounds at amplification / 16 of the
+                // float voices' gains: the same level, whichever mixes.
+                const float level = static_cast<float>(player.amplification) / 16.0f;
+                for (int32_t i = 0; i < 2 * n; ++i) {
+                    destination[i] *= level;
+                }
+            }
         }
         done += n;
         left -= n;
@@ -230,7 +241,21 @@ int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames) {
 void MixVoices(Player& player, float* destination, int32_t frames) {
     // Channel i drives voice i: those past the song's channels never sound.
     const int count = player.module != nullptr ? ChannelCount(*player.module) : kMixedVoices;
-    MixVoices(player.VoicePool, count, player.rampLength, player.rampReciprocal, destination, frames);
+    MixVoices(player.VoicePool, count, player.rampLength, player.rampReciprocal, destination, frames,
+              player.interpolation);
+}
+
+void SetInterpolation(Player& player, Interpolation interpolation) {
+    player.interpolation = interpolation;
+    player.ft2FloatVoices = player.interpolation != Interpolation::Linear || player.ramp != Ramp::Rules;
+}
+
+void SetRamp(Player& player, Ramp ramp) {
+    player.ramp = ramp;
+    const bool off = ramp == Ramp::Off || player.mixingRate < 1;
+    player.rampLength = off ? 0 : RampLengthForRate(player.mixingRate);
+    player.rampReciprocal = off ? 0.0f : 1.0f / static_cast<float>(player.rampLength);
+    player.ft2FloatVoices = player.interpolation != Interpolation::Linear || player.ramp != Ramp::Rules;
 }
 
 PlayPosition CurrentPosition(const Player& player) {

@@ -14,8 +14,11 @@
 #include "player/mix/mixer.h"
 
 struct Player : ReplayState {
-    int32_t rampLength; // frames over which a gain change glides
+    int32_t rampLength; // frames over which a gain change glides; 0 with Ramp::Off
     float rampReciprocal;
+    // Mixing, kept across StartSong: InitPlayer sets each rule set's own.
+    Interpolation interpolation;
+    Ramp ramp;
     // Control, kept across StartSong.
     uint32_t mutedChannels; // bit i mutes channel i
     int32_t amplification;  // FT2 rules: the original's 1..32, 4 unless set
@@ -98,6 +101,12 @@ void SetRepeatCount(Player& player, int32_t count);
 // (1 to 32; 4, its own, until set); kept across StartSong. False, changing
 // nothing, outside that range.
 bool SetAmplification(Player& player, int32_t amplification);
+// How the voices read their samples (Interpolation::Linear: the rule set's
+// own mixing) and ramp their gains. Under FT2 rules any other choice mixes
+// with the float mixer, the original's own with linear interpolation and its
+// ramps; a change there is heard from each channel's next note.
+void SetInterpolation(Player& player, Interpolation interpolation);
+void SetRamp(Player& player, Ramp ramp);
 // Mutes the channels whose bits are set, and unmutes the rest; a solo is
 // the complement of its channels.
 void SetMutedChannels(Player& player, uint32_t mask);

@@ -2,6 +2,8 @@
 // standard output, its lengths, what --info says, and one clear line for each failure.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 
 #include "player/format/module.h"
@@ -51,6 +53,25 @@ TEST(RenderTool, StreamsTheSongToAFileOrStandardOutputAlike) {
     EXPECT_EQ(Render("--embedded -q --seconds 1 -o -").output, tinsel.output);
     EXPECT_EQ(ft2.output.size(), tinsel.output.size());
     EXPECT_NE(ft2.output, tinsel.output);
+    // linear and the rule set's ramps name the default; the other choices change the sound only.
+    EXPECT_EQ(Render("--embedded -q --seconds 1 --interp linear --ramp rules -o -").output, tinsel.output);
+    for (const char* choice : {"--interp nearest", "--interp cubic", "--interp sinc", "--ramp off"}) {
+        const ToolRun other = Render(std::string("--embedded -q --seconds 1 -o - ") + choice);
+        EXPECT_EQ(other.output.size(), tinsel.output.size()) << choice;
+        EXPECT_NE(other.output, tinsel.output) << choice;
+    }
+    // Under FT2 rules another choice mixes the float voices, at the original mixer's level.
+    const ToolRun ft2Sinc = Render("--embedded -q --seconds 1 --rules ft2 --interp sinc -o -");
+    ASSERT_EQ(ft2Sinc.output.size(), ft2.output.size());
+    double power[2] = {0, 0};
+    for (size_t i = 44; i + 1 < ft2.output.size(); i += 2) {
+        const double a = int16_t(uint16_t(uint8_t(ft2.output[i]) | uint8_t(ft2.output[i + 1]) << 8));
+        const double b = int16_t(uint16_t(uint8_t(ft2Sinc.output[i]) | uint8_t(ft2Sinc.output[i + 1]) << 8));
+        power[0] += a * a;
+        power[1] += b * b;
+    }
+    EXPECT_NE(ft2Sinc.output, ft2.output);
+    EXPECT_NEAR(10 * std::log10(power[1] / power[0]), 0.0, 1.0);
 }
 
 TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
@@ -92,6 +113,9 @@ TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
         {"--embedded --loops 0", "--loops 0 renders forever: give --seconds too"},
         {"--embedded --rules it2", "--rules wants tinsel or ft2"},
         {"--embedded --amp 33", "--amp wants a whole number from 1 to 32"},
+        {"--embedded --interp lanczos", "--interp wants nearest, linear, cubic or sinc"},
+        {"--embedded --ramp", "--ramp needs rules or off"},
+        {"--embedded --ramp soft", "--ramp wants rules or off"},
     };
     for (const auto& c : cases) {
         const ToolRun run = Render(c.arguments, false);

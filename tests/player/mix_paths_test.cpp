@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "player/output/audio_output.h"
@@ -22,16 +24,32 @@
 namespace {
 
 constexpr MixPath kFastPaths[] = {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512};
+constexpr Interpolation kInterpolations[] = {Interpolation::Linear, Interpolation::Nearest,
+                                             Interpolation::Cubic, Interpolation::Sinc};
 
 // Restores the path the process started with, whatever a test chose.
-class MixPaths : public ::testing::TestWithParam<MixPath> {
+template <typename Param> class PathTest : public ::testing::TestWithParam<Param> {
 protected:
     void SetUp() override {
-        if (!MixPathAvailable(GetParam()))
-            GTEST_SKIP() << "this processor or build has no " << MixPathName(GetParam()) << " path";
+        if (!MixPathAvailable(Path()))
+            GTEST_SKIP() << "this processor or build has no " << MixPathName(Path()) << " path";
     }
     void TearDown() override { SetMixPath(before_); }
+    MixPath Path() const {
+        if constexpr (std::is_same_v<Param, MixPath>)
+            return this->GetParam();
+        else
+            return std::get<0>(this->GetParam());
+    }
     MixPath before_ = CurrentMixPath();
+};
+
+using MixPaths = PathTest<MixPath>;
+
+// Each path with each interpolation's loops.
+class KernelPaths : public PathTest<std::tuple<MixPath, Interpolation>> {
+protected:
+    Interpolation Kernel() const { return std::get<1>(GetParam()); }
 };
 
 // A sample with room for the reads of the largest step on either side.
@@ -82,6 +100,7 @@ struct Case {
     RandomSample sample;
     MixVoice voice{};
     int32_t rampLength = 128;
+    bool rampOff = false;
     std::vector<int32_t> calls; // frames per call, one after the other
     std::vector<float> buffer;
 };
@@ -133,6 +152,10 @@ Case MakeCase(std::mt19937& rng) {
     const uint32_t near[] = {low, s.loopStart, loopEnd - 1};
     int64_t at = static_cast<int64_t>(near[pick(3)]) + (pick(2) ? 1 : -1) * static_cast<int64_t>(pick(4));
     at = at < low ? low : (at >= loopEnd ? loopEnd - 1 : at);
+    // Where a wider kernel's lead leaves a voice: past a forward loop's end,
+    // or before a ping-pong loop's start going backward.
+    if (pick(8) == 0 && s.loopMode != kLoopNone)
+        at = backward ? static_cast<int64_t>(s.loopStart) - pick(256) : loopEnd + pick(256);
     v.posInt = static_cast<int32_t>(at);
     v.posFrac = pick(4) == 0 ? 0xFFFFFFFFu - pick(256) : static_cast<uint32_t>(rng());
 
@@ -142,6 +165,7 @@ Case MakeCase(std::mt19937& rng) {
     v.leftGain = silent ? 0 : static_cast<int32_t>(pick(256));
     v.rightGain = silent ? 0 : static_cast<int32_t>(pick(256));
     c.rampLength = 1 + static_cast<int32_t>(pick(256));
+    c.rampOff = pick(8) == 0;
     switch (pick(3)) {
     case 0:
         v.lastLeftGain = v.leftGain;
@@ -178,17 +202,18 @@ Case MakeCase(std::mt19937& rng) {
 }
 
 // Runs the case's calls through the current path; the voice may end silent.
-void Mix(Case& c) {
+void Mix(Case& c, Interpolation kernel) {
     float* out = c.buffer.data();
     for (int32_t frames : c.calls) {
         if (c.voice.sample != nullptr)
-            MixVoiceRuns(c.voice, out, frames, c.rampLength, 1.0f / static_cast<float>(c.rampLength),
-                         CurrentMixKernels());
+            MixVoiceRuns(c.voice, out, frames, c.rampOff ? 0 : c.rampLength,
+                         c.rampOff ? 0.0f : 1.0f / static_cast<float>(c.rampLength), CurrentMixKernels(),
+                         kernel);
         out += 2 * frames;
     }
 }
 
-TEST_P(MixPaths, RandomVoiceStatesMixTheReferenceFloats) {
+TEST_P(KernelPaths, RandomVoiceStatesMixTheReferenceFloats) {
     std::mt19937 rng(20261207);
     for (int i = 0; i < 4000; ++i) {
         Case reference = MakeCase(rng);
@@ -198,9 +223,9 @@ TEST_P(MixPaths, RandomVoiceStatesMixTheReferenceFloats) {
         ASSERT_NE(guarded.data, nullptr);
         fast.sample.s.data = guarded.data;
         ASSERT_TRUE(SetMixPath(MixPath::Scalar));
-        Mix(reference);
-        ASSERT_TRUE(SetMixPath(GetParam()));
-        Mix(fast);
+        Mix(reference, Kernel());
+        ASSERT_TRUE(SetMixPath(Path()));
+        Mix(fast, Kernel());
         ASSERT_EQ(std::memcmp(fast.buffer.data(), reference.buffer.data(), reference.buffer.size() * 4), 0)
             << "case " << i;
         const MixVoice& a = fast.voice;
@@ -227,7 +252,7 @@ TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
     std::vector<int16_t> reference(in.size()), fast(in.size(), 0x5555);
     ASSERT_TRUE(SetMixPath(MixPath::Scalar));
     ConvertToPcm16(reference.data(), in.data(), frames);
-    ASSERT_TRUE(SetMixPath(GetParam()));
+    ASSERT_TRUE(SetMixPath(Path()));
     ConvertToPcm16(fast.data(), in.data(), 0);
     EXPECT_EQ(fast[0], 0x5555);
     // From an odd frame on too, so the vector loop meets unaligned data and a tail.
@@ -243,10 +268,11 @@ TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
 
 // Blocks of a song from its start, of the device's length, as the mixing
 // thread renders them.
-std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks) {
+std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks, Interpolation kernel) {
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
     StartSong(*player, m, rules);
+    SetInterpolation(*player, kernel);
     const int32_t length = BlockLengthForRate(44100);
     std::vector<float> mix(2 * static_cast<size_t>(length));
     std::vector<int16_t> pcm(2 * static_cast<size_t>(length) * blocks);
@@ -257,9 +283,10 @@ std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks) {
     return pcm;
 }
 
-TEST_P(MixPaths, SongsRenderTheReferenceBytes) {
+TEST_P(KernelPaths, SongsRenderTheReferenceBytes) {
     // The workout songs by both rule sets: ours mixes tinsel rules in floats,
-    // the original's mixer FT2 rules in integers.
+    // the original's mixer FT2 rules in integers (the other interpolations
+    // mix both in floats).
     struct Song {
         const char* name;
         uint16_t channels;
@@ -277,12 +304,14 @@ TEST_P(MixPaths, SongsRenderTheReferenceBytes) {
                                : MixerWorkoutSong(song.channels, song.seed);
         Module* m = LoadModuleFromMemory(image.data(), image.size());
         ASSERT_NE(m, nullptr) << song.name;
+        // The wider kernels' reference is slow: a quarter of the blocks.
+        const int blocks = Kernel() == Interpolation::Linear ? song.blocks : song.blocks / 4;
         ASSERT_TRUE(SetMixPath(MixPath::Scalar));
-        const std::vector<int16_t> reference = RenderBlocks(m, song.rules, song.blocks);
-        ASSERT_TRUE(SetMixPath(GetParam()));
-        const std::vector<int16_t> fast = RenderBlocks(m, song.rules, song.blocks);
+        const std::vector<int16_t> reference = RenderBlocks(m, song.rules, blocks, Kernel());
+        ASSERT_TRUE(SetMixPath(Path()));
+        const std::vector<int16_t> fast = RenderBlocks(m, song.rules, blocks, Kernel());
         FreeModule(m);
-        ASSERT_EQ(reference.size(), size_t(song.blocks) * 884 * 2) << song.name;
+        ASSERT_EQ(reference.size(), size_t(blocks) * 884 * 2) << song.name;
         EXPECT_TRUE(fast == reference) << song.name;
     }
 }
@@ -352,5 +381,12 @@ TEST_P(MixPaths, Ft2RunsSumTheReferenceIntegers) {
 
 INSTANTIATE_TEST_SUITE_P(, MixPaths, ::testing::ValuesIn(kFastPaths),
                          [](const auto& info) { return std::string(MixPathName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(, KernelPaths,
+                         ::testing::Combine(::testing::ValuesIn(kFastPaths),
+                                            ::testing::ValuesIn(kInterpolations)),
+                         [](const auto& info) {
+                             return std::string(MixPathName(std::get<0>(info.param))) + "_" +
+                                    InterpolationName(std::get<1>(info.param));
+                         });
 
 } // namespace

@@ -26,11 +26,16 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tinsel-play [--rate HZ] [--rules R] SONG.xm...\n"
+    "usage: tinsel-play [--rate HZ] [--rules R] [--interp I] [--ramp R] SONG.xm...\n"
     "Plays songs on the audio device, one after another, each once to its end.\n"
     "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
     "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"
     "  --rules R   play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
+    "  --interp I  how voices read between sample entries: nearest, linear (the rule set's own\n"
+    "              mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of 16 taps,\n"
+    "              wider for notes above the sample's rate, so that they do not alias)\n"
+    "  --ramp R    rules (the rule set's gain ramps, the default) or off (gain changes at once,\n"
+    "              attacks exactly as stored)\n"
     "  -h, --help  this text\n";
 
 termios g_savedTerminal{};
@@ -134,10 +139,18 @@ enum class After { NextSong, Quit, DeviceStopped, ThreadStuck };
 // stopped playing: unplugged, failed or stalled. The song is given up.
 constexpr auto kStalled = std::chrono::seconds(3);
 
-After Play(Player& player, const SongFile& file, const std::string& name, int32_t rate) {
+struct Mixing {
+    Interpolation interpolation = Interpolation::Linear;
+    Ramp ramp = Ramp::Rules;
+};
+
+After Play(Player& player, const SongFile& file, const std::string& name, int32_t rate,
+           const Mixing& mixing) {
     Module& song = *file.module;
     InitPlayer(player, rate);
     StartSong(player, &song);
+    SetInterpolation(player, mixing.interpolation);
+    SetRamp(player, mixing.ramp);
     SetRepeatCount(player, 1);
     std::printf("%s%s%s\n", name.c_str(), file.title.empty() ? "" : ": ", file.title.c_str());
     if (!StartPlayback(&player, &song))
@@ -194,6 +207,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     int32_t rate = 44100;
     bool forceRules = false;
+    Mixing mixing;
     RuleSet rules = RuleSet::Ft2;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -214,6 +228,16 @@ int main(int argc, char** argv) {
                 return 1;
             }
             forceRules = true;
+        } else if (arg == "--interp") {
+            if (i + 1 >= argc || !ParseInterpolation(argv[++i], &mixing.interpolation)) {
+                std::fprintf(stderr, "tinsel-play: --interp wants nearest, linear, cubic or sinc\n");
+                return 1;
+            }
+        } else if (arg == "--ramp") {
+            if (i + 1 >= argc || !ParseRamp(argv[++i], &mixing.ramp)) {
+                std::fprintf(stderr, "tinsel-play: --ramp wants rules or off\n");
+                return 1;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             std::fputs(kUsage, stderr);
             std::fprintf(stderr, "tinsel-play: unknown option %s\n", arg.c_str());
@@ -251,7 +275,7 @@ int main(int argc, char** argv) {
         if (forceRules) {
             ForceRules(*file.module, rules);
         }
-        const After after = Play(*player, file, name, rate);
+        const After after = Play(*player, file, name, rate, mixing);
         if (after == After::ThreadStuck) {
             stopped = after;
             break;

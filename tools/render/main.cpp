@@ -54,6 +54,11 @@ const char kUsage[] =
     "  --rules R          play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
     "  --amp N            amplification of a song played by ft2 rules, 1 to 32, as the original\n"
     "                     tracker's (default 4, its own)\n"
+    "  --interp I         how voices read between sample entries: nearest, linear (the rule set's\n"
+    "                     own mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of\n"
+    "                     16 taps, wider for notes above the sample's rate, so that they do not alias)\n"
+    "  --ramp R           rules (the rule set's gain ramps, the default) or off (gain changes at\n"
+    "                     once, attacks exactly as stored)\n"
     "  -q, --quiet        no progress bar and no summary (the summary gives each output's loudness)\n"
     "  -h, --help         this text\n";
 
@@ -140,26 +145,40 @@ int main(int argc, char** argv) {
                 return 1;
             (arg == "--stems" ? stemsDir : outDir) = value;
         } else if (arg == "--format") {
-            if (needs("wav or flac") || (std::string(value) != "wav" && std::string(value) != "flac"))
+            if (needs("wav or flac"))
+                return 1;
+            if (std::string(value) != "wav" && std::string(value) != "flac")
                 return Fail("--format wants wav or flac");
             formatName = value;
         } else if (arg == "--normalize") {
-            if (needs("a loudness") || !ParseNumber(value, -70, 0, normalize))
+            if (needs("a loudness"))
+                return 1;
+            if (!ParseNumber(value, -70, 0, normalize))
                 return Fail("--normalize wants a loudness in LUFS from -70 to 0");
         } else if (arg == "-j" || arg == "--jobs") {
-            if (needs("a count") || !ParseNumber(value, 1, 64, jobs) || jobs != int(jobs))
+            if (needs("a count"))
+                return 1;
+            if (!ParseNumber(value, 1, 64, jobs) || jobs != int(jobs))
                 return Fail(arg + " wants a whole number from 1 to 64");
         } else if (arg == "--loops") {
-            if (needs("a count") || !ParseNumber(value, 0, 1000, loops) || loops != int(loops))
+            if (needs("a count"))
+                return 1;
+            if (!ParseNumber(value, 0, 1000, loops) || loops != int(loops))
                 return Fail("--loops wants a whole number from 0 to 1000");
         } else if (arg == "--seconds") {
-            if (needs("a number") || !ParseNumber(value, 0.001, 86400, seconds))
+            if (needs("a number"))
+                return 1;
+            if (!ParseNumber(value, 0.001, 86400, seconds))
                 return Fail("--seconds wants a number from 0.001 to 86400");
         } else if (arg == "--fade") {
-            if (needs("a number") || !ParseNumber(value, 0, 86400, fade))
+            if (needs("a number"))
+                return 1;
+            if (!ParseNumber(value, 0, 86400, fade))
                 return Fail("--fade wants a number of seconds from 0 to 86400");
         } else if (arg == "--rate") {
-            if (needs("a number") || !ParseNumber(value, 8000, 192000, rate) || rate != int(rate))
+            if (needs("a number"))
+                return 1;
+            if (!ParseNumber(value, 8000, 192000, rate) || rate != int(rate))
                 return Fail("--rate wants a whole number from 8000 to 192000");
         } else if (arg == "--amp") {
             double amp = 0;
@@ -167,12 +186,26 @@ int main(int argc, char** argv) {
                 return Fail("--amp wants a whole number from 1 to 32");
             settings.amplification = int32_t(amp);
         } else if (arg == "--rules") {
-            if (needs("tinsel or ft2") || !ParseRuleSet(value, &rules))
+            if (needs("tinsel or ft2"))
+                return 1;
+            if (!ParseRuleSet(value, &rules))
                 return Fail("--rules wants tinsel or ft2");
             forceRules = true;
+        } else if (arg == "--interp") {
+            if (needs("nearest, linear, cubic or sinc"))
+                return 1;
+            if (!ParseInterpolation(value, &settings.interpolation))
+                return Fail("--interp wants nearest, linear, cubic or sinc");
+        } else if (arg == "--ramp") {
+            if (needs("rules or off"))
+                return 1;
+            if (!ParseRamp(value, &settings.ramp))
+                return Fail("--ramp wants rules or off");
         } else if (arg == "--mute" || arg == "--solo") {
             uint32_t& mask = arg == "--mute" ? mute : solo;
-            if (needs("a list of channels") || !ParseChannelList(value, &mask))
+            if (needs("a list of channels"))
+                return 1;
+            if (!ParseChannelList(value, &mask))
                 return Fail(arg + " wants channels from 0 to 31, such as 0,2-4");
             (arg == "--mute" ? haveMute : haveSolo) = true;
         } else if (arg.size() > 1 && arg[0] == '-') {

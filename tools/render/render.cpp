@@ -162,6 +162,8 @@ bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* wri
         return false;
     SetMutedChannels(*player, settings.mutedChannels);
     SetAmplification(*player, settings.amplification);
+    SetInterpolation(*player, settings.interpolation);
+    SetRamp(*player, settings.ramp);
     const int64_t fadeFrames = std::min<int64_t>(int64_t(settings.fade * settings.rate + 0.5), total);
     // Blocks of the device's length: without a fade, the bytes the ring would hold.
     const int32_t blockLength = BlockLengthForRate(settings.rate);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "player/mix/ft2_mixer.h"
+#include "player/mix/mixer.h"
 
 struct Module;
 struct Player;
@@ -54,6 +55,8 @@ struct RenderSettings {
     int32_t amplification = kFt2DefaultAmplification; // of songs played by FT2 rules, 1 to 32
     int64_t frames = -1; // RenderLength's answer when already known; -1: RenderWav asks
     float gain = 1.0f;   // applied to the mix before conversion; 1 leaves the bytes as they were
+    Interpolation interpolation = Interpolation::Linear; // the rule set's own
+    Ramp ramp = Ramp::Rules;
 };
 
 // Where a render's blocks go: a file format's header and samples on a stream.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "player/engine/engine.h"
+#include "player/engine/periods.h"
 
 namespace {
 
@@ -168,7 +169,65 @@ void Ft2AutoVibrato(Context&, Channel& c) {
     c.finalPeriod = period;
 }
 
-void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice&) {
+namespace {
+
+// round(65536 * sqrt(n / 256)) for n = 0..256: the float voices' pan law.
+const int32_t* PanLaw() {
+    static int32_t table[257];
+    static const bool filled = [] {
+        for (int n = 0; n <= 256; ++n) {
+            table[n] = static_cast<int32_t>(std::lround(65536.0 * std::sqrt(n / 256.0)));
+        }
+        return true;
+    }();
+    (void)filled;
+    return table;
+}
+
+// The float voice of a channel, where another interpolation or ramp than the
+// rule set's own mixes FT2 rules: the note's start, its exact frequency and
+// the square-root pan law on the mixer's 0..255 gains.
+void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
+    const Sample* s = c.sample;
+    const bool playable =
+        s != nullptr && s->data != nullptr && s->length > 0 && (s->type & kSampleNeverSounds) == 0;
+    if (c.updateFlags & kUpdateNoteStart) {
+        const uint32_t end = playable ? s->loopStart + s->loopLength : 0;
+        if (!playable || c.startOffset >= end) {
+            v.sample = nullptr; // an offset past the end silences the voice
+        } else {
+            v.sample = const_cast<Sample*>(s);
+            v.posInt = static_cast<int32_t>(c.startOffset);
+            v.posFrac = 0;
+            v.direction = 1;
+            v.leftLevel = v.rightLevel = v.rampRemaining = 0;
+        }
+    }
+    if (!c.voiceTuned || c.finalPeriod != c.tunedPeriod) {
+        const double hz = periods::FrequencyHz(x.song.linear, c.finalPeriod);
+        v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
+        const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
+        const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
+        const double step = (hz < maxHz ? hz : maxHz) / rate;
+        v.stepInt = static_cast<int32_t>(step);
+        v.stepFrac = static_cast<uint32_t>((step - v.stepInt) * 4294967296.0);
+        c.voiceTuned = true;
+        c.tunedPeriod = c.finalPeriod;
+    }
+    // Volume on the mixer's 0..255 gain scale, 127 for full as under tinsel
+    // rules; a period of 0 (0 Hz) is silence.
+    const int32_t heard = c.finalPeriod > 0 ? c.finalVolume : 0;
+    const int pan = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
+    const int32_t* law = PanLaw();
+    v.volume = heard * 127 / 256;
+    v.panning = pan;
+    v.leftGain = static_cast<int32_t>((int64_t{heard} * 127 * law[256 - pan]) >> 24);
+    v.rightGain = static_cast<int32_t>((int64_t{heard} * 127 * law[pan]) >> 24);
+}
+
+} // namespace
+
+void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     const Instrument* ins = c.instrument;
     // The fadeout level is 65536 for full, twice the original's.
     const int64_t global = x.module.globalVolume;
@@ -188,4 +247,7 @@ void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice&) {
     // that did not change ramps from where it stands to itself.
     Ft2SetChannel(x.state.ft2, ChannelIndex(x, c), c.finalVolume, c.finalPanning,
                   static_cast<uint16_t>(c.finalPeriod), (c.updateFlags & kUpdateQuick) != 0);
+    if (x.state.ft2FloatVoices) {
+        SetFloatVoice(x, c, v);
+    }
 }

@@ -15,7 +15,10 @@ struct ReplayState {
     Channel channels[kMaxChannels];
     SongState song;
     MixVoice VoicePool[kVoiceCount];
-    Ft2Mixer ft2;         // the voices of FT2 rules
+    Ft2Mixer ft2; // the voices of FT2 rules
+    // FT2 rules drive the float voices too (and the float mixer mixes them):
+    // another interpolation or ramp than the rule set's own was chosen.
+    bool ft2FloatVoices;
     int32_t mixingRate;   // output frames per second
     RuleSet rules;        // the rule set the song plays by, chosen by StartSong
     int64_t framesPlayed; // since StartSong

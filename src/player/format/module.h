@@ -26,11 +26,34 @@ struct Sample {
 // "voice off" (such a sample never sounds).
 enum : uint8_t { kSampleNeverSounds = 0x08, kSampleStereo = 0x20 };
 
-// Zero entries on both sides of each sample's data: the mixer reads up to one
-// entry past either end of a loop (data[-1] after a wrap to a loop at 0).
-constexpr int kSampleGuard = 8;
+// Entries on both sides of each sample's data, for the interpolation kernels
+// that read past a loop's ends: zeros before data[0], and after the loop's end
+// (FillLoopGuard) the loop's continuation, or zeros for a sample without one.
+constexpr int kSampleGuard = 512;
 
 enum : uint8_t { kLoopNone = 1, kLoopForward = 2, kLoopPingPong = 4 };
+
+// The entry a looping sample's channel (data or right) plays at x, counted on
+// from the loop's start as if the loop were written out: forward loops repeat,
+// ping-pong loops mirror about their first entry and their end. The voice
+// turns at the end's position, which reads the entry the loader put at
+// loopEnd (FillLoopGuard); entries before the loop's start mirror the loop's
+// first ones. Needs a loop of 1 entry or more.
+inline int16_t LoopedEntry(const int16_t* data, const Sample& s, int64_t x) {
+    const int64_t length = s.loopLength;
+    if (s.loopMode == kLoopPingPong) {
+        int64_t m = (x - s.loopStart) % (2 * length);
+        m = m < 0 ? m + 2 * length : m;
+        return data[s.loopStart + (m < length ? m : (m == length ? length : 2 * length - m))];
+    }
+    int64_t m = (x - s.loopStart) % length;
+    return data[s.loopStart + (m < 0 ? m + length : m)];
+}
+
+// Writes the loop's continuation into the kSampleGuard entries from the loop's
+// end on (entries past the loop are never heard); a sample without a loop
+// keeps its zeros.
+void FillLoopGuard(Sample& s);
 
 // Shared all-zero sample for every unused instrument slot; never released.
 extern Sample EmptySample;

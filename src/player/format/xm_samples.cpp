@@ -14,26 +14,13 @@ constexpr int kSampleHeaderSize = 40;
 constexpr uint8_t kAdpcmMark = 0xAD;
 constexpr int kAdpcmTableSize = 16;
 
-// The entries before data[0] stay 0: the mixer may read data[-1] just after a
-// wrap to a loop at 0. A stereo sample's right channel follows in the same
-// block, with guards of its own.
+// The entries before data[0] stay 0: a kernel reading before the sample's
+// start hears silence there. A stereo sample's right channel follows in the
+// same block, with guards of its own.
 int16_t* AllocSampleData(uint32_t length, bool stereo) {
     const size_t channel = static_cast<size_t>(length) + 2 * kSampleGuard;
     int16_t* block = AllocZeroed<int16_t>(stereo ? 2 * channel : channel);
     return block == nullptr ? nullptr : block + kSampleGuard;
-}
-
-// The frame after the loop, which the interpolation reads at its end, as the
-// original tracker writes it when it loads a sample: the loop's first frame,
-// or for a ping-pong loop its last (a sample with both loop bits gets the
-// first, though it plays ping-pong). A sample without loop reads the guard's 0.
-void SetLoopEnd(int16_t* data, const Sample& s) {
-    const uint32_t loopEnd = s.loopStart + s.loopLength;
-    if (s.loopMode == kLoopPingPong && (s.type & 3) == 2) {
-        data[loopEnd] = data[loopEnd - 1];
-    } else if (s.loopMode != kLoopNone) {
-        data[loopEnd] = data[s.loopStart];
-    }
 }
 
 // A loop reaching past the data would make the mixer read beyond it; a loop
@@ -202,10 +189,7 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
         if (!decoded) {
             return in.Refuse("out of memory for sample data");
         }
-        SetLoopEnd(s.data, s);
-        if (stereo) {
-            SetLoopEnd(s.right, s);
-        }
+        FillLoopGuard(s);
         s.bits = 16;
     }
     in.report.adpcmSamples += stored.adpcm ? 1 : 0;
@@ -215,6 +199,34 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
     in.Seek(start + static_cast<int64_t>(present), 0);
     return true;
 }
+
+} // namespace xm
+
+// The kernels read up to kSampleGuard entries past the loop's end: they find
+// there what playing on would give, so no tap needs to know about the loop.
+// The entry at loopEnd is the one the original tracker writes when it loads
+// a sample, and linear interpolation reads: the loop's first, or for a
+// ping-pong loop its last (a sample with both loop bits gets the first,
+// though it plays ping-pong). A sample without a loop keeps its zeros.
+void FillLoopGuard(Sample& s) {
+    if (s.data == nullptr || s.loopLength == 0 ||
+        (s.loopMode != kLoopForward && s.loopMode != kLoopPingPong)) {
+        return;
+    }
+    const int64_t loopEnd = static_cast<int64_t>(s.loopStart) + s.loopLength;
+    const bool last = s.loopMode == kLoopPingPong && (s.type & 3) != 3;
+    for (int16_t* data : {s.data, s.right}) {
+        if (data == nullptr) {
+            continue;
+        }
+        data[loopEnd] = data[last ? loopEnd - 1 : s.loopStart];
+        for (int64_t x = loopEnd + 1; x < loopEnd + kSampleGuard; ++x) {
+            data[x] = LoopedEntry(data, s, x);
+        }
+    }
+}
+
+namespace xm {
 
 void FreeSampleData(int16_t* data) {
     if (data != nullptr) {

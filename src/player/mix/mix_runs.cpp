@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "player/mix/mix_kernels.h"
+#include "player/mix/mix_taps.h"
 #include "player/mix/mixer.h"
 #include "player/format/module.h"
 
@@ -127,21 +128,73 @@ bool SetMixPath(MixPath path) {
     return true;
 }
 
+namespace {
+
+// The entries about a ping-pong loop's start, as the voice hears them once it
+// has turned at the end: a kernel wider than linear reads them from here while
+// its taps reach before the start (where the sample's own entries are what the
+// first pass hears). Room for the widest kernel on both sides of the lead.
+struct Seam {
+    static constexpr int64_t kEntries =
+        2 * (mixtaps::LeadOf(Interpolation::Sinc) + mixtaps::kMaxTaps / 2) + 4;
+    int16_t entries[kEntries];
+    int64_t first; // the loop entry at entries[0]
+
+    // Only the entries a kernel of this reach reads: those from the lead and
+    // its reach before the start to the lead and its reach after it.
+    void Fill(const Sample& s, int64_t lead, int64_t reach) {
+        first = static_cast<int64_t>(s.loopStart) - lead - reach - 1;
+        for (int64_t k = 0; k < 2 * (lead + reach) + 4; ++k) {
+            entries[k] = LoopedEntry(s.data, s, first + k);
+        }
+    }
+};
+
+} // namespace
+
 void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, float rampReciprocal,
-                  const MixKernels& kernels) {
+                  const MixKernels& kernels, Interpolation interpolation) {
+    const MixLoops& loops = kernels.loops[static_cast<int>(interpolation) & 3];
+    const int64_t lead = mixtaps::LeadOf(interpolation);
+    if (rampLength <= 0) {
+        // No ramp: the levels are the gains, whatever they were.
+        v.lastLeftGain = v.leftGain;
+        v.lastRightGain = v.rightGain;
+        v.leftLevel = v.leftGain * 256;
+        v.rightLevel = v.rightGain * 256;
+        v.rampRemaining = 0;
+        v.leftStep = v.rightStep = 0.0f;
+    }
+    Seam seam; // filled where a run needs it
     for (;;) {
         const Sample& s = *v.sample;
         const uint32_t loopEnd = s.loopStart + s.loopLength;
         int64_t pos = Position(v);
         const uint64_t step = (static_cast<uint64_t>(static_cast<uint32_t>(v.stepInt)) << 32) | v.stepFrac;
 
-        // 1. Boundary.
-        const int64_t distance = v.direction == 1 ? static_cast<int64_t>(loopEnd) * kOne - pos
-                                                  : pos - static_cast<int64_t>(s.loopStart) * kOne;
+        // 1. Boundary: the loop's end, or start going backward, each moved by
+        // the lead where a tap could otherwise reach before the loop. Going
+        // backward, the lead's width after the start is read from the seam.
+        int64_t boundary = v.direction == 1
+                               ? static_cast<int64_t>(loopEnd) + ((s.loopMode & kLoopForward) ? lead : 0)
+                               : static_cast<int64_t>(s.loopStart) - lead;
+        bool seamAhead = false, inSeam = false;
+        if (v.direction != 1 && lead != 0) {
+            // A run stops up to 255 units short of its boundary (the count
+            // is taken in 24.8): so close, the voice is in the seam already.
+            seamAhead = pos - (static_cast<int64_t>(s.loopStart) + lead) * kOne >= 256;
+            inSeam = !seamAhead;
+            boundary = seamAhead ? boundary + 2 * lead : boundary;
+        }
+        const int64_t distance = v.direction == 1 ? boundary * kOne - pos : pos - boundary * kOne;
         uint32_t n = static_cast<uint32_t>(left);
         bool atBoundary = false;
         const uint32_t s24 = (static_cast<uint32_t>(v.stepInt) << 24) | (v.stepFrac >> 8);
-        if ((static_cast<uint64_t>(distance) >> 32) < (1u << 24) && s24 != 0) {
+        if (distance < 0) {
+            // Past it already: a voice left there by another interpolation.
+            n = 0;
+            atBoundary = true;
+        } else if ((static_cast<uint64_t>(distance) >> 32) < (1u << 24) && s24 != 0) {
             const uint64_t d = static_cast<uint64_t>(distance) >> 8;
             // The count, d / s24 rounded up, is at most n exactly when d is at
             // most n * s24 (under 2^63): most runs end before the boundary
@@ -193,23 +246,33 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
         const uint64_t signedStep = v.direction == 1 ? step : ~step + 1;
 
         // 4. Frames: the loop is chosen once for the whole run. The direction
-        // needs no loop of its own: it is the sign of the step.
+        // needs no loop of its own: it is the sign of the step. In the seam,
+        // positions count from the seam's first entry.
+        const int16_t* data = s.data;
+        int64_t shift = 0;
+        if (inSeam) {
+            seam.Fill(s, lead, mixtaps::ReachOf(interpolation, step));
+            data = seam.entries;
+            shift = seam.first * kOne;
+        }
+        pos -= shift;
         if (ramp == 0) {
             // An odd last frame is mixed at the levels, which a run without
             // ramp holds still; where they are the gains, the plain loop
             // mixes it with the others.
             const uint32_t together = SameBits(levels[0], gL) && SameBits(levels[1], gR) ? n : n & ~1u;
             pos = static_cast<int64_t>(
-                kernels.plain(s.data, static_cast<uint64_t>(pos), signedStep, out, together, gL, gR));
+                loops.plain(data, static_cast<uint64_t>(pos), signedStep, out, together, gL, gR));
             if (together != n) {
                 static constexpr float kStill[2] = {0.0f, 0.0f};
-                pos = static_cast<int64_t>(kernels.ramp(s.data, static_cast<uint64_t>(pos), signedStep,
-                                                        out + 2 * (n - 1), 1, levels, kStill));
+                pos = static_cast<int64_t>(loops.ramp(data, static_cast<uint64_t>(pos), signedStep,
+                                                      out + 2 * (n - 1), 1, levels, kStill));
             }
         } else {
             pos = static_cast<int64_t>(
-                kernels.ramp(s.data, static_cast<uint64_t>(pos), signedStep, out, n, levels, steps));
+                loops.ramp(data, static_cast<uint64_t>(pos), signedStep, out, n, levels, steps));
         }
+        pos += shift;
 
         // 5. Ramp bookkeeping.
         if (ramp != 0) {
@@ -239,15 +302,26 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
 
         // 7. Boundary by loop mode.
         StorePosition(v, pos);
-        if (s.loopMode & kLoopForward) {
+        if (seamAhead) {
+            // Not a turn: the next run goes on into the seam.
+        } else if ((s.loopMode & kLoopForward) && lead == 0) {
             v.posInt -= static_cast<int32_t>(s.loopLength);
             // Stop once negative: unsigned, -1 would look past the end and never wrap back.
             while (v.posInt >= 0 && static_cast<uint32_t>(v.posInt) >= loopEnd) {
                 v.posInt -= static_cast<int32_t>(s.loopLength);
             }
+        } else if (s.loopMode & kLoopForward) {
+            const int64_t length = static_cast<int64_t>(s.loopLength) * kOne;
+            const int64_t end = (static_cast<int64_t>(loopEnd) + lead) * kOne;
+            pos -= length;
+            if (pos >= end) {
+                pos -= (pos - end) / length * length + length;
+            }
+            StorePosition(v, pos);
         } else if (s.loopMode & kLoopPingPong) {
             const int64_t endPos = static_cast<int64_t>(loopEnd) * kOne;
             const int64_t startPos = static_cast<int64_t>(s.loopStart) * kOne;
+            const int64_t turnAt = static_cast<int64_t>(s.loopStart) - lead;
             bool atEnd = v.direction == 1;
             for (;;) {
                 int64_t p = Position(v);
@@ -255,7 +329,7 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
                     p = 2 * endPos - p - 1;
                     v.direction = 2;
                     StorePosition(v, p);
-                    if (!(v.posInt < static_cast<int32_t>(s.loopStart))) {
+                    if (!(v.posInt < turnAt)) {
                         break;
                     }
                 } else {

@@ -6,10 +6,12 @@
 #include <cstdint>
 
 struct MixVoice;
+enum class Interpolation : unsigned char;
 
 enum class MixPath { Scalar, Sse2, Avx2, Avx512 };
 
-struct MixKernels {
+// One interpolation's inner loops.
+struct MixLoops {
     // Mixes n frames at the constant gains gL, gR starting at position pos
     // (32.32 fixed point) moving by step (already negated for backward play);
     // returns the position after them.
@@ -19,6 +21,10 @@ struct MixKernels {
     // frame; leaves the levels as they stand after the last frame.
     uint64_t (*ramp)(const int16_t* data, uint64_t pos, uint64_t step, float* out, uint32_t n, float* levels,
                      const float* steps);
+};
+
+struct MixKernels {
+    MixLoops loops[4]; // by Interpolation
     // Rounds (ties to even) and clips count floats to 16 bits.
     void (*convert)(int16_t* destination, const float* source, int32_t count);
 };
@@ -33,6 +39,7 @@ bool SetMixPath(MixPath path);
 const char* MixPathName(MixPath path);
 
 // Mixes frames frames of one voice into out, run by run, with the ramp
-// constants given; the voice must have a sample.
+// constants given (a length of 0: no ramp) and the interpolation's loops; the
+// voice must have a sample.
 void MixVoiceRuns(MixVoice& v, float* out, int32_t frames, int32_t rampLength, float rampReciprocal,
-                  const MixKernels& kernels);
+                  const MixKernels& kernels, Interpolation interpolation);

@@ -1,6 +1,7 @@
 // The reference inner loops: one frame at a time, exactly as the mixer is
 // defined. The vector loops must reproduce these floats bit for bit.
 #include "player/mix/mix_kernels.h"
+#include "player/mix/mix_taps.h"
 
 namespace {
 
@@ -33,4 +34,8 @@ void ConvertScalar(int16_t* destination, const float* source, int32_t count) {
 
 } // namespace
 
-const MixKernels kScalarKernels = {PlainScalar, RampScalar, ConvertScalar};
+const MixKernels kScalarKernels = {{{PlainScalar, RampScalar},
+                                    {PlainNearest, RampNearest},
+                                    {PlainCubic, RampCubic},
+                                    {PlainSincScalar, RampSincScalar}},
+                                   ConvertScalar};

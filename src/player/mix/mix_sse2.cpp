@@ -1,6 +1,7 @@
 // The inner loops with SSE2, the baseline of every x86 build: four frames per
 // pass, each product and sum formed in double as the scalar loop forms it.
 #include "player/mix/mix_kernels.h"
+#include "player/mix/mix_taps.h"
 
 #ifdef TINSEL_MIX_X86
 
@@ -120,8 +121,66 @@ void ConvertSse2(int16_t* destination, const float* source, int32_t count) {
     }
 }
 
+// The sinc frame by frame: the 16 lanes in four registers, summed over the
+// chunks, then pairwise as the scalar sum goes.
+struct SincSse2 {
+    const int16_t* data;
+    const mixtaps::SincTable& table;
+
+    static __m128 Products(__m128i entries, bool high, const float* r, __m128 w) {
+        const __m128i words =
+            high ? _mm_unpackhi_epi16(entries, entries) : _mm_unpacklo_epi16(entries, entries);
+        const __m128 x = _mm_cvtepi32_ps(_mm_srai_epi32(words, 16));
+        return _mm_mul_ps(x, _mm_add_ps(_mm_loadu_ps(r), _mm_mul_ps(w, _mm_loadu_ps(r + 16))));
+    }
+
+    void operator()(uint64_t q, uint64_t e, uint32_t count, double* v) const {
+        const int32_t taps = table.taps;
+        for (uint32_t f = 0; f < count; ++f, q += e) {
+            const uint32_t fraction = static_cast<uint32_t>(q);
+            const int16_t* x = data + static_cast<int32_t>(q >> 32) - (taps / 2 - 1);
+            const float* row = mixtaps::SincRow(table, fraction);
+            const __m128 w = _mm_set1_ps(mixtaps::SincWeight(table, fraction));
+            __m128 lane[4] = {};
+            for (int32_t c = 0; c < taps; c += 16) {
+                const __m128i e0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + c));
+                const __m128i e1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + c + 8));
+                const float* r = row + 2 * c;
+                const __m128 p[4] = {Products(e0, false, r, w), Products(e0, true, r + 4, w),
+                                     Products(e1, false, r + 8, w), Products(e1, true, r + 12, w)};
+                for (int k = 0; k < 4; ++k) {
+                    lane[k] = c == 0 ? p[k] : _mm_add_ps(lane[k], p[k]);
+                }
+            }
+            const __m128 s4 = _mm_add_ps(_mm_add_ps(lane[0], lane[2]), _mm_add_ps(lane[1], lane[3]));
+            const __m128 s2 = _mm_add_ps(s4, _mm_movehl_ps(s4, s4));
+            v[f] = _mm_cvtss_f32(_mm_add_ss(s2, _mm_shuffle_ps(s2, s2, 1)));
+        }
+    }
+};
+
+uint64_t SincStepSize(uint64_t step) {
+    return static_cast<int64_t>(step) >= 0 ? step : ~step + 1;
+}
+
+uint64_t PlainSincSse2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
+                       float gR) {
+    return mixtaps::PlainBatches(pos, step, o, n, gL, gR,
+                                 SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
+}
+
+uint64_t RampSincSse2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
+                      const float* steps) {
+    return mixtaps::RampBatches(pos, step, o, n, levels, steps,
+                                SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
+}
+
 } // namespace
 
-const MixKernels kSse2Kernels = {PlainSse2, RampSse2, ConvertSse2};
+const MixKernels kSse2Kernels = {{{PlainSse2, RampSse2},
+                                  {PlainNearest, RampNearest},
+                                  {PlainCubic, RampCubic},
+                                  {PlainSincSse2, RampSincSse2}},
+                                 ConvertSse2};
 
 #endif

@@ -1,6 +1,50 @@
 #include "player/mix/mixer.h"
 
+#include <cstring>
+
 #include "player/mix/mix_runs.h"
+
+namespace {
+
+constexpr const char* kInterpolationNames[kInterpolationCount] = {"linear", "nearest", "cubic", "sinc"};
+constexpr const char* kRampNames[2] = {"rules", "off"};
+
+} // namespace
+
+const char* InterpolationName(Interpolation interpolation) {
+    const int i = static_cast<int>(interpolation);
+    return i >= 0 && i < kInterpolationCount ? kInterpolationNames[i] : "linear";
+}
+
+bool ParseInterpolation(const char* text, Interpolation* interpolation) {
+    if (text == nullptr || interpolation == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < kInterpolationCount; ++i) {
+        if (std::strcmp(text, kInterpolationNames[i]) == 0) {
+            *interpolation = static_cast<Interpolation>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* RampName(Ramp ramp) {
+    return ramp == Ramp::Off ? kRampNames[1] : kRampNames[0];
+}
+
+bool ParseRamp(const char* text, Ramp* ramp) {
+    if (text == nullptr || ramp == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (std::strcmp(text, kRampNames[i]) == 0) {
+            *ramp = static_cast<Ramp>(i);
+            return true;
+        }
+    }
+    return false;
+}
 
 int32_t RampLengthForRate(int32_t rate) {
     const int64_t length = static_cast<int64_t>(rate) * 128 / 44100;
@@ -12,7 +56,7 @@ int32_t BlockLengthForRate(int32_t rate) {
 }
 
 void MixVoices(MixVoice* voices, int32_t count, int32_t rampLength, float rampReciprocal, float* destination,
-               int32_t frames) {
+               int32_t frames, Interpolation interpolation) {
     if (voices == nullptr || destination == nullptr || frames < 1) {
         return;
     }
@@ -20,7 +64,7 @@ void MixVoices(MixVoice* voices, int32_t count, int32_t rampLength, float rampRe
     for (int i = 0; i < count; ++i) {
         MixVoice& voice = voices[i];
         if (voice.sample != nullptr) {
-            MixVoiceRuns(voice, destination, frames, rampLength, rampReciprocal, kernels);
+            MixVoiceRuns(voice, destination, frames, rampLength, rampReciprocal, kernels, interpolation);
         }
     }
 }

@@ -44,10 +44,31 @@ int32_t RampLengthForRate(int32_t rate);
 constexpr int32_t kMixBlockMs = 20;
 int32_t BlockLengthForRate(int32_t rate);
 
+// How a voice reads its sample between entries. Linear is each rule set's own
+// mixing; the others are a choice for renders: the entry nearest the
+// position, a Catmull-Rom cubic through four entries, or a windowed sinc of 16
+// taps that widens with the step above one sample a frame (up to 512 taps), so
+// that a note played high does not alias.
+enum class Interpolation : unsigned char { Linear, Nearest, Cubic, Sinc };
+constexpr int kInterpolationCount = 4;
+// "linear", "nearest", "cubic" or "sinc", as the tools print and accept them.
+const char* InterpolationName(Interpolation interpolation);
+// Reads one of the names above; false for anything else.
+bool ParseInterpolation(const char* text, Interpolation* interpolation);
+
+// How gain changes reach the sound: the rule set's own ramp (a glide over
+// RampLengthForRate frames, a note's attack included), or off: every change
+// at once and attacks exactly as stored.
+enum class Ramp : unsigned char { Rules, Off };
+// "rules" or "off".
+const char* RampName(Ramp ramp);
+bool ParseRamp(const char* text, Ramp* ramp);
+
 // Adds count voices into destination, each gliding its gains over rampLength
-// frames. Where a silent voice passes, a -0 already in destination may keep or
-// lose its sign depending on the path (the fast ones skip the additions of 0);
-// no other bit depends on the path, and a buffer zeroed first never holds -0.
+// frames (0: no glide, gains take effect at once). Where a silent voice
+// passes, a -0 already in destination may keep or lose its sign depending on
+// the path (the fast ones skip the additions of 0); no other bit depends on
+// the path, and a buffer zeroed first never holds -0.
 void MixVoices(MixVoice* voices, int32_t count, int32_t rampLength, float rampReciprocal, float* destination,
-               int32_t frames);
+               int32_t frames, Interpolation interpolation = Interpolation::Linear);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);

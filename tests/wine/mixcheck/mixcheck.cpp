@@ -1,11 +1,13 @@
 // tinsel-mixcheck: renders the demo's song and three constructed songs, those
 // by both rule sets (our float mixer and the original's integer one), through
-// every mixing path this processor has and prints one hash per path and song;
+// every mixing path this processor has, with each interpolation, and prints
+// one hash per path, interpolation and song;
 // fails when a path's bytes differ from the scalar reference's. Built for
 // Linux and for Windows, so that a test can compare both builds under wine.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "player/output/audio_output.h"
@@ -19,10 +21,11 @@
 namespace {
 
 // FNV-1a of the 16-bit output of blocks blocks of the device's length.
-uint64_t RenderHash(Module* module, RuleSet rules, int blocks) {
+uint64_t RenderHash(Module* module, RuleSet rules, int blocks, Interpolation interpolation) {
     auto player = std::make_unique<Player>();
     InitPlayer(*player, 44100);
     StartSong(*player, module, rules);
+    SetInterpolation(*player, interpolation);
     const int32_t length = BlockLengthForRate(44100);
     std::vector<float> mix(2 * static_cast<size_t>(length));
     std::vector<int16_t> pcm(2 * static_cast<size_t>(length));
@@ -65,19 +68,27 @@ int main() {
             std::printf("%s: does not load\n", song.name);
             return 1;
         }
-        uint64_t reference = 0;
-        for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
-            if (!SetMixPath(path)) {
-                std::printf("%s %s: not on this processor\n", song.name, MixPathName(path));
-                continue;
+        for (Interpolation interpolation :
+             {Interpolation::Linear, Interpolation::Nearest, Interpolation::Cubic, Interpolation::Sinc}) {
+            // The linear lines as they always were; the others name their interpolation.
+            const bool linear = interpolation == Interpolation::Linear;
+            const std::string kernel = linear ? "" : std::string(" ") + InterpolationName(interpolation);
+            uint64_t reference = 0;
+            for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+                if (!SetMixPath(path)) {
+                    std::printf("%s %s%s: not on this processor\n", song.name, MixPathName(path),
+                                kernel.c_str());
+                    continue;
+                }
+                const uint64_t hash =
+                    RenderHash(module, song.rules, linear ? song.blocks : song.blocks / 4, interpolation);
+                if (path == MixPath::Scalar)
+                    reference = hash;
+                const bool same = hash == reference;
+                failures += same ? 0 : 1;
+                std::printf("%s %s%s: %016llx%s\n", song.name, MixPathName(path), kernel.c_str(),
+                            static_cast<unsigned long long>(hash), same ? "" : " DIFFERS FROM SCALAR");
             }
-            const uint64_t hash = RenderHash(module, song.rules, song.blocks);
-            if (path == MixPath::Scalar)
-                reference = hash;
-            const bool same = hash == reference;
-            failures += same ? 0 : 1;
-            std::printf("%s %s: %016llx%s\n", song.name, MixPathName(path),
-                        static_cast<unsigned long long>(hash), same ? "" : " DIFFERS FROM SCALAR");
         }
         FreeModule(module);
     }
