@@ -182,6 +182,23 @@ TEST_F(MixerTest, ARampFromNoteStartGoesOnAcrossCallsToTheExactLevels) {
     EXPECT_FLOAT_EQ(buf[2 * 150], static_cast<float>(1000.0 * static_cast<float>(200 * (1.0f / 255))));
 }
 
+// With the ramp off a note's attack is the sample as stored from its first
+// frame, and a gain change is heard at once.
+TEST_F(MixerTest, WithoutRampGainsTakeEffectAtOnce) {
+    TestSample t(std::vector<int16_t>(400, 1000), kLoopNone, 0, 400);
+    Ramping(&t.s, 200);
+    SetRamp(*player, Ramp::Off);
+    std::vector<float> buf(2 * 20, 0.0f);
+    Mix(buf.data(), 10);
+    const float full = static_cast<float>(1000.0 * static_cast<float>(200 * (1.0f / 255)));
+    EXPECT_EQ(buf[0], full);
+    EXPECT_EQ(buf[19], full);
+    v.leftGain = 100;
+    Mix(buf.data() + 20, 10);
+    EXPECT_EQ(buf[20], static_cast<float>(1000.0 * static_cast<float>(100 * (1.0f / 255))));
+    EXPECT_EQ(buf[21], full);
+}
+
 TEST_F(MixerTest, ARampOnOneSideLeavesTheOtherSideWhereItIs) {
     // Both sides ramp up; halfway the left gain changes while the right one
     // now equals its level. Carried on in the next run, the right side must not
