@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -15,7 +13,6 @@
 #include "player/player.h"
 #include "player/engine/replay.h"
 #include "player/engine/rules.h"
-#include "player/format/song.h"
 #include "tests/player/xm_image.h"
 
 namespace {
@@ -561,28 +558,6 @@ TEST_F(Engine, Ft2HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
     Start(Rows({{C4}}), kFt2);
     Trace(0, 6, kVolume);
     EXPECT_EQ(Voice(0).sample, nullptr);
-}
-
-// The demo's song forced to FT2 rules: a different render, but a sound one.
-TEST_F(Engine, DemoSongPlaysUnderFt2Rules) {
-    m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(RulesForTracker(m->trackerName), kTinsel);
-    StartSong(*player, m, kFt2);
-    std::vector<float> block(2 * 4410);
-    std::set<int> orders;
-    double peak = 0;
-    for (int b = 0; b < 800; ++b) { // 80 s, past the song's end
-        RenderFrames(*player, block.data(), 4410);
-        orders.insert(m->orderIndex);
-        for (float f : block) {
-            ASSERT_TRUE(std::isfinite(f));
-            peak = std::max(peak, static_cast<double>(std::fabs(f)));
-        }
-    }
-    EXPECT_EQ(orders.size(), static_cast<size_t>(m->songLength));
-    EXPECT_GT(peak, 1000.0);
-    EXPECT_LT(peak, 200000.0);
 }
 
 TEST(Rules, TrackerNameChoosesTheRuleSet) {
