@@ -117,14 +117,18 @@ platform::Thread* NoThread(platform::ThreadEntry, void*, bool) {
 }
 
 // The music plays from the end of start-up until stop; without a mixing
-// thread or without a device the scene runs silently.
+// thread or without a device the scene runs silently. A device lost while
+// playing leaves the scene drawing and stopping promptly.
 TEST_F(SceneTest, MusicPlaysUntilStopOrTheSceneRunsSilently) {
     WriteData();
     const struct {
         const char* what;
-        bool threadless, refused;
-    } cases[] = {{"music", false, false}, {"no thread", true, false}, {"no device", false, true}};
-    for (const auto& [what, threadless, refused] : cases) {
+        bool threadless, refused, lost;
+    } cases[] = {{"music", false, false, false},
+                 {"no thread", true, false, false},
+                 {"no device", false, true, false},
+                 {"device lost", false, false, true}};
+    for (const auto& [what, threadless, refused, lost] : cases) {
         platform::VirtualWaveOutput device;
         const bool music = !threadless && !refused;
         device.refuseOpen = refused;
@@ -138,30 +142,19 @@ TEST_F(SceneTest, MusicPlaysUntilStopOrTheSceneRunsSilently) {
             EXPECT_EQ(device.rate.load(), 44100);
             EXPECT_EQ(device.buffer.load(), OutputRing());
         }
-        clock.AdvanceSeconds(0.5);
-        SceneFrame();
+        device.lost = lost;
+        for (int frame = 0; frame < 5; ++frame) {
+            clock.AdvanceSeconds(0.1);
+            SceneFrame();
+        }
+        const auto start = std::chrono::steady_clock::now();
         SceneStop();
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0)
+            << what;
         EXPECT_EQ(g_scene.song, nullptr) << what;
         EXPECT_FALSE(device.open.load()) << what;
         EXPECT_TRUE(!refused || device.resets.load() == 0) << "a device never opened is not reset";
     }
-}
-
-TEST_F(SceneTest, ALostDeviceLeavesTheSceneDrawingAndStoppingPromptly) {
-    platform::VirtualWaveOutput device;
-    WriteData();
-    SceneStart();
-    ASSERT_NE(g_scene.song, nullptr);
-    device.lost = true;
-    for (int frame = 0; frame < 5; ++frame) {
-        clock.AdvanceSeconds(0.1);
-        SceneFrame();
-    }
-    const auto start = std::chrono::steady_clock::now();
-    SceneStop();
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
-    EXPECT_EQ(g_scene.song, nullptr);
-    EXPECT_FALSE(device.open.load());
 }
 
 } // namespace
