@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/exception.h"
-#include "data/texture.h"
 #include "data/tga.h"
-#include "platform/gl.h"
-#include "platform/osmesa/offscreen_gl.h"
 #include "test_files.h"
 
 using namespace testfiles;
@@ -133,18 +129,4 @@ TEST(BlitTest, OverlappingCopyWithinOnePixmapActsAsMemmove) {
                 ASSERT_EQ(p.pixels[(1 + dy + y) * 6 + 1 + dx + x], before.pixels[(1 + y) * 6 + 1 + x])
                     << "shift " << dx << "," << dy << " at " << x << "," << y;
     }
-}
-
-TEST_F(ImageTest, TextureUploadReadsBack) {
-    platform::OffscreenGL gl(64, 64);
-    ASSERT_TRUE(gl.Valid());
-    WriteFile("t.tga", Tga(2, 32, 2, 2, 0x20, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 9, 8, 7, 6}));
-    CTexture texture("t.tga");
-    ASSERT_NE(texture.texture, 0u);
-    EXPECT_EQ(texture.width, 2);
-    uint8_t back[16] = {};
-    glBindTexture(GL_TEXTURE_2D, texture.texture);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back);
-    EXPECT_EQ(std::memcmp(back, texture.pixels, 16), 0);
-    EXPECT_THROW(CTexture("missing.tga"), CException);
 }
