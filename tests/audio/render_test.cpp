@@ -12,16 +12,10 @@
 #include "player/player.h"
 #include "player/format/song.h"
 #include "player/format/stream.h"
+#include "tests/common/test_util.h"
 #include "tools/render/render.h"
 
 namespace {
-
-uint64_t Fnv1a(const void* bytes, size_t size) {
-    uint64_t hash = 0xcbf29ce484222325u;
-    for (size_t i = 0; i < size; ++i)
-        hash = (hash ^ static_cast<const uint8_t*>(bytes)[i]) * 0x100000001b3u;
-    return hash;
-}
 
 Module* LoadEmbedded() {
     SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
@@ -44,7 +38,7 @@ TEST(OfflineRender, MatchesTheRingPlaybackPreRenders) {
         EXPECT_EQ(std::memcmp(OutputRing(), offline.data(), offline.size() * 2), 0);
         // The ring's first two seconds as the player rendered them before it
         // became an instance: the demo's sound must not change by a bit.
-        EXPECT_EQ(Fnv1a(OutputRing(), size_t(g_ringLength) * 4), 0x90602c2d7d937411u);
+        EXPECT_EQ(testutil::Fnv1a(OutputRing(), size_t(g_ringLength) * 4), 0x90602c2d7d937411u);
         EXPECT_TRUE(StopPlayback(&player));
         CloseAudioDevice();
     }
