@@ -289,6 +289,10 @@ TEST_F(EngineRecipes, Volume) {
     const SongSpec sustained = WithEnvelope(Rows({{C4, 1}, {OFF}}), {{0, 64}, {2, 32}}, 3, 0, 2048);
     const SongSpec enveloped = WithEnvelope(Rows({{C4, 1}}), {{0, 64}, {10, 32}, {20, 0}}, 1, 0, 2048);
     const SongSpec delayed = TwoInstruments({{C4, 1}, {D4, 2, 0x2A, 0xE, 0xD3}});
+    // EE1 plays row 0 twice: its slide goes on for eleven ticks, then row 1 sets 0.
+    SongSpec patternDelay;
+    patternDelay.channels = 2;
+    patternDelay.patterns = {{{C4, 1, 0, 0xA, 0x01}, {0, 0, 0, 0xE, 0xE1}, {0, 0, 0, 0xC, 0x00}}};
     SongSpec globalVolume;
     globalVolume.channels = 3;
     globalVolume.patterns = {{{C4, 1}, {0, 0, 0, 0x10, 0x20}, {C4, 1}}};
@@ -336,6 +340,8 @@ TEST_F(EngineRecipes, Volume) {
         {"sustain holds", kFt2, sustained, 0, kHeard, {256, 256, 256, 256, 256, 256}},
         {"key-off releases and fades", kFt2, sustained, 1, kHeard, {240, 168, 104, 96, 88, 80}},
         {"volume byte 0x55 sets 64", kFt2, TwoInstruments({{C4, 2, 0x55}}), 0, kVolume, {64, 64, 64, 64, 64, 64}},
+        {"pattern delay repeats only the later tick actions", kFt2, patternDelay, 0, kVolume,
+         {64, 63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 0}},
         {"fine volume memories are separate", kFt2,
          Rows({{C4, 1, 0x30, 0xE, 0xA2}, {0, 0, 0, 0xE, 0xB1}, {0, 0, 0, 0xE, 0xA0}}), 2, kVolume,
          {35, 35, 35, 35, 35, 35}},
@@ -360,6 +366,8 @@ TEST_F(EngineRecipes, PanningAndVoiceStarts) {
          {16, 16, 16, 16, 16, 16}},
         {"E93", kFt2, Rows({{C4, 1, 0, 0xE, 0x93}}), 0, kStarted, {1, 0, 0, 1, 0, 0}},
         {"E92", kFt2, Rows({{C4, 1, 0, 0xE, 0x92}}), 0, kStarted, {1, 0, 1, 0, 1, 0}},
+        // No instrument is remembered at the start: a first note without one stays silent.
+        {"note without an instrument", kFt2, Rows({{C4}}), 0, kPlaying, {-1, -1, -1, -1, -1, -1}},
         {"ED0 is a normal row", kFt2, Rows({{C4, 1, 0, 0xE, 0xD0}}), 0, kStarted, {1, 0, 0, 0, 0, 0}},
         {"ED7 never plays", kFt2, Rows({{C4, 1, 0, 0xE, 0xD7}}), 0, kStarted, {0, 0, 0, 0, 0, 0}},
         // 902 starts past the loop end: silence; 901 at 256; 9FF silent, and 900 takes up FF.
@@ -507,19 +515,6 @@ TEST_F(Engine, SongClocks) {
     }
 }
 
-TEST_F(Engine, Ft2PatternDelayRepeatsOnlyTheLaterTickActions) {
-    SongSpec s;
-    s.channels = 2;
-    s.patterns = {{{C4, 1, 0, 0xA, 0x01}, {0, 0, 0, 0xE, 0xE1}, {}, {0, 0, 0, 0xF, 0x06}}};
-    Start(s, kFt2);
-    int ticks = 0;
-    for (NextRow next{}; ticks < 100 && !(NextRowStart(*player, &next) && next.row == 1); ++ticks) {
-        Tick();
-    }
-    EXPECT_EQ(ticks, 12);
-    EXPECT_EQ(Ch(0).outVolume, 53);
-}
-
 TEST_F(Engine, TinselPatternsWithoutRowsOrCells) {
     // Order 1 names a pattern past the stored ones (added empty), order 0 one of 0 rows.
     XmImage image(3, 0, 1, 1, 0, 125, {0, 3, 0});
@@ -554,10 +549,6 @@ TEST_F(Engine, Ft2HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
     EXPECT_EQ(m->speed, 1);
     EXPECT_EQ(player->song.patternRows[0], 64);
     EXPECT_EQ(player->song.songLength, 1);
-    // A song whose first row has no instrument number stays silent: none is remembered at start.
-    Start(Rows({{C4}}), kFt2);
-    Trace(0, 6, kVolume);
-    EXPECT_EQ(Voice(0).sample, nullptr);
 }
 
 TEST(Rules, TrackerNameChoosesTheRuleSet) {
