@@ -1,7 +1,6 @@
-// Song length, position, seek, repeat count and mute on a player instance.
+// Song length, position, seek and mute on a player instance (the repeat count: tests/lib).
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -133,23 +132,6 @@ TEST_F(DemoSong, LastsItsScoresSeventyFourPointSevenSecondsAndTheEngineAgrees) {
     StartSong(*player, song.get());
     EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, firstVisit), length.frames);
     EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, 0), length.loopFrames);
-}
-
-TEST_F(DemoSong, RepeatCountEndsAfterThePassesThroughTheRestartPosition) {
-    const SongLength length = MeasureSong(*song, kRate);
-    SetRepeatCount(*player, 2);
-    StartSong(*player, song.get());
-    std::vector<float> block(2 * 4096);
-    int64_t total = 0;
-    int32_t n;
-    while ((n = RenderFrames(*player, block.data(), 4096)) == 4096)
-        total += n;
-    total += n;
-    EXPECT_EQ(total, length.frames + length.loopFrames);
-    EXPECT_TRUE(player->ended);
-    EXPECT_EQ(RenderFrames(*player, block.data(), 4096), 0);
-    for (float v : block)
-        ASSERT_EQ(v, 0.0f);
 }
 
 TEST_F(DemoSong, SeekLandsOnTheRowWithTheTimePlaybackReachesItAt) {
