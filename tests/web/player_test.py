@@ -113,16 +113,16 @@ def run_refusals(browser, url, failures):
     expected = 'notes.txt is not an XM module'
     if not browser.wait_for(f"document.getElementById('message').textContent === '{expected}'", 20):
         failures.append(f'a text file by ?song= shows {text(browser, "message")!r}')
-    # A dropped XM that asks for 64 channels, the player's reason after its name.
+    # A dropped XM that asks for 200 channels, the player's reason after its name.
     browser.evaluate(
         "(() => { const bytes = new Uint8Array(336); bytes.set(new TextEncoder().encode('Extended Module: '));"
         " const view = new DataView(bytes.buffer); view.setUint16(58, 0x104, true); view.setUint32(60, 276, true);"
-        " view.setUint16(64, 1, true); view.setUint16(68, 64, true);"
+        " view.setUint16(64, 1, true); view.setUint16(68, 200, true);"
         " const data = new DataTransfer(); data.items.add(new File([bytes], 'wide.xm'));"
         " document.getElementById('drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data})); })()")
-    expected = 'wide.xm does not load: 64 channels; the player plays 32 at most'
+    expected = 'wide.xm does not load: 200 channels; the player plays 127 at most'
     if not browser.wait_for(f"document.getElementById('message').textContent === '{expected}'", 20):
-        failures.append(f'an XM of 64 channels dropped on the page shows {text(browser, "message")!r}')
+        failures.append(f'an XM of 200 channels dropped on the page shows {text(browser, "message")!r}')
 
 
 def run_same_bytes(browser, url, reference, failures):
