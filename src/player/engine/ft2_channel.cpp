@@ -171,19 +171,6 @@ void Ft2AutoVibrato(Context&, Channel& c) {
 
 namespace {
 
-// round(65536 * sqrt(n / 256)) for n = 0..256: the float voices' pan law.
-const int32_t* PanLaw() {
-    static int32_t table[257];
-    static const bool filled = [] {
-        for (int n = 0; n <= 256; ++n) {
-            table[n] = static_cast<int32_t>(std::lround(65536.0 * std::sqrt(n / 256.0)));
-        }
-        return true;
-    }();
-    (void)filled;
-    return table;
-}
-
 // The float voice of a channel, where another interpolation or ramp than the
 // rule set's own mixes FT2 rules: the note's start, its exact frequency and
 // the square-root pan law on the mixer's 0..255 gains.
@@ -218,7 +205,7 @@ void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
     // rules; a period of 0 (0 Hz) is silence.
     const int32_t heard = c.finalPeriod > 0 ? c.finalVolume : 0;
     const int pan = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
-    const int32_t* law = PanLaw();
+    const uint32_t* law = Ft2PanTable();
     v.volume = heard * 127 / 256;
     v.panning = pan;
     v.leftGain = static_cast<int32_t>((int64_t{heard} * 127 * law[256 - pan]) >> 24);

@@ -14,19 +14,6 @@ constexpr int kStretch = static_cast<int>(sizeof(Ft2Mixer::sum) / sizeof(int32_t
 constexpr uint32_t kAddressStart = 32856;
 using ft2frame::kAddressStep;
 
-// round(65536 * sqrt(i / 256)), i = 0..256.
-const uint32_t* PanTable() {
-    static uint32_t table[257];
-    static const bool filled = [] {
-        for (int i = 0; i <= 256; ++i) {
-            table[i] = static_cast<uint32_t>(std::lround(65536.0 * std::sqrt(i / 256.0)));
-        }
-        return true;
-    }();
-    (void)filled;
-    return table;
-}
-
 // round(2^24 * 2^(r / 768)), r = 0..767: one octave of the linear table.
 const uint32_t* OctaveTable() {
     static uint32_t table[768];
@@ -84,7 +71,7 @@ int64_t GainAt(uint32_t gain, int32_t delta, int32_t rampStart, int32_t rampFram
 // New targets from the voice's volume and panning; the ramp to them starts
 // at frame `from` of the tick from the gains the voice has there.
 void Retarget(Ft2Mixer& m, Ft2Voice& v, bool muted, int32_t frames, int32_t from) {
-    const uint32_t* pan = PanTable();
+    const uint32_t* pan = Ft2PanTable();
     const uint32_t g = muted ? 0u : uint32_t{v.volume} * 8u * static_cast<uint32_t>(m.amplification);
     if (from > 0) {
         v.gainL = static_cast<uint32_t>(GainAt(v.gainL, v.deltaL, v.rampStart, v.rampFrames, from));
@@ -314,4 +301,16 @@ void Ft2SetAmplification(Ft2Mixer& m, int32_t amplification) {
     m.amplification = amplification < kFt2MinAmplification   ? kFt2MinAmplification
                       : amplification > kFt2MaxAmplification ? kFt2MaxAmplification
                                                              : amplification;
+}
+
+const uint32_t* Ft2PanTable() {
+    static uint32_t table[257];
+    static const bool filled = [] {
+        for (int i = 0; i <= 256; ++i) {
+            table[i] = static_cast<uint32_t>(std::lround(65536.0 * std::sqrt(i / 256.0)));
+        }
+        return true;
+    }();
+    (void)filled;
+    return table;
 }

@@ -65,6 +65,10 @@ struct Ft2Mixer {
     int32_t sum[2 * 1024]; // a stretch of frames, both sides
 };
 
+// round(65536 * sqrt(i / 256)) for i = 0..256: the original's pan law, which
+// the float voices under FT2 rules share.
+const uint32_t* Ft2PanTable();
+
 // Silences every voice and sets the mixer up for a song of channels channels.
 void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t channels, bool linear);
 // No voices at all until the next reset: for a song played tick by tick
