@@ -205,15 +205,17 @@ TEST_F(Capture, ThreeSecondsAtThirtyFps) {
     EXPECT_NE(std::find(boxes.begin(), boxes.end(), "mdat"), boxes.end());
 
     // The frame shown at 2.0 s is the snapshot tool's, up to compression, and
-    // nearer to it than to the frames a thirtieth of a second either side.
+    // nearer to it than to the frames a thirtieth of a second either side. The
+    // tool makes its output folder, parents and all.
+    const fs::path frames = dir / "new" / "frames";
     const ToolRun snap =
-        RunTool(TINSEL_SNAPSHOT, "--data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + dir.string());
+        RunTool(TINSEL_SNAPSHOT, "--data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + frames.string());
     ASSERT_EQ(snap.status, 0) << snap.output;
     double psnr[3] = {};
     const char* names[3] = {"frame-1.97.png", "frame-2.00.png", "frame-2.03.png"};
     for (int i = 0; i < 3; ++i) {
         int width = 0, height = 0;
-        const std::vector<uint8_t> snapshot = ReadPng(dir / names[i], width, height);
+        const std::vector<uint8_t> snapshot = ReadPng(frames / names[i], width, height);
         ASSERT_EQ(width, 640);
         ASSERT_EQ(height, 480);
         ASSERT_EQ(decoded.rgbAt.size(), snapshot.size());
