@@ -1,27 +1,18 @@
 // Loads arbitrary bytes as a picture file. A picture that loads has the size
 // its header gives, fits the file and holds the file's pixels; one that fails
 // says why in one of the loader's own messages.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "base/exception.h"
 #include "data/tga.h"
+#include "fuzz/memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                                    std::string("/tinsel-fuzz-") + std::to_string(getpid()) + ".tga";
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out)
-        return 0;
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
+    const char* path = fuzz::AsFile(data, size);
     try {
-        const auto pixmap = LoadImage(path.c_str());
+        const auto pixmap = LoadImage(path);
         if (size < 18)
             std::abort();
         const int32_t width = data[12] | data[13] << 8;

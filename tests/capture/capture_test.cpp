@@ -184,15 +184,17 @@ TEST_F(Capture, ThreeSecondsAtThirtyFps) {
     EXPECT_NE(std::find(boxes.begin(), boxes.end(), "mdat"), boxes.end());
 
     // The frame shown at 2.0 s is the snapshot tool's, up to compression, and
-    // nearer to it than to the frames a thirtieth of a second either side.
+    // nearer to it than to the frames a thirtieth of a second either side. The
+    // tool makes its output folder, parents and all.
+    const fs::path frames = dir / "new" / "frames";
     const ToolRun snap = testutil::RunTool(
-        TINSEL_SNAPSHOT " --data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + dir.string());
+        TINSEL_SNAPSHOT " --data " TINSEL_ASSETS " --at 1.96667,2,2.03334 --out " + frames.string());
     ASSERT_EQ(snap.status, 0) << snap.output;
     // The snapshot's PNG read through the same libraries, as a one-frame picture.
     double psnr[3] = {};
     const char* names[3] = {"frame-1.97.png", "frame-2.00.png", "frame-2.03.png"};
     for (int i = 0; i < 3; ++i) {
-        const std::vector<uint8_t> snapshot = Decode(dir / names[i], 0.0).rgbAt;
+        const std::vector<uint8_t> snapshot = Decode(frames / names[i], 0.0).rgbAt;
         ASSERT_EQ(decoded.rgbAt.size(), size_t(640 * 480 * 3));
         ASSERT_EQ(snapshot.size(), decoded.rgbAt.size()) << names[i];
         psnr[i] = Psnr(decoded.rgbAt, snapshot);

@@ -93,17 +93,6 @@ std::string Identity(const std::string& path) {
     return (error ? std::filesystem::path(path) : absolute).lexically_normal().string();
 }
 
-bool MakeFolder(const std::string& folder, std::string* error) {
-    std::error_code code;
-    std::filesystem::create_directories(folder, code);
-    if (code || !std::filesystem::is_directory(folder, code)) {
-        *error = "cannot make the folder " + folder + ": " +
-                 (code ? code.message() : std::string("a file has that name"));
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -303,7 +292,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     for (const std::string& folder : {outDir, stemsDir}) {
-        if (!folder.empty() && !MakeFolder(folder, &error))
+        if (!folder.empty() && !cli::MakeFolder(folder, &error))
             return Fail(error);
     }
     RemoveTemporaryFilesOnSignals();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/exception.h"
+#include "tools/cli.h"
 #include "tools/snapshot/offscreen_scene.h"
 
 namespace {
@@ -21,7 +22,7 @@ void Usage(FILE* out) {
     std::fprintf(out, "usage: tinsel-snapshot --data DIR [--at T1,T2,...] [--out DIR]\n"
                       "  --data DIR  directory holding data/ (plain files) or *.Trovake archives\n"
                       "  --at LIST   seconds after start-up to capture (default 0)\n"
-                      "  --out DIR   where frame-<seconds>.png files go (default .)\n");
+                      "  --out DIR   where frame-<seconds>.png files go, made if missing (default .)\n");
 }
 
 bool WritePng(const std::string& path, const std::vector<uint8_t>& rgba, int width, int height) {
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tinsel-snapshot: cannot enter '%s'\n", dataDir.c_str());
         return 1;
     }
+    std::string error;
+    if (!cli::MakeFolder(outDir, &error))
+        return cli::Fail("tinsel-snapshot", error);
 
     OffscreenScene scene;
     if (!scene.Valid()) {
