@@ -15,9 +15,12 @@
 
 namespace {
 
-constexpr int32_t kBlockFrames = 884;
-// Frames mixed per tick at most: enough to cross sample ends, loop turns
-// and block boundaries, little enough to leave time for many inputs.
+// Half the demo's rate: a tick's stretch of mixing, the gain ramps and the
+// output's blocks last as long in time as at the full rate, in half the frames.
+constexpr int32_t kRate = 22050;
+const int32_t kBlockFrames = BlockLengthForRate(kRate);
+// Frames mixed per tick at most: enough to cross sample ends, loop turns,
+// ramps and block boundaries, little enough to leave time for many inputs.
 constexpr int32_t kFramesPerTick = 32;
 
 // Ticks per rule set: a few per byte of input, within bounds.
@@ -27,7 +30,7 @@ int TicksFor(size_t size) {
 
 void PlayAndMix(Module* m, RuleSet rules, int ticks) {
     static Player player;
-    InitPlayer(player, 44100);
+    InitPlayer(player, kRate);
     StartSong(player, m, rules);
     static std::vector<float> mix(2 * kBlockFrames);
     static std::vector<int16_t> pcm(2 * kBlockFrames);
