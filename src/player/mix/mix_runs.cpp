@@ -15,6 +15,18 @@
 namespace {
 
 constexpr float kInv255 = 1.0f / 255.0f;
+
+// The gain a side's 24.8 level stands at.
+int32_t LevelGain(int32_t level) {
+    return static_cast<int32_t>(static_cast<uint32_t>(level) >> 8);
+}
+
+// A side's step a frame from its level to its gain over the ramp; 0 where it
+// stands at its gain already.
+float SideStep(int32_t gain, int32_t level, float rampReciprocal) {
+    const int32_t d = gain - LevelGain(level);
+    return d != 0 ? static_cast<float>(d) * kInv255 * rampReciprocal : 0.0f;
+}
 constexpr int64_t kOne = int64_t{1} << 32;
 
 const MixKernels* KernelsOf(MixPath path) {
@@ -217,19 +229,12 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
             // Both steps are stored, 0 for a side that does not move: a ramp
             // carried on into the next run must not take up a side's old step.
             v.lastLeftGain = v.leftGain;
-            const int32_t dL = v.leftGain - static_cast<int32_t>(static_cast<uint32_t>(v.leftLevel) >> 8);
-            if (dL != 0) {
-                steps[0] = static_cast<float>(dL) * kInv255 * rampReciprocal;
-                ramp = rampLength;
-            }
-            v.leftStep = steps[0];
             v.lastRightGain = v.rightGain;
-            const int32_t dR = v.rightGain - static_cast<int32_t>(static_cast<uint32_t>(v.rightLevel) >> 8);
-            if (dR != 0) {
-                steps[1] = static_cast<float>(dR) * kInv255 * rampReciprocal;
+            steps[0] = v.leftStep = SideStep(v.leftGain, v.leftLevel, rampReciprocal);
+            steps[1] = v.rightStep = SideStep(v.rightGain, v.rightLevel, rampReciprocal);
+            if (v.leftGain != LevelGain(v.leftLevel) || v.rightGain != LevelGain(v.rightLevel)) {
                 ramp = rampLength;
             }
-            v.rightStep = steps[1];
         }
         if (ramp > 0) {
             v.rampRemaining = ramp;
