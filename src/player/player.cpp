@@ -241,8 +241,9 @@ int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames) {
 void MixVoices(Player& player, float* destination, int32_t frames) {
     // Channel i drives voice i: those past the song's channels never sound.
     const int count = player.module != nullptr ? ChannelCount(*player.module) : kMixedVoices;
+    // By FT2 rules stereo samples play in stereo, whichever mixer sounds them.
     MixVoices(player.VoicePool, count, player.rampLength, player.rampReciprocal, destination, frames,
-              player.interpolation);
+              player.interpolation, RulesOf(player.rules).mixer == VoiceMixer::Ft2);
 }
 
 void SetInterpolation(Player& player, Interpolation interpolation) {

@@ -59,7 +59,8 @@ std::vector<int16_t> Dc(int16_t value, int frames) {
 
 // The 16-bit output of a song from its start, rendered in the device's blocks
 // (which cut across ticks) at 44100 Hz and amplification 10.
-std::vector<int16_t> Render(const std::vector<uint8_t>& image, int64_t frames, uint32_t muted = 0) {
+std::vector<int16_t> Render(const std::vector<uint8_t>& image, int64_t frames, uint32_t muted = 0,
+                            Interpolation interpolation = Interpolation::Linear) {
     Module* m = LoadModuleFromMemory(image.data(), image.size());
     EXPECT_NE(m, nullptr);
     std::vector<int16_t> pcm;
@@ -71,6 +72,7 @@ std::vector<int16_t> Render(const std::vector<uint8_t>& image, int64_t frames, u
     SetAmplification(*player, 10);
     StartSong(*player, m);
     SetMutedChannels(*player, muted);
+    SetInterpolation(*player, interpolation);
     const int32_t block = BlockLengthForRate(44100);
     std::vector<float> mix(2 * static_cast<size_t>(block));
     std::vector<int16_t> pcm16(2 * static_cast<size_t>(block));
@@ -225,7 +227,8 @@ TEST(Ft2Mixer, RecipesGiveTheOriginalsSamples) {
 }
 
 // What the loader reads beyond the original's files plays as the trackers
-// that write it play it: a stereo sample on both sides, the 127th channel;
+// that write it play it: a stereo sample on both sides (whichever mixer
+// sounds it), the 127th channel;
 // a sample with type bit 3, which the original reads as "voice off", not at
 // all; nor does a muted channel.
 TEST(Ft2Mixer, StereoSamplesManyChannelsAndSilentTypeBits) {
@@ -242,14 +245,16 @@ TEST(Ft2Mixer, StereoSamplesManyChannelsAndSilentTypeBits) {
         std::vector<uint8_t> song;
         int16_t left, right;
         uint32_t muted = 0;
+        Interpolation interpolation = Interpolation::Linear;
     } cases[] = {
         {"stereo", Song(2, 1, {{0, {C4, 1}}}, stereo), 3606, -3607},
+        {"stereo, float voices", Song(2, 1, {{0, {C4, 1}}}, stereo), 3574, -3574, 0, Interpolation::Cubic},
         {"channel 127", Song(127, 1, {{126, {C4, 1}}}, Sample16(Dc(16384, 100), 0, 100, 1)), 3606, 3606},
         {"type bit 3", Song(2, 1, {{0, {C4, 1}}}, off), 0, 0},
         {"muted", Song(2, 1, {{0, {C4, 1}}}, stereo), 0, 0, 1},
     };
     for (const auto& c : cases) {
-        const std::vector<int16_t> pcm = Render(c.song, 882, c.muted);
+        const std::vector<int16_t> pcm = Render(c.song, 882, c.muted, c.interpolation);
         ASSERT_EQ(pcm.size(), 2u * 882);
         EXPECT_EQ(std::make_pair(pcm[2 * 881], pcm[2 * 881 + 1]), std::make_pair(c.left, c.right)) << c.name;
     }

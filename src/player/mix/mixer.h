@@ -68,7 +68,10 @@ bool ParseRamp(const char* text, Ramp* ramp);
 // frames (0: no glide, gains take effect at once). Where a silent voice
 // passes, a -0 already in destination may keep or lose its sign depending on
 // the path (the fast ones skip the additions of 0); no other bit depends on
-// the path, and a buffer zeroed first never holds -0.
+// the path, and a buffer zeroed first never holds -0. With stereoSamples, a
+// stereo sample plays its left channel on the left and its right on the
+// right; without, its left channel alone, on both sides.
 void MixVoices(MixVoice* voices, int32_t count, int32_t rampLength, float rampReciprocal, float* destination,
-               int32_t frames, Interpolation interpolation = Interpolation::Linear);
+               int32_t frames, Interpolation interpolation = Interpolation::Linear,
+               bool stereoSamples = false);
 void ConvertToPcm16(int16_t* destination, const float* source, int32_t frames);
