@@ -103,9 +103,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : result == TINSEL_ERROR_NO_SONG);
             break;
         }
-        case 4:
-            result = tinsel_set_muted(player, uint32_t(arg) * 0x9E3779B1u);
-            Check(result == TINSEL_OK);
+        case 4: // mutes, or the sound: interpolations, ramps and amplifications around the valid ones
+            if (arg < 16) {
+                result = tinsel_set_muted(player, uint32_t(arg) * 0x9E3779B1u);
+                Check(result == TINSEL_OK);
+            } else if (arg < 24) {
+                const int interpolation = (arg & 7) - 1;
+                result = tinsel_set_interpolation(player, interpolation);
+                Check(interpolation >= 0 && interpolation <= 3 ? result == TINSEL_OK
+                                                               : result == TINSEL_ERROR_ARGUMENT);
+            } else {
+                const int amplification = (arg & 7) * 5 - 1;
+                result = tinsel_set_amplification(player, amplification);
+                Check(amplification >= 1 && amplification <= 32 ? result == TINSEL_OK
+                                                                : result == TINSEL_ERROR_ARGUMENT);
+                Check(tinsel_set_ramp(player, arg & 1) == TINSEL_OK);
+            }
             break;
         case 5:
             if (arg & 16) {

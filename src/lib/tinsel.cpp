@@ -150,10 +150,18 @@ void CopyName(char (&to)[21], const char* from, size_t length) {
 }
 
 void Unload(tinsel_player& p) {
-    // The instance forgets the song (its voices may point into it) before it goes.
-    const uint32_t muted = p.player->mutedChannels;
+    // The instance forgets the song (its voices may point into it) before it
+    // goes, and keeps its settings.
+    const Player& was = *p.player;
+    const uint32_t muted = was.mutedChannels;
+    const int32_t amplification = was.amplification;
+    const Interpolation interpolation = was.interpolation;
+    const Ramp ramp = was.ramp;
     InitPlayer(*p.player, p.rate);
     p.player->mutedChannels = muted;
+    SetAmplification(*p.player, amplification);
+    SetInterpolation(*p.player, interpolation);
+    SetRamp(*p.player, ramp);
     p.module.reset();
     p.title[0] = '\0';
     p.storedPatterns = 0;
@@ -420,6 +428,33 @@ int tinsel_set_rules(tinsel_player* player, int rules) {
         StartFromTop(*player);
         return TINSEL_OK;
     });
+}
+
+int tinsel_set_interpolation(tinsel_player* player, int interpolation) {
+    if (player == nullptr || interpolation < TINSEL_INTERP_LINEAR || interpolation > TINSEL_INTERP_SINC)
+        return TINSEL_ERROR_ARGUMENT;
+    static_assert(int(Interpolation::Linear) == TINSEL_INTERP_LINEAR &&
+                  int(Interpolation::Nearest) == TINSEL_INTERP_NEAREST &&
+                  int(Interpolation::Cubic) == TINSEL_INTERP_CUBIC &&
+                  int(Interpolation::Sinc) == TINSEL_INTERP_SINC);
+    SetInterpolation(*player->player, static_cast<Interpolation>(interpolation));
+    return TINSEL_OK;
+}
+
+int tinsel_set_ramp(tinsel_player* player, int ramp) {
+    if (player == nullptr || (ramp != TINSEL_RAMP_RULES && ramp != TINSEL_RAMP_OFF))
+        return TINSEL_ERROR_ARGUMENT;
+    SetRamp(*player->player, ramp == TINSEL_RAMP_OFF ? Ramp::Off : Ramp::Rules);
+    return TINSEL_OK;
+}
+
+int tinsel_set_amplification(tinsel_player* player, int amplification) {
+    static_assert(TINSEL_MIN_AMPLIFICATION == kFt2MinAmplification &&
+                  TINSEL_MAX_AMPLIFICATION == kFt2MaxAmplification &&
+                  TINSEL_DEFAULT_AMPLIFICATION == kFt2DefaultAmplification);
+    if (player == nullptr || !SetAmplification(*player->player, amplification))
+        return TINSEL_ERROR_ARGUMENT;
+    return TINSEL_OK;
 }
 
 } // extern "C"

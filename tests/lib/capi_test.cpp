@@ -105,6 +105,11 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
          TINSEL_ERROR_ARGUMENT},
         {"set_rules, below", [&] { return tinsel_set_rules(s, -1); }, TINSEL_ERROR_ARGUMENT},
         {"set_rules, above", [&] { return tinsel_set_rules(s, 3); }, TINSEL_ERROR_ARGUMENT},
+        {"set_interpolation, above", [&] { return tinsel_set_interpolation(s, 4); }, TINSEL_ERROR_ARGUMENT},
+        {"set_ramp, above", [&] { return tinsel_set_ramp(s, 2); }, TINSEL_ERROR_ARGUMENT},
+        {"set_amplification, 0", [&] { return tinsel_set_amplification(s, 0); }, TINSEL_ERROR_ARGUMENT},
+        {"set_amplification, 33", [&] { return tinsel_set_amplification(nullptr, 33); },
+         TINSEL_ERROR_ARGUMENT},
     };
     for (const Case& c : cases) {
         std::memset(pcm, 0x55, sizeof pcm);
@@ -130,8 +135,13 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
 }
 
 // The renderer's WAV for these settings, without its header.
+struct Sound {
+    int interpolation = TINSEL_INTERP_LINEAR, ramp = TINSEL_RAMP_RULES,
+        amplification = TINSEL_DEFAULT_AMPLIFICATION;
+};
+
 std::vector<uint8_t> RendererOutput(int rate, SampleFormat format, uint32_t muted, int loops, int rules,
-                                    double seconds) {
+                                    double seconds, const Sound& sound) {
     Module* module = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
     if (rules != TINSEL_RULES_SONG)
         ForceRules(*module, rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2);
@@ -141,6 +151,9 @@ std::vector<uint8_t> RendererOutput(int rate, SampleFormat format, uint32_t mute
     settings.mutedChannels = muted;
     settings.loops = loops;
     settings.seconds = seconds;
+    settings.interpolation = static_cast<Interpolation>(sound.interpolation);
+    settings.ramp = sound.ramp == TINSEL_RAMP_OFF ? Ramp::Off : Ramp::Rules;
+    settings.amplification = sound.amplification;
     char* text = nullptr;
     size_t size = 0;
     std::FILE* out = open_memstream(&text, &size);
@@ -162,24 +175,37 @@ TEST(CApi, OutputIsTheRenderersHoweverItIsAskedFor) {
         int repeats;
         int rules;
         double seconds; // 0: the whole song, to where the library says it ends
+        Sound sound = {};
     };
     const Case cases[] = {
         {8000, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_SONG, 0},
         {8000, SampleFormat::Float32, 0x5, 2, TINSEL_RULES_SONG, 0},
         {48000, SampleFormat::Pcm16, 0x300, 1, TINSEL_RULES_FT2, 6},
         {192000, SampleFormat::Float32, 0, 1, TINSEL_RULES_TINSEL, 2},
+        {44100, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_LINEAR, TINSEL_RAMP_RULES, 9}},
+        {44100, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_SINC, TINSEL_RAMP_OFF, 2}},
+        {22050,
+         SampleFormat::Float32,
+         0,
+         1,
+         TINSEL_RULES_TINSEL,
+         3,
+         {TINSEL_INTERP_CUBIC, TINSEL_RAMP_RULES}},
     };
     std::mt19937 random(7);
     for (const Case& c : cases) {
         const bool pcm = c.format == SampleFormat::Pcm16;
         SCOPED_TRACE(std::to_string(c.rate) + (pcm ? " s16" : " f32"));
         const std::vector<uint8_t> expected =
-            RendererOutput(c.rate, c.format, c.muted, c.repeats, c.rules, c.seconds);
+            RendererOutput(c.rate, c.format, c.muted, c.repeats, c.rules, c.seconds, c.sound);
         // Settings made before the load are kept by it.
         PlayerPtr p(tinsel_new(c.rate));
         ASSERT_EQ(tinsel_set_muted(p.get(), c.muted), TINSEL_OK);
         ASSERT_EQ(tinsel_set_repeat_count(p.get(), c.repeats), TINSEL_OK);
         ASSERT_EQ(tinsel_set_rules(p.get(), c.rules), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_interpolation(p.get(), c.sound.interpolation), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_ramp(p.get(), c.sound.ramp), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_amplification(p.get(), c.sound.amplification), TINSEL_OK);
         ASSERT_EQ(tinsel_load(p.get(), EmbeddedSong, EmbeddedSongSize), TINSEL_OK);
         const size_t frameBytes = pcm ? 4 : 8;
         const size_t wanted = c.seconds > 0 ? expected.size() / frameBytes : SIZE_MAX;

@@ -41,7 +41,7 @@ extern "C" {
 /* The interface's version: the major number changes only when a program
  * written against an older interface would no longer build or run. */
 #define TINSEL_VERSION_MAJOR 1
-#define TINSEL_VERSION_MINOR 0
+#define TINSEL_VERSION_MINOR 1
 #define TINSEL_VERSION_PATCH 0
 #define TINSEL_VERSION ((TINSEL_VERSION_MAJOR << 16) | (TINSEL_VERSION_MINOR << 8) | TINSEL_VERSION_PATCH)
 
@@ -53,6 +53,10 @@ extern "C" {
 #define TINSEL_MAX_CHANNELS 32
 /* The most passes tinsel_set_repeat_count() accepts. */
 #define TINSEL_MAX_REPEATS 1000
+/* The amplifications tinsel_set_amplification() accepts, and the default. */
+#define TINSEL_MIN_AMPLIFICATION 1
+#define TINSEL_MAX_AMPLIFICATION 32
+#define TINSEL_DEFAULT_AMPLIFICATION 4
 
 /* Results: 0 for success, or one of these. */
 enum {
@@ -71,6 +75,21 @@ enum {
     TINSEL_RULES_SONG = 0,   /* the song's own: tinsel rules for songs by songc, else FT2 rules */
     TINSEL_RULES_TINSEL = 1, /* the small effect set the demo's song was written for */
     TINSEL_RULES_FT2 = 2     /* every effect of the original tracker, with its quirks */
+};
+
+/* Interpolations: how a voice reads its sample between the stored entries
+ * (the renderer's --interp). */
+enum {
+    TINSEL_INTERP_LINEAR = 0,  /* the default: each rule set's own mixing, byte for byte */
+    TINSEL_INTERP_NEAREST = 1, /* the nearest entry, no interpolation */
+    TINSEL_INTERP_CUBIC = 2,   /* a cubic spline through four entries */
+    TINSEL_INTERP_SINC = 3     /* a windowed sinc, widened for notes above the output's rate */
+};
+
+/* Ramps: how volume and panning changes glide (the renderer's --ramp). */
+enum {
+    TINSEL_RAMP_RULES = 0, /* the default: as the rule set glides them */
+    TINSEL_RAMP_OFF = 1    /* at once, attacks exactly as stored */
 };
 
 /* A player: one song, its playback state and its settings. Opaque. */
@@ -197,6 +216,22 @@ TINSEL_API int tinsel_set_muted(tinsel_player* player, uint32_t mask);
 /* Setting: the rule set songs play by, a TINSEL_RULES_ value. Changing it
  * starts the song again from its first order. Errors: ARGUMENT, MEMORY. */
 TINSEL_API int tinsel_set_rules(tinsel_player* player, int rules);
+
+/* Setting: the interpolation, a TINSEL_INTERP_ value; TINSEL_INTERP_LINEAR by
+ * default. By FT2 rules, any other (or TINSEL_RAMP_OFF) mixes with the float
+ * mixer at the original mixer's level instead of the original's own mixer.
+ * Errors: ARGUMENT. Since 1.1. */
+TINSEL_API int tinsel_set_interpolation(tinsel_player* player, int interpolation);
+
+/* Setting: the ramp, a TINSEL_RAMP_ value; TINSEL_RAMP_RULES by default.
+ * Errors: ARGUMENT. Since 1.1. */
+TINSEL_API int tinsel_set_ramp(tinsel_player* player, int ramp);
+
+/* Setting: the amplification of songs played by FT2 rules, as the original
+ * tracker's setting of that name (TINSEL_MIN_AMPLIFICATION to
+ * TINSEL_MAX_AMPLIFICATION; TINSEL_DEFAULT_AMPLIFICATION by default). Songs
+ * played by tinsel rules keep their level. Errors: ARGUMENT. Since 1.1. */
+TINSEL_API int tinsel_set_amplification(tinsel_player* player, int amplification);
 
 #ifdef __cplusplus
 }
