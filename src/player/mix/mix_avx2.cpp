@@ -277,7 +277,7 @@ TINSEL_AVX2 uint64_t RampSincAvx2(const int16_t* data, uint64_t pos, uint64_t st
 
 const MixKernels kAvx2Kernels = {{{PlainAvx2, RampAvx2},
                                   {PlainNearest, RampNearest},
-                                  {PlainCubic, RampCubic},
+                                  {PlainCubicAvx2, RampCubicAvx2},
                                   {PlainSincAvx2, RampSincAvx2}},
                                  ConvertAvx2};
 

@@ -446,7 +446,7 @@ TINSEL_AVX512 uint64_t RampSincAvx512(const int16_t* data, uint64_t pos, uint64_
 
 const MixKernels kAvx512Kernels = {{{PlainAvx512, RampAvx512},
                                     {PlainNearest, RampNearest},
-                                    {PlainCubic, RampCubic},
+                                    {PlainCubicAvx2, RampCubicAvx2},
                                     {PlainSincAvx512, RampSincAvx512}},
                                    ConvertAvx512};
 

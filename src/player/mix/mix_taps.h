@@ -180,3 +180,6 @@ using RampLoop = uint64_t(const int16_t* data, uint64_t pos, uint64_t step, floa
                           float* levels, const float* steps);
 PlainLoop PlainNearest, PlainCubic, PlainSincScalar;
 RampLoop RampNearest, RampCubic, RampSincScalar;
+// The cubic with its values formed four at a time (AVX2, also on the AVX-512 path).
+PlainLoop PlainCubicAvx2;
+RampLoop RampCubicAvx2;
