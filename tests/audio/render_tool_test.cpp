@@ -1,10 +1,19 @@
-// tinsel-render as a user runs it: the WAV it streams to a file or to
-// standard output, its lengths, what --info says, and one clear line for each failure.
+// tinsel-render as a user runs it: the WAV it streams to a file or to standard
+// output, what --info says, stems that add up to the mix, FLAC that decodes to
+// the WAV's samples, loudness brought to a target under the true-peak ceiling,
+// batches that leave no half file; and one clear line for each failure of it
+// and of tinsel-play.
+#include <FLAC/stream_decoder.h>
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-
+#include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "player/format/module.h"
 #include "player/player.h"
@@ -14,22 +23,75 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testutil::ToolRun;
 
-ToolRun Render(const std::string& arguments, bool keepStdout = true) {
-    return testutil::RunTool(std::string(TINSEL_RENDER_TOOL) + " " + arguments, keepStdout);
+const std::string kTool = TINSEL_RENDER_TOOL;
+
+ToolRun Render(const std::string& arguments, bool keepStdout = false) {
+    return testutil::RunTool(kTool + " " + arguments, keepStdout);
+}
+// What the tool writes on standard output.
+std::string Stdout(const std::string& arguments) {
+    return Render(arguments, true).output;
 }
 
-uint32_t Le32(const std::string& bytes, size_t at) {
-    return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-           uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+uint32_t Le(const std::string& bytes, size_t at, int count) {
+    uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+    return value;
+}
+
+// The samples of a stereo WAV, 16-bit or float, on the float scale (a 16-bit step is 1/32768).
+struct Wav {
+    uint32_t rate = 0;
+    std::vector<float> samples;
+    std::vector<int16_t> pcm; // 16-bit files only
+};
+
+Wav ReadWav(const std::string& bytes) {
+    Wav wav;
+    uint32_t format = 0;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const std::string tag = bytes.substr(at, 4);
+        const uint32_t size = Le(bytes, at + 4, 4);
+        if (tag == "fmt ") {
+            format = Le(bytes, at + 8, 2);
+            wav.rate = Le(bytes, at + 12, 4);
+        } else if (tag == "data") {
+            const size_t count = std::min<size_t>(size, bytes.size() - at - 8) / (format == 3 ? 4 : 2);
+            for (size_t i = 0; i < count; ++i) {
+                if (format == 3) {
+                    float value;
+                    std::memcpy(&value, bytes.data() + at + 8 + 4 * i, 4);
+                    wav.samples.push_back(value);
+                } else {
+                    wav.pcm.push_back(int16_t(Le(bytes, at + 8 + 2 * i, 2)));
+                    wav.samples.push_back(float(wav.pcm.back()) / 32768.0f);
+                }
+            }
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return wav;
+}
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_directory())
+            names.insert(fs::relative(entry.path(), folder).string());
+    }
+    return names;
 }
 
 TEST(RenderTool, StreamsTheSongToAFileOrStandardOutputAlike) {
-    const std::string file = testing::TempDir() + "render_tool.wav";
-    ASSERT_EQ(Render("--embedded -q -o " + file).status, 0);
-    const std::string wav = testutil::ReadFile(file);
-    EXPECT_EQ(Render("--embedded -q -o -").output, wav);
+    testutil::ScratchDir scratch;
+    ASSERT_EQ(Render("--embedded -q -o song.wav").status, 0);
+    const std::string wav = testutil::ReadFile("song.wav");
+    EXPECT_EQ(Stdout("--embedded -q -o -"), wav);
 
     Module* song = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
     ASSERT_NE(song, nullptr);
@@ -37,45 +99,43 @@ TEST(RenderTool, StreamsTheSongToAFileOrStandardOutputAlike) {
     FreeModule(song);
     ASSERT_GT(wav.size(), 44u);
     EXPECT_EQ(wav.compare(0, 4, "RIFF"), 0);
-    EXPECT_EQ(Le32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(Le(wav, 4, 4), wav.size() - 8);
     EXPECT_EQ(wav.compare(36, 4, "data"), 0);
-    EXPECT_EQ(Le32(wav, 40), uint64_t(length.frames) * 4);
+    EXPECT_EQ(Le(wav, 40, 4), uint64_t(length.frames) * 4);
     // Two passes: the second from the restart position.
-    EXPECT_EQ(Render("--embedded -q --loops 2 -o -").output.size(),
+    EXPECT_EQ(Stdout("--embedded -q --loops 2 -o -").size(),
               44 + uint64_t(length.frames + length.loopFrames) * 4);
     // The first two seconds are the demo's ring, bit for bit (the ring's pinned hash).
-    const ToolRun capped = Render("--embedded -q --loops 0 --seconds 2.004535 -o -");
-    ASSERT_EQ(capped.output.size(), 44u + 88400u * 4);
-    EXPECT_EQ(testutil::Fnv1a(capped.output.data() + 44, 88400 * 4), 0x90602c2d7d937411u);
+    const std::string capped = Stdout("--embedded -q --loops 0 --seconds 2.004535 -o -");
+    ASSERT_EQ(capped.size(), 44u + 88400u * 4);
+    EXPECT_EQ(testutil::Fnv1a(capped.data() + 44, 88400 * 4), 0x90602c2d7d937411u);
     // The song plays by tinsel rules by its tracker name, unless FT2 rules are forced on it.
-    const ToolRun tinsel = Render("--embedded -q --seconds 1 --rules tinsel -o -");
-    const ToolRun ft2 = Render("--embedded -q --seconds 1 --rules ft2 -o -");
-    EXPECT_EQ(Render("--embedded -q --seconds 1 -o -").output, tinsel.output);
-    EXPECT_EQ(ft2.output.size(), tinsel.output.size());
-    EXPECT_NE(ft2.output, tinsel.output);
+    const std::string tinsel = Stdout("--embedded -q --seconds 1 --rules tinsel -o -");
+    const std::string ft2 = Stdout("--embedded -q --seconds 1 --rules ft2 -o -");
+    EXPECT_EQ(Stdout("--embedded -q --seconds 1 -o -"), tinsel);
+    EXPECT_EQ(ft2.size(), tinsel.size());
+    EXPECT_NE(ft2, tinsel);
     // linear and the rule set's ramps name the default; the other choices change the sound only.
-    EXPECT_EQ(Render("--embedded -q --seconds 1 --interp linear --ramp rules -o -").output, tinsel.output);
+    EXPECT_EQ(Stdout("--embedded -q --seconds 1 --interp linear --ramp rules -o -"), tinsel);
     for (const char* choice : {"--interp nearest", "--interp cubic", "--interp sinc", "--ramp off"}) {
-        const ToolRun other = Render(std::string("--embedded -q --seconds 1 -o - ") + choice);
-        EXPECT_EQ(other.output.size(), tinsel.output.size()) << choice;
-        EXPECT_NE(other.output, tinsel.output) << choice;
+        const std::string other = Stdout(std::string("--embedded -q --seconds 1 -o - ") + choice);
+        EXPECT_EQ(other.size(), tinsel.size()) << choice;
+        EXPECT_NE(other, tinsel) << choice;
     }
     // Under FT2 rules another choice mixes the float voices, at the original mixer's level.
-    const ToolRun ft2Sinc = Render("--embedded -q --seconds 1 --rules ft2 --interp sinc -o -");
-    ASSERT_EQ(ft2Sinc.output.size(), ft2.output.size());
+    const std::string ft2Sinc = Stdout("--embedded -q --seconds 1 --rules ft2 --interp sinc -o -");
+    ASSERT_EQ(ft2Sinc.size(), ft2.size());
+    EXPECT_NE(ft2Sinc, ft2);
     double power[2] = {0, 0};
-    for (size_t i = 44; i + 1 < ft2.output.size(); i += 2) {
-        const double a = int16_t(uint16_t(uint8_t(ft2.output[i]) | uint8_t(ft2.output[i + 1]) << 8));
-        const double b = int16_t(uint16_t(uint8_t(ft2Sinc.output[i]) | uint8_t(ft2Sinc.output[i + 1]) << 8));
-        power[0] += a * a;
-        power[1] += b * b;
-    }
-    EXPECT_NE(ft2Sinc.output, ft2.output);
+    for (int i = 0; i < 2; ++i)
+        for (const float sample : ReadWav(i == 0 ? ft2 : ft2Sinc).samples)
+            power[i] += double(sample) * sample;
     EXPECT_NEAR(10 * std::log10(power[1] / power[0]), 0.0, 1.0);
 }
 
 TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
-    const std::string older = testing::TempDir() + "older_layout.xm";
+    testutil::ScratchDir scratch;
+    const std::string older = "older_layout.xm";
     XmImage image = xmcases::OlderLayout(0x0102);
     image.bytes.resize(image.bytes.size() - 9);
     testutil::WriteFile(older, image.bytes);
@@ -89,7 +149,7 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
         {older, "Loader:       format 1.02 layout\n              sample data 9 bytes short\n", ""},
     };
     for (const auto& c : cases) {
-        const ToolRun info = Render(c.arguments + " --info");
+        const ToolRun info = Render(c.arguments + " --info", true);
         EXPECT_EQ(info.status, 0) << c.arguments;
         EXPECT_NE(info.output.find(c.has), std::string::npos) << c.has << info.output;
         EXPECT_TRUE(c.hasNot.empty() || info.output.find(c.hasNot) == std::string::npos)
@@ -97,31 +157,289 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
     }
 }
 
-TEST(RenderTool, EachFailureIsOneLineAndANonZeroExit) {
-    const std::string dir = testing::TempDir();
-    testutil::WriteFile(dir + "not_a_song.xm", std::string("plain text, no module"));
-    testutil::WriteFile(dir + "damaged.xm", std::string(reinterpret_cast<const char*>(EmbeddedSong), 400));
+TEST(RenderTool, StemsAddUpToTheMixWithinOneStep) {
+    testutil::ScratchDir scratch;
     const struct {
-        std::string arguments, message;
+        std::string options;
+        std::vector<std::string> stems; // expected, in the order the names sort
     } cases[] = {
-        {dir + "missing.xm", "cannot read " + dir + "missing.xm: No such file or directory"},
-        {dir + "not_a_song.xm", dir + "not_a_song.xm is not an XM module"},
-        {dir + "damaged.xm", dir + "damaged.xm does not load: the file ends before its 13 patterns"},
-        {"--embedded -o " + dir + "no-such-dir/out.wav",
-         "cannot write " + dir + "no-such-dir/out.wav: No such file or directory"},
-        {"--embedded --solo 0-40", "--solo wants channels from 0 to 31, such as 0,2-4"},
-        {"--embedded --loops 0", "--loops 0 renders forever: give --seconds too"},
-        {"--embedded --rules it2", "--rules wants tinsel or ft2"},
-        {"--embedded --amp 33", "--amp wants a whole number from 1 to 32"},
-        {"--embedded --interp lanczos", "--interp wants nearest, linear, cubic or sinc"},
-        {"--embedded --ramp", "--ramp needs rules or off"},
-        {"--embedded --ramp soft", "--ramp wants rules or off"},
+        {"--seconds 6",
+         {"tinselbay-ch00.wav", "tinselbay-ch01.wav", "tinselbay-ch02.wav", "tinselbay-ch03.wav",
+          "tinselbay-ch04.wav", "tinselbay-ch05.wav", "tinselbay-ch06.wav", "tinselbay-ch07.wav",
+          "tinselbay-ch08.wav", "tinselbay-ch09.wav"}},
+        // The other options hold for each stem; a channel they silence has none.
+        {"--loops 0 --seconds 5 --rate 22050 --fade 2 --solo 1,3-4",
+         {"tinselbay-ch01.wav", "tinselbay-ch03.wav", "tinselbay-ch04.wav"}},
     };
     for (const auto& c : cases) {
-        const ToolRun run = Render(c.arguments, false);
-        EXPECT_NE(run.status, 0) << c.arguments;
-        EXPECT_EQ(run.output, "tinsel-render: " + c.message + "\n") << c.arguments;
+        fs::remove_all("stems");
+        // The mix on its own, then the stems alone into a folder not there yet.
+        ASSERT_EQ(Render("--embedded -q --float " + c.options + " -o mix.wav").status, 0) << c.options;
+        ASSERT_EQ(Render("--embedded -q --float " + c.options + " --stems stems").status, 0) << c.options;
+        const Wav mix = ReadWav(testutil::ReadFile("mix.wav"));
+        ASSERT_GT(mix.samples.size(), 0u);
+        const std::set<std::string> names = FilesIn("stems");
+        EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()), c.stems) << c.options;
+        std::vector<double> sum(mix.samples.size());
+        for (const std::string& name : names) {
+            const Wav stem = ReadWav(testutil::ReadFile("stems/" + name));
+            ASSERT_EQ(stem.samples.size(), mix.samples.size()) << name;
+            EXPECT_EQ(stem.rate, mix.rate) << name;
+            for (size_t i = 0; i < sum.size(); ++i)
+                sum[i] += stem.samples[i];
+        }
+        double worst = 0, level = 0;
+        for (size_t i = 0; i < sum.size(); ++i) {
+            worst = std::max(worst, std::abs(sum[i] - mix.samples[i]));
+            level = std::max(level, double(std::abs(mix.samples[i])));
+        }
+        EXPECT_LE(worst, 1.0 / 32768) << c.options;
+        EXPECT_GT(level, 0.05) << c.options; // a silent render would add up too
     }
+    // With -o the mix is written beside the stems, the same as alone.
+    ASSERT_EQ(Render("--embedded -q --float --seconds 6 --stems both -o both/mix.wav").status, 0);
+    EXPECT_EQ(FilesIn("both").size(), 11u);
+    ASSERT_EQ(Render("--embedded -q --float --seconds 6 -o mix.wav").status, 0);
+    EXPECT_EQ(testutil::ReadFile("both/mix.wav"), testutil::ReadFile("mix.wav"));
+}
+
+// A FLAC stream decoded with libFLAC: its 16-bit samples and what its header says.
+struct Flac {
+    std::vector<int16_t> pcm;
+    uint64_t totalFrames = 0;
+    uint32_t rate = 0, bits = 0, channels = 0;
+    bool errors = false;
+};
+
+Flac DecodeFlac(const std::string& path) {
+    Flac flac;
+    FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+    FLAC__stream_decoder_set_md5_checking(decoder, true);
+    const auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                          const FLAC__int32* const buffer[], void* data) {
+        auto& out = static_cast<Flac*>(data)->pcm;
+        for (uint32_t i = 0; i < frame->header.blocksize; ++i)
+            for (uint32_t c = 0; c < frame->header.channels; ++c)
+                out.push_back(int16_t(buffer[c][i]));
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    };
+    const auto metadata = [](const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* data) {
+        Flac& out = *static_cast<Flac*>(data);
+        if (block->type == FLAC__METADATA_TYPE_STREAMINFO) {
+            out.totalFrames = block->data.stream_info.total_samples;
+            out.rate = block->data.stream_info.sample_rate;
+            out.bits = block->data.stream_info.bits_per_sample;
+            out.channels = block->data.stream_info.channels;
+        }
+    };
+    const auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data) {
+        static_cast<Flac*>(data)->errors = true;
+    };
+    if (FLAC__stream_decoder_init_file(decoder, path.c_str(), write, metadata, error, &flac) !=
+            FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+        !FLAC__stream_decoder_process_until_end_of_stream(decoder))
+        flac.errors = true;
+    // finish() is where a checksum that does not match shows.
+    if (!FLAC__stream_decoder_finish(decoder))
+        flac.errors = true;
+    FLAC__stream_decoder_delete(decoder);
+    return flac;
+}
+
+TEST(RenderTool, FlacDecodesToTheSamplesOfTheWav) {
+    testutil::ScratchDir scratch;
+    const struct {
+        std::string options, flac; // the FLAC's file, or - for standard output with --format flac
+    } cases[] = {
+        {"--seconds 8", "song.flac"},
+        {"--seconds 8", "-"},
+        {"--rate 22050 --seconds 3.3 --fade 1 --mute 0-2", "song.FLAC"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Render("--embedded -q " + c.options + " -o song.wav").status, 0) << c.options;
+        const Wav wav = ReadWav(testutil::ReadFile("song.wav"));
+        std::string path = c.flac;
+        if (c.flac == "-") {
+            path = "piped.flac";
+            const ToolRun piped = Render("--embedded -q --format flac " + c.options + " -o -", true);
+            ASSERT_EQ(piped.status, 0) << c.options;
+            testutil::WriteFile(path, piped.output);
+        } else {
+            ASSERT_EQ(Render("--embedded -q " + c.options + " -o " + path).status, 0) << c.options;
+        }
+        const Flac flac = DecodeFlac(path);
+        EXPECT_FALSE(flac.errors) << c.options;
+        EXPECT_EQ(flac.rate, wav.rate) << c.options;
+        EXPECT_EQ(flac.bits, 16u) << c.options;
+        EXPECT_EQ(flac.channels, 2u) << c.options;
+        EXPECT_EQ(flac.totalFrames, wav.pcm.size() / 2) << c.options;
+        EXPECT_TRUE(flac.pcm == wav.pcm)
+            << c.options << ": " << flac.pcm.size() << " samples, not " << wav.pcm.size();
+    }
+}
+
+struct Measured {
+    double lufs, truePeak;
+};
+
+Measured Measure(const Wav& wav) {
+    ebur128_state* meter = ebur128_init(2, wav.rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_float(meter, wav.samples.data(), wav.samples.size() / 2);
+    double lufs = 0, left = 0, right = 0;
+    ebur128_loudness_global(meter, &lufs);
+    ebur128_true_peak(meter, 0, &left);
+    ebur128_true_peak(meter, 1, &right);
+    ebur128_destroy(&meter);
+    return {lufs, 20 * std::log10(std::max(left, right))};
+}
+
+TEST(RenderTool, NormalizeReachesTheLoudnessUnderTheTruePeakCeiling) {
+    testutil::ScratchDir scratch;
+    const struct {
+        std::string options;
+        double target;
+        bool held; // the ceiling keeps the render below the target
+    } cases[] = {
+        {"--float", -20, false},
+        {"", -26, false},
+        {"--format flac --rate 48000", -18, false},
+        // The song's peaks are about 11 dB above its loudness: -4 LUFS would lift them past -1 dBTP.
+        {"", -4, true},
+    };
+    for (const auto& c : cases) {
+        const std::string target = std::to_string(int(c.target));
+        const ToolRun run =
+            Render("--embedded --seconds 12 --normalize " + target + " " + c.options + " -o song");
+        ASSERT_EQ(run.status, 0) << c.options << run.output;
+        Wav wav;
+        if (c.options.find("flac") != std::string::npos) {
+            wav.rate = 48000;
+            for (const int16_t sample : DecodeFlac("song").pcm)
+                wav.samples.push_back(float(sample) / 32768.0f);
+        } else {
+            wav = ReadWav(testutil::ReadFile("song"));
+        }
+        const Measured measured = Measure(wav);
+        EXPECT_LE(measured.truePeak, -1.0) << c.options << target;
+        if (c.held) {
+            EXPECT_LT(measured.lufs, c.target - 1) << c.options << target;
+            EXPECT_GT(measured.truePeak, -1.05) << c.options << target;
+            EXPECT_NE(run.output.find("(held by the -1 dBTP ceiling)"), std::string::npos) << run.output;
+        } else {
+            EXPECT_NEAR(measured.lufs, c.target, 0.05) << c.options << target;
+        }
+        // The summary gives what the file measures.
+        char shown[32];
+        std::snprintf(shown, sizeof shown, ", %.1f LUFS", measured.lufs);
+        EXPECT_NE(run.output.find(shown), std::string::npos) << shown << " in " << run.output;
+    }
+}
+
+TEST(RenderTool, BatchesRenderEverySongTheyCanAndLeaveNoHalfFile) {
+    testutil::ScratchDir scratch;
+    const std::string song(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize);
+    std::string faster = song;
+    faster[78] = char(211); // the header's BPM
+    testutil::WriteFile("a.xm", song);
+    testutil::WriteFile("sub/b.xm", std::string("plain text, no module"));
+    testutil::WriteFile("sub/c.xm", faster);
+    const std::set<std::string> songs = {"a.xm", "sub/b.xm", "sub/c.xm"};
+    const std::string older = "an older render, kept whole";
+    // A limit on the size of files the tool writes: every write past it fails.
+    const std::string limited = "sh -c 'trap \"\" XFSZ; ulimit -f 100; exec " + kTool;
+    const struct {
+        std::string command;
+        int failures;                // lines on standard error, one for each
+        std::set<std::string> added; // beside the songs when they are done
+    } cases[] = {
+        {kTool + " -q -j 2 --seconds 2 a.xm sub/b.xm sub/c.xm", 1, {"a.wav", "sub/c.wav"}},
+        {kTool + " -q -j 3 --seconds 2 --format flac --out-dir out a.xm sub/c.xm sub/b.xm",
+         1,
+         {"out/a.flac", "out/c.flac"}},
+        {kTool + " -q -j 2 --seconds 2 --stems stems a.xm sub/b.xm",
+         1,
+         {"stems/a-ch00.wav", "stems/a-ch01.wav", "stems/a-ch02.wav", "stems/a-ch03.wav", "stems/a-ch04.wav",
+          "stems/a-ch05.wav", "stems/a-ch06.wav", "stems/a-ch07.wav", "stems/a-ch08.wav",
+          "stems/a-ch09.wav"}},
+        // Writes that fail half-way: no part of either output is left, and an older file stays.
+        {limited + " -q -j 2 a.xm sub/c.xm --out-dir full'", 2, {"full/c.wav"}},
+        {limited + " -q --embedded -o full/one.wav'", 1, {"full/c.wav"}},
+    };
+    for (const auto& c : cases) {
+        for (const char* folder : {"out", "stems", "full"})
+            fs::remove_all(folder);
+        for (const std::string& name : FilesIn(".")) {
+            if (songs.count(name) == 0)
+                fs::remove(name);
+        }
+        if (c.command.find("full") != std::string::npos)
+            testutil::WriteFile("full/c.wav", older);
+        const ToolRun run = testutil::RunTool(c.command);
+        EXPECT_NE(run.status, 0) << c.command;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), c.failures) << run.output;
+        if (c.command.find("b.xm") != std::string::npos) {
+            EXPECT_EQ(run.output, "tinsel-render: sub/b.xm is not an XM module\n");
+        } else {
+            EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
+        }
+        std::set<std::string> expected = songs;
+        expected.insert(c.added.begin(), c.added.end());
+        EXPECT_EQ(FilesIn("."), expected) << c.command;
+        if (expected.count("full/c.wav") != 0) {
+            EXPECT_EQ(testutil::ReadFile("full/c.wav"), older);
+        }
+    }
+    // Each song in a batch renders as it does alone.
+    ASSERT_EQ(Render("-q -j 2 --seconds 2 a.xm sub/c.xm").status, 0);
+    EXPECT_EQ(testutil::ReadFile("sub/c.wav"), Stdout("-q --seconds 2 sub/c.xm -o -"));
+    EXPECT_EQ(testutil::ReadFile("a.wav"), Stdout("-q --seconds 2 a.xm -o -"));
+}
+
+// A bad request is one line on standard error and exit code 1, before any output or device opens.
+TEST(RenderTool, EachFailureOfEitherToolIsOneLineAndExitCodeOne) {
+    testutil::ScratchDir scratch;
+    const std::string song(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize);
+    testutil::WriteFile("a.xm", song);
+    testutil::WriteFile("sub/a.xm", song);
+    testutil::WriteFile("damaged.xm", song.substr(0, 400));
+    testutil::WriteFile("plain", std::string("plain text, no module"));
+    const std::string render = "tinsel-render: ", play = "tinsel-play: ";
+    const struct {
+        std::string tool, arguments, message;
+    } cases[] = {
+        {render, "missing.xm", "cannot read missing.xm: No such file or directory"},
+        {render, "plain", "plain is not an XM module"},
+        {render, "damaged.xm", "damaged.xm does not load: the file ends before its 13 patterns"},
+        {render, "--embedded -o no-such-dir/out.wav",
+         "cannot write no-such-dir/out.wav: No such file or directory"},
+        {render, "--embedded --solo 0-40", "--solo wants channels from 0 to 31, such as 0,2-4"},
+        {render, "--embedded --loops 0", "--loops 0 renders forever: give --seconds too"},
+        {render, "--embedded --rules it2", "--rules wants tinsel or ft2"},
+        {render, "--embedded --amp 33", "--amp wants a whole number from 1 to 32"},
+        {render, "--embedded --interp lanczos", "--interp wants nearest, linear, cubic or sinc"},
+        {render, "--embedded --ramp", "--ramp needs rules or off"},
+        {render, "--embedded --ramp soft", "--ramp wants rules or off"},
+        {render, "--embedded --format ogg", "--format wants wav or flac"},
+        {render, "--embedded --float -o x.flac",
+         "FLAC holds integer samples: leave out --float, or write WAV"},
+        {render, "--embedded --normalize 3", "--normalize wants a loudness in LUFS from -70 to 0"},
+        {render, "--embedded -j 0", "-j wants a whole number from 1 to 64"},
+        {render, "a.xm sub/a.xm -o x.wav", "-o names the output of one song: for several, use --out-dir"},
+        {render, "a.xm -o x.wav --out-dir d", "-o and --out-dir both say where the output goes: give one"},
+        {render, "a.xm sub/a.xm --out-dir d", "a.xm and sub/a.xm would both write d/a.wav"},
+        {render, "a.xm sub/a.xm --stems d --format flac", "a.xm and sub/a.xm would both write d/a-ch*.flac"},
+        {render, "--embedded --stems plain", "cannot make the folder plain: Not a directory"},
+        {play, "--interp lanczos a.xm", "--interp wants nearest, linear, cubic or sinc"},
+        {play, "--ramp soft a.xm", "--ramp wants rules or off"},
+        {play, "a.xm --ramp", "--ramp wants rules or off"},
+    };
+    for (const auto& c : cases) {
+        const std::string program = c.tool == render ? TINSEL_RENDER_TOOL : TINSEL_PLAY_TOOL;
+        const ToolRun run = testutil::RunTool(program + " " + c.arguments + " </dev/null");
+        EXPECT_EQ(run.status, 1) << c.tool << c.arguments;
+        EXPECT_EQ(run.output, c.tool + c.message + "\n") << c.arguments;
+    }
+    EXPECT_EQ(FilesIn("."), (std::set<std::string>{"a.xm", "sub/a.xm", "damaged.xm", "plain"}));
 }
 
 } // namespace
