@@ -1,3 +1,5 @@
+// The scene against an offscreen context and a virtual wave device: its frame,
+// its start-up and stop, its music; and the pan it steps each frame.
 #include "scene/scene.h"
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "platform/gl.h"
 #include "platform/osmesa/offscreen_gl.h"
 #include "player/output/audio_output.h"
+#include "scene/pan.h"
 #include "scene/scene_state.h"
 #include "tests/common/test_util.h"
 #include "text/gl_font.h"
@@ -154,6 +157,34 @@ TEST_F(SceneTest, MusicPlaysUntilStopOrTheSceneRunsSilently) {
         EXPECT_EQ(g_scene.song, nullptr) << what;
         EXPECT_FALSE(device.open.load()) << what;
         EXPECT_TRUE(!refused || device.resets.load() == 0) << "a device never opened is not reset";
+    }
+}
+
+// 25 pixels a second, a pixel a frame at 25 frames a second; a limit (0 or 320) is passed by one
+// step, and the turn itself costs a frame. Time that runs backwards moves nothing.
+TEST(PanTest, MovesAndTurnsOneFrameAfterPassingALimit) {
+    struct Step {
+        float pan;
+        bool forward;
+    };
+    const struct {
+        PanState start;
+        float seconds;
+        std::vector<Step> steps;
+    } cases[] = {
+        {{}, 0.04f, {{1.0f, true}, {2.0f, true}}},
+        {{319.5f, true}, 0.04f, {{320.5f, true}, {320.5f, false}, {319.5f, false}}},
+        {{0.5f, false}, 0.04f, {{-0.5f, false}, {-0.5f, true}, {0.5f, true}}},
+        {{320.0f, true}, 0.04f, {{320.0f, false}}}, // exactly at the limit turns
+        {{100.0f, true}, -30.0f, {{100.0f, true}}},
+    };
+    for (const auto& c : cases) {
+        PanState state = c.start;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            StepPan(state, c.seconds);
+            EXPECT_FLOAT_EQ(state.pan, c.steps[i].pan) << "from " << c.start.pan << ", step " << i;
+            EXPECT_EQ(state.panForward, c.steps[i].forward) << "from " << c.start.pan << ", step " << i;
+        }
     }
 }
 

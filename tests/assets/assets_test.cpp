@@ -1,13 +1,18 @@
-// The committed pictures as the demo reads them: size, depth, an opaque beach
-// strip, and nothing outside each sprite's texture rectangle.
+// The committed data files as the demo reads them: the pictures' size, an
+// opaque beach strip and nothing outside each sprite's texture rectangle; the
+// scroll texts in the layout the scrollers expect, with nothing the font has
+// no glyph for.
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "data/tga.h"
 #include "scene/sprites.h"
+#include "tests/common/test_util.h"
 
 namespace {
 
@@ -79,6 +84,26 @@ TEST_F(Pictures, BeachStripIsOpaqueSkyAboveSand) {
     const uint32_t sky = beach->pixels[386 * 256 + 128], sand = beach->pixels[505 * 256 + 128];
     EXPECT_GT((sky >> 16) & 0xFF, sky & 0xFF);
     EXPECT_GT(sand & 0xFF, (sand >> 16) & 0xFF);
+}
+
+// Each line starts after 68 spaces: the top text is one long line, the bottom
+// one 22 lines each ending in CR LF.
+TEST(ScrollTexts, LinesAfter68SpacesInPrintableCharacters) {
+    const std::string top = testutil::ReadFile(TINSEL_ASSETS_DIR "/data/topscroller.txt");
+    const std::string bottom = testutil::ReadFile(TINSEL_ASSETS_DIR "/data/botscroller.txt");
+    EXPECT_GT(top.size(), 1000u);
+    std::vector<std::string> lines = {top};
+    size_t start = 0;
+    for (size_t end; (end = bottom.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(bottom.substr(start, end - start));
+    EXPECT_EQ(start, bottom.size()) << "text after the last CR LF";
+    ASSERT_EQ(lines.size(), 1u + 22u);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find_first_not_of(' '), 68u) << line;
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](unsigned char c) {
+            return c >= 32 && c <= 122;
+        })) << line;
+    }
 }
 
 } // namespace
