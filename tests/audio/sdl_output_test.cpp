@@ -31,8 +31,6 @@ TEST(SdlWaveOutput, LoopsTheBufferAndCountsOnAcrossLoops) {
     output.Play();
     const uint64_t bytes = ring.size() * 2 * 3;
     EXPECT_TRUE(testutil::WaitUntil([&] { return output.BytesPlayed() >= bytes; }));
-    const uint64_t before = output.BytesPlayed();
-    EXPECT_GT(before, bytes - 1);
     output.Reset();
     const uint64_t stopped = output.BytesPlayed();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -17,16 +17,25 @@ namespace {
 // A TGA header followed by an image ID and the given pixel bytes.
 Bytes Tga(uint8_t type, uint8_t depth, uint16_t w, uint16_t h, uint8_t descriptor, const Bytes& pixels,
           uint8_t mapType = 0, const Bytes& id = {}) {
-    Bytes out = {uint8_t(id.size()), mapType, type, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    out.push_back(uint8_t(w));
-    out.push_back(uint8_t(w >> 8));
-    out.push_back(uint8_t(h));
-    out.push_back(uint8_t(h >> 8));
-    out.push_back(depth);
-    out.push_back(descriptor);
-    out.insert(out.end(), id.begin(), id.end());
-    out.insert(out.end(), pixels.begin(), pixels.end());
-    return out;
+    const Bytes header = {uint8_t(id.size()),
+                          mapType,
+                          type,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          uint8_t(w),
+                          uint8_t(w >> 8),
+                          uint8_t(h),
+                          uint8_t(h >> 8),
+                          depth,
+                          descriptor};
+    return Concat({header, id, pixels});
 }
 
 // The picture as "WxH: r,g,b,a ..." in memory order, or the loader's refusal.

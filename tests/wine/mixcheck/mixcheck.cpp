@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "player/output/audio_output.h"
@@ -33,12 +34,9 @@ uint64_t RenderHash(Module* module, RuleSet rules, int blocks, Interpolation int
     for (int b = 0; b < blocks; ++b) {
         RenderFrames(*player, mix.data(), length);
         ConvertToPcm16(pcm.data(), mix.data(), length);
-        for (int16_t s : pcm) {
-            for (int shift : {0, 8}) {
-                hash ^= static_cast<uint8_t>(static_cast<uint16_t>(s) >> shift);
-                hash *= 1099511628211ull;
-            }
-        }
+        for (const int16_t s : pcm) // low byte first on either system
+            for (const int shift : {0, 8})
+                hash = (hash ^ static_cast<uint8_t>(static_cast<uint16_t>(s) >> shift)) * 1099511628211ull;
     }
     return hash;
 }
@@ -47,25 +45,21 @@ uint64_t RenderHash(Module* module, RuleSet rules, int blocks, Interpolation int
 
 int main() {
     struct Song {
-        const char* name;
+        std::string name;
         std::vector<uint8_t> image;
         int blocks;
         RuleSet rules = RuleSet::Tinsel;
     };
-    const Song songs[] = {
-        {"embedded", std::vector<uint8_t>(EmbeddedSong, EmbeddedSong + EmbeddedSongSize), 1000},
-        {"workout-4", MixerWorkoutSong(4, 17), 300},
-        {"workout-10", MixerWorkoutSong(10, 1017), 300},
-        {"workout-32", MixerWorkoutSong(32, 2017), 300},
-        {"workout-4-ft2", MixerWorkoutSong(4, 17), 300, RuleSet::Ft2},
-        {"workout-10-ft2", MixerWorkoutSong(10, 1017), 300, RuleSet::Ft2},
-        {"workout-32-ft2", MixerWorkoutSong(32, 2017), 300, RuleSet::Ft2},
-    };
+    std::vector<Song> songs = {{"embedded", {EmbeddedSong, EmbeddedSong + EmbeddedSongSize}, 1000}};
+    for (const RuleSet rules : {RuleSet::Tinsel, RuleSet::Ft2})
+        for (const auto& [channels, seed] : {std::pair{4, 17}, {10, 1017}, {32, 2017}})
+            songs.push_back({"workout-" + std::to_string(channels) + (rules == RuleSet::Ft2 ? "-ft2" : ""),
+                             MixerWorkoutSong(channels, seed), 300, rules});
     int failures = 0;
     for (const Song& song : songs) {
         Module* module = LoadModuleFromMemory(song.image.data(), song.image.size());
         if (module == nullptr) {
-            std::printf("%s: does not load\n", song.name);
+            std::printf("%s: does not load\n", song.name.c_str());
             return 1;
         }
         for (Interpolation interpolation :
@@ -76,7 +70,7 @@ int main() {
             uint64_t reference = 0;
             for (MixPath path : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
                 if (!SetMixPath(path)) {
-                    std::printf("%s %s%s: not on this processor\n", song.name, MixPathName(path),
+                    std::printf("%s %s%s: not on this processor\n", song.name.c_str(), MixPathName(path),
                                 kernel.c_str());
                     continue;
                 }
@@ -86,7 +80,7 @@ int main() {
                     reference = hash;
                 const bool same = hash == reference;
                 failures += same ? 0 : 1;
-                std::printf("%s %s%s: %016llx%s\n", song.name, MixPathName(path), kernel.c_str(),
+                std::printf("%s %s%s: %016llx%s\n", song.name.c_str(), MixPathName(path), kernel.c_str(),
                             static_cast<unsigned long long>(hash), same ? "" : " DIFFERS FROM SCALAR");
             }
         }
