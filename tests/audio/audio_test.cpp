@@ -1,10 +1,17 @@
-// The looping ring on the virtual device: which blocks the mixing thread
-// renders for each play position, how stopping meets a block in progress, and
-// what the thread does when the device misbehaves or the thread never answers.
+// The audio output. The looping ring on the virtual device: which blocks the
+// mixing thread renders for each play position, how stopping meets a block in
+// progress, and what the thread does when the device misbehaves or the thread
+// never answers. The SDL wave output on SDL's drivers that need no sound
+// hardware, and a 32-bit device position carried on across its wraps. Offline
+// rendering, whose blocks the soak test holds equal to the ring's.
 #include <gtest/gtest.h>
+
+#include <SDL.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -14,12 +21,15 @@
 #include <vector>
 
 #include "platform/fake/virtual_wave.h"
+#include "platform/wave_output.h"
+#include "platform/wave_position.h"
 #include "player/playback.h"
 #include "player/format/module.h"
 #include "player/player.h"
 #include "player/format/song.h"
 #include "player/format/stream.h"
 #include "tests/common/test_util.h"
+#include "tools/render/render.h"
 
 namespace {
 
@@ -349,6 +359,103 @@ TEST_F(RingTest, StopGivesUpOnAThreadThatNeverAnswers) {
         hangInDevice = false;
         EXPECT_TRUE(StopPlayback(&player));
     }
+}
+
+TEST(SdlWaveOutput, LoopsTheBufferAndCountsOnAcrossLoops) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    platform::WaveOutput& output = platform::SystemWaveOutput();
+    ASSERT_TRUE(output.Open(44100)) << SDL_GetError();
+    // A short buffer, so the count passes its end several times within the wait.
+    std::vector<int16_t> ring(2 * 4410, 0);
+    output.Prepare(ring.data(), uint32_t(ring.size() * 2));
+    output.Play();
+    const uint64_t bytes = ring.size() * 2 * 3;
+    EXPECT_TRUE(testutil::WaitUntil([&] { return output.BytesPlayed() >= bytes; }));
+    output.Reset();
+    const uint64_t stopped = output.BytesPlayed();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(output.BytesPlayed(), stopped);
+    output.Close();
+    output.Close();
+}
+
+TEST(SdlWaveOutput, PlaysTheEmbeddedSongWhileTheMixingThreadFollows) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    SetStreamCallbacks(SongOpen, SongClose, SongRead, SongSeek, SongTell);
+    ASSERT_TRUE(OpenAudioDevice(44100));
+    Module* song = LoadModule("#101");
+    ASSERT_NE(song, nullptr);
+    auto player = std::make_unique<Player>();
+    ASSERT_TRUE(StartPlayback(player.get(), song));
+    platform::WaveOutput& output = platform::SystemWaveOutput();
+    EXPECT_TRUE(
+        testutil::WaitUntil([&] { return output.BytesPlayed() >= uint64_t(g_blockLength) * 4 * 10; }));
+    EXPECT_TRUE(StopPlayback(player.get()));
+    EXPECT_TRUE(FreeModule(song));
+    CloseAudioDevice();
+}
+
+constexpr uint64_t k4G = uint64_t(1) << 32;
+
+TEST(WrappedPosition, ExtendsEachReadingToTheNearestPosition) {
+    struct Case {
+        uint64_t previous;
+        uint32_t raw;
+        uint64_t expected;
+    } cases[] = {
+        {0, 0, 0},
+        {0, 1764, 1764},
+        {1000, 1000, 1000},                            // stalled
+        {k4G - 16, 0xFFFFFFF8u, k4G - 8},              // just before the wrap
+        {k4G - 16, 0, k4G},                            // onto the wrap
+        {k4G - 16, 48, k4G + 48},                      // across it
+        {5 * k4G + 7, 9, 5 * k4G + 9},                 // many wraps on
+        {k4G + 100, 40, k4G + 40},                     // a small step back
+        {k4G + 8, 0xFFFFFFF0u, k4G - 16},              // back across the wrap
+        {3, 0xFFFFFFFFu, 0},                           // back before the start
+        {k4G, 0x7FFFFFFFu, k4G + 0x7FFFFFFFu},         // the largest step ahead
+        {2 * k4G, 0x80000000u, 2 * k4G - 0x80000000u}, // beyond that it reads as a step back
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ExtendWrappedPosition(c.previous, c.raw), c.expected)
+            << "previous " << c.previous << " raw " << c.raw;
+}
+
+// Followed in steps of 1.5 GiB, a counter is carried across three wraps; a restart counts from 0.
+TEST(WrappedPosition, FollowsACounterAcrossItsWrapsUntilRestarted) {
+    platform::WrappedPosition position;
+    for (uint64_t at = 0x60000000u; at < 5 * k4G; at += 0x60000000u)
+        ASSERT_EQ(position.Update(uint32_t(at)), at);
+    position.Restart();
+    EXPECT_EQ(position.Update(4), 4u);
+}
+
+// Each instance keeps to its own state: two songs rendered at once on two
+// threads give the bytes each gives alone (also under ThreadSanitizer), and a
+// song rendered again starts again.
+TEST(OfflineRender, TwoInstancesOnTwoThreadsPlayIndependently) {
+    std::vector<uint8_t> faster(EmbeddedSong, EmbeddedSong + EmbeddedSongSize);
+    faster[78] = 211; // the header's BPM
+    Module* songs[2] = {LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize),
+                        LoadModuleFromMemory(faster.data(), faster.size())};
+    ASSERT_NE(songs[0], nullptr);
+    ASSERT_NE(songs[1], nullptr);
+    const int64_t frames = 3 * 44100;
+    const std::vector<int16_t> alone[2] = {RenderModule(songs[0], 44100, frames),
+                                           RenderModule(songs[1], 22050, frames)};
+    EXPECT_NE(alone[0], alone[1]);
+    // The ring's first two seconds as the player rendered them before it
+    // became an instance: the demo's sound must not change by a bit.
+    EXPECT_EQ(testutil::Fnv1a(alone[0].data(), 88400 * 4), 0x90602c2d7d937411u);
+    std::vector<int16_t> together[2];
+    std::thread other([&] { together[1] = RenderModule(songs[1], 22050, frames); });
+    together[0] = RenderModule(songs[0], 44100, frames);
+    other.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
+    EXPECT_TRUE(RenderModule(nullptr, 44100, 10).empty());
+    FreeModule(songs[0]);
+    FreeModule(songs[1]);
 }
 
 } // namespace
