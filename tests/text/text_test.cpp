@@ -28,18 +28,11 @@ struct Sheet {
     CPixmap pixmap{128, 64};
     Sheet() { pixmap.Fill(0); }
 
-    // Marks column x of the cell of the given code with the byte taken as red.
+    // Marks column x of the cell of the given code opaque, with the given red byte.
     void Column(int code, int x, uint8_t red) {
-        const int cell = code - 32;
-        const int left = (cell % 16) * kCell;
-        const int top = (cell / 16) * kCell;
-        for (int y = 0; y < kCell; ++y) {
-            uint8_t* bytes = reinterpret_cast<uint8_t*>(&pixmap.pixels[(top + y) * pixmap.width + left + x]);
-            bytes[0] = red;
-            bytes[1] = 0;
-            bytes[2] = 0;
-            bytes[3] = 255;
-        }
+        const int cell = code - 32, left = (cell % 16) * kCell, top = (cell / 16) * kCell;
+        for (int y = 0; y < kCell; ++y)
+            pixmap.pixels[(top + y) * pixmap.width + left + x] = 0xFF000000u | red; // bytes: red, 0, 0, 255
     }
     void Columns(int code, int from, int to) {
         for (int x = from; x < to; ++x)
