@@ -21,14 +21,10 @@ XmSampleDesc Saw(uint8_t type, uint32_t frames, uint32_t loopStart, uint32_t loo
     return s;
 }
 
-std::vector<XmSampleDesc> PlainSample() {
-    return {Saw(1, 32, 0, 32)};
-}
-
 // One pattern of rows x channels cells played once, in a module with one instrument.
 std::vector<uint8_t> OnePattern(uint16_t flags, uint16_t channels, uint16_t rows,
                                 const std::vector<XmCell>& cells, const XmInstrumentDesc& instrument = {},
-                                const std::vector<XmSampleDesc>& samples = PlainSample()) {
+                                const std::vector<XmSampleDesc>& samples = {Saw(1, 32, 0, 32)}) {
     XmImage xm(1, 0, channels, 1, 1, 125, {0});
     xm.SetFlags(flags);
     xm.SetTempo(3);
@@ -211,7 +207,7 @@ std::vector<Seed> MakeModuleSeeds() {
         cells[15] = XmCell{0, 0, 0, 0xD, 0x02};
         xm.PatternCells(4, cells);
         xm.Pattern(1, {});
-        xm.InstrumentWith({}, PlainSample());
+        xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
         seeds.push_back({"song-restart.xm", xm.bytes});
     }
     {
@@ -221,7 +217,7 @@ std::vector<Seed> MakeModuleSeeds() {
             cells[ch] =
                 XmCell{uint8_t(1 + ch * 3), uint8_t(1 + ch % 2), 0, uint8_t(ch % 16), uint8_t(ch * 7)};
         xm.PatternCells(2, cells);
-        xm.InstrumentWith({}, PlainSample());
+        xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
         xm.Instrument({Saw(0x11, 64, 0, 64), Saw(2, 8, 0, 8)});
         seeds.push_back({"channels-32.xm", xm.bytes});
     }
@@ -231,7 +227,7 @@ std::vector<Seed> MakeModuleSeeds() {
         xm.SetFlags(kLinear);
         xm.Pattern(4, {0x83, kNoteC4, 1, 0x80, 0x98, 0x0A, 0x0F, kNoteE4, 1, 0x40, 0x04, 0x20, 0x80, 0x81,
                        kKeyOff, 0x80, 0x80});
-        xm.InstrumentWith({}, PlainSample());
+        xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
         seeds.push_back({"packed-cells.xm", xm.bytes});
     }
     // What trackers write beyond the plain layout, as the loader tests build it;

@@ -20,43 +20,6 @@
 constexpr uint8_t C0 = 1, C4 = 49, D4 = 51, E4 = 53, OFF = 97;
 constexpr RuleSet kTinsel = RuleSet::Tinsel, kFt2 = RuleSet::Ft2;
 
-// A short looping 8-bit sample at C-4 with no relative note or finetune.
-inline XmSampleDesc PlainSample(uint8_t volume = 64, uint8_t relativeNote = 0) {
-    XmSampleDesc s{16, 0, 16, 0x01, std::vector<uint8_t>(16, 4)};
-    s.volume = volume;
-    s.finetune = 0;
-    s.relativeNote = relativeNote;
-    return s;
-}
-
-struct SongSpec {
-    uint16_t tempo = 6;
-    bool linear = true;
-    int channels = 1;
-    int rows = 8;                              // rows per pattern
-    std::vector<std::vector<XmCell>> patterns; // rows x channels cells each
-    std::vector<uint8_t> orders = {0};
-    uint16_t restart = 0;
-    std::vector<XmSampleDesc> samples = {PlainSample()}; // one instrument each
-    XmInstrumentDesc instrument;
-};
-
-inline XmImage Build(const SongSpec& s) {
-    XmImage image(static_cast<uint16_t>(s.orders.size()), s.restart, static_cast<uint16_t>(s.channels),
-                  static_cast<uint16_t>(s.patterns.size()), static_cast<uint16_t>(s.samples.size()), 125,
-                  s.orders);
-    image.SetTempo(s.tempo);
-    image.SetFlags(s.linear ? 1 : 0);
-    for (std::vector<XmCell> cells : s.patterns) {
-        cells.resize(static_cast<size_t>(s.rows * s.channels));
-        image.PatternCells(static_cast<uint16_t>(s.rows), cells);
-    }
-    for (const XmSampleDesc& sample : s.samples) {
-        image.InstrumentWith(s.instrument, {sample});
-    }
-    return image;
-}
-
 // A one-channel song whose first pattern holds these rows.
 inline SongSpec Rows(std::vector<XmCell> rows, uint16_t tempo = 6) {
     SongSpec s;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "tests/player/xm_image.h"
@@ -15,7 +16,7 @@ inline const std::vector<int16_t> kRamp16 = {100, -200, 300, -400, 500, -600, 70
 
 inline XmSampleDesc Plain8(const std::vector<int8_t>& wave, uint32_t loopStart = 0, uint32_t loopLength = 0) {
     const uint32_t n = static_cast<uint32_t>(wave.size());
-    return {n, loopStart, loopLength, static_cast<uint8_t>(loopLength > 0 ? 0x01 : 0), XmImage::Delta8(wave)};
+    return {n, loopStart, loopLength, static_cast<uint8_t>(loopLength > 0 ? 0x01 : 0), XmImage::Delta(wave)};
 }
 
 // One pattern of one channel that plays C-4 on the first instrument: the
@@ -30,7 +31,7 @@ inline XmImage Song(uint16_t instruments) {
 inline XmImage CutSampleData() {
     XmImage image = Song(2);
     image.Instrument({Plain8(kRamp8, 2, 8)});
-    image.Instrument({{20, 8, 12, 0x11, XmImage::Delta16(kRamp16)}});
+    image.Instrument({{20, 8, 12, 0x11, XmImage::Delta(kRamp16)}});
     image.bytes.resize(image.bytes.size() - 9);
     return image;
 }
@@ -41,9 +42,7 @@ inline XmImage CutInstrumentHeader() {
     image.Instrument({Plain8(kRamp8)});
     const size_t second = image.bytes.size();
     XmInstrumentDesc d;
-    for (int i = 0; i < 96; ++i) {
-        d.sampleMap[i] = 1;
-    }
+    std::memset(d.sampleMap, 1, sizeof d.sampleMap);
     image.Instrument({Plain8({1, 2}), Plain8({3, 4})}, 263, &d);
     image.bytes.resize(second + 100);
     return image;
@@ -73,7 +72,7 @@ inline XmImage OlderLayout(uint16_t version) {
     XmImage image(2, 0, 2, 2, 2, 125, {0, 1});
     image.SetVersion(version);
     image.Instrument({Plain8(kRamp8), Plain8({1, 2, 3, 4})});
-    image.Instrument({{20, 4, 16, 0x12, XmImage::Delta16(kRamp16)}});
+    image.Instrument({{20, 4, 16, 0x12, XmImage::Delta(kRamp16)}});
     image.Pattern(64, std::vector<uint8_t>(128, 0x80));
     image.PatternCells(1, {{49, 1, 0, 0, 0}, {50, 2, 0x40, 0x0F, 3}});
     image.SampleData();
@@ -109,9 +108,8 @@ inline XmImage Adpcm() {
 inline XmImage TwentySamples() {
     XmImage image = Song(2);
     std::vector<XmSampleDesc> samples;
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 20; ++i)
         samples.push_back(Plain8({static_cast<int8_t>(i), static_cast<int8_t>(-i)}));
-    }
     XmInstrumentDesc d;
     d.sampleMap[0] = 19;
     d.sampleMap[1] = 17;
@@ -156,10 +154,9 @@ inline XmImage ShortPattern() {
     row({0x80}, {0x98, 0x0E, 0xEF});
     row({0x80}, {0x88, 0x0D});
     image.Pattern(64, packed);
-    std::vector<int8_t> wave(32);
-    for (int i = 0; i < 32; ++i) {
-        wave[static_cast<size_t>(i)] = static_cast<int8_t>(i % 8 < 4 ? 60 : -60);
-    }
+    std::vector<int8_t> wave;
+    for (int i = 0; i < 32; ++i)
+        wave.push_back(static_cast<int8_t>(i % 8 < 4 ? 60 : -60));
     image.Instrument({Plain8(wave, 0, 32)});
     return image;
 }
@@ -168,14 +165,14 @@ inline XmImage ShortPattern() {
 // channels, the left channel's deltas come first, then the right's, each
 // coded from 0. An 8-bit one with a forward loop and a 16-bit one without.
 inline XmImage StereoSamples() {
+    const auto both = [](auto left, decltype(left) right) {
+        std::vector<uint8_t> data = XmImage::Delta(left), second = XmImage::Delta(right);
+        data.insert(data.end(), second.begin(), second.end());
+        return data;
+    };
     XmImage image = Song(1);
-    std::vector<uint8_t> eight = XmImage::Delta8({10, 20, 30, 40});
-    const std::vector<uint8_t> eightRight = XmImage::Delta8({-1, -2, -3, -4});
-    eight.insert(eight.end(), eightRight.begin(), eightRight.end());
-    std::vector<uint8_t> sixteen = XmImage::Delta16({1000, 2000, 3000});
-    const std::vector<uint8_t> sixteenRight = XmImage::Delta16({-1000, -2000, -3000});
-    sixteen.insert(sixteen.end(), sixteenRight.begin(), sixteenRight.end());
-    image.Instrument({{8, 2, 6, 0x21, eight}, {12, 0, 0, 0x30, sixteen}});
+    image.Instrument({{8, 2, 6, 0x21, both(std::vector<int8_t>{10, 20, 30, 40}, {-1, -2, -3, -4})},
+                      {12, 0, 0, 0x30, both(std::vector<int16_t>{1000, 2000, 3000}, {-1000, -2000, -3000})}});
     return image;
 }
 

@@ -1,8 +1,9 @@
-// Builds small XM images in memory for the loader.
+// Builds small XM images in memory: the loader's files, the tests' songs and the fuzz seeds.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -44,9 +45,8 @@ public:
         bytes.resize(60, 0); // version 0: read as today's layout
         Le(276, 4);
         for (uint16_t v :
-             {songLength, restart, channels, patterns, instruments, uint16_t{1}, uint16_t{6}, bpm}) {
+             {songLength, restart, channels, patterns, instruments, uint16_t{1}, uint16_t{6}, bpm})
             Le(v, 2);
-        }
         orders.resize(256, 0);
         bytes.insert(bytes.end(), orders.begin(), orders.end());
     }
@@ -57,26 +57,29 @@ public:
         version_ = version;
         Put(bytes.data() + 58, version, 2);
     }
+    void SetFlags(uint16_t flags) { Put(bytes.data() + 74, flags, 2); }
+    void SetTempo(uint16_t tempo) { Put(bytes.data() + 76, tempo, 2); }
     void Pattern(uint16_t rows, const std::vector<uint8_t>& packed) {
-        if (version_ == 0x0102) {
-            Le(8, 4);
-            Le(0, 1);
-            Le(rows - 1u, 1);
-        } else {
-            Le(9, 4);
-            Le(0, 1);
-            Le(rows, 2);
-        }
+        const bool old = version_ == 0x0102;
+        Le(old ? 8 : 9, 4);
+        Le(0, 1);
+        Le(old ? rows - 1u : rows, old ? 1 : 2);
         Le(static_cast<uint32_t>(packed.size()), 2);
         bytes.insert(bytes.end(), packed.begin(), packed.end());
+    }
+    // A pattern of unpacked cells, row by row: every cell spends five bytes.
+    void PatternCells(uint16_t rows, const std::vector<XmCell>& cells) {
+        std::vector<uint8_t> packed;
+        for (const XmCell& c : cells)
+            packed.insert(packed.end(), {c.note, c.instrument, c.volume, c.effect, c.parameter});
+        Pattern(rows, packed);
     }
     // The instrument header as the tracker writes it, of which the file keeps
     // the first headerSize bytes (zeros past its 263).
     void Instrument(const std::vector<XmSampleDesc>& samples, uint32_t headerSize = 263,
                     const XmInstrumentDesc* desc = nullptr) {
-        if (samples.empty() && headerSize == 263) {
+        if (samples.empty() && headerSize == 263)
             headerSize = 33;
-        }
         uint8_t h[263] = {};
         Put(h, headerSize, 4);
         Put(h + 27, static_cast<uint32_t>(samples.size()), 2);
@@ -87,43 +90,29 @@ public:
             h[234] = 5; // panning type, dropped: one point only
             Put(h + 239, 0x1234, 2);
         }
-        if (desc != nullptr) {
+        if (desc != nullptr)
             Describe(*desc, h);
-        }
         // The size field is there even when the size says less.
         bytes.insert(bytes.end(), h, h + (headerSize < 4 ? 4 : headerSize < 263 ? headerSize : 263));
-        if (headerSize > 263) {
+        if (headerSize > 263)
             bytes.resize(bytes.size() + headerSize - 263, 0);
-        }
         for (const auto& s : samples) {
-            for (uint32_t v : {s.lengthBytes, s.loopStartBytes, s.loopLengthBytes}) {
+            for (uint32_t v : {s.lengthBytes, s.loopStartBytes, s.loopLengthBytes})
                 Le(v, 4);
-            }
             bytes.insert(bytes.end(), {s.volume, s.finetune, s.type, s.panning, s.relativeNote, s.reserved});
             bytes.resize(bytes.size() + 22, 0);
-        }
-        for (const auto& s : samples) {
             pendingData_.insert(pendingData_.end(), s.data.begin(), s.data.end());
         }
-        if (version_ != 0x0102 && version_ != 0x0103) {
+        if (version_ != 0x0102 && version_ != 0x0103)
             SampleData();
-        }
+    }
+    void InstrumentWith(const XmInstrumentDesc& d, const std::vector<XmSampleDesc>& samples) {
+        Instrument(samples, 263, &d);
     }
     // The sample data of every instrument written since the last call.
     void SampleData() {
         bytes.insert(bytes.end(), pendingData_.begin(), pendingData_.end());
         pendingData_.clear();
-    }
-    // A pattern of unpacked cells, row by row: every cell spends five bytes.
-    void PatternCells(uint16_t rows, const std::vector<XmCell>& cells) {
-        std::vector<uint8_t> packed;
-        for (const XmCell& c : cells) {
-            packed.insert(packed.end(), {c.note, c.instrument, c.volume, c.effect, c.parameter});
-        }
-        Pattern(rows, packed);
-    }
-    void InstrumentWith(const XmInstrumentDesc& d, const std::vector<XmSampleDesc>& samples) {
-        Instrument(samples, 263, &d);
     }
     // An extension chunk as some trackers append after the last sample.
     void Chunk(const char (&id)[5], const std::vector<uint8_t>& payload) {
@@ -131,22 +120,14 @@ public:
         Le(static_cast<uint32_t>(payload.size()), 4);
         bytes.insert(bytes.end(), payload.begin(), payload.end());
     }
-    // Stored 8-bit and 16-bit data: each value as its difference from the one before.
-    static std::vector<uint8_t> Delta8(const std::vector<int8_t>& wave) {
+    // Stored 8-bit or 16-bit data: each value as its difference from the one before.
+    template <typename T> static std::vector<uint8_t> Delta(const std::vector<T>& wave) {
         std::vector<uint8_t> out;
-        int8_t previous = 0;
-        for (int8_t v : wave) {
-            out.push_back(static_cast<uint8_t>(v - previous));
-            previous = v;
-        }
-        return out;
-    }
-    static std::vector<uint8_t> Delta16(const std::vector<int16_t>& wave) {
-        std::vector<uint8_t> out;
-        int16_t previous = 0;
-        for (int16_t v : wave) {
-            const uint16_t d = static_cast<uint16_t>(v - previous);
-            out.insert(out.end(), {static_cast<uint8_t>(d & 0xFF), static_cast<uint8_t>(d >> 8)});
+        T previous = 0;
+        for (T v : wave) {
+            const auto d = static_cast<std::make_unsigned_t<T>>(v - previous);
+            for (size_t b = 0; b < sizeof(T); ++b)
+                out.push_back(static_cast<uint8_t>(d >> 8 * b));
             previous = v;
         }
         return out;
@@ -158,14 +139,13 @@ public:
         out.resize(16 + (wave.size() + 1) / 2, 0);
         int8_t value = 0;
         for (size_t k = 0; k < wave.size(); ++k) {
+            const auto miss = [&](int index) {
+                const int step = static_cast<int8_t>(static_cast<uint8_t>(value + table[index]));
+                return step > wave[k] ? step - wave[k] : wave[k] - step;
+            };
             int best = 0;
-            for (int i = 1; i < 16; ++i) {
-                auto miss = [&](int index) {
-                    const int step = static_cast<int8_t>(static_cast<uint8_t>(value + table[index]));
-                    return step > wave[k] ? step - wave[k] : wave[k] - step;
-                };
+            for (int i = 1; i < 16; ++i)
                 best = miss(i) < miss(best) ? i : best;
-            }
             value = static_cast<int8_t>(static_cast<uint8_t>(value + table[best]));
             out[16 + k / 2] |= static_cast<uint8_t>(best << (k % 2 ? 4 : 0));
         }
@@ -173,39 +153,94 @@ public:
     }
     // Little-endian, n bytes: written over p, or appended.
     static void Put(uint8_t* p, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i)
             p[i] = static_cast<uint8_t>(v >> 8 * i);
-        }
     }
     void Le(uint32_t v, int n) {
         bytes.resize(bytes.size() + static_cast<size_t>(n));
         Put(bytes.data() + bytes.size() - n, v, n);
     }
+
+private:
     static void Describe(const XmInstrumentDesc& d, uint8_t* h) {
         std::memcpy(h + 33, d.sampleMap, 96);
-        for (size_t i = 0; i < d.volumePoints.size() && i < 12; ++i) {
-            Put(h + 129 + 4 * i, d.volumePoints[i].first, 2);
-            Put(h + 131 + 4 * i, d.volumePoints[i].second, 2);
+        for (size_t i = 0; i < 12; ++i) {
+            for (const auto& [points, at] :
+                 {std::pair{&d.volumePoints, 129}, std::pair{&d.panningPoints, 177}}) {
+                if (i < points->size()) {
+                    Put(h + at + 4 * i, (*points)[i].first, 2);
+                    Put(h + at + 2 + 4 * i, (*points)[i].second, 2);
+                }
+            }
         }
-        for (size_t i = 0; i < d.panningPoints.size() && i < 12; ++i) {
-            Put(h + 177 + 4 * i, d.panningPoints[i].first, 2);
-            Put(h + 179 + 4 * i, d.panningPoints[i].second, 2);
-        }
-        // clang-format off
         const uint8_t fields[14] = {static_cast<uint8_t>(d.volumePoints.size()),
                                     static_cast<uint8_t>(d.panningPoints.size()),
-                                    d.volumeSustain, d.volumeLoopStart, d.volumeLoopEnd,
-                                    d.panningSustain, d.panningLoopStart, d.panningLoopEnd,
-                                    d.volumeType, d.panningType,
-                                    d.vibratoType, d.vibratoSweep, d.vibratoDepth, d.vibratoRate};
-        // clang-format on
+                                    d.volumeSustain,
+                                    d.volumeLoopStart,
+                                    d.volumeLoopEnd,
+                                    d.panningSustain,
+                                    d.panningLoopStart,
+                                    d.panningLoopEnd,
+                                    d.volumeType,
+                                    d.panningType,
+                                    d.vibratoType,
+                                    d.vibratoSweep,
+                                    d.vibratoDepth,
+                                    d.vibratoRate};
         std::memcpy(h + 225, fields, sizeof fields);
         Put(h + 239, d.fadeout, 2);
     }
-    void SetTempo(uint16_t tempo) { Put(bytes.data() + 76, tempo, 2); }
-    void SetFlags(uint16_t flags) { Put(bytes.data() + 74, flags, 2); }
 
-private:
     uint16_t version_ = 0;
     std::vector<uint8_t> pendingData_;
 };
+
+// A sample at full volume tuned to C-4 (no finetune or relative note): 8- or
+// 16-bit values, the loop's start and length counted in values, its kind in loop.
+template <typename T>
+XmSampleDesc Wave(const std::vector<T>& wave, uint32_t loopStart = 0, uint32_t loopLength = 0,
+                  uint8_t loop = 0) {
+    const auto w = static_cast<uint32_t>(sizeof(T));
+    XmSampleDesc s{w * static_cast<uint32_t>(wave.size()), w * loopStart, w * loopLength,
+                   static_cast<uint8_t>(loop | (w == 2 ? 0x10 : 0)), XmImage::Delta(wave)};
+    s.volume = 64;
+    s.finetune = s.relativeNote = 0;
+    return s;
+}
+
+// A short looping 8-bit sample at C-4 with no relative note or finetune.
+inline XmSampleDesc PlainSample(uint8_t volume = 64, uint8_t relativeNote = 0) {
+    XmSampleDesc s{16, 0, 16, 0x01, std::vector<uint8_t>(16, 4)};
+    s.volume = volume;
+    s.finetune = 0;
+    s.relativeNote = relativeNote;
+    return s;
+}
+
+// A song of equal patterns, one instrument for each sample, all of it sharing one description.
+struct SongSpec {
+    uint16_t tempo = 6;
+    bool linear = true;
+    int channels = 1;
+    int rows = 8;                              // rows per pattern
+    std::vector<std::vector<XmCell>> patterns; // rows x channels cells each, the rest empty
+    std::vector<uint8_t> orders = {0};
+    uint16_t restart = 0;
+    std::vector<XmSampleDesc> samples = {PlainSample()};
+    XmInstrumentDesc instrument;
+};
+
+inline XmImage Build(const SongSpec& s) {
+    XmImage image(static_cast<uint16_t>(s.orders.size()), s.restart, static_cast<uint16_t>(s.channels),
+                  static_cast<uint16_t>(s.patterns.size()), static_cast<uint16_t>(s.samples.size()), 125,
+                  s.orders);
+    image.SetTempo(s.tempo);
+    image.SetFlags(s.linear ? 1 : 0);
+    for (std::vector<XmCell> cells : s.patterns) {
+        cells.resize(static_cast<size_t>(s.rows * s.channels));
+        image.PatternCells(static_cast<uint16_t>(s.rows), cells);
+    }
+    for (const XmSampleDesc& sample : s.samples)
+        image.InstrumentWith(s.instrument, {sample});
+    return image;
+}
