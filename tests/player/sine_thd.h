@@ -3,6 +3,7 @@
 // the interpolation test and its benchmark.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -12,20 +13,32 @@
 
 namespace sine_thd {
 
-// A sine of cycle entries at nearly full scale, looping forward, with the
-// guards the loader gives a sample.
-struct SineSample {
+// Values behind and before the guards the loader gives a sample, the loop's
+// continuation written into the one after it.
+struct GuardedSample {
     std::vector<int16_t> storage;
     Sample s{};
-    explicit SineSample(uint32_t cycle) : storage(cycle + 2 * kSampleGuard, 0) {
+    GuardedSample(const std::vector<int16_t>& values, uint8_t mode, uint32_t loopStart, uint32_t loopLength)
+        : storage(values.size() + 2 * kSampleGuard, 0) {
+        std::copy(values.begin(), values.end(), storage.begin() + kSampleGuard);
         s.data = storage.data() + kSampleGuard;
-        for (uint32_t k = 0; k < cycle; ++k)
-            s.data[k] = static_cast<int16_t>(std::lround(32000.0 * std::sin(2.0 * M_PI * k / cycle)));
-        s.length = s.loopLength = cycle;
-        s.loopStart = 0;
-        s.loopMode = kLoopForward;
+        s.length = static_cast<uint32_t>(values.size());
+        s.loopStart = loopStart;
+        s.loopLength = loopLength;
+        s.loopMode = mode;
         s.bits = 16;
         FillLoopGuard(s);
+    }
+};
+
+// A sine of cycle entries at nearly full scale, looping forward.
+struct SineSample : GuardedSample {
+    explicit SineSample(uint32_t cycle) : GuardedSample(Sine(cycle), kLoopForward, 0, cycle) {}
+    static std::vector<int16_t> Sine(uint32_t cycle) {
+        std::vector<int16_t> values;
+        for (uint32_t k = 0; k < cycle; ++k)
+            values.push_back(static_cast<int16_t>(std::lround(32000.0 * std::sin(2.0 * M_PI * k / cycle))));
+        return values;
     }
 };
 
