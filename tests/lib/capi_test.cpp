@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "player/format/module.h"
@@ -241,40 +242,34 @@ TEST(CApi, FactsAreTheRenderersInfo) {
             ASSERT_EQ(tinsel_set_rules(p.get(), rules), TINSEL_OK);
             tinsel_facts f;
             ASSERT_EQ(tinsel_get_facts(p.get(), &f), TINSEL_OK);
-            const auto line = [](const char* label, const std::string& value) {
-                std::string text = label;
-                text.resize(14, ' ');
-                return text + value + "\n";
-            };
-            std::string info = line("Title:", f.title) + line("Tracker:", f.tracker) +
-                               line("Channels:", std::to_string(f.channels)) +
-                               line("Orders:", std::to_string(f.orders) + " (restart at " +
-                                                   std::to_string(f.restart_order) + ")") +
-                               line("Patterns:", std::to_string(f.patterns)) +
-                               line("Instruments:", std::to_string(f.instruments)) +
-                               line("Samples:", std::to_string(f.samples)) +
-                               line("Frequencies:", f.linear_frequencies ? "linear" : "Amiga") +
-                               line("Tempo:", std::to_string(f.speed) + " ticks a row at " +
-                                                  std::to_string(f.bpm) + " BPM") +
-                               line("Rules:", f.rules == TINSEL_RULES_TINSEL ? "tinsel" : "ft2");
             ASSERT_TRUE(f.length_exact && f.loop_frames > 0);
-            info += line("Length:", FormatTime(f.length_frames, rate) + ", then " +
-                                        FormatTime(f.loop_frames, rate) + " a loop from order " +
-                                        std::to_string(f.loop_order) + " row " + std::to_string(f.loop_row));
+            using std::to_string;
+            const std::pair<std::string, std::string> lines[] = {
+                {"Title:", f.title},
+                {"Tracker:", f.tracker},
+                {"Channels:", to_string(f.channels)},
+                {"Orders:", to_string(f.orders) + " (restart at " + to_string(f.restart_order) + ")"},
+                {"Patterns:", to_string(f.patterns)},
+                {"Instruments:", to_string(f.instruments)},
+                {"Samples:", to_string(f.samples)},
+                {"Frequencies:", f.linear_frequencies ? "linear" : "Amiga"},
+                {"Tempo:", to_string(f.speed) + " ticks a row at " + to_string(f.bpm) + " BPM"},
+                {"Rules:", f.rules == TINSEL_RULES_TINSEL ? "tinsel" : "ft2"},
+                {"Length:", FormatTime(f.length_frames, rate) + ", then " + FormatTime(f.loop_frames, rate) +
+                                " a loop from order " + to_string(f.loop_order) + " row " +
+                                to_string(f.loop_row)},
+            };
+            std::string info;
+            for (auto [label, value] : lines)
+                info += label.append(14 - label.size(), ' ') + value + "\n";
             EXPECT_EQ(info, expected);
             EXPECT_STREQ(tinsel_load_report(p.get()), "");
         }
     }
 }
 
-struct Where {
-    int order, row, tick;
-    int64_t frame;
-    bool operator==(const Where&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const Where& w) {
-    return out << "order " << w.order << " row " << w.row << " tick " << w.tick << " frame " << w.frame;
-}
+// Order, row, tick and frame.
+using Where = std::tuple<int, int, int, int64_t>;
 Where Of(tinsel_player* p) {
     tinsel_position at{};
     EXPECT_EQ(tinsel_get_position(p, &at), TINSEL_OK);
@@ -282,17 +277,24 @@ Where Of(tinsel_player* p) {
     return {at.order, at.row, at.tick, at.frame};
 }
 
+// The embedded song on a player instance of its own at 44100 Hz.
+struct Instance {
+    std::unique_ptr<Module, decltype(&FreeModule)> song{LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize),
+                                                        FreeModule};
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    Instance() {
+        InitPlayer(*player, 44100);
+        StartSong(*player, song.get());
+    }
+};
+
 // The instance's position after frames frames: where ticks fall does not
 // depend on how the frames are asked for.
 Where InstanceAfter(int64_t frames) {
-    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
-    auto player = std::make_unique<Player>();
-    InitPlayer(*player, 44100);
-    StartSong(*player, m);
+    Instance instance;
     std::vector<float> mix(2 * size_t(frames));
-    RenderFrames(*player, mix.data(), int32_t(frames));
-    const PlayPosition at = CurrentPosition(*player);
-    FreeModule(m);
+    RenderFrames(*instance.player, mix.data(), int32_t(frames));
+    const PlayPosition at = CurrentPosition(*instance.player);
     return {at.order, at.row, at.tick, at.frame};
 }
 
@@ -314,24 +316,22 @@ TEST(CApi, PositionIsTheTickOfTheLastFrameHandedOut) {
 
 // Frames from here until the row changes, one frame at a time.
 int64_t FramesLeftInRow(tinsel_player* p) {
-    const Where start = Of(p);
+    const auto row = [p] { return std::pair(std::get<0>(Of(p)), std::get<1>(Of(p))); };
+    const auto start = row();
     int16_t pcm[2];
     int64_t frames = 0;
-    while (tinsel_render_s16(p, pcm, 1) == 1 && Of(p).row == start.row && Of(p).order == start.order)
+    while (tinsel_render_s16(p, pcm, 1) == 1 && row() == start)
         ++frames;
     return frames;
 }
 
 TEST(CApi, SeeksLandOnRowStarts) {
     PlayerPtr p = Loaded(44100);
-    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
-    auto instance = std::make_unique<Player>();
-    InitPlayer(*instance, 44100);
-    StartSong(*instance, m);
+    const Instance instance;
     // Where playback first reaches the row.
-    ASSERT_TRUE(SeekTo(*instance, 3, 17));
+    ASSERT_TRUE(SeekTo(*instance.player, 3, 17));
     ASSERT_EQ(tinsel_seek_row(p.get(), 3, 17), TINSEL_OK);
-    EXPECT_EQ(Of(p.get()), (Where{3, 17, 0, instance->framesPlayed}));
+    EXPECT_EQ(Of(p.get()), (Where{3, 17, 0, instance.player->framesPlayed}));
     EXPECT_EQ(FramesLeftInRow(p.get()), 1836);
 
     tinsel_facts facts;
@@ -347,17 +347,16 @@ TEST(CApi, SeeksLandOnRowStarts) {
                 continue;
             }
             ASSERT_EQ(tinsel_seek_time(p.get(), seconds), TINSEL_OK);
-            const Where at = Of(p.get());
-            EXPECT_EQ(at.tick, 0);
-            EXPECT_LE(at.frame, target);
+            const auto [order, row, tick, frame] = Of(p.get());
+            EXPECT_EQ(tick, 0);
+            EXPECT_LE(frame, target);
             if (target < facts.length_frames) {
-                ASSERT_TRUE(SeekTo(*instance, at.order, at.row));
-                EXPECT_EQ(instance->framesPlayed, at.frame);
+                ASSERT_TRUE(SeekTo(*instance.player, order, row));
+                EXPECT_EQ(instance.player->framesPlayed, frame);
             }
-            EXPECT_GT(at.frame + FramesLeftInRow(p.get()), target);
+            EXPECT_GT(frame + FramesLeftInRow(p.get()), target);
         }
     }
-    FreeModule(m);
 }
 
 TEST(CApi, TheRepeatCountMovesTheEnd) {
