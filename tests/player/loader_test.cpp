@@ -57,55 +57,6 @@ TEST(LoaderHeader, BpmClampedAndAForeignIdRefused) {
     EXPECT_EQ(Loaded(bad).m, nullptr);
 }
 
-TEST(LoaderInstruments, SamplesLoopsAndDeltas) {
-    XmImage image(0, 0, 1, 0, 3, 125, {});
-    image.Instrument({});
-    image.Instrument({
-        {2, 0, 0, 0x01, {0x10, 0xF0}},                // forward loop of length 0: no loop
-        {4, 1, 2, 0x01, {0x10, 0x10, 0x10, 0x10}},    // forward loop 1..3
-        {9, 2, 4, 0x12, {1, 0, 1, 0, 1, 0, 1, 0, 9}}, // 16-bit ping-pong, odd length
-        {3, 1, 100, 0x01, {1, 1, 1}},                 // loop past the end: clamped
-    });
-    image.Instrument({{0, 0, 0, 0, {}}});
-    const Loaded song(image);
-    ASSERT_NE(song.m, nullptr);
-    const Instrument& none = song.Ins(0);
-    EXPECT_EQ(none.sampleCount, 0);
-    for (int k = 0; k < SampleSlots(none); ++k)
-        EXPECT_EQ(none.samples[k], &EmptySample);
-    const Instrument& ins = song.Ins(1);
-    ASSERT_EQ(ins.sampleCount, 4);
-    EXPECT_EQ(ins.samples[4], &EmptySample);
-    EXPECT_EQ(std::vector<int>({ins.fadeout, ins.volumeType, ins.panningType}),
-              std::vector<int>({0x2468, 5, 0}));
-
-    // Mode, length and loop, and the entries from the guard before the data on:
-    // after a forward loop its start again, after a ping-pong loop its end.
-    const struct {
-        uint32_t mode, length, loopStart, loopLength;
-        std::vector<int> entries;
-    } expected[] = {
-        {kLoopNone, 2, 0, 2, {0, 4096, 0, 0}},
-        {kLoopForward, 4, 1, 2, {0, 4096, 8192, 12288, 8192}},
-        {kLoopPingPong, 4, 1, 2, {0, 1, 2, 3, 3}},
-        {kLoopForward, 3, 1, 2, {0, 256, 512, 768, 512}},
-    };
-    for (int k = 0; k < 4; ++k) {
-        const Sample& s = *ins.samples[k];
-        const auto& e = expected[k];
-        EXPECT_EQ(std::vector<uint32_t>({s.loopMode, s.length, s.loopStart, s.loopLength}),
-                  std::vector<uint32_t>({e.mode, e.length, e.loopStart, e.loopLength}))
-            << k;
-        EXPECT_EQ(std::vector<int>(s.data - 1, s.data - 1 + e.entries.size()), e.entries) << k;
-    }
-    EXPECT_EQ(std::vector<int>(
-                  {ins.samples[3]->finetune, ins.samples[3]->relativeNote, int(ins.samples[3]->panning)}),
-              std::vector<int>({-5, -2, 128}));
-    // The odd byte of the 16-bit sample is skipped, so the next instrument is read where it lies.
-    EXPECT_EQ(song.Ins(2).sampleCount, 1);
-    EXPECT_EQ(song.Ins(2).samples[0]->length, 0u);
-}
-
 TEST(LoaderCells, EmptyPatternsAreBoundedInTotal) {
     // Each nine-byte header of 65535 rows of 32 channels asks for 10 MB of zeros: three fit, four do not.
     for (uint16_t patterns : {4, 3}) {
@@ -162,7 +113,23 @@ TEST(SongStream, ReadAndSeekLimits) {
     FreeModule(m);
 }
 
+// An instrument without samples; one whose loops the loader mends: a forward
+// loop of length 0 (no loop), a 16-bit ping-pong loop of odd byte length, a
+// loop past the end; and one read after them.
+XmImage Loops() {
+    XmImage image(0, 0, 1, 0, 3, 125, {});
+    image.Instrument({});
+    image.Instrument({{2, 0, 0, 0x01, {0x10, 0xF0}},
+                      {4, 1, 2, 0x01, {0x10, 0x10, 0x10, 0x10}},
+                      {9, 2, 4, 0x12, {1, 0, 1, 0, 1, 0, 1, 0, 9}},
+                      {3, 1, 100, 0x01, {1, 1, 1}}});
+    image.Instrument({{0, 0, 0, 0, {}}});
+    return image;
+}
+
 Loaded LoadCase(const std::string& name) {
+    if (name == "loops")
+        return Loaded(Loops());
     for (const Case& c : kCases) {
         if (name == c.name)
             return Loaded(c.build());
@@ -237,6 +204,11 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
         // Lengths and loops count both channels; each channel is coded from 0.
         {"stereo-samples", 0, 0, {10, 20, 30, 40}, 8, kLoopForward, 1, 3, {-1, -2, -3, -4}},
         {"stereo-samples", 0, 1, {1000, 2000, 3000}, 0, kLoopNone, 0, 0, {-1000, -2000, -3000}},
+        {"loops", 1, 0, {16, 0}},
+        // The entries past a loop's end hold its guard.
+        {"loops", 1, 1, {16, 32, 48, 32}, 8, kLoopForward, 1, 2},
+        {"loops", 1, 2, {1, 2, 3, 3}, 0, kLoopPingPong, 1, 2},
+        {"loops", 1, 3, {1, 2, 3}, 8, kLoopForward, 1, 2},
     };
     for (const char* layout : {"layout-102", "layout-103"}) {
         cases.push_back({layout, 0, 0, Ints(kRamp8)});
@@ -275,6 +247,17 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
 }
 
 TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {
+    const Loaded loops = LoadCase("loops");
+    for (int k = 0; k < SampleSlots(loops.Ins(0)); ++k)
+        EXPECT_EQ(loops.Ins(0).samples[k], &EmptySample);
+    const Instrument& mended = loops.Ins(1);
+    const Sample& s = *mended.samples[3];
+    EXPECT_EQ(
+        std::vector<int>({mended.fadeout, mended.volumeType, mended.panningType, s.finetune, s.relativeNote,
+                          int(s.panning), loops.Ins(2).sampleCount, int(loops.Ins(2).samples[0]->length)}),
+        std::vector<int>({0x2468, 5, 0, -5, -2, 128, 1, 0}));
+    EXPECT_EQ(mended.samples[4], &EmptySample);
+
     const Loaded cut = LoadCase("cut-instrument-header");
     EXPECT_EQ(cut.Ins(1).sampleMap[66], 1); // the map's first 66 entries are stored
     EXPECT_EQ(cut.Ins(1).sampleMap[67], 0);
