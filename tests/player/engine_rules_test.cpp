@@ -11,35 +11,30 @@ TEST_F(Engine, TinselEnvelopesEndAtTheLastPoint) {
     s.instrument.panningType = 1;
     s.rows = 64;
     Start(s, kTinsel);
-    for (int t = 0; t < 130; ++t) {
+    for (int t = 0; t < 130; ++t)
         Tick();
-    }
-    EXPECT_EQ(Ch(0).envVolume, 0);
-    EXPECT_EQ(Ch(0).volEnvDone, 1);
-    EXPECT_EQ(Ch(0).envPanning, 0);
-    EXPECT_EQ(Ch(0).panEnvDone, 1);
-    EXPECT_EQ(Voice(0).volume, 0);
+    EXPECT_EQ(std::vector<int>(
+                  {Ch(0).envVolume, Ch(0).volEnvDone, Ch(0).envPanning, Ch(0).panEnvDone, Voice(0).volume}),
+              std::vector<int>({0, 1, 0, 1, 0}));
 }
 
 TEST_F(Engine, TinselTonePortamentoKeepsNoteAndInstrumentAndGlides) {
     SongSpec s = Rows({{C4, 1}, {C4 + 2, 2, 0, 0x03, 0x10}}, 3);
     s.samples = {PlainSample(40, 0), PlainSample(20, 12)};
     Start(s, kTinsel);
-    for (int t = 0; t < 3; ++t) {
+    for (int t = 0; t < 3; ++t)
         Tick();
-    }
     const Sample* first = m->instruments[0].samples[0];
     EXPECT_EQ(Voice(0).sample, first);
     Voice(0).posInt = 5; // a restart would put it back to 0
     Ch(0).baseVolume = 10;
     EXPECT_EQ(Trace(1, 3, kBase), (std::vector<int>{4608, 4544, 4480}));
-    EXPECT_EQ(Ch(0).note, C4);
-    EXPECT_EQ(Ch(0).instrumentNumber, 1);
-    // D-4 with the relative note of the sample the held note and instrument select.
-    EXPECT_EQ(Ch(0).portaTarget, 4480);
-    EXPECT_EQ(Ch(0).baseVolume, 40); // the note was reset with that sample
+    // The target: D-4 with the relative note of the sample the held note and
+    // instrument select; the note was reset with that sample's volume.
+    EXPECT_EQ(std::vector<int>(
+                  {Ch(0).note, Ch(0).instrumentNumber, Ch(0).portaTarget, Ch(0).baseVolume, Voice(0).posInt}),
+              std::vector<int>({C4, 1, 4480, 40, 5}));
     EXPECT_EQ(Voice(0).sample, first);
-    EXPECT_EQ(Voice(0).posInt, 5);
 }
 
 TEST_F(Engine, TinselInstrumentBeyondTheSongPlaysSilence) {
@@ -218,20 +213,17 @@ TEST_F(TinselPieces, VolumeColumnRowStartAndLaterTicks) {
     // Vibrato speed and depth, then a vibrato on later ticks.
     column(0xA4, 0);
     column(0xB8, 0);
-    EXPECT_EQ(c.vibratoSpeed, 4);
-    EXPECT_EQ(c.vibratoDepth, 8);
     c.vibratoPos = 8;
     TinselVolumeColumn(x, c);
-    EXPECT_EQ(c.periodDelta, -44);
-    EXPECT_EQ(c.vibratoPos, 12);
+    EXPECT_EQ(std::vector<int>({c.vibratoSpeed, c.vibratoDepth, c.periodDelta, c.vibratoPos}),
+              std::vector<int>({4, 8, -44, 12}));
     // Tone portamento: speed y x 64 period units, no restart, glides on later ticks.
     c.notePeriod = 4000;
     c.basePeriod = 4608;
     c.updateFlags = kUpdateNoteStart | kUpdateFrequency;
     column(0xF2, 0);
-    EXPECT_EQ(c.portaSpeed, 128);
-    EXPECT_EQ(c.portaTarget, 4000);
-    EXPECT_EQ(c.updateFlags, kUpdateFrequency);
+    EXPECT_EQ(std::vector<int>({c.portaSpeed, c.portaTarget, c.updateFlags}),
+              std::vector<int>({128, 4000, kUpdateFrequency}));
     TinselVolumeColumn(x, c);
     EXPECT_EQ(c.basePeriod, 4480);
 }
