@@ -34,24 +34,15 @@ std::vector<uint8_t> OnePattern(uint16_t flags, uint16_t channels, uint16_t rows
 }
 
 // Two channels, eight rows: notes on rows 0 and 4 carrying the effect, the
-// effect going on alone between them, a second parameter on the other channel.
+// effect going on alone between them (on row 6 with its last parameter), a
+// second parameter on the other channel.
 std::vector<XmCell> EffectRows(uint8_t effect, uint8_t parameter, uint8_t other) {
     std::vector<XmCell> cells;
     for (int row = 0; row < 8; ++row) {
-        XmCell a{}, b{};
-        a.effect = b.effect = effect;
-        a.parameter = parameter;
-        b.parameter = other;
-        if (row == 0 || row == 4) {
-            a.note = row == 0 ? kNoteC4 : kNoteE4;
-            a.instrument = 1;
-            b.note = kNoteG3;
-            b.instrument = 1;
-        }
-        if (row == 6)
-            a.parameter = 0; // an effect that reuses its last parameter
-        cells.push_back(a);
-        cells.push_back(b);
+        const uint8_t note = row % 4 == 0;
+        cells.push_back({uint8_t(note * (row == 0 ? kNoteC4 : kNoteE4)), note, 0, effect,
+                         row == 6 ? uint8_t(0) : parameter});
+        cells.push_back({uint8_t(note * kNoteG3), note, 0, effect, other});
     }
     return cells;
 }
@@ -111,25 +102,15 @@ std::vector<XmCell> VolumeColumnRows() {
                               0xC3, 0xD2, 0xE2, 0xF4, 0x51, 0xFF, 0x00, 0x6F};
     std::vector<XmCell> cells;
     for (int row = 0; row < 16; ++row) {
-        XmCell c{};
-        c.volume = column[row];
-        if (row % 4 == 0) {
-            c.note = row % 8 == 0 ? kNoteC4 : kNoteE4;
-            c.instrument = 1;
-        }
-        cells.push_back(c);
+        const uint8_t note = row % 4 == 0;
+        cells.push_back({uint8_t(note * (row % 8 == 0 ? kNoteC4 : kNoteE4)), note, column[row]});
     }
     return cells;
 }
 
 // A note held, then released on row 4: envelopes reach their sustain, loop and end.
 std::vector<XmCell> HeldNoteRows() {
-    std::vector<XmCell> cells(8);
-    cells[0] = XmCell{kNoteC4, 1, 0, 0, 0};
-    cells[4] = XmCell{kKeyOff, 0, 0, 0, 0};
-    cells[6] = XmCell{kNoteE4, 1, 0, 0, 0};
-    cells[7] = XmCell{kKeyOff, 0, 0, 0, 0};
-    return cells;
+    return {{kNoteC4, 1}, {}, {}, {}, {kKeyOff}, {}, {kNoteE4, 1}, {kKeyOff}};
 }
 
 XmInstrumentDesc Envelopes(uint8_t type, uint16_t fadeout, uint8_t vibratoType) {
@@ -189,10 +170,8 @@ std::vector<Seed> MakeModuleSeeds() {
         {"empty", Saw(0, 0, 0, 0)},
     };
     for (const auto& loop : loops) {
-        std::vector<XmCell> cells(8);
-        cells[0] = XmCell{kNoteC4, 1, 0, 0, 0};
-        cells[3] = XmCell{kNoteC4 + 24, 1, 0, 0x9, 0x00};
-        cells[6] = XmCell{kNoteG3 - 24, 1, 0, 0, 0};
+        const std::vector<XmCell> cells = {{kNoteC4, 1},      {}, {}, {kNoteC4 + 24, 1, 0, 0x9, 0x00}, {}, {},
+                                           {kNoteG3 - 24, 1}, {}};
         seeds.push_back(
             {std::string("loop-") + loop.name + ".xm", OnePattern(kLinear, 1, 8, cells, {}, {loop.sample})});
     }
@@ -202,9 +181,9 @@ std::vector<Seed> MakeModuleSeeds() {
         XmImage xm(4, 1, 4, 2, 1, 140, {0, 1, 0, 7});
         xm.SetFlags(kLinear);
         std::vector<XmCell> cells(4 * 4);
-        cells[0] = XmCell{kNoteC4, 1, 0, 0xF, 0x04};
-        cells[5] = XmCell{kNoteE4, 1, 0x30, 0xE, 0x61};
-        cells[15] = XmCell{0, 0, 0, 0xD, 0x02};
+        cells[0] = {kNoteC4, 1, 0, 0xF, 0x04};
+        cells[5] = {kNoteE4, 1, 0x30, 0xE, 0x61};
+        cells[15] = {0, 0, 0, 0xD, 0x02};
         xm.PatternCells(4, cells);
         xm.Pattern(1, {});
         xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
@@ -214,8 +193,7 @@ std::vector<Seed> MakeModuleSeeds() {
         XmImage xm(1, 0, 32, 1, 2, 255, {0});
         std::vector<XmCell> cells(32 * 2);
         for (int ch = 0; ch < 32; ++ch)
-            cells[ch] =
-                XmCell{uint8_t(1 + ch * 3), uint8_t(1 + ch % 2), 0, uint8_t(ch % 16), uint8_t(ch * 7)};
+            cells[ch] = {uint8_t(1 + ch * 3), uint8_t(1 + ch % 2), 0, uint8_t(ch % 16), uint8_t(ch * 7)};
         xm.PatternCells(2, cells);
         xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
         xm.Instrument({Saw(0x11, 64, 0, 64), Saw(2, 8, 0, 8)});
