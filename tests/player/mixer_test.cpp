@@ -15,7 +15,6 @@
 #include "player/mix/mixer.h"
 #include "player/format/module.h"
 #include "player/player.h"
-#include "player/engine/replay.h"
 #include "tests/player/sine_thd.h"
 
 namespace {
@@ -260,16 +259,6 @@ TEST_F(MixerTest, LoopsAndEndsReadWhatPlayingOnGives) {
 TEST(Interpolation, SincKeepsASingleCycleSineClean) {
     EXPECT_LT(sine_thd::SineThdN(8, 0, Interpolation::Sinc), -90.0);
     EXPECT_GT(sine_thd::SineThdN(8, 0, Interpolation::Linear), -40.0);
-}
-
-// At an output rate far below any device's a tick still has a frame.
-TEST(SetBpmTest, ATickHasAtLeastOneFrame) {
-    Module m{};
-    auto player = std::make_unique<Player>();
-    InitPlayer(*player, 50);
-    player->module = &m;
-    SetBpm(*player, 255);
-    EXPECT_EQ(m.samplesPerTick, 1);
 }
 
 } // namespace
