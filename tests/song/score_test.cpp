@@ -196,28 +196,26 @@ TEST(ScoreCompiler, InstrumentsEnvelopesAndSamples) {
     TUNE_MODULE(m);
     const Instrument& lead = m.instruments[0];
     ASSERT_EQ(lead.sampleCount, 1);
-    EXPECT_EQ(lead.volumePointCount, 4);
-    EXPECT_EQ(std::tuple(lead.volumeEnvelope[1].x, lead.volumeEnvelope[1].y), std::tuple(4, 64));
-    EXPECT_EQ(std::tuple(lead.volumeEnvelope[3].x, lead.volumeEnvelope[3].y), std::tuple(20, 48));
-    EXPECT_EQ(std::tuple(lead.volumeSustain, lead.volumeLoopStart, lead.volumeLoopEnd), std::tuple(1, 2, 3));
-    EXPECT_EQ(lead.volumeType, 1 | 2 | 4);
-    EXPECT_EQ(lead.panningPointCount, 3);
-    EXPECT_EQ(std::tuple(lead.panningEnvelope[1].y, lead.panningEnvelope[2].y), std::tuple(0, 64));
-    EXPECT_EQ(std::tuple(lead.panningLoopStart, lead.panningLoopEnd), std::tuple(0, 2));
-    EXPECT_EQ(lead.panningType, 1 | 4);
-    EXPECT_EQ(lead.fadeout, 600); // the loader doubles the file's value
-    EXPECT_EQ(std::tuple(lead.vibratoType, lead.vibratoSweep, lead.vibratoDepth, lead.vibratoRate),
-              std::tuple(1, 10, 5, 20));
+    // Points, a point, the last, sustain, loop and type of the volume envelope; of the panning one;
+    // the fadeout (the loader doubles the file's value); the auto-vibrato's type, sweep, depth, rate.
+    const EnvelopePoint* volume = lead.volumeEnvelope;
+    EXPECT_EQ(
+        std::vector<int>({lead.volumePointCount, volume[1].x, volume[1].y, volume[3].x, volume[3].y,
+                          lead.volumeSustain, lead.volumeLoopStart, lead.volumeLoopEnd, lead.volumeType}),
+        std::vector<int>({4, 4, 64, 20, 48, 1, 2, 3, 1 | 2 | 4}));
+    EXPECT_EQ(std::vector<int>({lead.panningPointCount, lead.panningEnvelope[1].y, lead.panningEnvelope[2].y,
+                                lead.panningLoopStart, lead.panningLoopEnd, lead.panningType, lead.fadeout,
+                                lead.vibratoType, lead.vibratoSweep, lead.vibratoDepth, lead.vibratoRate}),
+              std::vector<int>({3, 0, 64, 0, 2, 1 | 4, 600, 1, 10, 5, 20}));
     EXPECT_EQ(std::count(lead.sampleMap, lead.sampleMap + 96, 0), 96);
 
     const songc::SampleData& made = Tune().song.instruments[0].sample;
     const Sample& tone = *lead.samples[0];
-    EXPECT_EQ(tone.volume, 40);
-    EXPECT_EQ(tone.panning, 100u);
-    EXPECT_EQ(tone.relativeNote, made.relativeNote + 12); // the instrument's transpose
-    EXPECT_EQ(tone.finetune, made.finetune);
-    EXPECT_EQ(tone.loopMode, kLoopForward);
-    EXPECT_EQ(std::tuple(tone.loopStart, tone.loopLength), std::tuple(made.loopStart, made.loopLength));
+    // Volume, panning, the voice's tuning with the instrument's transpose, and loop.
+    EXPECT_EQ(std::vector<int>({tone.volume, int(tone.panning), tone.relativeNote, tone.finetune,
+                                tone.loopMode, int(tone.loopStart), int(tone.loopLength)}),
+              std::vector<int>({40, 100, made.relativeNote + 12, made.finetune, kLoopForward,
+                                int(made.loopStart), int(made.loopLength)}));
     ASSERT_EQ(tone.length, made.pcm.size());
     for (size_t i = 0; i < made.pcm.size(); ++i)
         ASSERT_EQ(tone.data[i], made.pcm[i] * 256) << "sample " << i; // delta coding undone
