@@ -330,12 +330,10 @@ TEST_P(MixPaths, Ft2RunsSumTheReferenceIntegers) {
         random.storage.assign(2 * (s.length + 2 * kSampleGuard), 0);
         s.data = random.storage.data() + kSampleGuard;
         s.right = s.data + s.length + 2 * kSampleGuard;
-        for (uint32_t k = 0; k <= s.length; ++k) {
-            for (int16_t* channel : {s.data, s.right}) {
+        for (uint32_t k = 0; k <= s.length; ++k)
+            for (int16_t* channel : {s.data, s.right})
                 channel[k] = static_cast<int16_t>(pick(4) == 0 ? (pick(2) ? 32767 : -32768)
                                                                : int32_t(pick(65536)) - 32768);
-            }
-        }
         const bool backward = pick(2) == 0, stereo = pick(2) == 0;
         const uint32_t loopStart = pick(s.length);
         const uint32_t mirror = loopStart + s.length - 1;
@@ -347,18 +345,16 @@ TEST_P(MixPaths, Ft2RunsSumTheReferenceIntegers) {
         // No loop end, no carry of the address inside the run.
         uint32_t count = 1 + pick(pick(2) ? 40 : 1100);
         count = std::min<uint32_t>(count, (65536 - address + 7) / 8);
-        if (step != 0) {
+        if (step != 0)
             count = std::min<uint64_t>(count, (end - 1 - position) / step + 1);
-        }
         const int32_t top = 1 << 28;
         const int32_t gainL = static_cast<int32_t>(pick(top)), gainR = static_cast<int32_t>(pick(top));
         const int32_t targetL = pick(3) == 0 ? gainL : static_cast<int32_t>(pick(top));
         const int32_t deltaL = (targetL - gainL) / static_cast<int32_t>(count);
         const int32_t deltaR = (static_cast<int32_t>(pick(top)) - gainR) / static_cast<int32_t>(count);
         std::vector<int32_t> reference(2 * count), fast; // left, then right
-        for (int32_t& v : reference) {
+        for (int32_t& v : reference)
             v = static_cast<int32_t>(pick(1u << 24)) - (1 << 23);
-        }
         fast = reference;
         const GuardedCopy left(s, i % 2 == 0);
         Sample right = s;
