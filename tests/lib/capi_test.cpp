@@ -109,7 +109,8 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
         {"set_interpolation, above", [&] { return tinsel_set_interpolation(s, 4); }, TINSEL_ERROR_ARGUMENT},
         {"set_ramp, above", [&] { return tinsel_set_ramp(s, 2); }, TINSEL_ERROR_ARGUMENT},
         {"set_amplification, 0", [&] { return tinsel_set_amplification(s, 0); }, TINSEL_ERROR_ARGUMENT},
-        {"set_amplification, 33", [&] { return tinsel_set_amplification(nullptr, 33); },
+        {"set_amplification, 33", [&] { return tinsel_set_amplification(s, 33); }, TINSEL_ERROR_ARGUMENT},
+        {"set_amplification, no player", [&] { return tinsel_set_amplification(nullptr, 4); },
          TINSEL_ERROR_ARGUMENT},
     };
     for (const Case& c : cases) {
@@ -178,20 +179,15 @@ TEST(CApi, OutputIsTheRenderersHoweverItIsAskedFor) {
         double seconds; // 0: the whole song, to where the library says it ends
         Sound sound = {};
     };
+    using enum SampleFormat;
     const Case cases[] = {
-        {8000, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_SONG, 0},
-        {8000, SampleFormat::Float32, 0x5, 2, TINSEL_RULES_SONG, 0},
-        {48000, SampleFormat::Pcm16, 0x300, 1, TINSEL_RULES_FT2, 6},
-        {192000, SampleFormat::Float32, 0, 1, TINSEL_RULES_TINSEL, 2},
-        {44100, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_LINEAR, TINSEL_RAMP_RULES, 9}},
-        {44100, SampleFormat::Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_SINC, TINSEL_RAMP_OFF, 2}},
-        {22050,
-         SampleFormat::Float32,
-         0,
-         1,
-         TINSEL_RULES_TINSEL,
-         3,
-         {TINSEL_INTERP_CUBIC, TINSEL_RAMP_RULES}},
+        {8000, Pcm16, 0, 1, TINSEL_RULES_SONG, 0},
+        {8000, Float32, 0x5, 2, TINSEL_RULES_SONG, 0},
+        {48000, Pcm16, 0x300, 1, TINSEL_RULES_FT2, 6},
+        {192000, Float32, 0, 1, TINSEL_RULES_TINSEL, 2},
+        {44100, Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_LINEAR, TINSEL_RAMP_RULES, 9}},
+        {44100, Pcm16, 0, 1, TINSEL_RULES_FT2, 3, {TINSEL_INTERP_SINC, TINSEL_RAMP_OFF, 2}},
+        {22050, Float32, 0, 1, TINSEL_RULES_TINSEL, 3, {TINSEL_INTERP_CUBIC, TINSEL_RAMP_RULES}},
     };
     std::mt19937 random(7);
     for (const Case& c : cases) {
