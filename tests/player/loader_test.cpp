@@ -259,22 +259,21 @@ TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {
     EXPECT_EQ(mended.samples[4], &EmptySample);
 
     const Loaded cut = LoadCase("cut-instrument-header");
-    EXPECT_EQ(cut.Ins(1).sampleMap[66], 1); // the map's first 66 entries are stored
-    EXPECT_EQ(cut.Ins(1).sampleMap[67], 0);
+    // The map's first 66 entries are stored.
+    EXPECT_EQ(std::make_pair(cut.Ins(1).sampleMap[66], cut.Ins(1).sampleMap[67]),
+              std::make_pair(uint8_t{1}, uint8_t{0}));
     EXPECT_EQ(MappedSample(cut.Ins(1), cut.Ins(1).sampleMap[0]), &EmptySample);
 
     const Loaded shortHeaders = LoadCase("short-headers");
     const Instrument& mapOnly = shortHeaders.Ins(1);
-    EXPECT_EQ(mapOnly.sampleMap[10], 1);
-    EXPECT_EQ(mapOnly.volumePointCount, 0); // envelopes and fadeout are not stored
-    EXPECT_EQ(mapOnly.volumeType, 0);
-    EXPECT_EQ(mapOnly.fadeout, 0);
-    EXPECT_EQ(shortHeaders.Ins(2).sampleMap[10], 0);
+    // The map where stored (not in the third's header), no envelopes or fadeout.
+    EXPECT_EQ(std::vector<int>({mapOnly.sampleMap[10], shortHeaders.Ins(2).sampleMap[10],
+                                mapOnly.volumePointCount, mapOnly.volumeType, mapOnly.fadeout}),
+              std::vector<int>({1, 0, 0, 0, 0}));
 
     for (const char* layout : {"layout-102", "layout-103"}) {
         const Loaded song = LoadCase(layout);
-        EXPECT_EQ(song.m->patterns[0].rows, 64);
-        EXPECT_EQ(song.m->patterns[1].rows, 1);
+        EXPECT_EQ(std::make_pair(song.m->patterns[0].rows, song.m->patterns[1].rows), std::make_pair(64, 1));
         const uint8_t second[5] = {50, 2, 0x40, 0x0F, 3};
         EXPECT_EQ(0, std::memcmp(Cell(song.m, 1, 0, 1), second, 5));
         EXPECT_EQ(Cell(song.m, 1, 0, 0)[0], 49);
