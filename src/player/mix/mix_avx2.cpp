@@ -13,6 +13,9 @@
 #include <cstring>
 
 #define TINSEL_AVX2 __attribute__((target("avx2")))
+#define TINSEL_SINC_TARGET TINSEL_AVX2
+#define TINSEL_SINC_WIDE 0
+#include "player/mix/mix_sinc_x86.h"
 
 namespace {
 
@@ -221,64 +224,12 @@ TINSEL_AVX2 void ConvertAvx2(int16_t* destination, const float* source, int32_t 
     }
 }
 
-// The sinc frame by frame: the 16 lanes in two registers, summed over the
-// chunks, then pairwise as the scalar sum goes (the halves, then the
-// 128-bit halves, pairs and single floats).
-struct SincAvx2 {
-    const int16_t* data;
-    const mixtaps::SincTable& table;
-
-    TINSEL_AVX2 void operator()(uint64_t q, uint64_t e, uint32_t count, double* v) const {
-        const int32_t taps = table.taps;
-        for (uint32_t f = 0; f < count; ++f, q += e) {
-            const uint32_t fraction = static_cast<uint32_t>(q);
-            const int16_t* x = data + static_cast<int32_t>(q >> 32) - (taps / 2 - 1);
-            const float* row = mixtaps::SincRow(table, fraction);
-            const __m256 w = _mm256_set1_ps(mixtaps::SincWeight(table, fraction));
-            __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
-            for (int32_t c = 0; c < taps; c += 16) {
-                const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + c));
-                const __m256 e0 = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(entries)));
-                const __m256 e1 =
-                    _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(entries, 1)));
-                const float* r = row + 2 * c;
-                const __m256 p0 = _mm256_mul_ps(
-                    e0, _mm256_add_ps(_mm256_loadu_ps(r), _mm256_mul_ps(w, _mm256_loadu_ps(r + 16))));
-                const __m256 p1 = _mm256_mul_ps(
-                    e1, _mm256_add_ps(_mm256_loadu_ps(r + 8), _mm256_mul_ps(w, _mm256_loadu_ps(r + 24))));
-                low = c == 0 ? p0 : _mm256_add_ps(low, p0);
-                high = c == 0 ? p1 : _mm256_add_ps(high, p1);
-            }
-            const __m256 s8 = _mm256_add_ps(low, high);
-            const __m128 s4 = _mm_add_ps(_mm256_castps256_ps128(s8), _mm256_extractf128_ps(s8, 1));
-            const __m128 s2 = _mm_add_ps(s4, _mm_movehl_ps(s4, s4));
-            v[f] = _mm_cvtss_f32(_mm_add_ss(s2, _mm_shuffle_ps(s2, s2, 1)));
-        }
-    }
-};
-
-uint64_t SincStepSize(uint64_t step) {
-    return static_cast<int64_t>(step) >= 0 ? step : ~step + 1;
-}
-
-TINSEL_AVX2 uint64_t PlainSincAvx2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
-                                   float gL, float gR) {
-    return mixtaps::PlainBatches(pos, step, o, n, gL, gR,
-                                 SincAvx2{data, mixtaps::SincTableFor(SincStepSize(step))});
-}
-
-TINSEL_AVX2 uint64_t RampSincAvx2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
-                                  float* levels, const float* steps) {
-    return mixtaps::RampBatches(pos, step, o, n, levels, steps,
-                                SincAvx2{data, mixtaps::SincTableFor(SincStepSize(step))});
-}
-
 } // namespace
 
 const MixKernels kAvx2Kernels = {{{PlainAvx2, RampAvx2},
                                   {PlainNearest, RampNearest},
                                   {PlainCubicAvx2, RampCubicAvx2},
-                                  {PlainSincAvx2, RampSincAvx2}},
+                                  {sinc::PlainSinc, sinc::RampSinc}},
                                  ConvertAvx2};
 
 #endif

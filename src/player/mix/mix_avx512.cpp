@@ -22,6 +22,9 @@
 #include <initializer_list>
 
 #define TINSEL_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,bmi,bmi2")))
+#define TINSEL_SINC_TARGET TINSEL_AVX512
+#define TINSEL_SINC_WIDE 1
+#include "player/mix/mix_sinc_x86.h"
 
 namespace {
 
@@ -262,192 +265,12 @@ TINSEL_AVX512 void ConvertAvx512(int16_t* destination, const float* source, int3
     }
 }
 
-// One frame's sinc products, lane j holding tap j's summed over the chunks.
-template <bool kSixteen>
-TINSEL_AVX512 inline __m512 SincLanes(const int16_t* data, uint64_t at, const mixtaps::SincTable& table,
-                                      __m512 w) {
-    const int32_t taps = kSixteen ? 16 : table.taps;
-    const uint32_t fraction = static_cast<uint32_t>(at);
-    const int16_t* x = data + static_cast<int32_t>(at >> 32) - (taps / 2 - 1);
-    const float* row = mixtaps::SincRow(table, fraction);
-    __m512 lanes = _mm512_setzero_ps();
-    for (int32_t c = 0; c < taps; c += 16) {
-        const __m512 entries = _mm512_cvtepi32_ps(
-            _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + c))));
-        const __m512 coefficients =
-            _mm512_add_ps(_mm512_loadu_ps(row + 2 * c), _mm512_mul_ps(w, _mm512_loadu_ps(row + 2 * c + 16)));
-        const __m512 products = _mm512_mul_ps(entries, coefficients);
-        lanes = c == 0 ? products : _mm512_add_ps(lanes, products);
-    }
-    return lanes;
-}
-
-// The sinc's values of 16 frames: their lanes are summed together, lane j
-// with lane j + 8, then + 4, + 2, + 1, as the scalar sum goes, by moving
-// halves, quarters, pairs and single floats of pairs of registers past each
-// other. at(f) gives frame f's position.
-template <bool kSixteen, typename At> struct Sinc16 {
-    const int16_t* data;
-    const mixtaps::SincTable& table;
-    At at;
-    const __m512* weights; // the 16 frames' weights, where formed at once
-
-    // Frame f's weight, broadcast.
-    TINSEL_AVX512 __m512 Weight(uint32_t f) const {
-        return weights != nullptr ? _mm512_permutexvar_ps(_mm512_set1_epi32(static_cast<int>(f)), *weights)
-                                  : _mm512_set1_ps(mixtaps::SincWeight(table, static_cast<uint32_t>(at(f))));
-    }
-    // Frames f and f + 1: [f's lanes j + j + 8 | f + 1's], j = 0..7.
-    TINSEL_AVX512 __m512 Two(uint32_t f) const {
-        const __m512 a = SincLanes<kSixteen>(data, at(f), table, Weight(f));
-        const __m512 b = SincLanes<kSixteen>(data, at(f + 1), table, Weight(f + 1));
-        return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, 0x44), _mm512_shuffle_f32x4(a, b, 0xEE));
-    }
-    // Frames f to f + 3, each 128-bit part one frame's sums of j and j + 4.
-    TINSEL_AVX512 __m512 Four(uint32_t f) const {
-        const __m512 a = Two(f), b = Two(f + 2);
-        return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, 0x88), _mm512_shuffle_f32x4(a, b, 0xDD));
-    }
-    // Frames f to f + 7: each 128-bit part c the sums of j and j + 2 of
-    // frames f + c and f + 4 + c.
-    TINSEL_AVX512 __m512 Eight(uint32_t f) const {
-        const __m512d a = _mm512_castps_pd(Four(f)), b = _mm512_castps_pd(Four(f + 4));
-        return _mm512_add_ps(_mm512_castpd_ps(_mm512_unpacklo_pd(a, b)),
-                             _mm512_castpd_ps(_mm512_unpackhi_pd(a, b)));
-    }
-    TINSEL_AVX512 __m512 Sixteen() const {
-        const __m512 a = Eight(0), b = Eight(8);
-        // Part c: frames c, 4 + c, 8 + c, 12 + c.
-        const __m512 sums = _mm512_add_ps(_mm512_shuffle_ps(a, b, 0x88), _mm512_shuffle_ps(a, b, 0xDD));
-        return _mm512_permutexvar_ps(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15),
-                                     sums);
-    }
-};
-
-// The values of count (1 to 16) frames from q on; frames past count repeat
-// the last (nothing new is read).
-template <bool kSixteen>
-TINSEL_AVX512 inline __m512 SincValues16(const int16_t* data, uint64_t q, uint64_t e, uint32_t count,
-                                         const mixtaps::SincTable& table) {
-    if (count == 16) {
-        // The fractions' low 32 bits move by the step's: the weights of all
-        // 16 frames at once, each converted and scaled as SincWeight does.
-        const __m512i fractions = _mm512_add_epi32(
-            _mm512_set1_epi32(static_cast<int>(static_cast<uint32_t>(q))),
-            _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                               _mm512_set1_epi32(static_cast<int>(static_cast<uint32_t>(e)))));
-        const __m512 weights =
-            _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_and_si512(
-                              fractions, _mm512_set1_epi32(static_cast<int>(table.weightMask)))),
-                          _mm512_set1_ps(table.weightScale));
-        const auto at = [q, e](uint32_t f) { return q + f * e; };
-        return Sinc16<kSixteen, decltype(at)>{data, table, at, &weights}.Sixteen();
-    }
-    const auto at = [q, e, count](uint32_t f) { return q + (f < count ? f : count - 1) * e; };
-    return Sinc16<kSixteen, decltype(at)>{data, table, at, nullptr}.Sixteen();
-}
-
-// Adds four frames' values times per-frame (left, right) factors to eight
-// floats, or to the first count frames' floats.
-TINSEL_AVX512 inline void AddValues4(float* o, __m256d v, __m512d factors, uint32_t count) {
-    const __m512d twice =
-        _mm512_permutexvar_pd(_mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3), _mm512_castpd256_pd512(v));
-    if (count == 4) {
-        const __m512d all = _mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), _mm512_mul_pd(twice, factors));
-        _mm256_storeu_ps(o, _mm512_cvtpd_ps(all));
-        return;
-    }
-    const __mmask8 m = static_cast<__mmask8>(_bzhi_u32(0xFFu, 2 * count));
-    const __m512d sum =
-        _mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(m, o)), _mm512_mul_pd(twice, factors));
-    _mm256_mask_storeu_ps(o, m, _mm512_cvtpd_ps(sum));
-}
-
-template <bool kSixteen>
-TINSEL_AVX512 void PlainSincFrames(const int16_t* data, uint64_t q, uint64_t e, float* o, uint32_t n,
-                                   float gL, float gR, const mixtaps::SincTable& table) {
-    const __m512d g = _mm512_setr_pd(gL, gR, gL, gR, gL, gR, gL, gR);
-    for (uint32_t k = n; k != 0;) {
-        const uint32_t count = k < 16 ? k : 16;
-        const __m512 values = SincValues16<kSixteen>(data, q, e, count, table);
-        if (count == 16) {
-            AddValues4(o, _mm256_cvtps_pd(_mm512_castps512_ps128(values)), g, 4);
-            AddValues4(o + 8, _mm256_cvtps_pd(_mm512_extractf32x4_ps(values, 1)), g, 4);
-            AddValues4(o + 16, _mm256_cvtps_pd(_mm512_extractf32x4_ps(values, 2)), g, 4);
-            AddValues4(o + 24, _mm256_cvtps_pd(_mm512_extractf32x4_ps(values, 3)), g, 4);
-        } else {
-            alignas(64) float value[16];
-            _mm512_store_ps(value, values);
-            for (uint32_t j = 0; j < count; j += 4) {
-                AddValues4(o + 2 * j, _mm256_cvtps_pd(_mm_load_ps(value + j)), g,
-                           count - j < 4 ? count - j : 4);
-            }
-        }
-        q += 16 * e;
-        o += 32;
-        k -= count;
-    }
-}
-
-TINSEL_AVX512 uint64_t PlainSincAvx512(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
-                                       float gL, float gR) {
-    if (Silent(gL, gR) || n == 0) {
-        return PositionAfter(pos, step, n);
-    }
-    const mixtaps::SincTable& table =
-        mixtaps::SincTableFor(static_cast<int64_t>(step) >= 0 ? step : ~step + 1);
-    const uint64_t e = step & ~uint64_t{1};
-    if (table.taps == 16) {
-        PlainSincFrames<true>(data, pos & ~uint64_t{1}, e, o, n, gL, gR, table);
-    } else {
-        PlainSincFrames<false>(data, pos & ~uint64_t{1}, e, o, n, gL, gR, table);
-    }
-    return PositionAfter(pos, step, n);
-}
-
-TINSEL_AVX512 uint64_t RampSincAvx512(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
-                                      float* levels, const float* steps) {
-    const mixtaps::SincTable& table =
-        mixtaps::SincTableFor(static_cast<int64_t>(step) >= 0 ? step : ~step + 1);
-    const uint64_t e = step & ~uint64_t{1};
-    uint64_t q = pos & ~uint64_t{1};
-    // Left and right level side by side: one single-precision add per frame,
-    // the same rounding as the scalar pair of adds.
-    __m128 level = _mm_setr_ps(levels[0], levels[1], 0.0f, 0.0f);
-    const __m128 delta = _mm_setr_ps(steps[0], steps[1], 0.0f, 0.0f);
-    for (uint32_t k = n; k != 0;) {
-        const uint32_t count = k < 16 ? k : 16;
-        const __m512 values = table.taps == 16 ? SincValues16<true>(data, q, e, count, table)
-                                               : SincValues16<false>(data, q, e, count, table);
-        alignas(64) float value[16];
-        _mm512_store_ps(value, values);
-        for (uint32_t j = 0; j < count; j += 4) {
-            const uint32_t frames = count - j < 4 ? count - j : 4;
-            const __m128 l0 = level;
-            const __m128 l1 = _mm_add_ps(l0, delta);
-            const __m128 l2 = _mm_add_ps(l1, delta);
-            const __m128 l3 = _mm_add_ps(l2, delta);
-            const __m128 after[4] = {l1, l2, l3, _mm_add_ps(l3, delta)};
-            level = after[frames - 1];
-            const __m512d factors =
-                _mm512_cvtps_pd(_mm256_set_m128(_mm_movelh_ps(l2, l3), _mm_movelh_ps(l0, l1)));
-            AddValues4(o + 2 * j, _mm256_cvtps_pd(_mm_load_ps(value + j)), factors, frames);
-        }
-        q += 16 * e;
-        o += 32;
-        k -= count;
-    }
-    levels[0] = _mm_cvtss_f32(level);
-    levels[1] = _mm_cvtss_f32(_mm_shuffle_ps(level, level, 1));
-    return PositionAfter(pos, step, n);
-}
-
 } // namespace
 
 const MixKernels kAvx512Kernels = {{{PlainAvx512, RampAvx512},
                                     {PlainNearest, RampNearest},
                                     {PlainCubicAvx2, RampCubicAvx2},
-                                    {PlainSincAvx512, RampSincAvx512}},
+                                    {sinc::PlainSinc, sinc::RampSinc}},
                                    ConvertAvx512};
 
 #endif

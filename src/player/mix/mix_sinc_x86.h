@@ -1,0 +1,359 @@
+// The sinc's vector loops, compiled twice: by mix_avx2.cpp for AVX2 and by
+// mix_avx512.cpp for AVX-512, each defining first TINSEL_SINC_TARGET (the
+// target attribute of every function here) and TINSEL_SINC_WIDE (1 where the
+// 512-bit conversions may be used). Everything here is internal to the file
+// that includes it.
+//
+// A run goes in parts whose entries are first made floats in a buffer on the
+// stack, so that each frame only loads them. A frame's 16 lanes are formed in
+// two 256-bit registers, whose sum is the first of the pairwise sums (the
+// 512-bit operations cost two 256-bit ones on the processors measured, and a
+// 512-bit formulation needs shuffles for that sum); eight frames' 8 lanes are
+// then summed together by shuffles, as the scalar sum goes, and added to the
+// buffer in double as the scalar loop adds them. FMA stays off.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "player/mix/mix_kernels.h"
+#include "player/mix/mix_taps.h"
+
+#if !defined(TINSEL_SINC_TARGET) || !defined(TINSEL_SINC_WIDE)
+#error "define TINSEL_SINC_TARGET and TINSEL_SINC_WIDE before including mix_sinc_x86.h"
+#endif
+
+namespace {
+
+namespace sinc {
+
+using namespace mixframe;
+
+// Floats in the buffer: room for a group of eight frames of the widest kernel
+// at the largest step, so a part always holds one.
+constexpr int32_t kStage = 4096;
+// Frames in one part at most.
+constexpr uint32_t kPart = 1024;
+
+// count (16 or more) entries from source on as floats (exactly), reading
+// none past them: the last sixteen again where count is not a multiple.
+TINSEL_SINC_TARGET inline void Widen(const int16_t* source, float* destination, int32_t count) {
+    for (int32_t i = 0;; i += 16) {
+        i = i + 16 <= count ? i : count - 16;
+        const __m128i* s = reinterpret_cast<const __m128i*>(source + i);
+        _mm256_storeu_ps(destination + i, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(s))));
+        _mm256_storeu_ps(destination + i + 8,
+                         _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(s + 1))));
+        if (i + 16 == count) {
+            return;
+        }
+    }
+}
+
+// A kernel's rows, their size fixed at compile time where kTaps and
+// kPhaseBits are not 0.
+template <int32_t kTaps, int32_t kPhaseBits> struct Rows {
+    const float* rows;
+    int32_t taps;
+    int32_t shift; // 32 - phaseBits
+    __m256i mask;
+    __m256 scale;
+
+    TINSEL_SINC_TARGET explicit Rows(const mixtaps::SincTable& t)
+        : rows(t.rows), taps(kTaps != 0 ? kTaps : t.taps),
+          shift(32 - (kPhaseBits != 0 ? kPhaseBits : t.phaseBits)),
+          mask(_mm256_set1_epi32(static_cast<int>(t.weightMask))), scale(_mm256_set1_ps(t.weightScale)) {}
+
+    const float* Row(uint32_t fraction) const {
+        if constexpr (kTaps != 0 && kPhaseBits != 0) {
+            return rows + static_cast<size_t>(fraction >> (32 - kPhaseBits)) * (2 * kTaps);
+        } else {
+            return rows + static_cast<size_t>(fraction >> shift) * static_cast<size_t>(2 * taps);
+        }
+    }
+};
+
+// One frame's lanes as the scalar sum has them: taps 0 to 7 and 8 to 15 of
+// each 16-tap chunk summed over the chunks in two registers, then the two
+// added (lanes j and j + 8).
+template <int32_t kTaps>
+TINSEL_SINC_TARGET inline __m256 FrameLanes(const float* x, const float* row, __m256 w, int32_t taps) {
+    const int32_t t = kTaps != 0 ? kTaps : taps;
+    __m256 low = _mm256_mul_ps(
+        _mm256_loadu_ps(x), _mm256_add_ps(_mm256_loadu_ps(row), _mm256_mul_ps(w, _mm256_loadu_ps(row + 16))));
+    __m256 high =
+        _mm256_mul_ps(_mm256_loadu_ps(x + 8),
+                      _mm256_add_ps(_mm256_loadu_ps(row + 8), _mm256_mul_ps(w, _mm256_loadu_ps(row + 24))));
+    for (int32_t c = 16; c < t; c += 16) {
+        const float* r = row + 2 * c;
+        low = _mm256_add_ps(
+            low, _mm256_mul_ps(_mm256_loadu_ps(x + c),
+                               _mm256_add_ps(_mm256_loadu_ps(r), _mm256_mul_ps(w, _mm256_loadu_ps(r + 16)))));
+        high = _mm256_add_ps(high, _mm256_mul_ps(_mm256_loadu_ps(x + c + 8),
+                                                 _mm256_add_ps(_mm256_loadu_ps(r + 8),
+                                                               _mm256_mul_ps(w, _mm256_loadu_ps(r + 24)))));
+    }
+    return _mm256_add_ps(low, high);
+}
+
+// Lanes j and j + 4 of frames a and b: [a's | b's].
+TINSEL_SINC_TARGET inline __m256 Fold4(__m256 a, __m256 b) {
+    return _mm256_add_ps(_mm256_blend_ps(a, b, 0xF0), _mm256_permute2f128_ps(a, b, 0x21));
+}
+// Then j and j + 2 of two such: in each half, a's two sums then b's.
+TINSEL_SINC_TARGET inline __m256 Fold2(__m256 a, __m256 b) {
+    return _mm256_add_ps(_mm256_blend_ps(a, b, 0xCC), _mm256_shuffle_ps(a, b, 0x4E));
+}
+// Then j and j + 1: in each half, a's two values then b's.
+TINSEL_SINC_TARGET inline __m256 Fold1(__m256 a, __m256 b) {
+    return _mm256_add_ps(_mm256_shuffle_ps(a, b, 0x88), _mm256_shuffle_ps(a, b, 0xDD));
+}
+
+// A group's values come in the order of frames 0, 4, 1, 5, 2, 6, 3, 7: the
+// even lanes of the eight made doubles are frames 0 to 3, the odd ones 4 to 7.
+constexpr int LaneOf(uint32_t k) {
+    return static_cast<int>((k & 3) * 2 + (k >> 2));
+}
+
+// The values of the eight frames q, q + e, ... (from count on, the last
+// repeats: nothing more is read), the positions counted from the entries'
+// first.
+template <int32_t kTaps, int32_t kPhaseBits>
+TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const float* entries,
+                                             const float* weights, uint64_t q, uint64_t e, uint32_t count) {
+    __m256 lanes[8];
+#pragma GCC unroll 8
+    for (uint32_t k = 0; k < 8; ++k) {
+        if (k < count) {
+            const uint64_t qk = q + k * e;
+            lanes[k] = FrameLanes<kTaps>(entries + (qk >> 32), r.Row(static_cast<uint32_t>(qk)),
+                                         _mm256_broadcast_ss(weights + k), r.taps);
+        } else {
+            lanes[k] = lanes[k - 1];
+        }
+    }
+    return Fold1(Fold2(Fold4(lanes[0], lanes[2]), Fold4(lanes[4], lanes[6])),
+                 Fold2(Fold4(lanes[1], lanes[3]), Fold4(lanes[5], lanes[7])));
+}
+
+// Adds a group's values times (left, right) factors to its floats in double:
+// all eight frames', or the first frames' of a run's last group. Plain takes
+// the two gains; Ramp a level of each frame, stepped on frame by frame in
+// single precision (left and right side by side, one add for both, rounded
+// as the scalar pair of adds).
+#if TINSEL_SINC_WIDE
+// The values made doubles: the even lanes hold frames 0 to 3, the odd 4 to 7;
+// first and second are the products of frames 0 to 3 and 4 to 7. Past the
+// given frames the floats are neither read nor written.
+TINSEL_SINC_TARGET inline void AddProducts(float* o, __m512d first, __m512d second, uint32_t frames) {
+    if (frames == 8) {
+        _mm256_storeu_ps(o, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), first)));
+        _mm256_storeu_ps(o + 8,
+                         _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o + 8)), second)));
+        return;
+    }
+    const uint32_t mask = (1u << (2 * frames)) - 1;
+    const __mmask8 m0 = static_cast<__mmask8>(mask), m1 = static_cast<__mmask8>(mask >> 8);
+    _mm256_mask_storeu_ps(
+        o, m0, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(m0, o)), first)));
+    _mm256_mask_storeu_ps(
+        o + 8, m1, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(m1, o + 8)), second)));
+}
+
+struct PlainMix {
+    double gL, gR;
+
+    TINSEL_SINC_TARGET void Group(float* o, __m256 values, uint32_t frames) const {
+        const __m512d v = _mm512_cvtps_pd(values);
+        const __m512d left = _mm512_mul_pd(v, _mm512_set1_pd(gL));
+        const __m512d right = _mm512_mul_pd(v, _mm512_set1_pd(gR));
+        AddProducts(o, _mm512_unpacklo_pd(left, right), _mm512_unpackhi_pd(left, right), frames);
+    }
+};
+#else
+// The values made doubles in two halves, frames 0, 4, 1, 5 and 2, 6, 3, 7:
+// the even lanes of each are frames 0, 1 and 2, 3, the odd ones 4, 5 and 6, 7.
+TINSEL_SINC_TARGET inline void AddProducts(float* o, __m256d products) {
+    _mm_storeu_ps(o, _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(o)), products)));
+}
+
+struct PlainMix {
+    double gL, gR;
+
+    TINSEL_SINC_TARGET void Group(float* o, __m256 values, uint32_t frames) const {
+        if (frames == 8) {
+            const __m256d halves[2] = {_mm256_cvtps_pd(_mm256_castps256_ps128(values)),
+                                       _mm256_cvtps_pd(_mm256_extractf128_ps(values, 1))};
+            for (int h = 0; h < 2; ++h) {
+                const __m256d left = _mm256_mul_pd(halves[h], _mm256_set1_pd(gL));
+                const __m256d right = _mm256_mul_pd(halves[h], _mm256_set1_pd(gR));
+                AddProducts(o + 4 * h, _mm256_unpacklo_pd(left, right));
+                AddProducts(o + 8 + 4 * h, _mm256_unpackhi_pd(left, right));
+            }
+            return;
+        }
+        alignas(32) float v[8];
+        _mm256_store_ps(v, values);
+        for (uint32_t k = 0; k < frames; ++k, o += 2) {
+            o[0] = static_cast<float>(o[0] + static_cast<double>(v[LaneOf(k)]) * gL);
+            o[1] = static_cast<float>(o[1] + static_cast<double>(v[LaneOf(k)]) * gR);
+        }
+    }
+};
+#endif
+
+struct RampMix {
+    __m128 level; // left, right, 0, 0
+    __m128 delta;
+
+    TINSEL_SINC_TARGET void Group(float* o, __m256 values, uint32_t frames) {
+        // The levels of frames 0 to 7 and the one after the last.
+        __m128 l[9];
+        l[0] = level;
+        for (int k = 0; k < 8; ++k) {
+            l[k + 1] = _mm_add_ps(l[k], delta);
+        }
+        level = l[frames];
+#if TINSEL_SINC_WIDE
+        const __m512d v = _mm512_cvtps_pd(values);
+        const __m256 f03 = _mm256_set_m128(_mm_movelh_ps(l[2], l[3]), _mm_movelh_ps(l[0], l[1]));
+        const __m256 f47 = _mm256_set_m128(_mm_movelh_ps(l[6], l[7]), _mm_movelh_ps(l[4], l[5]));
+        AddProducts(o, _mm512_mul_pd(_mm512_unpacklo_pd(v, v), _mm512_cvtps_pd(f03)),
+                    _mm512_mul_pd(_mm512_unpackhi_pd(v, v), _mm512_cvtps_pd(f47)), frames);
+#else
+        if (frames == 8) {
+            const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(values));
+            const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(values, 1));
+            AddProducts(
+                o, _mm256_mul_pd(_mm256_unpacklo_pd(low, low), _mm256_cvtps_pd(_mm_movelh_ps(l[0], l[1]))));
+            AddProducts(o + 4, _mm256_mul_pd(_mm256_unpacklo_pd(high, high),
+                                             _mm256_cvtps_pd(_mm_movelh_ps(l[2], l[3]))));
+            AddProducts(o + 8, _mm256_mul_pd(_mm256_unpackhi_pd(low, low),
+                                             _mm256_cvtps_pd(_mm_movelh_ps(l[4], l[5]))));
+            AddProducts(o + 12, _mm256_mul_pd(_mm256_unpackhi_pd(high, high),
+                                              _mm256_cvtps_pd(_mm_movelh_ps(l[6], l[7]))));
+            return;
+        }
+        alignas(32) float v[8];
+        _mm256_store_ps(v, values);
+        for (uint32_t k = 0; k < frames; ++k, o += 2) {
+            alignas(16) float c[4];
+            _mm_store_ps(c, l[k]);
+            o[0] = static_cast<float>(o[0] + static_cast<double>(v[LaneOf(k)]) * c[0]);
+            o[1] = static_cast<float>(o[1] + static_cast<double>(v[LaneOf(k)]) * c[1]);
+        }
+#endif
+    }
+};
+
+// n frames from q on (e: the step with its lowest bit cleared), in parts
+// whose entries fit the buffer, eight frames at a time, a part's last fewer.
+template <int32_t kTaps, int32_t kPhaseBits, typename Mix>
+TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, float* o, uint32_t n,
+                               const mixtaps::SincTable& table, Mix& mix) {
+    alignas(32) float stage[kStage];
+    alignas(32) float weights[kPart];
+    const Rows<kTaps, kPhaseBits> rows(table);
+    const int32_t taps = rows.taps;
+    const bool forward = static_cast<int64_t>(e) >= 0;
+    const uint64_t size = forward ? e : ~e + 1;
+    uint32_t most = kPart;
+    if (n <= kPart && static_cast<int64_t>(((n - 1) * size) >> 32) + taps + 2 <= kStage) {
+        most = n; // all in one part (no division)
+    } else if (size != 0) {
+        const uint64_t fit = (static_cast<uint64_t>(kStage - taps - 2) << 32) / size + 1;
+        most =
+            fit >= most ? most : (fit >= 8 ? static_cast<uint32_t>(fit) & ~7u : static_cast<uint32_t>(fit));
+    }
+    const __m256i fractionSteps =
+        _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                           _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(e))));
+    for (uint32_t k = n; k != 0;) {
+        const uint32_t m = k < most ? k : most;
+        const uint64_t last = q + (m - 1) * e;
+        const int32_t low = static_cast<int32_t>((forward ? q : last) >> 32);
+        const int32_t high = static_cast<int32_t>((forward ? last : q) >> 32);
+        // From the first tap of the part's lowest frame to the last of its
+        // highest; the positions then count from the lowest frame's, so that
+        // a frame's first tap is the entry its position names.
+        Widen(data + (low - (taps / 2 - 1)), stage, high - low + taps);
+        const uint64_t origin = static_cast<uint64_t>(static_cast<int64_t>(low)) << 32;
+        uint64_t p = q - origin;
+        // The frames' weights, as SincWeight forms them.
+        for (uint32_t i = 0; i < m; i += 8) {
+            const __m256i fractions = _mm256_add_epi32(
+                _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(q + i * e))), fractionSteps);
+            _mm256_store_ps(
+                weights + i,
+                _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(fractions, rows.mask)), rows.scale));
+        }
+        uint32_t j = 0;
+        if (m >= 8) {
+            // A group's values are formed while the one before is added.
+            __m256 values = GroupValues(rows, stage, weights, p, e, 8);
+            for (j = 8; j + 8 <= m; j += 8) {
+                p += 8 * e;
+                const __m256 next = GroupValues(rows, stage, weights + j, p, e, 8);
+                mix.Group(o, values, 8);
+                values = next;
+                o += 16;
+            }
+            mix.Group(o, values, 8);
+            p += 8 * e;
+            o += 16;
+        }
+        if (j != m) {
+            mix.Group(o, GroupValues(rows, stage, weights + j, p, e, m - j), m - j);
+            p += (m - j) * e;
+            o += 2 * (m - j);
+        }
+        q = p + origin;
+        k -= m;
+    }
+}
+
+template <typename Mix>
+TINSEL_SINC_TARGET void Run(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n,
+                            Mix& mix) {
+    const mixtaps::SincTable& table =
+        mixtaps::SincTableFor(static_cast<int64_t>(step) >= 0 ? step : ~step + 1);
+    const uint64_t q = pos & ~uint64_t{1}, e = step & ~uint64_t{1};
+    // The common kernels with their sizes known.
+    if (table.taps == 16 && table.phaseBits == 7) {
+        Frames<16, 7>(data, q, e, o, n, table, mix);
+    } else if (table.taps == 32 && table.phaseBits == 6) {
+        Frames<32, 6>(data, q, e, o, n, table, mix);
+    } else if (table.taps == 48 && table.phaseBits == 5) {
+        Frames<48, 5>(data, q, e, o, n, table, mix);
+    } else if (table.taps == 64 && table.phaseBits == 5) {
+        Frames<64, 5>(data, q, e, o, n, table, mix);
+    } else {
+        Frames<0, 0>(data, q, e, o, n, table, mix);
+    }
+}
+
+TINSEL_SINC_TARGET inline uint64_t PlainSinc(const int16_t* data, uint64_t pos, uint64_t step, float* o,
+                                             uint32_t n, float gL, float gR) {
+    if (!Silent(gL, gR) && n != 0) {
+        PlainMix mix{gL, gR};
+        Run(data, pos, step, o, n, mix);
+    }
+    return PositionAfter(pos, step, n);
+}
+
+TINSEL_SINC_TARGET inline uint64_t RampSinc(const int16_t* data, uint64_t pos, uint64_t step, float* o,
+                                            uint32_t n, float* levels, const float* steps) {
+    if (n != 0) {
+        RampMix mix{_mm_setr_ps(levels[0], levels[1], 0.0f, 0.0f),
+                    _mm_setr_ps(steps[0], steps[1], 0.0f, 0.0f)};
+        Run(data, pos, step, o, n, mix);
+        levels[0] = _mm_cvtss_f32(mix.level);
+        levels[1] = _mm_cvtss_f32(_mm_shuffle_ps(mix.level, mix.level, 1));
+    }
+    return PositionAfter(pos, step, n);
+}
+
+} // namespace sinc
+
+} // namespace
