@@ -77,22 +77,29 @@ template <int32_t kTaps, int32_t kPhaseBits> struct Rows {
 // One frame's lanes as the scalar sum has them: taps 0 to 7 and 8 to 15 of
 // each 16-tap chunk summed over the chunks in two registers, then the two
 // added (lanes j and j + 8).
-template <int32_t kTaps>
-TINSEL_SINC_TARGET inline __m256 FrameLanes(const float* x, const float* row, __m256 w, int32_t taps) {
+// Eight entries as floats: from the buffer, or made from the sample's.
+TINSEL_SINC_TARGET inline __m256 Load8(const float* x) {
+    return _mm256_loadu_ps(x);
+}
+TINSEL_SINC_TARGET inline __m256 Load8(const int16_t* x) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x))));
+}
+
+template <int32_t kTaps, typename Entry>
+TINSEL_SINC_TARGET inline __m256 FrameLanes(const Entry* x, const float* row, __m256 w, int32_t taps) {
     const int32_t t = kTaps != 0 ? kTaps : taps;
     __m256 low = _mm256_mul_ps(
-        _mm256_loadu_ps(x), _mm256_add_ps(_mm256_loadu_ps(row), _mm256_mul_ps(w, _mm256_loadu_ps(row + 16))));
-    __m256 high =
-        _mm256_mul_ps(_mm256_loadu_ps(x + 8),
-                      _mm256_add_ps(_mm256_loadu_ps(row + 8), _mm256_mul_ps(w, _mm256_loadu_ps(row + 24))));
+        Load8(x), _mm256_add_ps(_mm256_loadu_ps(row), _mm256_mul_ps(w, _mm256_loadu_ps(row + 16))));
+    __m256 high = _mm256_mul_ps(
+        Load8(x + 8), _mm256_add_ps(_mm256_loadu_ps(row + 8), _mm256_mul_ps(w, _mm256_loadu_ps(row + 24))));
     for (int32_t c = 16; c < t; c += 16) {
         const float* r = row + 2 * c;
         low = _mm256_add_ps(
-            low, _mm256_mul_ps(_mm256_loadu_ps(x + c),
+            low, _mm256_mul_ps(Load8(x + c),
                                _mm256_add_ps(_mm256_loadu_ps(r), _mm256_mul_ps(w, _mm256_loadu_ps(r + 16)))));
-        high = _mm256_add_ps(high, _mm256_mul_ps(_mm256_loadu_ps(x + c + 8),
-                                                 _mm256_add_ps(_mm256_loadu_ps(r + 8),
-                                                               _mm256_mul_ps(w, _mm256_loadu_ps(r + 24)))));
+        high = _mm256_add_ps(
+            high, _mm256_mul_ps(Load8(x + c + 8), _mm256_add_ps(_mm256_loadu_ps(r + 8),
+                                                                _mm256_mul_ps(w, _mm256_loadu_ps(r + 24)))));
     }
     return _mm256_add_ps(low, high);
 }
@@ -119,8 +126,8 @@ constexpr int LaneOf(uint32_t k) {
 // The values of the eight frames q, q + e, ... (from count on, the last
 // repeats: nothing more is read), the positions counted from the entries'
 // first.
-template <int32_t kTaps, int32_t kPhaseBits>
-TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const float* entries,
+template <int32_t kTaps, int32_t kPhaseBits, typename Entry>
+TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const Entry* entries,
                                              const float* weights, uint64_t q, uint64_t e, uint32_t count) {
     __m256 lanes[8];
 #pragma GCC unroll 8
@@ -277,7 +284,8 @@ TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, floa
         // From the first tap of the part's lowest frame to the last of its
         // highest; the positions then count from the lowest frame's, so that
         // a frame's first tap is the entry its position names.
-        Widen(data + (low - (taps / 2 - 1)), stage, high - low + taps);
+        const int16_t* direct = data + (low - (taps / 2 - 1));
+        Widen(direct, stage, high - low + taps);
         const uint64_t origin = static_cast<uint64_t>(static_cast<int64_t>(low)) << 32;
         uint64_t p = q - origin;
         // The frames' weights, as SincWeight forms them.
@@ -291,7 +299,9 @@ TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, floa
         uint32_t j = 0;
         if (m >= 8) {
             // A group's values are formed while the one before is added.
-            __m256 values = GroupValues(rows, stage, weights, p, e, 8);
+            // The first from the sample's entries: loads from the buffer
+            // would wait for its stores to be written out.
+            __m256 values = GroupValues(rows, direct, weights, p, e, 8);
             for (j = 8; j + 8 <= m; j += 8) {
                 p += 8 * e;
                 const __m256 next = GroupValues(rows, stage, weights + j, p, e, 8);
@@ -304,7 +314,10 @@ TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, floa
             o += 16;
         }
         if (j != m) {
-            mix.Group(o, GroupValues(rows, stage, weights + j, p, e, m - j), m - j);
+            mix.Group(o,
+                      j == 0 ? GroupValues(rows, direct, weights, p, e, m)
+                             : GroupValues(rows, stage, weights + j, p, e, m - j),
+                      m - j);
             p += (m - j) * e;
             o += 2 * (m - j);
         }
