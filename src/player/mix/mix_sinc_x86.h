@@ -132,7 +132,7 @@ TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, c
     __m256 lanes[8];
 #pragma GCC unroll 8
     for (uint32_t k = 0; k < 8; ++k) {
-        if (k < count) {
+        if (k == 0 || k < count) {
             const uint64_t qk = q + k * e;
             lanes[k] = FrameLanes<kTaps>(entries + (qk >> 32), r.Row(static_cast<uint32_t>(qk)),
                                          _mm256_broadcast_ss(weights + k), r.taps);
