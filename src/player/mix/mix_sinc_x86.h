@@ -10,7 +10,7 @@
 // 512-bit operations cost two 256-bit ones on the processors measured, and a
 // 512-bit formulation needs shuffles for that sum); eight frames' 8 lanes are
 // then summed together by shuffles, as the scalar sum goes, and added to the
-// buffer in double as the scalar loop adds them. FMA stays off.
+// buffer in single precision as the scalar loop adds them. FMA stays off.
 #pragma once
 
 #include <immintrin.h>
@@ -118,10 +118,7 @@ TINSEL_SINC_TARGET inline __m256 Fold1(__m256 a, __m256 b) {
 }
 
 // A group's values come in the order of frames 0, 4, 1, 5, 2, 6, 3, 7: the
-// even lanes of the eight made doubles are frames 0 to 3, the odd ones 4 to 7.
-constexpr int LaneOf(uint32_t k) {
-    return static_cast<int>((k & 3) * 2 + (k >> 2));
-}
+// even lanes are frames 0 to 3, the odd ones 4 to 7.
 
 // The values of the eight frames q, q + e, ... (from count on, the last
 // repeats: nothing more is read), the positions counted from the entries'
@@ -144,72 +141,46 @@ TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, c
                  Fold2(Fold4(lanes[1], lanes[3]), Fold4(lanes[5], lanes[7])));
 }
 
-// Adds a group's values times (left, right) factors to its floats in double:
-// all eight frames', or the first frames' of a run's last group. Plain takes
-// the two gains; Ramp a level of each frame, stepped on frame by frame in
-// single precision (left and right side by side, one add for both, rounded
-// as the scalar pair of adds).
-#if TINSEL_SINC_WIDE
-// The values made doubles: the even lanes hold frames 0 to 3, the odd 4 to 7;
-// first and second are the products of frames 0 to 3 and 4 to 7. Past the
-// given frames the floats are neither read nor written.
-TINSEL_SINC_TARGET inline void AddProducts(float* o, __m512d first, __m512d second, uint32_t frames) {
+// Adds a group's values times (left, right) factors to its floats in single
+// precision, as the scalar loop adds them: all eight frames', or the first
+// frames' of a run's last group (only their floats are read and written).
+// f03 and f47 hold the factors of frames 0 to 3 and 4 to 7, left and right
+// side by side.
+TINSEL_SINC_TARGET inline void AddGroup(float* o, __m256 values, __m256 f03, __m256 f47, uint32_t frames) {
+    // Each frame's value twice, frames 0 to 3 from the even lanes, 4 to 7 from the odd.
+    const __m256 first = _mm256_mul_ps(_mm256_moveldup_ps(values), f03);
+    const __m256 second = _mm256_mul_ps(_mm256_movehdup_ps(values), f47);
     if (frames == 8) {
-        _mm256_storeu_ps(o, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o)), first)));
-        _mm256_storeu_ps(o + 8,
-                         _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_loadu_ps(o + 8)), second)));
+        _mm256_storeu_ps(o, _mm256_add_ps(_mm256_loadu_ps(o), first));
+        _mm256_storeu_ps(o + 8, _mm256_add_ps(_mm256_loadu_ps(o + 8), second));
         return;
     }
+#if TINSEL_SINC_WIDE
     const uint32_t mask = (1u << (2 * frames)) - 1;
     const __mmask8 m0 = static_cast<__mmask8>(mask), m1 = static_cast<__mmask8>(mask >> 8);
-    _mm256_mask_storeu_ps(
-        o, m0, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(m0, o)), first)));
-    _mm256_mask_storeu_ps(
-        o + 8, m1, _mm512_cvtpd_ps(_mm512_add_pd(_mm512_cvtps_pd(_mm256_maskz_loadu_ps(m1, o + 8)), second)));
-}
-
-struct PlainMix {
-    double gL, gR;
-
-    TINSEL_SINC_TARGET void Group(float* o, __m256 values, uint32_t frames) const {
-        const __m512d v = _mm512_cvtps_pd(values);
-        const __m512d left = _mm512_mul_pd(v, _mm512_set1_pd(gL));
-        const __m512d right = _mm512_mul_pd(v, _mm512_set1_pd(gR));
-        AddProducts(o, _mm512_unpacklo_pd(left, right), _mm512_unpackhi_pd(left, right), frames);
-    }
-};
+    _mm256_mask_storeu_ps(o, m0, _mm256_add_ps(_mm256_maskz_loadu_ps(m0, o), first));
+    _mm256_mask_storeu_ps(o + 8, m1, _mm256_add_ps(_mm256_maskz_loadu_ps(m1, o + 8), second));
 #else
-// The values made doubles in two halves, frames 0, 4, 1, 5 and 2, 6, 3, 7:
-// the even lanes of each are frames 0, 1 and 2, 3, the odd ones 4, 5 and 6, 7.
-TINSEL_SINC_TARGET inline void AddProducts(float* o, __m256d products) {
-    _mm_storeu_ps(o, _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(o)), products)));
+    alignas(32) float products[16];
+    _mm256_store_ps(products, first);
+    _mm256_store_ps(products + 8, second);
+    for (uint32_t i = 0; i < 2 * frames; ++i) {
+        o[i] = o[i] + products[i];
+    }
+#endif
 }
 
+// The two gains.
 struct PlainMix {
-    double gL, gR;
+    __m256 gains; // left, right, left, ...
 
     TINSEL_SINC_TARGET void Group(float* o, __m256 values, uint32_t frames) const {
-        if (frames == 8) {
-            const __m256d halves[2] = {_mm256_cvtps_pd(_mm256_castps256_ps128(values)),
-                                       _mm256_cvtps_pd(_mm256_extractf128_ps(values, 1))};
-            for (int h = 0; h < 2; ++h) {
-                const __m256d left = _mm256_mul_pd(halves[h], _mm256_set1_pd(gL));
-                const __m256d right = _mm256_mul_pd(halves[h], _mm256_set1_pd(gR));
-                AddProducts(o + 4 * h, _mm256_unpacklo_pd(left, right));
-                AddProducts(o + 8 + 4 * h, _mm256_unpackhi_pd(left, right));
-            }
-            return;
-        }
-        alignas(32) float v[8];
-        _mm256_store_ps(v, values);
-        for (uint32_t k = 0; k < frames; ++k, o += 2) {
-            o[0] = static_cast<float>(o[0] + static_cast<double>(v[LaneOf(k)]) * gL);
-            o[1] = static_cast<float>(o[1] + static_cast<double>(v[LaneOf(k)]) * gR);
-        }
+        AddGroup(o, values, gains, gains, frames);
     }
 };
-#endif
 
+// A level of each frame, stepped on frame by frame in single precision (left
+// and right side by side, one add for both, rounded as the scalar pair of adds).
 struct RampMix {
     __m128 level; // left, right, 0, 0
     __m128 delta;
@@ -222,35 +193,8 @@ struct RampMix {
             l[k + 1] = _mm_add_ps(l[k], delta);
         }
         level = l[frames];
-#if TINSEL_SINC_WIDE
-        const __m512d v = _mm512_cvtps_pd(values);
-        const __m256 f03 = _mm256_set_m128(_mm_movelh_ps(l[2], l[3]), _mm_movelh_ps(l[0], l[1]));
-        const __m256 f47 = _mm256_set_m128(_mm_movelh_ps(l[6], l[7]), _mm_movelh_ps(l[4], l[5]));
-        AddProducts(o, _mm512_mul_pd(_mm512_unpacklo_pd(v, v), _mm512_cvtps_pd(f03)),
-                    _mm512_mul_pd(_mm512_unpackhi_pd(v, v), _mm512_cvtps_pd(f47)), frames);
-#else
-        if (frames == 8) {
-            const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(values));
-            const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(values, 1));
-            AddProducts(
-                o, _mm256_mul_pd(_mm256_unpacklo_pd(low, low), _mm256_cvtps_pd(_mm_movelh_ps(l[0], l[1]))));
-            AddProducts(o + 4, _mm256_mul_pd(_mm256_unpacklo_pd(high, high),
-                                             _mm256_cvtps_pd(_mm_movelh_ps(l[2], l[3]))));
-            AddProducts(o + 8, _mm256_mul_pd(_mm256_unpackhi_pd(low, low),
-                                             _mm256_cvtps_pd(_mm_movelh_ps(l[4], l[5]))));
-            AddProducts(o + 12, _mm256_mul_pd(_mm256_unpackhi_pd(high, high),
-                                              _mm256_cvtps_pd(_mm_movelh_ps(l[6], l[7]))));
-            return;
-        }
-        alignas(32) float v[8];
-        _mm256_store_ps(v, values);
-        for (uint32_t k = 0; k < frames; ++k, o += 2) {
-            alignas(16) float c[4];
-            _mm_store_ps(c, l[k]);
-            o[0] = static_cast<float>(o[0] + static_cast<double>(v[LaneOf(k)]) * c[0]);
-            o[1] = static_cast<float>(o[1] + static_cast<double>(v[LaneOf(k)]) * c[1]);
-        }
-#endif
+        AddGroup(o, values, _mm256_set_m128(_mm_movelh_ps(l[2], l[3]), _mm_movelh_ps(l[0], l[1])),
+                 _mm256_set_m128(_mm_movelh_ps(l[6], l[7]), _mm_movelh_ps(l[4], l[5])), frames);
     }
 };
 
@@ -349,7 +293,7 @@ TINSEL_SINC_TARGET void Run(const int16_t* data, uint64_t pos, uint64_t step, fl
 TINSEL_SINC_TARGET inline uint64_t PlainSinc(const int16_t* data, uint64_t pos, uint64_t step, float* o,
                                              uint32_t n, float gL, float gR) {
     if (!Silent(gL, gR) && n != 0) {
-        PlainMix mix{gL, gR};
+        PlainMix mix{_mm256_setr_ps(gL, gR, gL, gR, gL, gR, gL, gR)};
         Run(data, pos, step, o, n, mix);
     }
     return PositionAfter(pos, step, n);

@@ -165,14 +165,14 @@ uint64_t SincStepSize(uint64_t step) {
 
 uint64_t PlainSincSse2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
                        float gR) {
-    return mixtaps::PlainBatches(pos, step, o, n, gL, gR,
-                                 SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
+    return mixtaps::PlainBatches<true>(pos, step, o, n, gL, gR,
+                                       SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
 }
 
 uint64_t RampSincSse2(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
                       const float* steps) {
-    return mixtaps::RampBatches(pos, step, o, n, levels, steps,
-                                SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
+    return mixtaps::RampBatches<true>(pos, step, o, n, levels, steps,
+                                      SincSse2{data, mixtaps::SincTableFor(SincStepSize(step))});
 }
 
 } // namespace

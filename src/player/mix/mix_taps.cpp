@@ -213,9 +213,9 @@ uint64_t RampCubic(const int16_t* data, uint64_t pos, uint64_t step, float* o, u
 }
 uint64_t PlainSincScalar(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
                          float gR) {
-    return PlainBatches(pos, step, o, n, gL, gR, ScalarSinc{data, SincTableFor(StepSize(step))});
+    return PlainBatches<true>(pos, step, o, n, gL, gR, ScalarSinc{data, SincTableFor(StepSize(step))});
 }
 uint64_t RampSincScalar(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
                         const float* steps) {
-    return RampBatches(pos, step, o, n, levels, steps, ScalarSinc{data, SincTableFor(StepSize(step))});
+    return RampBatches<true>(pos, step, o, n, levels, steps, ScalarSinc{data, SincTableFor(StepSize(step))});
 }

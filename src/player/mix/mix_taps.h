@@ -1,7 +1,8 @@
 // The interpolations past the linear one, read at the same positions as the
 // linear loops read: nearest entry, Catmull-Rom cubic and windowed sinc. Each
-// frame's value is a double formed the same way on every path; the loops then
-// add it at the gains or levels exactly as the linear loops add theirs.
+// frame's value is formed the same way on every path; the loops then add it
+// at the gains or levels, nearest and cubic in double exactly as the linear
+// loops add theirs, sinc in single precision.
 #pragma once
 
 #include <cstddef>
@@ -107,10 +108,21 @@ inline double NearestValue(const int16_t* data, uint64_t q) {
 // Frames whose values a loop forms before adding them.
 constexpr uint32_t kBatch = 16;
 
+// How a frame's value is added: in double, as the linear loops add theirs
+// (nearest, cubic), or in single precision (sinc: its values are floats, and
+// the vector loops add eight frames with two products and two sums).
+template <bool kSingle> inline float Added(float o, double v, float level) {
+    if constexpr (kSingle) {
+        return o + static_cast<float>(v) * level;
+    } else {
+        return static_cast<float>(o + v * level);
+    }
+}
+
 // n frames from pos on at the gains: values(q, e, count, v) gives the values
 // of count frames (at most kBatch) at q, q + e, ...; each is added as the
 // linear loops add theirs. A silent voice only moves.
-template <typename Values>
+template <bool kSingle = false, typename Values>
 inline uint64_t PlainBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float gL, float gR,
                              const Values& values) {
     using namespace mixframe;
@@ -124,8 +136,8 @@ inline uint64_t PlainBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, 
         const uint32_t m = k < kBatch ? k : kBatch;
         values(q, e, m, v);
         for (uint32_t j = 0; j < m; ++j) {
-            o[0] = static_cast<float>(o[0] + v[j] * gL);
-            o[1] = static_cast<float>(o[1] + v[j] * gR);
+            o[0] = Added<kSingle>(o[0], v[j], gL);
+            o[1] = Added<kSingle>(o[1], v[j], gR);
             o += 2;
         }
         q += m * e;
@@ -134,7 +146,7 @@ inline uint64_t PlainBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, 
     return PositionAfter(pos, step, n);
 }
 
-template <typename Values>
+template <bool kSingle = false, typename Values>
 inline uint64_t RampBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
                             const float* steps, const Values& values) {
     using namespace mixframe;
@@ -146,8 +158,8 @@ inline uint64_t RampBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, f
         const uint32_t m = k < kBatch ? k : kBatch;
         values(q, e, m, v);
         for (uint32_t j = 0; j < m; ++j) {
-            o[0] = static_cast<float>(o[0] + v[j] * cL);
-            o[1] = static_cast<float>(o[1] + v[j] * cR);
+            o[0] = Added<kSingle>(o[0], v[j], cL);
+            o[1] = Added<kSingle>(o[1], v[j], cR);
             cL += steps[0];
             cR += steps[1];
             o += 2;
