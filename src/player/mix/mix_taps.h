@@ -122,37 +122,13 @@ template <bool kSingle> inline float Added(float o, double v, float level) {
 // n frames from pos on at the gains: values(q, e, count, v) gives the values
 // of count frames (at most kBatch) at q, q + e, ...; each is added as the
 // linear loops add theirs. A silent voice only moves.
-template <bool kSingle = false, typename Values>
-inline uint64_t PlainBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float gL, float gR,
-                             const Values& values) {
-    using namespace mixframe;
-    if (Silent(gL, gR)) {
-        return PositionAfter(pos, step, n);
-    }
+// The frames from pos on at left and right factors that step on after each
+// frame by the given steps (none for gains, a ramp's for levels).
+template <bool kSingle, typename Values>
+inline void AddBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float& cL, float& cR,
+                       const float* steps, const Values& values) {
     const uint64_t e = step & ~uint64_t{1};
     uint64_t q = pos & ~uint64_t{1};
-    double v[kBatch];
-    for (uint32_t k = n; k != 0;) {
-        const uint32_t m = k < kBatch ? k : kBatch;
-        values(q, e, m, v);
-        for (uint32_t j = 0; j < m; ++j) {
-            o[0] = Added<kSingle>(o[0], v[j], gL);
-            o[1] = Added<kSingle>(o[1], v[j], gR);
-            o += 2;
-        }
-        q += m * e;
-        k -= m;
-    }
-    return PositionAfter(pos, step, n);
-}
-
-template <bool kSingle = false, typename Values>
-inline uint64_t RampBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
-                            const float* steps, const Values& values) {
-    using namespace mixframe;
-    const uint64_t e = step & ~uint64_t{1};
-    uint64_t q = pos & ~uint64_t{1};
-    float cL = levels[0], cR = levels[1];
     double v[kBatch];
     for (uint32_t k = n; k != 0;) {
         const uint32_t m = k < kBatch ? k : kBatch;
@@ -160,16 +136,34 @@ inline uint64_t RampBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, f
         for (uint32_t j = 0; j < m; ++j) {
             o[0] = Added<kSingle>(o[0], v[j], cL);
             o[1] = Added<kSingle>(o[1], v[j], cR);
-            cL += steps[0];
-            cR += steps[1];
+            if (steps != nullptr) {
+                cL += steps[0];
+                cR += steps[1];
+            }
             o += 2;
         }
         q += m * e;
         k -= m;
     }
+}
+
+template <bool kSingle = false, typename Values>
+inline uint64_t PlainBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float gL, float gR,
+                             const Values& values) {
+    if (!mixframe::Silent(gL, gR)) {
+        AddBatches<kSingle>(pos, step, o, n, gL, gR, nullptr, values);
+    }
+    return mixframe::PositionAfter(pos, step, n);
+}
+
+template <bool kSingle = false, typename Values>
+inline uint64_t RampBatches(uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
+                            const float* steps, const Values& values) {
+    float cL = levels[0], cR = levels[1];
+    AddBatches<kSingle>(pos, step, o, n, cL, cR, steps, values);
     levels[0] = cL;
     levels[1] = cR;
-    return PositionAfter(pos, step, n);
+    return mixframe::PositionAfter(pos, step, n);
 }
 
 // The scalar sinc values, the reference of the vector ones.
