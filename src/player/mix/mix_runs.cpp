@@ -187,9 +187,15 @@ void MixVoiceRuns(MixVoice& v, float* out, int32_t left, int32_t rampLength, flo
         // 1. Boundary: the loop's end, or start going backward, each moved by
         // the lead where a tap could otherwise reach before the loop. Going
         // backward, the lead's width after the start is read from the seam.
-        int64_t boundary = v.direction == 1
-                               ? static_cast<int64_t>(loopEnd) + ((s.loopMode & kLoopForward) ? lead : 0)
-                               : static_cast<int64_t>(s.loopStart) - lead;
+        // A forward loop played by a kernel past linear goes on through the
+        // guard, as far as the kernel's taps find the loop written out there,
+        // and then wraps by as many loops as it went past: a short loop is
+        // then one run of many passes, not a run a pass.
+        int64_t boundary = v.direction == 1 ? static_cast<int64_t>(loopEnd) +
+                                                  ((s.loopMode & kLoopForward) && lead != 0
+                                                       ? kSampleGuard - mixtaps::ReachOf(interpolation, step)
+                                                       : 0)
+                                            : static_cast<int64_t>(s.loopStart) - lead;
         bool seamAhead = false, inSeam = false;
         if (v.direction != 1 && lead != 0) {
             // A run stops up to 255 units short of its boundary (the count

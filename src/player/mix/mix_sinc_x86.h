@@ -65,8 +65,19 @@ template <int32_t kTaps, int32_t kPhaseBits> struct Rows {
           shift(32 - (kPhaseBits != 0 ? kPhaseBits : t.phaseBits)),
           mask(_mm256_set1_epi32(static_cast<int>(t.weightMask))), scale(_mm256_set1_ps(t.weightScale)) {}
 
-    const float* Row(uint32_t fraction) const {
-        if constexpr (kTaps != 0 && kPhaseBits != 0) {
+    // The row of a position (its fraction is its low 32 bits).
+    const float* Row(uint64_t position) const {
+        const uint32_t fraction = static_cast<uint32_t>(position);
+        constexpr int32_t kStride = 2 * kTaps * static_cast<int32_t>(sizeof(float));
+        if constexpr (kTaps != 0 && kPhaseBits != 0 && (kStride & (kStride - 1)) == 0) {
+            // The byte offset in one shift and one mask where a row's size is
+            // a power of two: the frame's address arithmetic is most of the
+            // instructions the loop issues beside its loads.
+            constexpr int32_t kBits = __builtin_ctz(kStride);
+            return reinterpret_cast<const float*>(
+                reinterpret_cast<const char*>(rows) +
+                ((position >> (32 - kPhaseBits - kBits)) & (((uint64_t{1} << kPhaseBits) - 1) << kBits)));
+        } else if constexpr (kTaps != 0 && kPhaseBits != 0) {
             return rows + static_cast<size_t>(fraction >> (32 - kPhaseBits)) * (2 * kTaps);
         } else {
             return rows + static_cast<size_t>(fraction >> shift) * static_cast<size_t>(2 * taps);
@@ -127,12 +138,20 @@ template <int32_t kTaps, int32_t kPhaseBits, typename Entry>
 TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const Entry* entries,
                                              const float* weights, uint64_t q, uint64_t e, uint32_t count) {
     __m256 lanes[8];
+    // The weights from one load, each spread by a shuffle: a load for each
+    // would be the frame's seventh, and loads bound the loop.
+    const __m256 w = _mm256_load_ps(weights);
+    const __m256 w03 = _mm256_permute2f128_ps(w, w, 0x00), w47 = _mm256_permute2f128_ps(w, w, 0x11);
 #pragma GCC unroll 8
     for (uint32_t k = 0; k < 8; ++k) {
         if (k == 0 || k < count) {
             const uint64_t qk = q + k * e;
-            lanes[k] = FrameLanes<kTaps>(entries + (qk >> 32), r.Row(static_cast<uint32_t>(qk)),
-                                         _mm256_broadcast_ss(weights + k), r.taps);
+            const __m256 half = k < 4 ? w03 : w47;
+            const __m256 wk = k % 4 == 0   ? _mm256_permute_ps(half, 0x00)
+                              : k % 4 == 1 ? _mm256_permute_ps(half, 0x55)
+                              : k % 4 == 2 ? _mm256_permute_ps(half, 0xAA)
+                                           : _mm256_permute_ps(half, 0xFF);
+            lanes[k] = FrameLanes<kTaps>(entries + (qk >> 32), r.Row(qk), wk, r.taps);
         } else {
             lanes[k] = lanes[k - 1];
         }
@@ -200,9 +219,11 @@ struct RampMix {
 
 // n frames from q on (e: the step with its lowest bit cleared), in parts
 // whose entries fit the buffer, eight frames at a time, a part's last fewer.
+// The mix comes and goes by value, so that its registers are not reloaded
+// after every store to the buffer.
 template <int32_t kTaps, int32_t kPhaseBits, typename Mix>
-TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, float* o, uint32_t n,
-                               const mixtaps::SincTable& table, Mix& mix) {
+TINSEL_SINC_TARGET Mix Frames(const int16_t* data, uint64_t q, uint64_t e, float* o, uint32_t n,
+                              const mixtaps::SincTable& table, Mix mix) {
     alignas(32) float stage[kStage];
     alignas(32) float weights[kPart];
     const Rows<kTaps, kPhaseBits> rows(table);
@@ -268,6 +289,7 @@ TINSEL_SINC_TARGET void Frames(const int16_t* data, uint64_t q, uint64_t e, floa
         q = p + origin;
         k -= m;
     }
+    return mix;
 }
 
 template <typename Mix>
@@ -278,15 +300,15 @@ TINSEL_SINC_TARGET void Run(const int16_t* data, uint64_t pos, uint64_t step, fl
     const uint64_t q = pos & ~uint64_t{1}, e = step & ~uint64_t{1};
     // The common kernels with their sizes known.
     if (table.taps == 16 && table.phaseBits == 7) {
-        Frames<16, 7>(data, q, e, o, n, table, mix);
+        mix = Frames<16, 7>(data, q, e, o, n, table, mix);
     } else if (table.taps == 32 && table.phaseBits == 6) {
-        Frames<32, 6>(data, q, e, o, n, table, mix);
+        mix = Frames<32, 6>(data, q, e, o, n, table, mix);
     } else if (table.taps == 48 && table.phaseBits == 5) {
-        Frames<48, 5>(data, q, e, o, n, table, mix);
+        mix = Frames<48, 5>(data, q, e, o, n, table, mix);
     } else if (table.taps == 64 && table.phaseBits == 5) {
-        Frames<64, 5>(data, q, e, o, n, table, mix);
+        mix = Frames<64, 5>(data, q, e, o, n, table, mix);
     } else {
-        Frames<0, 0>(data, q, e, o, n, table, mix);
+        mix = Frames<0, 0>(data, q, e, o, n, table, mix);
     }
 }
 

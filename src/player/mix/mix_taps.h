@@ -16,8 +16,9 @@ namespace mixtaps {
 // The widest sinc: 512 taps, reading 255 entries before a position and 256
 // from it on.
 constexpr int32_t kMaxTaps = 512;
-// Entries a forward loop plays on past its end before it wraps, and a
-// ping-pong loop past its start before it turns: a position at least this far
+// Entries a forward loop plays on past its end at least before it wraps (it
+// may go on through the guard), and a ping-pong loop past its start before it
+// turns: a position at least this far
 // inside the loop has every tap within it, so no tap has to know whether the
 // voice has looped already (before the first pass the entries before the loop
 // are the sample's own; after it, the loop's end).
