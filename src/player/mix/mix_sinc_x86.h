@@ -128,6 +128,16 @@ TINSEL_SINC_TARGET inline __m256 Fold1(__m256 a, __m256 b) {
     return _mm256_add_ps(_mm256_shuffle_ps(a, b, 0x88), _mm256_shuffle_ps(a, b, 0xDD));
 }
 
+// The weights of the eight frames from at on (fractionSteps: the step's
+// fraction times 0 to 7), as SincWeight forms them.
+template <int32_t kTaps, int32_t kPhaseBits>
+TINSEL_SINC_TARGET inline __m256 Weights(const Rows<kTaps, kPhaseBits>& r, __m256i fractionSteps,
+                                         uint64_t at) {
+    const __m256i fractions =
+        _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(at))), fractionSteps);
+    return _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(fractions, r.mask)), r.scale);
+}
+
 // A group's values come in the order of frames 0, 4, 1, 5, 2, 6, 3, 7: the
 // even lanes are frames 0 to 3, the odd ones 4 to 7.
 
@@ -135,12 +145,11 @@ TINSEL_SINC_TARGET inline __m256 Fold1(__m256 a, __m256 b) {
 // repeats: nothing more is read), the positions counted from the entries'
 // first.
 template <int32_t kTaps, int32_t kPhaseBits, typename Entry>
-TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const Entry* entries,
-                                             const float* weights, uint64_t q, uint64_t e, uint32_t count) {
+TINSEL_SINC_TARGET inline __m256 GroupValues(const Rows<kTaps, kPhaseBits>& r, const Entry* entries, __m256 w,
+                                             uint64_t q, uint64_t e, uint32_t count) {
     __m256 lanes[8];
-    // The weights from one load, each spread by a shuffle: a load for each
-    // would be the frame's seventh, and loads bound the loop.
-    const __m256 w = _mm256_load_ps(weights);
+    // The weights come in one register, each spread by a shuffle: a load for
+    // each would be the frame's seventh, and loads bound the loop.
     const __m256 w03 = _mm256_permute2f128_ps(w, w, 0x00), w47 = _mm256_permute2f128_ps(w, w, 0x11);
 #pragma GCC unroll 8
     for (uint32_t k = 0; k < 8; ++k) {
@@ -225,7 +234,6 @@ template <int32_t kTaps, int32_t kPhaseBits, typename Mix>
 TINSEL_SINC_TARGET Mix Frames(const int16_t* data, uint64_t q, uint64_t e, float* o, uint32_t n,
                               const mixtaps::SincTable& table, Mix mix) {
     alignas(32) float stage[kStage];
-    alignas(32) float weights[kPart];
     const Rows<kTaps, kPhaseBits> rows(table);
     const int32_t taps = rows.taps;
     const bool forward = static_cast<int64_t>(e) >= 0;
@@ -253,25 +261,22 @@ TINSEL_SINC_TARGET Mix Frames(const int16_t* data, uint64_t q, uint64_t e, float
         Widen(direct, stage, high - low + taps);
         const uint64_t origin = static_cast<uint64_t>(static_cast<int64_t>(low)) << 32;
         uint64_t p = q - origin;
-        // The frames' weights, as SincWeight forms them.
-        for (uint32_t i = 0; i < m; i += 8) {
-            const __m256i fractions = _mm256_add_epi32(
-                _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(q + i * e))), fractionSteps);
-            _mm256_store_ps(
-                weights + i,
-                _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(fractions, rows.mask)), rows.scale));
-        }
         uint32_t j = 0;
+        __m256 w = Weights(rows, fractionSteps, p);
         if (m >= 8) {
-            // A group's values are formed while the one before is added.
-            // The first from the sample's entries: loads from the buffer
-            // would wait for its stores to be written out.
-            __m256 values = GroupValues(rows, direct, weights, p, e, 8);
+            // A group's values are formed while the one before is added, and
+            // the next group's weights meanwhile. The first from the sample's
+            // entries: loads from the buffer would wait for its stores to be
+            // written out.
+            __m256 values = GroupValues(rows, direct, w, p, e, 8);
+            w = Weights(rows, fractionSteps, p + 8 * e);
             for (j = 8; j + 8 <= m; j += 8) {
                 p += 8 * e;
-                const __m256 next = GroupValues(rows, stage, weights + j, p, e, 8);
+                const __m256 following = Weights(rows, fractionSteps, p + 8 * e);
+                const __m256 next = GroupValues(rows, stage, w, p, e, 8);
                 mix.Group(o, values, 8);
                 values = next;
+                w = following;
                 o += 16;
             }
             mix.Group(o, values, 8);
@@ -279,10 +284,9 @@ TINSEL_SINC_TARGET Mix Frames(const int16_t* data, uint64_t q, uint64_t e, float
             o += 16;
         }
         if (j != m) {
-            mix.Group(o,
-                      j == 0 ? GroupValues(rows, direct, weights, p, e, m)
-                             : GroupValues(rows, stage, weights + j, p, e, m - j),
-                      m - j);
+            mix.Group(
+                o, j == 0 ? GroupValues(rows, direct, w, p, e, m) : GroupValues(rows, stage, w, p, e, m - j),
+                m - j);
             p += (m - j) * e;
             o += 2 * (m - j);
         }

@@ -3,6 +3,7 @@
 #include "player/mix/mix_taps.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -68,7 +69,7 @@ double BesselI0(const Series& series, double x) {
     return sum;
 }
 
-double LargestStep(int range) {
+constexpr double LargestStep(int range) {
     double s = 1.0;
     for (int k = 0; k < range; ++k) {
         s *= kEighthOctave;
@@ -141,19 +142,21 @@ void Make(Kernel& kernel, int range) {
                              static_cast<float>(1.0 / static_cast<double>(1u << below))};
 }
 
+// The ranges' limits as Make sees them: 1 times 2^(1/8), range by range
+// (worked out by the compiler: a run looks its kernel up).
+constexpr std::array<uint64_t, kRanges> kLimits = [] {
+    std::array<uint64_t, kRanges> l{};
+    for (int k = 0; k < kRanges; ++k) {
+        l[static_cast<size_t>(k)] = static_cast<uint64_t>(LargestStep(k) * 4294967296.0);
+    }
+    return l;
+}();
+
 } // namespace
 
 const SincTable& SincTableFor(uint64_t stepSize) {
-    // The ranges' limits as Make sees them: 1 times 2^(1/8), range by range.
-    static const std::vector<uint64_t> limits = [] {
-        std::vector<uint64_t> l(kRanges);
-        for (int k = 0; k < kRanges; ++k) {
-            l[static_cast<size_t>(k)] = static_cast<uint64_t>(LargestStep(k) * 4294967296.0);
-        }
-        return l;
-    }();
     int range = 0;
-    while (range < kRanges - 1 && stepSize > limits[static_cast<size_t>(range)]) {
+    while (range < kRanges - 1 && stepSize > kLimits[static_cast<size_t>(range)]) {
         ++range;
     }
     Kernel& kernel = g_kernels[range];
