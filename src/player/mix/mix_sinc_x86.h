@@ -33,7 +33,8 @@ using namespace mixframe;
 // Floats in the buffer: room for a group of eight frames of the widest kernel
 // at the largest step, so a part always holds one.
 constexpr int32_t kStage = 4096;
-// Frames in one part at most.
+// Frames in one part at most: a part's span, its frames times the step, is
+// then worked out without overflow for any step.
 constexpr uint32_t kPart = 1024;
 
 // count (16 or more) entries from source on as floats (exactly), reading
