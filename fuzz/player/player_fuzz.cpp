@@ -39,8 +39,8 @@ void PlayAndMix(Module* m, RuleSet rules, int ticks) {
     std::memset(mix.data(), 0, mix.size() * sizeof(float));
     int32_t done = 0;
     for (int t = 0; t < ticks; ++t) {
-        m->tickRoutine(player);
-        int32_t left = std::min(m->samplesPerTick, kFramesPerTick);
+        player.tickRoutine(player);
+        int32_t left = std::min(player.song.samplesPerTick, kFramesPerTick);
         while (left > 0) {
             if (done == kBlockFrames) {
                 ConvertToPcm16(pcm.data(), mix.data(), kBlockFrames);

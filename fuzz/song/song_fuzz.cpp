@@ -44,7 +44,7 @@ std::map<std::pair<int32_t, int32_t>, int64_t> RowStarts(Player& player, Module*
         if (NextRowStart(player, &next))
             starts.emplace(std::make_pair(next.order, next.row), frames);
         PlayTick(player);
-        frames += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+        frames += player.song.samplesPerTick > 0 ? player.song.samplesPerTick : 1;
     }
     // Playback is at a row start there, the row the walk names, one it has played.
     NextRow next{};

@@ -46,9 +46,8 @@ void Unload() {
 void WalkRows(int32_t rate) {
     const SongLength length = MeasureSong(*g_module, rate);
     g_lengthFrames = length.frames;
-    Module song = *g_module; // the walk writes the playback state of its own copy
-    Player walker;
-    if (!InitPlayer(walker, rate) || !StartSong(walker, &song, g_player.rules))
+    Player walker; // keeps the walk's playback state: the song is only read
+    if (!InitPlayer(walker, rate) || !StartSong(walker, g_module, g_player.rules))
         return;
     int64_t frames = 0;
     while (frames < length.frames && !SongStalled(walker)) {
@@ -57,7 +56,7 @@ void WalkRows(int32_t rate) {
             g_rows.insert(g_rows.end(), {int32_t(frames), next.order, next.row});
         }
         PlayTick(walker);
-        frames += song.samplesPerTick > 0 ? song.samplesPerTick : 1;
+        frames += walker.song.samplesPerTick > 0 ? walker.song.samplesPerTick : 1;
     }
 }
 
@@ -83,10 +82,10 @@ __attribute__((export_name("tinsel_load"))) int32_t tinsel_load(int32_t rate, in
     g_image = std::vector<uint8_t>();
     if (file.module == nullptr) {
         std::strncpy(g_error, file.error.c_str(), sizeof g_error - 1);
-        return file.error.find("is not an XM") != std::string::npos ? 1 : 2;
+        return file.refused == LoadRefusal::NotAModule ? 1 : 2;
     }
     g_module = file.module;
-    std::strncpy(g_title, file.title.c_str(), sizeof g_title - 1);
+    std::strncpy(g_title, g_module->title, sizeof g_title - 1);
     if (!InitPlayer(g_player, rate) || !StartSong(g_player, g_module)) {
         std::strncpy(g_error, "the song does not start", sizeof g_error - 1);
         Unload();

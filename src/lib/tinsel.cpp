@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,12 +21,11 @@
 #include "player/format/load_report.h"
 #include "player/format/module.h"
 #include "player/mix/mixer.h"
+#include "player/engine/rules.h"
 #include "player/player.h"
 
 namespace {
 
-constexpr char kXmId[] = "Extended Module: ";
-constexpr size_t kXmIdLength = 17;
 // Files beyond this are no songs; reading them whole would only exhaust memory.
 constexpr size_t kMaxSongBytes = size_t{256} << 20;
 
@@ -59,9 +59,6 @@ struct tinsel_player {
     // Settings, kept across loads.
     int32_t repeatCount = 1;
     int rules = TINSEL_RULES_SONG;
-    // Facts of the song the player does not keep.
-    char title[21] = {};
-    int32_t storedPatterns = 0;
     std::string loadReport;
     bool lengthKnown = false;
     SongLength length{};
@@ -81,12 +78,11 @@ void EmptyBlock(tinsel_player& p, const PlayPosition& before) {
 // The song from the player's rules and repeat count, as after a load: from
 // its first order, the block empty.
 void StartFromTop(tinsel_player& p) {
-    Module& m = *p.module;
-    if (p.rules == TINSEL_RULES_SONG)
-        m.forcedRules = 0;
-    else
-        ForceRules(m, p.rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2);
-    StartSong(*p.player, &m);
+    const Module& m = *p.module;
+    std::optional<RuleSet> forced;
+    if (p.rules != TINSEL_RULES_SONG)
+        forced = p.rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2;
+    StartSong(*p.player, &m, SongRules(m, forced));
     SetRepeatCount(*p.player, p.repeatCount);
     p.lengthKnown = false;
     EmptyBlock(p, UpcomingPosition(*p.player));
@@ -139,16 +135,6 @@ int Render(tinsel_player* p, Sample* out, int frames, void (*convert)(Sample*, c
     return song;
 }
 
-void CopyName(char (&to)[21], const char* from, size_t length) {
-    size_t n = 0;
-    while (n < length && n < 20 && from[n] != '\0')
-        ++n;
-    while (n > 0 && from[n - 1] == ' ')
-        --n;
-    std::memcpy(to, from, n);
-    to[n] = '\0';
-}
-
 void Unload(tinsel_player& p) {
     // The instance forgets the song (its voices may point into it) before it
     // goes, and keeps its settings.
@@ -163,8 +149,6 @@ void Unload(tinsel_player& p) {
     SetInterpolation(*p.player, interpolation);
     SetRamp(*p.player, ramp);
     p.module.reset();
-    p.title[0] = '\0';
-    p.storedPatterns = 0;
     p.loadReport.clear();
     p.lengthKnown = false;
     EmptyBlock(p, PlayPosition{});
@@ -172,20 +156,21 @@ void Unload(tinsel_player& p) {
 
 int Load(tinsel_player& p, const uint8_t* data, size_t size) {
     Unload(p);
-    if (size > kMaxSongBytes || size < kXmIdLength || std::memcmp(data, kXmId, kXmIdLength) != 0) {
-        p.loadReport = size > kMaxSongBytes ? "larger than any song" : "not an XM module";
+    if (size > kMaxSongBytes) {
+        p.loadReport = "larger than any song";
         return TINSEL_ERROR_NOT_XM;
     }
     LoadReport report{};
     Module* module = LoadModuleFromMemory(data, size, &report);
+    if (report.refused == LoadRefusal::NotAModule) {
+        p.loadReport = "not an XM module";
+        return TINSEL_ERROR_NOT_XM;
+    }
     for (const std::string& line : DescribeLoad(report))
         p.loadReport += line + "\n";
     if (module == nullptr)
-        return std::strncmp(report.refusal, "out of memory", 13) == 0 ? TINSEL_ERROR_MEMORY
-                                                                      : TINSEL_ERROR_DAMAGED;
+        return report.refused == LoadRefusal::OutOfMemory ? TINSEL_ERROR_MEMORY : TINSEL_ERROR_DAMAGED;
     p.module.reset(module);
-    CopyName(p.title, reinterpret_cast<const char*>(data) + kXmIdLength, size - kXmIdLength);
-    p.storedPatterns = size >= 72 ? data[70] | data[71] << 8 : 0;
     StartFromTop(p);
     return TINSEL_OK;
 }
@@ -308,12 +293,12 @@ int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts) {
             player->lengthKnown = true;
         }
         tinsel_facts f{};
-        std::memcpy(f.title, player->title, sizeof f.title);
-        CopyName(f.tracker, m.trackerName, sizeof m.trackerName);
+        std::memcpy(f.title, m.title, sizeof f.title);
+        std::memcpy(f.tracker, m.trackerName, sizeof f.tracker);
         f.channels = m.channelCount;
         f.orders = m.songLength;
         f.restart_order = m.restartPosition;
-        f.patterns = player->storedPatterns;
+        f.patterns = m.storedPatterns;
         f.instruments = m.instrumentCount;
         for (int i = 0; i < m.instrumentCount; ++i)
             f.samples += m.instruments[i].sampleCount;

@@ -16,7 +16,11 @@ void RenderBlock(void* context, int32_t block, float* destination, int32_t frame
 
 } // namespace
 
-bool StartPlayback(Player* player, Module* module) {
+bool StartPlayback(Player* player, const Module* module) {
+    return module != nullptr && StartPlayback(player, module, SongRules(*module));
+}
+
+bool StartPlayback(Player* player, const Module* module, RuleSet rules) {
     if (player == nullptr || module == nullptr)
         return false;
     // An earlier mixing thread that does not end may still use the ring.
@@ -28,7 +32,7 @@ bool StartPlayback(Player* player, Module* module) {
     player->mixingRate = g_mixingRate;
     player->rampLength = RampLengthForRate(g_mixingRate);
     player->rampReciprocal = 1.0f / static_cast<float>(player->rampLength);
-    StartSong(*player, module);
+    StartSong(*player, module, rules);
     g_player = player;
     if (!StartRing(BlockSource{player, RenderBlock})) {
         g_player = nullptr;

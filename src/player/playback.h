@@ -12,7 +12,9 @@
 // Plays module from its start through player on the device, at the device's
 // rate; the mixing thread alone touches player until StopPlayback. False for
 // a null player or module. Without a device it succeeds and nothing plays.
-bool StartPlayback(Player* player, Module* module);
+// The rule set is the song's own (SongRules), or the one given.
+bool StartPlayback(Player* player, const Module* module);
+bool StartPlayback(Player* player, const Module* module, RuleSet rules);
 // How long StopPlayback waits for the mixing thread by default.
 constexpr uint32_t kStopPlaybackTimeoutMs = 2000;
 // Ends playback on the device and waits for the mixing thread, at most

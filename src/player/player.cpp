@@ -97,19 +97,18 @@ bool InitPlayer(Player& player, int32_t rate) {
     return true;
 }
 
-bool StartSong(Player& player, Module* module) {
+bool StartSong(Player& player, const Module* module) {
     return module != nullptr && StartSong(player, module, SongRules(*module));
 }
 
-bool StartSong(Player& player, Module* module, RuleSet rules) {
+bool StartSong(Player& player, const Module* module, RuleSet rules) {
     if (module == nullptr) {
         return false;
     }
     const Rules& r = RulesOf(rules);
-    // The loader knows nothing of the engine: a song gets the engine's tick
-    // here, unless its owner gave it another.
-    if (module->tickRoutine == nullptr) {
-        module->tickRoutine = PlayTick;
+    // The engine's tick, unless the instance's owner gave it another.
+    if (player.tickRoutine == nullptr) {
+        player.tickRoutine = PlayTick;
     }
     player.module = module;
     player.rules = rules;
@@ -137,12 +136,8 @@ bool StartSong(Player& player, Module* module, RuleSet rules) {
     }
     s.timer = 1; // counting down, the first tick is a row start
     s.nextRow = s.nextOrder = s.jumpOrder = -1;
-    module->globalVolume = module->initialGlobalVolume;
-    module->speed = speed;
-    module->row = 0;
-    module->orderIndex = 0;
-    module->samplesLeft = 0;
-    module->tick = 0;
+    s.globalVolume = module->initialGlobalVolume;
+    s.speed = speed;
     SetBpm(player, bpm);
     // Voices may still point at the samples of a song freed since.
     ClearVoices(player);
@@ -165,8 +160,7 @@ namespace {
 // the voices mixed between. With toTickEnd it stops where a tick is due,
 // once it has rendered a frame.
 int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEnd) {
-    Module* module = player.module;
-    if (module == nullptr || player.ended || player.paused) {
+    if (player.module == nullptr || player.ended || player.paused) {
         return 0;
     }
     bool last = false;
@@ -178,18 +172,18 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
     }
     const bool ft2 = Ft2Mixing(player);
     const bool floatFt2 = !ft2 && RulesOf(player.rules).mixer == VoiceMixer::Ft2;
-    int32_t left = module->samplesLeft;
+    int32_t left = player.song.samplesLeft;
     int32_t done = 0;
     while (done < frames) {
         if (left == 0) {
             if (toTickEnd && done > 0) {
                 break;
             }
-            module->tickRoutine(player);
+            player.tickRoutine(player);
             if (player.mutedChannels != 0 && !ft2) {
                 SilenceMuted(player);
             }
-            left = module->samplesPerTick;
+            left = player.song.samplesPerTick;
             if (left <= 0) {
                 left = frames - done; // a broken tempo must not spin forever
             }
@@ -215,7 +209,7 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
         left -= n;
         destination += static_cast<size_t>(n) * 2;
     }
-    module->samplesLeft = left;
+    player.song.samplesLeft = left;
     player.framesPlayed += done;
     player.ended = last && done == frames;
     return done;
@@ -265,12 +259,13 @@ PlayPosition CurrentPosition(const Player& player) {
     if (m == nullptr) {
         return position;
     }
-    position.order = m->orderIndex;
-    position.pattern = m->orderIndex >= 0 && m->orderIndex < 256 ? m->orderTable[m->orderIndex] : 0;
-    position.row = m->row;
+    const SongState& s = player.song;
+    position.order = s.orderIndex;
+    position.pattern = s.orderIndex >= 0 && s.orderIndex < 256 ? m->orderTable[s.orderIndex] : 0;
+    position.row = s.row;
     position.tick = RulesOf(player.rules).clock->tickPlayed(player);
-    position.speed = m->speed;
-    position.bpm = m->bpm;
+    position.speed = s.speed;
+    position.bpm = s.bpm;
     position.frame = player.framesPlayed;
     position.seconds = static_cast<double>(player.framesPlayed) / player.mixingRate;
     return position;
@@ -280,7 +275,7 @@ PlayPosition UpcomingPosition(const Player& player) {
     PlayPosition position = CurrentPosition(player);
     NextRow next{};
     const Module* m = player.module;
-    if (m != nullptr && !player.ended && m->samplesLeft == 0 && NextRowStart(player, &next)) {
+    if (m != nullptr && !player.ended && player.song.samplesLeft == 0 && NextRowStart(player, &next)) {
         position.order = next.order;
         position.pattern = m->orderTable[next.order & 255];
         position.row = next.row;
@@ -290,7 +285,7 @@ PlayPosition UpcomingPosition(const Player& player) {
 }
 
 bool SeekTo(Player& player, int32_t order, int32_t row) {
-    Module* m = player.module;
+    const Module* m = player.module;
     if (m == nullptr || order < 0 || order >= (m->songLength > 0 ? m->songLength : 1) || row < 0) {
         return false;
     }
@@ -312,22 +307,22 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
             found = true;
             break;
         }
-        m->tickRoutine(player);
-        player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+        player.tickRoutine(player);
+        player.framesPlayed += player.song.samplesPerTick > 0 ? player.song.samplesPerTick : 1;
     }
     if (!found) {
         StartSong(player, m, player.rules);
         Ft2Detach(player.ft2);
         JumpToRow(player, order, row);
     }
-    m->samplesLeft = 0;
+    player.song.samplesLeft = 0;
     SilenceVoices(player);
     player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
     return true;
 }
 
 bool SeekToFrame(Player& player, int64_t frame) {
-    Module* m = player.module;
+    const Module* m = player.module;
     if (m == nullptr || frame < 0 || (player.repeatCount > 0 && frame >= player.endFrame)) {
         return false;
     }
@@ -342,16 +337,16 @@ bool SeekToFrame(Player& player, int64_t frame) {
             rowTicks = ticks;
             rowFrame = player.framesPlayed;
         }
-        m->tickRoutine(player);
-        player.framesPlayed += m->samplesPerTick > 0 ? m->samplesPerTick : 1;
+        player.tickRoutine(player);
+        player.framesPlayed += player.song.samplesPerTick > 0 ? player.song.samplesPerTick : 1;
     }
     StartSong(player, m, player.rules);
     Ft2Detach(player.ft2);
     for (int64_t ticks = 0; ticks < rowTicks; ++ticks) {
-        m->tickRoutine(player);
+        player.tickRoutine(player);
     }
     player.framesPlayed = rowFrame;
-    m->samplesLeft = 0;
+    player.song.samplesLeft = 0;
     SilenceVoices(player);
     return true;
 }

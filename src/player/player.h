@@ -50,11 +50,13 @@ struct PlayPosition {
 
 // Sets the output rate and clears the instance; false for a rate below 1.
 bool InitPlayer(Player& player, int32_t rate);
-// Resets module for playback from its first order and binds it to the
-// instance's channels and voices; false for a null module. The rule set is
+// Starts module from its first order in the instance, which binds it to
+// its channels and voices and keeps all that changes as it plays (the song
+// is only read, so several instances may play one at once); false for a
+// null module. The rule set is
 // the song's own (SongRules: forced, or by its tracker name), or the one given.
-bool StartSong(Player& player, Module* module);
-bool StartSong(Player& player, Module* module, RuleSet rules);
+bool StartSong(Player& player, const Module* module);
+bool StartSong(Player& player, const Module* module, RuleSet rules);
 // Plays frames stereo frames into destination (zeroed first): a tick
 // whenever the frames of the last one are used up, the voices mixed between.
 // Returns the frames of song; the rest, after the song's end, stay silent.

@@ -33,11 +33,9 @@ struct Walk {
 // A limit of 0 or more gives the walk up once it has passed that many frames.
 Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passes, int64_t limit) {
     Walk walk{};
-    // The engine writes the song's playback state: it walks a copy of the
-    // record, sharing the patterns and instruments it only reads.
-    Module song = module;
+    // The walker's own instance keeps the playback state: the song is only read.
     auto walker = std::make_unique<Player>();
-    if (!InitPlayer(*walker, rate) || !StartSong(*walker, &song, rules)) {
+    if (!InitPlayer(*walker, rate) || !StartSong(*walker, &module, rules)) {
         return walk;
     }
     Ft2Detach(walker->ft2);                        // nobody hears the walk
@@ -54,7 +52,8 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
                 } else if (pass == 2) {
                     walk.first.loopFrames = frames - passStart;
                 }
-                const uint64_t timing = Mix(Mix(next.state, song.speed), song.samplesPerTick);
+                const SongState& clock = walker->song;
+                const uint64_t timing = Mix(Mix(next.state, clock.speed), clock.samplesPerTick);
                 if (pass >= passes) {
                     break;
                 }
@@ -88,7 +87,8 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
             frames = rowStart;
             break;
         }
-        frames += song.samplesPerTick > 0 ? song.samplesPerTick : 1;
+        const int32_t tickFrames = walker->song.samplesPerTick;
+        frames += tickFrames > 0 ? tickFrames : 1;
     }
     walk.totalFrames = frames;
     return walk;

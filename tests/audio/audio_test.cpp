@@ -43,7 +43,7 @@ bool g_held = false;
 bool g_release = false;
 
 void RecordingTick(ReplayState& player) {
-    player.module->samplesPerTick = g_blockLength;
+    player.song.samplesPerTick = g_blockLength;
     std::unique_lock<std::mutex> lock(g_lock);
     g_blocks.push_back(WriteIndex());
     if (g_holdNext) {
@@ -98,7 +98,7 @@ protected:
         song.defaultTempo = 6;
         song.defaultBpm = 125;
         song.initialGlobalVolume = 64;
-        song.tickRoutine = RecordingTick;
+        player.tickRoutine = RecordingTick;
         TakeBlocks();
         g_holdNext = g_held = g_release = false;
         ASSERT_TRUE(OpenAudioDevice(44100));
@@ -430,9 +430,9 @@ TEST(WrappedPosition, FollowsACounterAcrossItsWrapsUntilRestarted) {
     EXPECT_EQ(position.Update(4), 4u);
 }
 
-// Each instance keeps to its own state: two songs rendered at once on two
-// threads give the bytes each gives alone (also under ThreadSanitizer), and a
-// song rendered again starts again.
+// Each instance keeps to its own state: two songs, or one song twice, rendered
+// at once on two threads give the bytes each gives alone (also under
+// ThreadSanitizer), and a song rendered again starts again.
 TEST(OfflineRender, TwoInstancesOnTwoThreadsPlayIndependently) {
     std::vector<uint8_t> faster(EmbeddedSong, EmbeddedSong + EmbeddedSongSize);
     faster[78] = 211; // the header's BPM
@@ -453,6 +453,14 @@ TEST(OfflineRender, TwoInstancesOnTwoThreadsPlayIndependently) {
     other.join();
     EXPECT_EQ(together[0], alone[0]);
     EXPECT_EQ(together[1], alone[1]);
+    // One loaded song played by two instances at once: the song is only read.
+    const std::vector<int16_t> sharedAlone = RenderModule(songs[0], 22050, frames);
+    std::vector<int16_t> shared[2];
+    std::thread sharing([&] { shared[1] = RenderModule(songs[0], 22050, frames); });
+    shared[0] = RenderModule(songs[0], 44100, frames);
+    sharing.join();
+    EXPECT_EQ(shared[0], alone[0]);
+    EXPECT_EQ(shared[1], sharedAlone);
     EXPECT_TRUE(RenderModule(nullptr, 44100, 10).empty());
     FreeModule(songs[0]);
     FreeModule(songs[1]);

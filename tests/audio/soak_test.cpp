@@ -132,9 +132,9 @@ TEST(Soak, HoursThroughTheRingEqualTheOfflineRender) {
     ChunkHasher rendered;
     int restarts = 0;
     for (uint64_t frames = 0; frames < total; frames += uint64_t(g_blockLength)) {
-        const int32_t order = reference->orderIndex;
+        const int32_t order = offline.Position().order;
         rendered.Add(offline.Next(), std::min<uint64_t>(g_blockLength, total - frames));
-        restarts += reference->orderIndex < order ? 1 : 0;
+        restarts += offline.Position().order < order ? 1 : 0;
     }
     {
         std::unique_lock<std::mutex> guard(lock);

@@ -145,9 +145,9 @@ struct Sound {
 std::vector<uint8_t> RendererOutput(int rate, SampleFormat format, uint32_t muted, int loops, int rules,
                                     double seconds, const Sound& sound) {
     Module* module = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
-    if (rules != TINSEL_RULES_SONG)
-        ForceRules(*module, rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2);
     RenderSettings settings;
+    if (rules != TINSEL_RULES_SONG)
+        settings.rules = rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2;
     settings.rate = rate;
     settings.format = format;
     settings.mutedChannels = muted;
@@ -230,7 +230,7 @@ TEST(CApi, FactsAreTheRenderersInfo) {
             SongFile file = LoadSongImage(EmbeddedSong, EmbeddedSongSize, "song");
             ASSERT_NE(file.module, nullptr);
             if (rules == TINSEL_RULES_FT2)
-                ForceRules(*file.module, RuleSet::Ft2);
+                file.rules = RuleSet::Ft2;
             const std::string expected = SongInfo(file, rate);
             FreeModule(file.module);
 

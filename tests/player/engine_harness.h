@@ -49,12 +49,13 @@ inline SongSpec WithEnvelope(SongSpec s, std::vector<std::pair<uint16_t, uint16_
     return s;
 }
 
-// What a trace reads after each tick: channel c, its voice v, the song m.
+// What a trace reads after each tick: channel c, its voice v, the song m and its clock.
 struct Seen {
     const Channel& c;
     const MixVoice& v; // tinsel rules
     const Ft2Voice& f; // FT2 rules: the voice that plays the channel's note
     const Module& m;
+    const SongState& song;
 };
 using Probe = int (*)(const Seen&);
 // Tinsel state: the slid period, this tick's pitch delta, the heard Amiga period.
@@ -70,7 +71,7 @@ const Probe kPeriod = [](const Seen& s) { return s.c.finalPeriod; };
 const Probe kVolume = [](const Seen& s) { return s.c.outVolume; };
 const Probe kPanning = [](const Seen& s) { return s.c.finalPanning; };
 const Probe kHeard = [](const Seen& s) { return s.c.finalVolume; };
-const Probe kGlobal = [](const Seen& s) { return s.m.globalVolume; };
+const Probe kGlobal = [](const Seen& s) { return s.song.globalVolume; };
 // Either: the voice, whether the tick started it and where it plays (-1: silent), the tick's length.
 const Probe kHz = [](const Seen& s) { return s.v.frequency; };
 const Probe kVoiceVolume = [](const Seen& s) { return s.v.volume; };
@@ -78,7 +79,7 @@ const Probe kStarted = [](const Seen& s) { return (s.c.updateFlags & kUpdateNote
 const Probe kPlaying = [](const Seen& s) { return s.v.sample == nullptr ? -1 : s.v.posInt; };
 const Probe kFt2Step = [](const Seen& s) { return int(s.f.step); };
 const Probe kFt2Playing = [](const Seen& s) { return s.f.on ? int(s.f.position >> 16) : -1; };
-const Probe kTickFrames = [](const Seen& s) { return s.m.samplesPerTick; };
+const Probe kTickFrames = [](const Seen& s) { return s.song.samplesPerTick; };
 const Probe kInstrument = [](const Seen& s) { return int(s.c.instrument - s.m.instruments); };
 
 class Engine : public ::testing::Test {
@@ -108,7 +109,7 @@ protected:
             Tick();
             if (begins || !seen.empty()) {
                 const Ft2Voice& f = player->ft2.voices[2 * channel + player->ft2.current[channel]];
-                seen.push_back(probe({Ch(channel), Voice(channel), f, *m}));
+                seen.push_back(probe({Ch(channel), Voice(channel), f, *m, player->song}));
             }
         }
         return seen;

@@ -1,6 +1,8 @@
 // The replay engine's clocks, limits and rule choice, and the tinsel rules'
 // pieces on a bare channel.
 
+#include <cstring>
+
 #include "tests/player/engine_harness.h"
 
 namespace {
@@ -109,7 +111,7 @@ TEST_F(Engine, TinselPatternsWithoutRowsOrCells) {
     EXPECT_EQ(m->patterns[0].rows, 0);
     for (int t = 0; t < 200; ++t) {
         Tick();
-        EXPECT_LT(m->orderIndex, 3);
+        EXPECT_LT(player->song.orderIndex, 3);
     }
     // A pattern stored without data plays empty rows, and the envelope steps on through them.
     XmImage stored(2, 0, 2, 2, 1, 125, {0, 1});
@@ -123,26 +125,37 @@ TEST_F(Engine, TinselPatternsWithoutRowsOrCells) {
     Start(stored, kTinsel);
     EXPECT_EQ(m->patterns[1].rows, 256);
     EXPECT_EQ(Trace(0, 4, kEnvVolume), (std::vector<int>{64, 57, 51, 44}));
-    EXPECT_EQ(m->orderIndex, 1);
-    EXPECT_EQ(m->row, 2);
+    EXPECT_EQ(player->song.orderIndex, 1);
+    EXPECT_EQ(player->song.row, 2);
 }
 
 TEST_F(Engine, Ft2HeaderAndPatternLimitsAsTheOriginalLoadsThem) {
     SongSpec s = Rows({}, 0); // header speed 0, an all-empty pattern of 8 rows
     s.orders = {0, 0xFF};
     Start(s, kFt2);
-    EXPECT_EQ(m->speed, 1);
+    EXPECT_EQ(player->song.speed, 1);
     EXPECT_EQ(player->song.patternRows[0], 64);
     EXPECT_EQ(player->song.songLength, 1);
 }
 
 TEST(Rules, TrackerNameChoosesTheRuleSet) {
-    const std::pair<const char*, RuleSet> cases[] = {{"songc", kTinsel}, {"songc               ", kTinsel},
-                                                     {"songc2", kFt2},   {"FastTracker v2.00   ", kFt2},
-                                                     {"", kFt2},         {nullptr, kFt2}};
+    // As stored in the header: padded with spaces or NULs to 20 characters.
+    const std::pair<const char*, RuleSet> cases[] = {{"songc", kTinsel},
+                                                     {"songc               ", kTinsel},
+                                                     {"songc2", kFt2},
+                                                     {"FastTracker v2.00   ", kFt2},
+                                                     {"", kFt2}};
     for (const auto& [name, rules] : cases) {
-        EXPECT_EQ(RulesForTracker(name), rules) << (name ? name : "null");
+        XmImage image = Build(SongSpec{});
+        std::fill(image.bytes.begin() + 38, image.bytes.begin() + 58, uint8_t{0});
+        std::copy(name, name + std::strlen(name), image.bytes.begin() + 38);
+        Module* m = LoadModuleFromMemory(image.bytes.data(), image.bytes.size());
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(SongRules(*m), rules) << name;
+        EXPECT_EQ(SongRules(*m, kFt2), kFt2) << name;
+        FreeModule(m);
     }
+    EXPECT_EQ(RulesForTracker(nullptr), kFt2);
     RuleSet parsed = kTinsel;
     EXPECT_TRUE(ParseRuleSet("ft2", &parsed));
     EXPECT_EQ(parsed, kFt2);
@@ -158,7 +171,7 @@ protected:
     Channel c{};
     MixVoice v{};
     void SetUp() override {
-        song.globalVolume = 64;
+        player->song.globalVolume = 64;
         c.fadeoutLevel = 65536;
         c.sample = &EmptySample;
     }

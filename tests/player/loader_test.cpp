@@ -42,7 +42,6 @@ TEST(LoaderCells, PackedAndUnpackedCellsWithNoteAndInstrumentFixUps) {
     for (int cell = 0; cell < 4; ++cell)
         EXPECT_EQ(0, std::memcmp(Cell(m, 0, cell / 2, cell % 2), expect[cell], 5)) << cell;
     EXPECT_EQ(m->patterns[3].rows, 64); // added for the order entry 3
-    EXPECT_EQ(m->tickRoutine, nullptr); // StartSong gives it the engine's tick
     EXPECT_EQ(m->initialGlobalVolume, 64);
 }
 

@@ -102,11 +102,11 @@ protected:
     }
     // Frames until the engine is about to start (order, row) after frame `after`.
     int64_t EngineFramesTo(int order, int row, int64_t after) {
-        Module& m = *song;
+        const SongState& m = player->song;
         int64_t frames = 0;
         for (int ticks = 0; ticks < 1 << 20; ++ticks) {
-            const int next = player->song.nextOrder >= 0 ? player->song.nextOrder : m.orderIndex;
-            const int nextRow = player->song.nextRow >= 0 ? player->song.nextRow : m.row;
+            const int next = m.nextOrder >= 0 ? m.nextOrder : m.orderIndex;
+            const int nextRow = m.nextRow >= 0 ? m.nextRow : m.row;
             if (m.tick == 0 && next == order && nextRow == row && frames > after)
                 return frames;
             PlayTick(*player);

@@ -148,12 +148,13 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
            const Mixing& mixing) {
     Module& song = *file.module;
     InitPlayer(player, rate);
-    StartSong(player, &song);
+    const RuleSet rules = SongRules(song, file.rules);
+    StartSong(player, &song, rules);
     SetInterpolation(player, mixing.interpolation);
     SetRamp(player, mixing.ramp);
     SetRepeatCount(player, 1);
-    std::printf("%s%s%s\n", name.c_str(), file.title.empty() ? "" : ": ", file.title.c_str());
-    if (!StartPlayback(&player, &song))
+    std::printf("%s%s%s\n", name.c_str(), song.title[0] == '\0' ? "" : ": ", song.title);
+    if (!StartPlayback(&player, &song, rules))
         return After::NextSong;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     After after = After::NextSong;
@@ -273,7 +274,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (forceRules) {
-            ForceRules(*file.module, rules);
+            file.rules = rules;
         }
         const After after = Play(*player, file, name, rate, mixing);
         if (after == After::ThreadStuck) {

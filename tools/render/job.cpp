@@ -132,9 +132,9 @@ JobOutcome RunJob(const RenderJob& job, const std::function<void(const JobProgre
         return outcome;
     }
     Module* song = file.module;
-    if (job.forceRules)
-        ForceRules(*song, job.rules);
     RenderSettings settings = job.settings;
+    if (job.forceRules)
+        settings.rules = job.rules;
     settings.frames = RenderLength(*song, settings); // the walk through the song is not repeated
     if (job.format == FileFormat::Wav && WavHeader(settings.rate, settings.format, settings.frames).empty()) {
         FreeModule(song);

@@ -221,15 +221,14 @@ int main(int argc, char** argv) {
     if (info) {
         int failed = 0;
         for (const std::string& input : inputs) {
-            const SongFile file = input.empty()
-                                      ? LoadSongImage(EmbeddedSong, EmbeddedSongSize, "the embedded song")
-                                      : LoadSongFile(input);
+            SongFile file = input.empty() ? LoadSongImage(EmbeddedSong, EmbeddedSongSize, "the embedded song")
+                                          : LoadSongFile(input);
             if (file.module == nullptr) {
                 failed += Fail(file.error);
                 continue;
             }
             if (forceRules)
-                ForceRules(*file.module, rules);
+                file.rules = rules;
             // Several songs: each under its name, a blank line between.
             if (inputs.size() > 1)
                 std::printf("%s%s\n", &input == &inputs.front() ? "" : "\n", input.c_str());

@@ -13,7 +13,7 @@
 BlockRenderer::BlockRenderer() : m_player(std::make_unique<Player>()) {}
 BlockRenderer::~BlockRenderer() = default;
 
-bool BlockRenderer::Start(Module* module, int32_t rate) {
+bool BlockRenderer::Start(const Module* module, int32_t rate) {
     if (!InitPlayer(*m_player, rate) || !StartSong(*m_player, module))
         return false;
     // Blocks of the device's length: the same bytes the ring would hold.
@@ -29,7 +29,11 @@ const int16_t* BlockRenderer::Next() {
     return m_block.data();
 }
 
-std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
+PlayPosition BlockRenderer::Position() const {
+    return CurrentPosition(*m_player);
+}
+
+std::vector<int16_t> RenderModule(const Module* module, int32_t rate, int64_t frames,
                                   const std::function<void(double)>& progress) {
     std::vector<int16_t> pcm;
     BlockRenderer renderer;
@@ -76,7 +80,8 @@ int64_t RenderLength(const Module& module, const RenderSettings& settings) {
     if (settings.loops <= 0)
         return cap > 0 ? cap : 0;
     // A cap shorter than the song spares the walk its remainder.
-    const int64_t frames = MeasurePasses(module, settings.rate, settings.loops, cap);
+    const int64_t frames =
+        MeasurePasses(module, settings.rate, SongRules(module, settings.rules), settings.loops, cap);
     return cap >= 0 && cap < frames ? cap : frames;
 }
 
@@ -151,11 +156,12 @@ bool WavWriter::Finish() {
     return Flush() && std::fflush(m_out) == 0;
 }
 
-bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* writer,
+bool RenderSong(const Module* module, const RenderSettings& settings, AudioWriter* writer,
                 const std::function<void(const float*, int32_t)>& tap,
                 const std::function<void(int64_t, int64_t)>& progress) {
     auto player = std::make_unique<Player>();
-    if (module == nullptr || !InitPlayer(*player, settings.rate) || !StartSong(*player, module))
+    if (module == nullptr || !InitPlayer(*player, settings.rate) ||
+        !StartSong(*player, module, SongRules(*module, settings.rules)))
         return false;
     const int64_t total = settings.frames >= 0 ? settings.frames : RenderLength(*module, settings);
     if (writer != nullptr && !writer->Begin(settings.rate, total))
@@ -196,7 +202,7 @@ bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* wri
     return writer == nullptr || writer->Finish();
 }
 
-bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
+bool RenderWav(const Module* module, const RenderSettings& settings, std::FILE* out,
                const std::function<void(int64_t done, int64_t total)>& progress) {
     if (out == nullptr)
         return false;

@@ -5,14 +5,17 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "player/engine/rules.h"
 #include "player/mix/ft2_mixer.h"
 #include "player/mix/mixer.h"
 
 struct Module;
 struct Player;
+struct PlayPosition;
 
 // A song's 16-bit stereo frames from its start, one block of the device's
 // length at a time: the same bytes the demo's ring holds, in constant memory.
@@ -24,11 +27,13 @@ public:
     BlockRenderer& operator=(const BlockRenderer&) = delete;
 
     // Starts module from its first order at rate; false for a null module or a bad rate.
-    bool Start(Module* module, int32_t rate);
+    bool Start(const Module* module, int32_t rate);
     // Frames in every block.
     int32_t BlockLength() const { return m_blockLength; }
     // Renders the next block; valid until the next call.
     const int16_t* Next();
+    // Where the song stands after the blocks rendered so far.
+    PlayPosition Position() const;
 
 private:
     std::unique_ptr<Player> m_player;
@@ -40,7 +45,7 @@ private:
 // Renders frames stereo frames of module at rate from its start; empty when
 // it cannot (a null module, or the audio device is in use).
 // progress, when given, hears the fraction done after every block.
-std::vector<int16_t> RenderModule(Module* module, int32_t rate, int64_t frames,
+std::vector<int16_t> RenderModule(const Module* module, int32_t rate, int64_t frames,
                                   const std::function<void(double)>& progress = {});
 
 enum class SampleFormat { Pcm16, Float32 };
@@ -57,6 +62,7 @@ struct RenderSettings {
     float gain = 1.0f;   // applied to the mix before conversion; 1 leaves the bytes as they were
     Interpolation interpolation = Interpolation::Linear; // the rule set's own
     Ramp ramp = Ramp::Rules;
+    std::optional<RuleSet> rules; // forced; else the song's own
 };
 
 // Where a render's blocks go: a file format's header and samples on a stream.
@@ -98,11 +104,11 @@ std::vector<uint8_t> WavHeader(int32_t rate, SampleFormat format, int64_t frames
 // applied, tap hears each block of the mix (16-bit scale), then writer takes
 // it; either may be empty. progress hears the frames done and the total after
 // every block. False when the song cannot start or the writer fails.
-bool RenderSong(Module* module, const RenderSettings& settings, AudioWriter* writer,
+bool RenderSong(const Module* module, const RenderSettings& settings, AudioWriter* writer,
                 const std::function<void(const float* mix, int32_t frames)>& tap = {},
                 const std::function<void(int64_t done, int64_t total)>& progress = {});
 // Streams the WAV to out, header first, then block by block in constant
 // memory; progress hears the frames done and the total after every block.
 // False when a write fails or the render does not fit a WAV.
-bool RenderWav(Module* module, const RenderSettings& settings, std::FILE* out,
+bool RenderWav(const Module* module, const RenderSettings& settings, std::FILE* out,
                const std::function<void(int64_t done, int64_t total)>& progress = {});

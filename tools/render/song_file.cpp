@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char kXmId[] = "Extended Module: ";
-constexpr size_t kXmIdLength = 17;
 // Files beyond this are no songs; reading them whole would only exhaust memory.
 constexpr long kMaxFileBytes = 256L << 20;
 
@@ -27,25 +25,15 @@ std::string Line(const char* label, const std::string& value) {
 
 SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name) {
     SongFile song;
-    if (size < kXmIdLength || std::memcmp(image, kXmId, kXmIdLength) != 0) {
-        song.error = name + " is not an XM module";
-        return song;
-    }
     LoadReport report{};
     song.module = LoadModuleFromMemory(image, size, &report);
     if (song.module == nullptr) {
-        song.error = name + " does not load: " + report.refusal;
+        song.refused = report.refused;
+        song.error = report.refused == LoadRefusal::NotAModule ? name + " is not an XM module"
+                                                               : name + " does not load: " + report.refusal;
         return song;
     }
     song.loadNotes = DescribeLoad(report);
-    if (size >= 37) {
-        song.title.assign(reinterpret_cast<const char*>(image) + 17, 20);
-        song.title.resize(std::strlen(song.title.c_str()));
-        while (!song.title.empty() && song.title.back() == ' ')
-            song.title.pop_back();
-    }
-    if (size >= 72)
-        song.storedPatterns = image[70] | image[71] << 8;
     return song;
 }
 
@@ -53,6 +41,7 @@ SongFile LoadSongFile(const std::string& path) {
     SongFile song;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
+        song.refused = LoadRefusal::Unreadable;
         song.error = "cannot read " + path + ": " + std::strerror(errno);
         return song;
     }
@@ -64,10 +53,12 @@ SongFile LoadSongFile(const std::string& path) {
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {
+        song.refused = LoadRefusal::Unreadable;
         song.error = "cannot read " + path + ": " + std::strerror(errno);
         return song;
     }
     if (long(bytes.size()) > kMaxFileBytes) {
+        song.refused = LoadRefusal::NotAModule;
         song.error = path + " is not an XM module: it is larger than any song";
         return song;
     }
@@ -111,20 +102,21 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
     int samples = 0;
     for (int i = 0; i < m.instrumentCount; ++i)
         samples += m.instruments[i].sampleCount;
-    const SongLength length = MeasureSong(m, rate);
+    const RuleSet rules = SongRules(m, song.rules);
+    const SongLength length = MeasureSong(m, rate, rules);
     std::string info;
-    info += Line("Title:", song.title);
+    info += Line("Title:", m.title);
     info += Line("Tracker:", m.trackerName);
     info += Line("Channels:", std::to_string(m.channelCount));
     info += Line("Orders:",
                  std::to_string(m.songLength) + " (restart at " + std::to_string(m.restartPosition) + ")");
-    info += Line("Patterns:", std::to_string(song.storedPatterns));
+    info += Line("Patterns:", std::to_string(m.storedPatterns));
     info += Line("Instruments:", std::to_string(m.instrumentCount));
     info += Line("Samples:", std::to_string(samples));
     info += Line("Frequencies:", (m.flags & linearFrequencies) ? "linear" : "Amiga");
     info += Line("Tempo:",
                  std::to_string(m.defaultTempo) + " ticks a row at " + std::to_string(m.defaultBpm) + " BPM");
-    info += Line("Rules:", RuleSetName(SongRules(m)));
+    info += Line("Rules:", RuleSetName(rules));
     std::string played = FormatTime(length.frames, rate);
     if (!length.bounded)
         played += " or more (the song does not come back to where it has been)";

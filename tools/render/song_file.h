@@ -5,17 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "player/engine/rules.h"
+#include "player/format/load_report.h"
+
 struct Module;
 
-// A loaded song with the facts the player does not keep.
+// A loaded song, with how a tool plays it.
 struct SongFile {
-    Module* module = nullptr; // null: error says why
-    std::string title;
-    int32_t storedPatterns = 0;
+    Module* module = nullptr;           // null: error says why
+    std::optional<RuleSet> rules;       // forced by the tool (--rules); else the song's own
     std::vector<std::string> loadNotes; // what the loader found beyond the plain layout
+    LoadRefusal refused = LoadRefusal::None;
     std::string error;
 };
 

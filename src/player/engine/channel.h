@@ -92,8 +92,16 @@ struct Channel {
     uint32_t startOffset; // FT2: where a voice started this tick begins
 };
 
-// The song clock and the per-row requests the effects leave for the row's end.
+// The song clock and the per-row requests the effects leave for the row's end:
+// everything about the song that changes while it plays (the Module is only read).
 struct SongState {
+    int32_t orderIndex, row; // the position playing
+    int32_t tick;            // of the row: tinsel counts up to speed, FT2 is speed - timer
+    int32_t speed;           // ticks a row; FT2: 0 once F00 stalls the row clock
+    int32_t bpm;
+    int32_t samplesPerTick;     // frames of a tick at bpm
+    int32_t samplesLeft;        // frames of the tick playing still to render
+    int32_t globalVolume;       // 0..64
     uint16_t timer;             // FT2: counts down from speed to 1; the row starts when it reaches 0
     int32_t nextRow, nextOrder; // tinsel: where the next row start goes; -1 for on
     int32_t breakRow;           // FT2: Dxx, E6x

@@ -8,7 +8,7 @@
 
 struct Context {
     ReplayState& state;
-    Module& module;
+    const Module& module;
     SongState& song;
     const Rules& rules;
     int32_t rate;

@@ -183,7 +183,7 @@ void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
         if (!playable || c.startOffset >= end) {
             v.sample = nullptr; // an offset past the end silences the voice
         } else {
-            v.sample = const_cast<Sample*>(s);
+            v.sample = s;
             v.posInt = static_cast<int32_t>(c.startOffset);
             v.posFrac = 0;
             v.direction = 1;
@@ -217,7 +217,7 @@ void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
 void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     const Instrument* ins = c.instrument;
     // The fadeout level is 65536 for full, twice the original's.
-    const int64_t global = x.module.globalVolume;
+    const int64_t global = x.song.globalVolume;
     if (ins != nullptr && (ins->volumeType & 1)) {
         const int64_t env = c.volEnvValue >> 8;
         c.finalVolume = static_cast<int32_t>((((env * c.outVolume * c.fadeoutLevel) >> 19) * global) >> 7);

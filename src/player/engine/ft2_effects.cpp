@@ -117,7 +117,7 @@ void Tremor(Channel& c) {
 void PatternLoop(Context& x, Channel& c, int count) {
     SongState& s = x.song;
     if (count == 0) {
-        c.loopRow = static_cast<uint8_t>(x.module.row);
+        c.loopRow = static_cast<uint8_t>(x.song.row);
         return;
     }
     if (c.loopCounter == 0) {
@@ -313,7 +313,6 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
     if (c.effect == 0 && p == 0) {
         return;
     }
-    Module& m = x.module;
     SongState& s = x.song;
     switch (c.effect) {
     case 0x8:
@@ -341,7 +340,7 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
         SetSpeedOrTempo(x, p);
         break;
     case 0x10:
-        m.globalVolume = p < kMaxVolume ? p : kMaxVolume;
+        s.globalVolume = p < kMaxVolume ? p : kMaxVolume;
         break;
     case 0x15:
         SetEnvelopePosition(c, p);
@@ -445,7 +444,7 @@ void Ft2Effects(Context& x, Channel& c) {
             c.globalSlideMemory = p;
         }
         const int up = c.globalSlideMemory >> 4;
-        int& g = x.module.globalVolume;
+        int& g = x.song.globalVolume;
         g = Clamp(up != 0 ? g + up : g - (c.globalSlideMemory & 15), 0, kMaxVolume);
         break;
     }

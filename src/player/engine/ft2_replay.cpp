@@ -97,14 +97,13 @@ void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
 }
 
 void SetSpeedOrTempo(Context& x, uint8_t parameter) {
-    Module& m = x.module;
     if (parameter >= 0x20) {
         SetBpm(x, parameter);
         return;
     }
     // The row being played now lasts the new number of ticks; F00 stalls it
     // (the 16-bit timer wraps), as in the original tracker.
-    m.speed = parameter;
+    x.song.speed = parameter;
     x.song.timer = parameter;
 }
 

@@ -13,14 +13,14 @@ int ChannelCount(const Module& m) {
     return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
 }
 
-int CurrentPatternNumber(const Module& m) {
-    return m.orderTable[m.orderIndex & 255];
+int CurrentPatternNumber(const Module& m, const SongState& s) {
+    return m.orderTable[s.orderIndex & 255];
 }
 
 // Rows of the pattern playing; none at an order position beyond the table.
 int32_t CurrentRows(const Context& x) {
-    const Module& m = x.module;
-    return m.orderIndex < 0 || m.orderIndex > 255 ? 0 : x.song.patternRows[m.orderTable[m.orderIndex]];
+    const int32_t order = x.song.orderIndex;
+    return order < 0 || order > 255 ? 0 : x.song.patternRows[x.module.orderTable[order]];
 }
 
 void Fadeout(Channel& c) {
@@ -38,8 +38,8 @@ Context ContextOf(ReplayState& player) {
 }
 
 // The cells of a row of the current pattern; null for a row not stored.
-const uint8_t* RowCells(const Module& m, int row) {
-    const int number = CurrentPatternNumber(m);
+const uint8_t* RowCells(const Module& m, const SongState& s, int row) {
+    const int number = CurrentPatternNumber(m, s);
     if (m.patterns == nullptr || number >= m.patternSlots) {
         return nullptr;
     }
@@ -56,30 +56,29 @@ uint64_t Mix(uint64_t hash, int64_t value) {
 
 // Counting up (tinsel): the next row is chosen at a row start and taken at the
 // next; a row the song does not store passes without any channel work.
-bool RowStored(const Module& m) {
-    return m.orderIndex >= 0 && m.orderIndex <= 255 && m.channelCount > 0 && RowCells(m, m.row) != nullptr;
+bool RowStored(const Module& m, const SongState& s) {
+    return s.orderIndex >= 0 && s.orderIndex <= 255 && m.channelCount > 0 && RowCells(m, s, s.row) != nullptr;
 }
 
 void CountUpTick(Context& x) {
-    Module& m = x.module;
     SongState& s = x.song;
-    const bool rowStart = m.tick == 0;
+    const bool rowStart = s.tick == 0;
     if (rowStart) {
         if (s.nextOrder >= 0) {
-            m.orderIndex = s.nextOrder;
+            s.orderIndex = s.nextOrder;
         }
         if (s.nextRow >= 0) {
-            m.row = s.nextRow;
+            s.row = s.nextRow;
         }
     }
-    if (RowStored(m)) {
+    if (RowStored(x.module, s)) {
         PlayChannels(x, rowStart);
     }
     if (rowStart) {
-        s.nextRow = m.row + 1;
+        s.nextRow = s.row + 1;
         s.nextOrder = -1;
         if (s.nextRow >= CurrentRows(x)) {
-            s.nextOrder = m.orderIndex + 1;
+            s.nextOrder = s.orderIndex + 1;
             if (s.nextOrder >= s.songLength) {
                 s.nextOrder = s.restart;
             }
@@ -90,19 +89,19 @@ void CountUpTick(Context& x) {
             s.nextRow = 0;
         }
     }
-    m.tick += 1;
-    if (m.tick >= m.speed) {
-        m.tick = 0;
+    s.tick += 1;
+    if (s.tick >= s.speed) {
+        s.tick = 0;
     }
 }
 
 bool CountUpNextRowStart(const ReplayState& player, NextRow* next) {
-    const Module& m = *player.module;
-    if (m.tick != 0) {
+    const SongState& s = player.song;
+    if (s.tick != 0) {
         return false;
     }
-    next->order = player.song.nextOrder >= 0 ? player.song.nextOrder : m.orderIndex;
-    next->row = player.song.nextRow >= 0 ? player.song.nextRow : m.row;
+    next->order = s.nextOrder >= 0 ? s.nextOrder : s.orderIndex;
+    next->row = s.nextRow >= 0 ? s.nextRow : s.row;
     next->state = Mix(Mix(0xcbf29ce484222325u, next->order), next->row);
     return true;
 }
@@ -114,8 +113,8 @@ void CountUpJumpToRow(ReplayState& player, int32_t order, int32_t row) {
 
 int32_t CountUpTickPlayed(const ReplayState& player) {
     // The tick counter already names the next tick; the one played is before it.
-    const Module& m = *player.module;
-    return m.tick > 0 ? m.tick - 1 : (player.framesPlayed > 0 && m.speed > 0 ? m.speed - 1 : 0);
+    const SongState& s = player.song;
+    return s.tick > 0 ? s.tick - 1 : (player.framesPlayed > 0 && s.speed > 0 ? s.speed - 1 : 0);
 }
 
 bool NeverStalls(const ReplayState&) {
@@ -126,9 +125,8 @@ bool NeverStalls(const ReplayState&) {
 // moves on at the end of the row's last tick, by breaks, jumps, loops and
 // pattern delays.
 void AdvancePosition(Context& x) {
-    Module& m = x.module;
     SongState& s = x.song;
-    m.row += 1;
+    s.row += 1;
     if (s.delayRequest > 0) {
         s.delayRepeats = s.delayRequest;
         s.delayRequest = 0;
@@ -136,40 +134,39 @@ void AdvancePosition(Context& x) {
     if (s.delayRepeats > 0) {
         s.delayRepeats -= 1;
         if (s.delayRepeats > 0) {
-            m.row -= 1;
+            s.row -= 1;
         }
     }
     if (s.loopFlag) {
         // The break row is kept: a taken loop's start row carries into the next pattern.
         s.loopFlag = false;
-        m.row = s.breakRow;
+        s.row = s.breakRow;
     }
-    if (m.row >= CurrentRows(x) || s.jumpFlag) {
-        m.row = s.breakRow;
+    if (s.row >= CurrentRows(x) || s.jumpFlag) {
+        s.row = s.breakRow;
         s.breakRow = 0;
         s.jumpFlag = false;
-        m.orderIndex = s.jumpOrder >= 0 ? s.jumpOrder : m.orderIndex + 1;
+        s.orderIndex = s.jumpOrder >= 0 ? s.jumpOrder : s.orderIndex + 1;
         s.jumpOrder = -1;
-        if (m.orderIndex >= s.songLength) {
-            m.orderIndex = s.restart;
+        if (s.orderIndex >= s.songLength) {
+            s.orderIndex = s.restart;
         }
         // The original tracker plays one undefined row here; start the pattern instead.
-        if (m.row >= CurrentRows(x)) {
-            m.row = 0;
+        if (s.row >= CurrentRows(x)) {
+            s.row = 0;
         }
     }
 }
 
 void CountDownTick(Context& x) {
-    Module& m = x.module;
     SongState& s = x.song;
     bool rowStart = false;
     s.timer = static_cast<uint16_t>(s.timer - 1);
     if (s.timer == 0) {
-        s.timer = static_cast<uint16_t>(m.speed);
+        s.timer = static_cast<uint16_t>(s.speed);
         rowStart = true;
     }
-    m.tick = TickInRow(x);
+    s.tick = TickInRow(x);
     PlayChannels(x, rowStart && s.delayRepeats == 0);
     if (s.timer == 1) {
         AdvancePosition(x);
@@ -181,8 +178,8 @@ bool CountDownNextRowStart(const ReplayState& player, NextRow* next) {
     if (s.timer != 1 || s.delayRepeats != 0) {
         return false;
     }
-    next->order = player.module->orderIndex;
-    next->row = player.module->row;
+    next->order = s.orderIndex;
+    next->row = s.row;
     uint64_t state = Mix(Mix(0xcbf29ce484222325u, s.breakRow), s.jumpOrder);
     for (const Channel& c : player.channels) {
         state = Mix(Mix(state, c.loopRow), c.loopCounter);
@@ -192,16 +189,16 @@ bool CountDownNextRowStart(const ReplayState& player, NextRow* next) {
 }
 
 void CountDownJumpToRow(ReplayState& player, int32_t order, int32_t row) {
-    player.module->orderIndex = order;
-    player.module->row = row;
+    player.song.orderIndex = order;
+    player.song.row = row;
 }
 
 int32_t CountDownTickPlayed(const ReplayState& player) {
-    return player.module->tick;
+    return player.song.tick;
 }
 
 bool StalledByF00(const ReplayState& player) {
-    return player.module->speed == 0;
+    return player.song.speed == 0;
 }
 
 } // namespace
@@ -245,14 +242,14 @@ void FineVolumeUp(Channel& c, int y) {
 }
 
 int32_t TickInRow(const Context& x) {
-    return static_cast<int32_t>(x.module.speed) - static_cast<int32_t>(x.song.timer);
+    return static_cast<int32_t>(x.song.speed) - static_cast<int32_t>(x.song.timer);
 }
 
 void PlayChannels(Context& x, bool readRow) {
     static const uint8_t kEmpty[kCellSize] = {};
     const Rules& r = x.rules;
     const int channels = ChannelCount(x.module);
-    const uint8_t* cells = readRow ? RowCells(x.module, x.module.row) : nullptr;
+    const uint8_t* cells = readRow ? RowCells(x.module, x.song, x.song.row) : nullptr;
     for (int i = 0; i < channels; ++i) {
         Channel& c = x.state.channels[i];
         c.updateFlags = 0;
@@ -282,7 +279,7 @@ void PlayTick(ReplayState& player) {
     }
     x.rules.clock->tick(x);
     if (ft2) {
-        Ft2EndTick(player.ft2, player.module->samplesPerTick);
+        Ft2EndTick(player.ft2, player.song.samplesPerTick);
     }
 }
 
@@ -302,8 +299,8 @@ void SetBpm(Context& x, int32_t bpm) {
     if (bpm <= 0) {
         return;
     }
-    x.module.bpm = bpm;
-    x.module.samplesPerTick = x.rules.tickFrames(x.rate, bpm);
+    x.song.bpm = bpm;
+    x.song.samplesPerTick = x.rules.tickFrames(x.rate, bpm);
 }
 
 void SetBpm(ReplayState& player, int32_t bpm) {

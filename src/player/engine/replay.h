@@ -10,8 +10,13 @@
 
 // What the engine works on: the song, its channels, the song clock and the
 // voices the channels drive. The instance (Player) is this plus its controls.
+struct ReplayState;
+// One tick of the song: PlayTick, unless whoever owns the instance gave another.
+using TickRoutine = void (*)(ReplayState& state);
+
 struct ReplayState {
-    Module* module; // the song playing; null before StartSong
+    const Module* module; // the song playing, only read; null before StartSong
+    TickRoutine tickRoutine;
     Channel channels[kMaxChannels];
     SongState song;
     MixVoice VoicePool[kVoiceCount];

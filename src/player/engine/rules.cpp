@@ -7,29 +7,12 @@
 #include "player/engine/replay.h"
 
 RuleSet RulesForTracker(const char* trackerName) {
-    if (trackerName == nullptr) {
-        return RuleSet::Ft2;
-    }
-    // The name is padded with spaces or NULs to 20 characters.
-    char name[21] = {};
-    for (int i = 0; i < 20 && trackerName[i] != '\0'; ++i) {
-        name[i] = trackerName[i];
-    }
-    for (int i = 19; i >= 0 && (name[i] == ' ' || name[i] == '\0'); --i) {
-        name[i] = '\0';
-    }
-    return std::strcmp(name, kTinselTracker) == 0 ? RuleSet::Tinsel : RuleSet::Ft2;
+    return trackerName != nullptr && std::strcmp(trackerName, kTinselTracker) == 0 ? RuleSet::Tinsel
+                                                                                   : RuleSet::Ft2;
 }
 
-RuleSet SongRules(const Module& module) {
-    if (module.forcedRules != 0) {
-        return static_cast<RuleSet>(module.forcedRules - 1);
-    }
-    return RulesForTracker(module.trackerName);
-}
-
-void ForceRules(Module& module, RuleSet rules) {
-    module.forcedRules = static_cast<uint8_t>(static_cast<uint8_t>(rules) + 1);
+RuleSet SongRules(const Module& module, std::optional<RuleSet> forced) {
+    return forced ? *forced : RulesForTracker(module.trackerName);
 }
 
 const char* RuleSetName(RuleSet rules) {

@@ -136,6 +136,8 @@
 //     clock moves on at the end of that tick, before its frames are mixed.
 #pragma once
 
+#include <optional>
+
 #include <cstdint>
 
 struct Channel;
@@ -153,12 +155,12 @@ enum class VoiceMixer : unsigned char { Float, Ft2 };
 // Tracker name of the songs that keep tinsel rules.
 constexpr const char kTinselTracker[] = "songc";
 
-// Tinsel rules for "songc" (trailing spaces ignored), FT2 rules for any other name.
+// Tinsel rules for "songc" (the loader has removed the name's trailing
+// spaces), FT2 rules for any other name.
 RuleSet RulesForTracker(const char* trackerName);
-// The rule set a loaded song plays and is measured by: the forced one, else
-// the one its tracker name calls for.
-RuleSet SongRules(const Module& module);
-void ForceRules(Module& module, RuleSet rules);
+// The rule set a loaded song plays and is measured by: the one a caller
+// forces, else the one its tracker name calls for.
+RuleSet SongRules(const Module& module, std::optional<RuleSet> forced = std::nullopt);
 // "tinsel" or "ft2", as the tools print and accept them.
 const char* RuleSetName(RuleSet rules);
 // Reads "tinsel" or "ft2"; false for anything else.

@@ -207,13 +207,12 @@ void TinselEnvelopes(Context&, Channel& c) {
 }
 
 void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v) {
-    const Module& m = x.module;
     if (static_cast<int64_t>(c.basePeriod) + c.periodDelta == 0) {
         c.updateFlags &= static_cast<uint8_t>(~kUpdateFrequency);
     }
     if (c.updateFlags & kUpdateNoteStart) {
         const Sample& sample = *c.sample;
-        v.sample = const_cast<Sample*>(&sample);
+        v.sample = &sample;
         if (static_cast<uint32_t>(v.startOffset) >= sample.loopStart + sample.loopLength) {
             v.startOffset = 0;
         }
@@ -225,7 +224,7 @@ void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     }
     if (c.updateFlags & kUpdateVolume) {
         const double product = static_cast<double>(c.baseVolume) * c.envVolume * c.fadeoutLevel *
-                               m.globalVolume * 255.0 / 34359738368.0; // 2^35
+                               x.song.globalVolume * 255.0 / 34359738368.0; // 2^35
         // Envelope points of a damaged file can read as negative values; the
         // mixer's gains and levels are defined for gains of 0 and up only.
         v.volume = product > 0 ? static_cast<int32_t>(product) : 0;

@@ -246,7 +246,7 @@ void TinselRowEffect(Context& ctx, Channel& c) {
         break;
     case 0xF:
         if (param < 0x20) {
-            ctx.module.speed = param;
+            ctx.song.speed = param;
         } else {
             SetBpm(ctx, param);
         }
@@ -257,12 +257,12 @@ void TinselRowEffect(Context& ctx, Channel& c) {
 }
 
 void TinselEffects(Context& x, Channel& c) {
-    const Module& m = x.module;
+    const SongState& s = x.song;
     const uint8_t param = c.parameter;
     switch (c.effect) {
     case 0x0:
         if (param != 0) {
-            const int r = m.tick % 3;
+            const int r = s.tick % 3;
             const int semitones = r == 1 ? param >> 4 : (r == 2 ? param & 0x0F : 0);
             if (x.song.linear) {
                 if (r != 0) {
@@ -307,7 +307,7 @@ void TinselEffects(Context& x, Channel& c) {
     case 0xE:
         if ((param >> 4) == 0x9) {
             const int y = param & 0x0F;
-            if (y != 0 && m.tick % y == 0) {
+            if (y != 0 && s.tick % y == 0) {
                 c.updateFlags |= kUpdateNoteStart | kUpdateFrequency | kUpdateVolume;
             }
         }

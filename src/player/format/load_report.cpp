@@ -1,5 +1,23 @@
 #include "player/format/load_report.h"
 
+#include <cstdio>
+
+bool RefuseV(LoadReport& report, LoadRefusal kind, const char* format, va_list args) {
+    if (report.refused == LoadRefusal::None) {
+        report.refused = kind;
+        std::vsnprintf(report.refusal, sizeof report.refusal, format, args);
+    }
+    return false;
+}
+
+bool Refuse(LoadReport& report, LoadRefusal kind, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    RefuseV(report, kind, format, args);
+    va_end(args);
+    return false;
+}
+
 namespace {
 
 // "3 things" or "1 thing".

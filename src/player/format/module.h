@@ -1,10 +1,11 @@
 // Records of a loaded XM song: patterns of five-byte cells, instruments and
-// 16-bit samples, plus the playback state the replay engine keeps in the song.
+// 16-bit samples, as the loader read them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include "platform/windows_headers.h"
+#include "player/format/stream.h"
 
 struct Sample {
     int16_t* data;  // length + kSampleGuard entries, kSampleGuard zero entries before; null when length is 0
@@ -18,7 +19,8 @@ struct Sample {
     uint8_t bits;
     uint8_t loopMode; // 1 none, 2 forward, 4 ping-pong, 0 only in EmptySample
     int8_t relativeNote;
-    uint8_t type; // as stored: loop kind, 16-bit data, stereo and the bits the original reads as voice state
+    uint8_t type;  // as stored: loop kind, 16-bit data, stereo and the bits the original reads as voice state
+    char name[23]; // as stored, NUL-terminated, trailing spaces removed
 };
 
 // Type bits beyond the loop kind and the data's width: bit 5 marks the
@@ -92,6 +94,7 @@ struct Instrument {
     uint8_t vibratoDepth;
     uint8_t vibratoRate;
     uint16_t fadeout;
+    char name[23]; // as stored, NUL-terminated, trailing spaces removed (composers' messages live here)
 };
 
 inline int32_t SampleSlots(const Instrument& ins) {
@@ -121,42 +124,35 @@ constexpr int kMaxChannels = 127;
 
 enum : uint16_t { linearFrequencies = 1 };
 
-// The engine's tick; the song carries it, the engine's state is opaque here.
-struct ReplayState;
-using TickRoutine = void (*)(ReplayState& state);
-
+// A loaded song: what the file held and nothing else. Whoever plays it keeps
+// the playback state in its own instance, so one Module may play in several
+// players at once; nothing writes a Module after the loader has returned it.
 struct Module {
     Pattern* patterns;
     Instrument* instruments;
-    int32_t samplesLeft;
-    int32_t samplesPerTick;
     int16_t songLength;
     int16_t restartPosition;
     int16_t channelCount;
-    int32_t usedPatternCount;
-    int32_t patternSlots;
+    int32_t usedPatternCount; // 1 + the largest pattern number the order list plays
+    int32_t patternSlots;     // patterns allocated: the stored and the used ones
     int16_t instrumentCount;
     uint16_t flags;
     int16_t defaultTempo;
     int16_t defaultBpm;
     uint8_t orderTable[256];
     uint8_t initialGlobalVolume;
-    // Playback state, owned by the replay engine.
-    int32_t globalVolume;
-    int32_t tick;
-    int32_t speed;
-    int32_t bpm;
-    int32_t row;
-    int32_t orderIndex;
-    int32_t patternDelay;
-    int32_t nextRow;
-    int32_t nextOrder;
-    TickRoutine tickRoutine;
-    char trackerName[21]; // as stored, NUL-terminated: picks the rule set
-    uint8_t forcedRules;  // 0: by tracker name; else 1 + the RuleSet forced on the song
+    // What the header says of the song, for the tools and the library.
+    char title[21];         // as stored, NUL-terminated, trailing spaces removed
+    char trackerName[21];   // as stored, NUL-terminated, trailing spaces removed: picks the rule set
+    uint16_t version;       // the format version as stored, e.g. 0x0104
+    int32_t storedPatterns; // patterns the file stores (the header's count)
 };
 
 struct LoadReport;
+
+// A name field of the file as text: at most size bytes up to the first NUL,
+// trailing spaces removed; to holds size + 1 bytes.
+void CopyStoredName(char* to, const void* from, size_t size);
 
 // Loads a song through the registered stream callbacks; null on any failure.
 // A report, when given, says what the file held beyond the plain layout, or
@@ -165,5 +161,10 @@ Module* LoadModule(const char* name, LoadReport* report = nullptr);
 // Loads a song from an XM image in memory; null on any failure. The bytes
 // need to live only while it runs.
 Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report = nullptr);
+// Loads a song through callbacks given for this load alone, not the
+// registered ones: handle is the caller's open stream (its context) that
+// read, seek and tell are called with; the loader neither opens nor closes it.
+Module* LoadModuleFromStream(const StreamCallbacks& callbacks, StreamHandle handle,
+                             LoadReport* report = nullptr);
 // Releases the song; false for null. Whoever plays it stops first.
 bool FreeModule(Module* module);

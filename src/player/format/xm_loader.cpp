@@ -19,6 +19,19 @@
 
 Sample EmptySample{};
 
+void CopyStoredName(char* to, const void* from, size_t size) {
+    const char* text = static_cast<const char*>(from);
+    size_t n = 0;
+    while (n < size && text[n] != '\0') {
+        ++n;
+    }
+    while (n > 0 && text[n - 1] == ' ') {
+        --n;
+    }
+    std::memcpy(to, text, n);
+    to[n] = '\0';
+}
+
 namespace {
 
 using xm::AllocZeroed;
@@ -131,7 +144,7 @@ bool ReadPattern(Reader& in, Module* module, const Layout& layout, int number, i
     }
     pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(cellCount) * kCellSize);
     if (pattern.cells == nullptr) {
-        return in.Refuse("out of memory for pattern %d", number);
+        return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for pattern %d", number);
     }
     if (packedSize == 0) {
         return true;
@@ -153,7 +166,7 @@ bool ReadPatterns(Reader& in, Module* module, const Layout& layout, uint16_t sto
     module->patterns = AllocZeroed<Pattern>(static_cast<size_t>(module->patternSlots));
     if (module->patterns == nullptr) {
         module->patternSlots = 0;
-        return in.Refuse("out of memory for patterns");
+        return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for patterns");
     }
     int64_t unstoredCellBytes = 0;
     std::vector<uint8_t> packed;
@@ -167,7 +180,7 @@ bool ReadPatterns(Reader& in, Module* module, const Layout& layout, uint16_t sto
         pattern.rows = 64;
         pattern.cells = AllocZeroed<uint8_t>(static_cast<size_t>(64) * module->channelCount * kCellSize);
         if (pattern.cells == nullptr) {
-            return in.Refuse("out of memory for pattern %d", i);
+            return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for pattern %d", i);
         }
     }
     return true;
@@ -212,7 +225,7 @@ bool PointAtEmptySample(Reader& in, Instrument& ins, int32_t slots) {
     delete[] ins.samples;
     ins.samples = AllocZeroed<Sample*>(static_cast<size_t>(slots));
     if (ins.samples == nullptr) {
-        return in.Refuse("out of memory for instruments");
+        return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for instruments");
     }
     for (int32_t i = 0; i < slots; ++i) {
         ins.samples[i] = &EmptySample;
@@ -251,6 +264,7 @@ bool ReadInstrumentHeaders(Reader& in, int number, Instrument& ins, std::vector<
     if (available < (sampleCount > 0 ? stored : std::min<int64_t>(stored, kInstrumentFieldsSize))) {
         MarkCut(in, number);
     }
+    CopyStoredName(ins.name, h + 4, 22);
     if (sampleCount > 0) {
         ReadInstrumentFields(h, ins);
     }
@@ -273,7 +287,7 @@ bool ReadInstrumentHeaders(Reader& in, int number, Instrument& ins, std::vector<
     for (int i = 0; i < count; ++i) {
         Sample* s = new (std::nothrow) Sample{};
         if (s == nullptr) {
-            return in.Refuse("out of memory for samples");
+            return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for samples");
         }
         ins.samples[i] = s;
         ins.sampleCount = i + 1;
@@ -302,34 +316,74 @@ bool AllocInstruments(Reader& in, Module* module) {
         return in.Refuse("%d instruments, more than the file has room for", count);
     }
     module->instruments = AllocZeroed<Instrument>(static_cast<size_t>(count));
-    return module->instruments != nullptr || in.Refuse("out of memory for instruments");
+    return module->instruments != nullptr ||
+           in.Refuse(LoadRefusal::OutOfMemory, "out of memory for instruments");
+}
+
+// The file's header as stored: the one place that knows where its fields lie.
+struct XmHeader {
+    char id[kXmIdLength]; // "Extended Module: "
+    char title[20];
+    char trackerName[20];
+    uint16_t version;
+    uint32_t headerSize; // counted from its own field, at offset 60
+    uint16_t songLength;
+    uint16_t restart;
+    uint16_t channels;
+    uint16_t patterns;
+    uint16_t instruments;
+    uint16_t flags;
+    uint16_t tempo;
+    uint16_t bpm;
+    uint8_t orders[256];
+};
+constexpr int kXmHeaderBytes = 80 + 256;
+constexpr int kXmHeaderSizeField = 60;
+
+// Reads the header; fields the file ends before are zero.
+XmHeader ReadHeader(Reader& in) {
+    uint8_t b[kXmHeaderBytes] = {};
+    in.Seek(0, 0);
+    in.Read(b, kXmHeaderBytes);
+    XmHeader h{};
+    std::memcpy(h.id, b, kXmIdLength);
+    std::memcpy(h.title, b + 17, 20);
+    std::memcpy(h.trackerName, b + 38, 20);
+    h.version = Le16(b + 58);
+    h.headerSize = Le32(b + 60);
+    h.songLength = Le16(b + 64);
+    h.restart = Le16(b + 66);
+    h.channels = Le16(b + 68);
+    h.patterns = Le16(b + 70);
+    h.instruments = Le16(b + 72);
+    h.flags = Le16(b + 74);
+    h.tempo = Le16(b + 76);
+    h.bpm = Le16(b + 78);
+    std::memcpy(h.orders, b + 80, 256);
+    return h;
 }
 
 bool ReadXm(Reader& in, Module* module) {
-    char id[kXmIdLength] = {};
-    in.Seek(0, 0);
-    in.Read(id, kXmIdLength);
-    if (std::memcmp(id, kXmId, kXmIdLength) != 0) {
-        return in.Refuse("not an XM module (no \"Extended Module: \" at its start)");
+    const XmHeader header = ReadHeader(in);
+    if (std::memcmp(header.id, kXmId, kXmIdLength) != 0) {
+        return in.Refuse(LoadRefusal::NotAModule, "not an XM module (no \"Extended Module: \" at its start)");
     }
     module->initialGlobalVolume = 64;
-    in.Seek(38, 0);
-    in.Read(module->trackerName, 20);
-
-    in.Seek(58, 0);
-    uint8_t h[2 + 4 + 16 + 256] = {};
-    in.Read(h, sizeof h);
-    const uint16_t version = Le16(h);
-    const uint32_t headerSize = Le32(h + 2);
-    int16_t songLength = static_cast<int16_t>(Le16(h + 6));
-    int16_t restart = static_cast<int16_t>(Le16(h + 8));
-    module->channelCount = static_cast<int16_t>(Le16(h + 10));
-    const uint16_t storedPatterns = Le16(h + 12);
-    module->instrumentCount = static_cast<int16_t>(Le16(h + 14));
-    module->flags = Le16(h + 16);
-    module->defaultTempo = static_cast<int16_t>(Le16(h + 18));
-    int16_t bpm = static_cast<int16_t>(Le16(h + 20));
-    std::memcpy(module->orderTable, h + 22, 256);
+    CopyStoredName(module->title, header.title, sizeof header.title);
+    CopyStoredName(module->trackerName, header.trackerName, sizeof header.trackerName);
+    const uint16_t version = header.version;
+    const uint32_t headerSize = header.headerSize;
+    int16_t songLength = static_cast<int16_t>(header.songLength);
+    int16_t restart = static_cast<int16_t>(header.restart);
+    module->channelCount = static_cast<int16_t>(header.channels);
+    const uint16_t storedPatterns = header.patterns;
+    module->storedPatterns = storedPatterns;
+    module->version = version;
+    module->instrumentCount = static_cast<int16_t>(header.instruments);
+    module->flags = header.flags;
+    module->defaultTempo = static_cast<int16_t>(header.tempo);
+    int16_t bpm = static_cast<int16_t>(header.bpm);
+    std::memcpy(module->orderTable, header.orders, 256);
 
     const Layout layout = LayoutOf(version);
     in.report.version = version;
@@ -358,10 +412,10 @@ bool ReadXm(Reader& in, Module* module) {
     module->restartPosition = restart;
     module->defaultBpm = bpm;
 
-    if (headerSize > static_cast<uint32_t>(INT32_MAX - 60)) {
+    if (headerSize > static_cast<uint32_t>(INT32_MAX - kXmHeaderSizeField)) {
         return in.Refuse("damaged header: header size %u", headerSize);
     }
-    in.Seek(static_cast<int32_t>(60 + headerSize), 0);
+    in.Seek(static_cast<int32_t>(kXmHeaderSizeField + headerSize), 0);
 
     module->usedPatternCount = 0;
     for (int i = 0; i < songLength; ++i) {
@@ -405,7 +459,7 @@ bool ReadXm(Reader& in, Module* module) {
 Module* ReadModule(ModuleStream* stream, LoadReport& report) {
     Module* module = new (std::nothrow) Module{};
     if (module == nullptr) {
-        std::snprintf(report.refusal, sizeof report.refusal, "out of memory");
+        Refuse(report, LoadRefusal::OutOfMemory, "out of memory");
         return nullptr;
     }
     Reader reader(stream, report);
@@ -424,7 +478,7 @@ Module* LoadModule(const char* name, LoadReport* report) {
     out = LoadReport{};
     ModuleStream* stream = StreamOpen(name);
     if (stream == nullptr) {
-        std::snprintf(out.refusal, sizeof out.refusal, "cannot open the song");
+        Refuse(out, LoadRefusal::Unreadable, "cannot open the song");
         return nullptr;
     }
     Module* module = ReadModule(stream, out);
@@ -436,12 +490,25 @@ Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report)
     LoadReport own{};
     LoadReport& out = report != nullptr ? *report : own;
     out = LoadReport{};
-    if (bytes == nullptr || size > 0x7FFFFFFF) {
-        std::snprintf(out.refusal, sizeof out.refusal, "no song in memory, or one of 2 GB or more");
+    // No bytes at all are no module, rather than a failure to read.
+    if ((bytes == nullptr && size > 0) || size > 0x7FFFFFFF) {
+        Refuse(out, LoadRefusal::Unreadable, "no song in memory, or one of 2 GB or more");
         return nullptr;
     }
     MemoryStream memory{static_cast<const uint8_t*>(bytes), static_cast<int32_t>(size), 0};
     ModuleStream stream = MemoryModuleStream(memory);
+    return ReadModule(&stream, out);
+}
+
+Module* LoadModuleFromStream(const StreamCallbacks& callbacks, StreamHandle handle, LoadReport* report) {
+    LoadReport own{};
+    LoadReport& out = report != nullptr ? *report : own;
+    out = LoadReport{};
+    if (callbacks.read == nullptr || callbacks.seek == nullptr || callbacks.tell == nullptr) {
+        Refuse(out, LoadRefusal::Unreadable, "no way to read the song (a stream callback is missing)");
+        return nullptr;
+    }
+    ModuleStream stream{handle, callbacks};
     return ReadModule(&stream, out);
 }
 

@@ -50,14 +50,20 @@ public:
         const int64_t left = static_cast<int64_t>(end_) - Tell();
         return left > 0 ? left : 0;
     }
-    // Records why the file is refused; always false, for `return in.Refuse(...)`.
+    // Records why the file is refused (damaged, unless a kind is given);
+    // always false, for `return in.Refuse(...)`.
     bool Refuse(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (report.refusal[0] == '\0') {
-            va_list args;
-            va_start(args, format);
-            std::vsnprintf(report.refusal, sizeof report.refusal, format, args);
-            va_end(args);
-        }
+        va_list args;
+        va_start(args, format);
+        RefuseV(report, LoadRefusal::Damaged, format, args);
+        va_end(args);
+        return false;
+    }
+    bool Refuse(LoadRefusal kind, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+        va_list args;
+        va_start(args, format);
+        RefuseV(report, kind, format, args);
+        va_end(args);
         return false;
     }
 

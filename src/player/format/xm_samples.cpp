@@ -135,6 +135,7 @@ StoredSample ReadSampleHeader(Reader& in, Sample& s) {
     s.panning = h[15];
     s.relativeNote = static_cast<int8_t>(h[16]);
     s.type = type;
+    CopyStoredName(s.name, h + 18, 22);
 
     StoredSample stored{&s, s.length, false, false, 0, 0};
     // Compressed data only ever holds 8-bit samples; a 16-bit header with this
@@ -179,7 +180,7 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
     if (s.length > 0) {
         s.data = AllocSampleData(s.length, stereo);
         if (s.data == nullptr) {
-            return in.Refuse("out of memory for sample data");
+            return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for sample data");
         }
         s.right = stereo ? s.data + s.length + 2 * kSampleGuard : nullptr;
         bool decoded = stored.adpcm ? DecodeAdpcm(in, s) : DecodeDeltaPcm(in, s.data, s.length, s.bits);
@@ -187,7 +188,7 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
             decoded = DecodeDeltaPcm(in, s.right, s.length, s.bits);
         }
         if (!decoded) {
-            return in.Refuse("out of memory for sample data");
+            return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for sample data");
         }
         FillLoopGuard(s);
         s.bits = 16;

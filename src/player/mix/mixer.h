@@ -11,7 +11,7 @@ struct MixVoice {
     int32_t volume;
     int32_t panning;
     int32_t startOffset;
-    Sample* sample; // null: silent
+    const Sample* sample; // null: silent
     int32_t leftGain;
     int32_t rightGain;
     int32_t posInt;
