@@ -46,9 +46,10 @@ constexpr int kReachBack = kTaps / 2 - 1; // samples before the point's left nei
 
 struct PeakFilter {
     float taps[3][kTaps];
-    // No point can exceed this times the largest magnitude among its taps'
-    // samples (with room for the rounding).
-    float reach = 1;
+    // No point can exceed reach[phases] times the largest magnitude among its
+    // taps' samples (with room for the rounding), for 3 phases (4x) or only
+    // the middle one (2x).
+    float reach[4] = {1, 1, 1, 1};
     PeakFilter() {
         const auto besselI0 = [](double x) {
             double sum = 1, term = 1;
@@ -74,7 +75,9 @@ struct PeakFilter {
                 taps[p - 1][k] = float(row[k] / sum);
                 weight += std::fabs(row[k] / sum);
             }
-            reach = std::max(reach, float(weight * 1.001));
+            reach[3] = std::max(reach[3], float(weight * 1.001));
+            if (p == 2)
+                reach[1] = float(weight * 1.001);
         }
     }
 };
@@ -84,31 +87,33 @@ const PeakFilter& Filter() {
     return filter;
 }
 
-// The largest magnitude among x[kReachBack + i] and the three points after it,
-// for i from 0 to n - 1 (x holds n + kTaps - 1 samples).
-[[gnu::always_inline]] inline float PeakOf(const float* x, int32_t n) {
-    const PeakFilter& f = Filter();
+// The largest magnitude among x[kReachBack + i] and the kPhases points after
+// it (3: at quarters, 1: halfway), for i from 0 to n - 1 (x holds
+// n + kTaps - 1 samples).
+template <int kPhases> [[gnu::always_inline]] inline float PeakOf(const float* x, int32_t n) {
+    const float(*taps)[kTaps] = Filter().taps + (kPhases == 1 ? 1 : 0);
     F8 peak = {};
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        F8 a = {}, b = {}, c = {};
+        F8 a[kPhases + 1] = {};
         for (int k = 0; k < kTaps; ++k) {
             const F8 v = Load<F8>(x + i + k);
-            a += f.taps[0][k] * v;
-            b += f.taps[1][k] * v;
-            c += f.taps[2][k] * v;
+            for (int p = 0; p < kPhases; ++p)
+                a[p] += taps[p][k] * v;
         }
-        peak = Max(Max(peak, Abs(Load<F8>(x + i + kReachBack))), Max(Max(Abs(a), Abs(b)), Abs(c)));
+        peak = Max(peak, Abs(Load<F8>(x + i + kReachBack)));
+        for (int p = 0; p < kPhases; ++p)
+            peak = Max(peak, Abs(a[p]));
     }
     float most = 0;
     for (int l = 0; l < 8; ++l)
         most = std::max(most, peak[l]);
     for (; i < n; ++i) {
         most = std::max(most, std::fabs(x[i + kReachBack]));
-        for (int p = 0; p < 3; ++p) {
+        for (int p = 0; p < kPhases; ++p) {
             float v = 0;
             for (int k = 0; k < kTaps; ++k)
-                v += f.taps[p][k] * x[i + k];
+                v += taps[p][k] * x[i + k];
             most = std::max(most, std::fabs(v));
         }
     }
@@ -119,8 +124,8 @@ const PeakFilter& Filter() {
 // stretch is filtered only where its samples could make a point above peak,
 // which in most songs leaves the loud passages.
 constexpr int kPeakStretch = 64, kPeakPad = 8;
-[[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
-    const float reach = Filter().reach;
+template <int kPhases> [[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
+    const float reach = Filter().reach[kPhases];
     for (int32_t i = 0; i < n; i += kPeakStretch) {
         const int32_t count = std::min(kPeakStretch, n - i);
         F8 most = {};
@@ -131,13 +136,13 @@ constexpr int kPeakStretch = 64, kPeakPad = 8;
         for (int l = 0; l < 8; ++l)
             bound = std::max(bound, most[l]);
         if (bound * reach > peak)
-            peak = std::max(peak, PeakOf(x + i, count));
+            peak = std::max(peak, PeakOf<kPhases>(x + i, count));
     }
     return peak;
 }
 
-float PeakPlain(const float* x, int32_t n, float peak) {
-    return PeakBody(x, n, peak);
+template <int kPhases> float PeakPlain(const float* x, int32_t n, float peak) {
+    return PeakBody<kPhases>(x, n, peak);
 }
 
 // Loudness: each channel through the K-weighting (a high shelf, then a high
@@ -300,8 +305,8 @@ void KWeighPlain(const KWeighting& w, const float* left, const float* right, int
 }
 
 #ifdef TINSEL_LOUDNESS_X86
-TINSEL_AVX2 float PeakAvx2(const float* x, int32_t n, float peak) {
-    return PeakBody(x, n, peak);
+template <int kPhases> TINSEL_AVX2 float PeakAvx2(const float* x, int32_t n, float peak) {
+    return PeakBody<kPhases>(x, n, peak);
 }
 TINSEL_AVX2 void KWeighAvx2(const KWeighting& w, const float* left, const float* right, int32_t warmup,
                             int32_t segment, KState& state, double* energy) {
@@ -310,13 +315,16 @@ TINSEL_AVX2 void KWeighAvx2(const KWeighting& w, const float* left, const float*
 #endif
 
 struct Kernels {
-    float (*peak)(const float*, int32_t, float) = PeakPlain;
+    // By the phases: none (the samples alone), the middle one, all three.
+    float (*peak[4])(const float*, int32_t, float) = {PeakPlain<0>, PeakPlain<1>, nullptr, PeakPlain<3>};
     void (*weigh)(const KWeighting&, const float*, const float*, int32_t, int32_t, KState&,
                   double*) = KWeighPlain;
     Kernels() {
 #ifdef TINSEL_LOUDNESS_X86
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-            peak = PeakAvx2;
+            peak[0] = PeakAvx2<0>;
+            peak[1] = PeakAvx2<1>;
+            peak[3] = PeakAvx2<3>;
             weigh = KWeighAvx2;
         }
 #endif
@@ -367,7 +375,13 @@ bool LoudnessAvailable() {
 #endif
 }
 
-LoudnessMeter::LoudnessMeter(int32_t rate) : m_batch(std::make_unique<Batch>(rate)) {
+// Oversampled to 192 kHz or more, as the true peak is defined: 4x below
+// 96 kHz, 2x below 192 kHz.
+LoudnessMeter::LoudnessMeter(int32_t rate)
+    : m_peakPhases(rate < 96000    ? 3
+                   : rate < 192000 ? 1
+                                   : 0),
+      m_batch(std::make_unique<Batch>(rate)) {
     for (auto& input : m_peakInput)
         input.assign(kTaps - 1, 0.0f);
 }
@@ -383,7 +397,7 @@ void LoudnessMeter::Add(const float* mix, int32_t frames) {
         for (int32_t i = 0; i < frames; ++i)
             x[kTaps - 1 + size_t(i)] = mix[2 * size_t(i) + size_t(c)];
         x.resize(x.size() + kPeakPad, 0.0f);
-        m_peak = Kernel().peak(x.data(), frames, m_peak);
+        m_peak = Kernel().peak[m_peakPhases](x.data(), frames, m_peak);
         std::copy(x.end() - kPeakPad - (kTaps - 1), x.end() - kPeakPad, x.begin());
         x.resize(kTaps - 1);
     }
@@ -417,7 +431,7 @@ Loudness LoudnessMeter::Result() const {
     for (const auto& input : m_peakInput) {
         std::vector<float> x(input.begin(), input.end());
         x.resize(x.size() + kTaps / 2 + kPeakPad, 0.0f);
-        peak = Kernel().peak(x.data(), kTaps / 2, peak);
+        peak = Kernel().peak[m_peakPhases](x.data(), kTaps / 2, peak);
     }
 
     // Blocks of 400 ms every 100 ms, gated at -70 LUFS and then at 10 LU
