@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Whole-process speed of tinsel-render on the demo's song.
+"""Whole-process speed of tinsel-render on the demo's song, -q (as_users_run_it.py
+puts the default render beside it, on more songs).
 
 Seconds of audio per CPU second (user + system of the process, so that a
 loaded machine does not count against it), the median of several renders at

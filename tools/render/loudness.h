@@ -1,7 +1,8 @@
 // Loudness of a render as a mastering engineer reads it: integrated loudness
-// in LUFS and true peak in dBTP, measured with libebur128; and the gain that
-// brings a render to a target loudness. Builds without the library (the
-// WebAssembly one) measure nothing.
+// in LUFS (K-weighted, gated) and true peak in dBTP (4x oversampled), measured
+// as the blocks are made at a small share of the render's own cost; and the
+// gain that brings a render to a target loudness. The WebAssembly build
+// measures nothing.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +33,15 @@ public:
     Loudness Result() const;
 
 private:
-    struct State;
-    std::unique_ptr<State> m_state;
-    std::vector<float> m_scaled;
+    struct Batch;
+    // True peak: each channel's last 11 samples (the filter's reach), then the block's.
+    std::vector<float> m_peakInput[2];
+    float m_peak = 0;     // at 16-bit scale
+    int m_peakPhases = 3; // points between two samples: 3, 1 or 0
+    // Loudness: the 100 ms segments' K-weighted energy, summed over both
+    // channels, and the batch of audio still being gathered for it.
+    std::vector<double> m_segments;
+    std::unique_ptr<Batch> m_batch;
 };
 
 // The gain that brings a render measured as measured to target LUFS, lowered
