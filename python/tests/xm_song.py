@@ -59,8 +59,7 @@ def build() -> bytes:
     return bytes(out)
 
 
-def main() -> None:
-    folder = Path(sys.argv[1])
+def main_into(folder: Path) -> None:
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "song.xm").write_bytes(build())
     (folder / "damaged.xm").write_bytes(build()[: 60 + 276 + 5])
@@ -68,4 +67,4 @@ def main() -> None:
 
 
 if __name__ == "__main__":
-    main()
+    main_into(Path(sys.argv[1]))
