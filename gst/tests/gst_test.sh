@@ -6,7 +6,7 @@
 # no audio. Skips, saying why, where GStreamer's tools are missing.
 # usage: gst_test.sh PREFIX SOURCE_DIR TINSEL_RENDER
 set -euo pipefail
-prefix="$1" source="$2" render="$3"
+prefix="$(realpath "$1")" source="$(realpath "$2")" render="$(realpath "$3")"
 fail() {
   echo "FAIL: gstreamer: $*" >&2
   exit 1
