@@ -44,6 +44,7 @@ install:
 	  -DTINSEL_TOOLS=OFF
 	cmake --build $(BUILD)/lib --target tinsel_shared tinsel_static tinsel_gst_plugin
 	cmake --install $(BUILD)/lib --prefix $(PREFIX) --component tinsel
+	cmake --install $(BUILD)/lib --prefix $(PREFIX) --component gstreamer
 release: deps demo windows
 ifeq ($(CAPTURE),1)
 	cmake --build $(BUILD)/linux --target tinsel-capture
