@@ -7,7 +7,8 @@
 #   make release CAPTURE=1  the same with a video capture of the intro (takes minutes)
 #   make web    build the page (build/web); make serve-web serves it on 127.0.0.1
 #   make install [PREFIX=DIR]  the player library for other programs: tinsel.h,
-#               libtinsel.so.1, libtinsel.a, tinsel.pc, a CMake package (default /usr/local)
+#               libtinsel.so.1, libtinsel.a, tinsel.pc, a CMake package (default /usr/local),
+#               and the GStreamer element in lib/gstreamer-1.0 where GStreamer is
 BUILD ?= build
 PREFIX ?= /usr/local
 WEB_PORT ?= 8000
@@ -41,8 +42,9 @@ assets:
 install:
 	cmake -S . -B $(BUILD)/lib -G Ninja -DCMAKE_BUILD_TYPE=Release -DTINSEL_TESTS=OFF -DTINSEL_BENCH=OFF \
 	  -DTINSEL_TOOLS=OFF
-	cmake --build $(BUILD)/lib --target tinsel_shared tinsel_static
+	cmake --build $(BUILD)/lib --target tinsel_shared tinsel_static tinsel_gst_plugin
 	cmake --install $(BUILD)/lib --prefix $(PREFIX) --component tinsel
+	cmake --install $(BUILD)/lib --prefix $(PREFIX) --component gstreamer
 release: deps demo windows
 ifeq ($(CAPTURE),1)
 	cmake --build $(BUILD)/linux --target tinsel-capture

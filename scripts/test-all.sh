@@ -51,6 +51,9 @@ TSAN_OPTIONS="halt_on_error=1 exitcode=66" timeout 600 "$root/tsan/tests/audio/a
 section "web build: the player in WebAssembly and the page in headless Chromium"
 scripts/test-web.sh "$root"
 
+section "the GStreamer element and the Python module, installed as their users install them"
+scripts/test-gst-python.sh "$root"
+
 if [[ -x scripts/test-extra.sh ]]; then
   scripts/test-extra.sh "$root"
 fi
