@@ -163,78 +163,78 @@ EnvelopeDef ParseEnvelope(const std::vector<std::string>& words) {
 
 class Parser {
 public:
-    explicit Parser(Song& song) : song_(song) {}
+    explicit Parser(Song& song) : m_song(song) {}
 
     void Line(const std::vector<std::string>& w) {
         if (w.empty())
             return;
-        if (block_ == Block::Instrument)
+        if (m_block == Block::Instrument)
             return InstrumentLine(w);
-        if (block_ == Block::Track)
+        if (m_block == Block::Track)
             return TrackLine(w);
-        if (block_ == Block::Pattern)
+        if (m_block == Block::Pattern)
             return PatternLine(w);
         const std::string& key = w[0];
         if (key == "song" && w.size() == 2) {
-            song_.name = w[1];
+            m_song.name = w[1];
         } else if (key == "channels" && w.size() == 2) {
-            song_.channels = static_cast<int>(Number(w[1], 1, 32, "channels"));
+            m_song.channels = static_cast<int>(Number(w[1], 1, 32, "channels"));
         } else if (key == "speed" && w.size() == 2) {
-            song_.speed = static_cast<int>(Number(w[1], 1, 31, "speed"));
+            m_song.speed = static_cast<int>(Number(w[1], 1, 31, "speed"));
         } else if (key == "bpm" && w.size() == 2) {
-            song_.bpm = static_cast<int>(Number(w[1], 32, 255, "bpm"));
+            m_song.bpm = static_cast<int>(Number(w[1], 32, 255, "bpm"));
         } else if (key == "restart" && w.size() == 2) {
-            song_.restart = static_cast<int>(Number(w[1], 0, 255, "restart"));
+            m_song.restart = static_cast<int>(Number(w[1], 0, 255, "restart"));
         } else if (key == "order" && w.size() >= 2) {
-            orderNames_.insert(orderNames_.end(), w.begin() + 1, w.end());
+            m_orderNames.insert(m_orderNames.end(), w.begin() + 1, w.end());
         } else if (key == "instrument" && w.size() == 3) {
             const long number = Number(w[1], 1, 128, "instrument number");
-            if (number != static_cast<long>(song_.instruments.size()) + 1)
+            if (number != static_cast<long>(m_song.instruments.size()) + 1)
                 throw ScoreError("instruments are numbered 1, 2, 3... in order");
-            song_.instruments.emplace_back();
-            song_.instruments.back().name = w[2];
-            block_ = Block::Instrument;
+            m_song.instruments.emplace_back();
+            m_song.instruments.back().name = w[2];
+            m_block = Block::Instrument;
         } else if (key == "track" && w.size() == 3) {
-            if (tracks_.count(w[1]))
+            if (m_tracks.count(w[1]))
                 throw ScoreError("track '" + w[1] + "' is defined twice");
-            current_ = w[1];
-            Track& track = tracks_[current_];
+            m_current = w[1];
+            Track& track = m_tracks[m_current];
             track.length = static_cast<int>(Number(w[2], 1, 256, "track length"));
             track.cells.assign(static_cast<size_t>(track.length), Cell{});
-            block_ = Block::Track;
+            m_block = Block::Track;
         } else if (key == "pattern" && w.size() == 3) {
-            if (patternNumbers_.count(w[1]))
+            if (m_patternNumbers.count(w[1]))
                 throw ScoreError("pattern '" + w[1] + "' is defined twice");
-            if (song_.channels == 0)
+            if (m_song.channels == 0)
                 throw ScoreError("'channels' must come before the first pattern");
-            if (song_.patterns.size() >= 256)
+            if (m_song.patterns.size() >= 256)
                 throw ScoreError("a song has at most 256 patterns");
-            patternNumbers_[w[1]] = static_cast<int>(song_.patterns.size());
+            m_patternNumbers[w[1]] = static_cast<int>(m_song.patterns.size());
             PatternData pattern;
             pattern.name = w[1];
             pattern.rows = static_cast<int>(Number(w[2], 1, 256, "pattern rows"));
-            pattern.cells.assign(static_cast<size_t>(pattern.rows * song_.channels), Cell{});
-            song_.patterns.push_back(std::move(pattern));
-            block_ = Block::Pattern;
+            pattern.cells.assign(static_cast<size_t>(pattern.rows * m_song.channels), Cell{});
+            m_song.patterns.push_back(std::move(pattern));
+            m_block = Block::Pattern;
         } else {
             throw ScoreError("unknown or malformed statement '" + key + "'");
         }
     }
 
     void Finish() {
-        if (block_ != Block::None)
+        if (m_block != Block::None)
             throw ScoreError("missing 'end'");
-        if (song_.channels == 0)
+        if (m_song.channels == 0)
             throw ScoreError("no 'channels' given");
-        if (orderNames_.empty() || orderNames_.size() > 256)
+        if (m_orderNames.empty() || m_orderNames.size() > 256)
             throw ScoreError("the order list needs 1 to 256 entries");
-        for (const std::string& name : orderNames_) {
-            const auto found = patternNumbers_.find(name);
-            if (found == patternNumbers_.end())
+        for (const std::string& name : m_orderNames) {
+            const auto found = m_patternNumbers.find(name);
+            if (found == m_patternNumbers.end())
                 throw ScoreError("order names unknown pattern '" + name + "'");
-            song_.order.push_back(static_cast<uint8_t>(found->second));
+            m_song.order.push_back(static_cast<uint8_t>(found->second));
         }
-        if (song_.restart >= static_cast<int>(song_.order.size()))
+        if (m_song.restart >= static_cast<int>(m_song.order.size()))
             throw ScoreError("restart position is beyond the order list");
     }
 
@@ -242,10 +242,10 @@ private:
     enum class Block { None, Instrument, Track, Pattern };
 
     void InstrumentLine(const std::vector<std::string>& w) {
-        InstrumentDef& ins = song_.instruments.back();
+        InstrumentDef& ins = m_song.instruments.back();
         const std::string& key = w[0];
         if (key == "end" && w.size() == 1) {
-            block_ = Block::None;
+            m_block = Block::None;
         } else if (key == "synth" && w.size() == 2) {
             ins.voice = w[1];
         } else if (key == "volume" && w.size() == 2) {
@@ -278,9 +278,9 @@ private:
     }
 
     void TrackLine(const std::vector<std::string>& w) {
-        Track& track = tracks_[current_];
+        Track& track = m_tracks[m_current];
         if (w[0] == "end" && w.size() == 1) {
-            block_ = Block::None;
+            m_block = Block::None;
             return;
         }
         if (w.size() < 2 || w.size() > 5)
@@ -302,15 +302,15 @@ private:
     // pattern when no row is given; ins= swaps the instrument it names); "channel row note [instrument
     // [volume [effect]]]" writes one cell.
     void PatternLine(const std::vector<std::string>& w) {
-        PatternData& pattern = song_.patterns.back();
+        PatternData& pattern = m_song.patterns.back();
         if (w[0] == "end" && w.size() == 1) {
-            block_ = Block::None;
+            m_block = Block::None;
             return;
         }
         if (w.size() < 2)
             throw ScoreError("a pattern line is: channel track [transpose] [@row[*times]] [ins=N], or "
                              "channel row note ...");
-        const int channel = static_cast<int>(Number(w[0], 0, song_.channels - 1, "channel"));
+        const int channel = static_cast<int>(Number(w[0], 0, m_song.channels - 1, "channel"));
         if (std::isdigit(static_cast<unsigned char>(w[1][0]))) {
             if (w.size() > 6)
                 throw ScoreError("a cell is: channel row note [instrument [volume [effect]]]");
@@ -325,8 +325,8 @@ private:
                 ParseEffect(w[5], cell);
             return Place(cell, row, channel, "cell");
         }
-        const auto found = tracks_.find(w[1]);
-        if (found == tracks_.end())
+        const auto found = m_tracks.find(w[1]);
+        if (found == m_tracks.end())
             throw ScoreError("unknown track '" + w[1] + "' (tracks come before the patterns using them)");
         long transpose = 0;
         int at = -1, times = 1, instrument = 0;
@@ -365,20 +365,20 @@ private:
     }
 
     void Place(const Cell& cell, int row, int channel, const std::string& what) {
-        PatternData& pattern = song_.patterns.back();
-        Cell& target = pattern.cells[static_cast<size_t>(row * song_.channels + channel)];
+        PatternData& pattern = m_song.patterns.back();
+        Cell& target = pattern.cells[static_cast<size_t>(row * m_song.channels + channel)];
         if (!target.Empty())
             throw ScoreError(what + " overlaps another on channel " + std::to_string(channel) + " at row " +
                              std::to_string(row));
         target = cell;
     }
 
-    Song& song_;
-    Block block_ = Block::None;
-    std::string current_;
-    std::map<std::string, Track> tracks_;
-    std::map<std::string, int> patternNumbers_;
-    std::vector<std::string> orderNames_;
+    Song& m_song;
+    Block m_block = Block::None;
+    std::string m_current;
+    std::map<std::string, Track> m_tracks;
+    std::map<std::string, int> m_patternNumbers;
+    std::vector<std::string> m_orderNames;
 };
 
 } // namespace

@@ -17,12 +17,12 @@ constexpr double kC4Rate = 8363.0; // what note C-4 plays a sample at with no re
 class Noise {
 public:
     double Next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return static_cast<double>(state_ >> 8) / 8388608.0 - 1.0;
+        m_state = m_state * 1664525u + 1013904223u;
+        return static_cast<double>(m_state >> 8) / 8388608.0 - 1.0;
     }
 
 private:
-    uint32_t state_ = 0x1234567u;
+    uint32_t m_state = 0x1234567u;
 };
 
 // Relative note and finetune that make note C-4 play the sample at rate.
