@@ -79,9 +79,9 @@ Signal Song(int32_t rate, double seconds, const char* rules) {
     EXPECT_NE(file.module, nullptr) << file.error;
     if (file.module == nullptr)
         return {};
-    if (std::string(rules) == "ft2")
-        ForceRules(*file.module, RuleSet::Ft2);
     RenderSettings settings;
+    if (std::string(rules) == "ft2")
+        settings.rules = RuleSet::Ft2;
     settings.rate = rate;
     settings.seconds = seconds;
     Signal mix;

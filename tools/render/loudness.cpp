@@ -108,13 +108,20 @@ template <int kPhases> [[gnu::always_inline]] inline float PeakOf(const float* x
     float most = 0;
     for (int l = 0; l < 8; ++l)
         most = std::max(most, peak[l]);
-    for (; i < n; ++i) {
-        most = std::max(most, std::fabs(x[i + kReachBack]));
-        for (int p = 0; p < kPhases; ++p) {
-            float v = 0;
-            for (int k = 0; k < kTaps; ++k)
-                v += taps[p][k] * x[i + k];
-            most = std::max(most, std::fabs(v));
+    if (i < n) {
+        // The last points through the same vector sums (x is padded for
+        // them): a point's value must not depend on where a block ends.
+        F8 a[kPhases + 1] = {};
+        for (int k = 0; k < kTaps; ++k) {
+            const F8 v = Load<F8>(x + i + k);
+            for (int p = 0; p < kPhases; ++p)
+                a[p] += taps[p][k] * v;
+        }
+        const F8 sample = Abs(Load<F8>(x + i + kReachBack));
+        for (int l = 0; l < n - i; ++l) {
+            most = std::max(most, sample[l]);
+            for (int p = 0; p < kPhases; ++p)
+                most = std::max(most, std::fabs(a[p][l]));
         }
     }
     return most;
