@@ -31,6 +31,7 @@ constexpr int64_t kShortestFile = 1085;
 // Old 15-sample files hold samples of at most 64 KB (9999 words in practice).
 constexpr int kMaxWords15 = 32768;
 constexpr int kMaxVolume = 64;
+constexpr char kNotAModule[] = "neither an XM nor a MOD module";
 
 // Notes 1..96 (C-0..B-7): a period takes the first entry it is at least.
 constexpr uint16_t kPeriods[96] = {
@@ -107,7 +108,7 @@ void Implausible15(const uint8_t* h, int64_t size, char* why, size_t room) {
     }
     const uint8_t length = h[470];
     if (length == 0 || length > kOrderEntries) {
-        std::snprintf(why, room, "a song length of %d", length);
+        std::snprintf(why, room, "its song length is %d", length);
         return;
     }
     int patterns = 0;
@@ -120,7 +121,7 @@ void Implausible15(const uint8_t* h, int64_t size, char* why, size_t room) {
         patterns = entry + 1 > patterns ? entry + 1 : patterns;
     }
     if (size <= kHeaderSize15 + int64_t{patterns} * kRows * 4 * kModCellSize) {
-        std::snprintf(why, room, "%d patterns that the file is too short for", patterns);
+        std::snprintf(why, room, "the file is too short for its %d patterns", patterns);
     }
 }
 
@@ -195,10 +196,8 @@ bool ReadMod(Reader& in, Module* module) {
     in.Seek(0, 0);
     const int64_t size = in.Remaining();
     if (size < kShortestFile) {
-        return in.Refuse(LoadRefusal::NotAModule,
-                         "neither an XM nor a MOD module (no \"Extended Module: \" at its start, and %lld "
-                         "bytes, too short for a MOD)",
-                         static_cast<long long>(size));
+        return in.Refuse(LoadRefusal::NotAModule, "%s (no XM text at its start, and too short for a MOD)",
+                         kNotAModule);
     }
     uint8_t h[kHeaderSize31] = {};
     in.Read(h, kHeaderSize31);
@@ -210,9 +209,8 @@ bool ReadMod(Reader& in, Module* module) {
         Implausible15(h, size, why, sizeof why);
         if (why[0] != '\0') {
             return in.Refuse(LoadRefusal::NotAModule,
-                             "neither an XM nor a MOD module (no \"Extended Module: \" at its start, no MOD "
-                             "signature, and as a 15-sample MOD: %s)",
-                             why);
+                             "%s (no XM text at its start, no MOD signature, and as a 15-sample MOD: %s)",
+                             kNotAModule, why);
         }
         channels = 4;
     }
