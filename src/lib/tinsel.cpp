@@ -163,7 +163,7 @@ int Load(tinsel_player& p, const uint8_t* data, size_t size) {
     LoadReport report{};
     Module* module = LoadModuleFromMemory(data, size, &report);
     if (report.refused == LoadRefusal::NotAModule) {
-        p.loadReport = "not an XM module";
+        p.loadReport = "neither an XM nor a MOD module";
         return TINSEL_ERROR_NOT_XM;
     }
     for (const std::string& line : DescribeLoad(report))
@@ -201,9 +201,9 @@ const char* tinsel_error(int code) {
     case TINSEL_ERROR_NO_SONG:
         return "the player holds no song";
     case TINSEL_ERROR_NOT_XM:
-        return "not an XM module";
+        return "neither an XM nor a MOD module";
     case TINSEL_ERROR_DAMAGED:
-        return "a damaged XM module, or one the player cannot read";
+        return "a damaged XM or MOD module, or one the player cannot read";
     case TINSEL_ERROR_FILE:
         return "the file cannot be read";
     case TINSEL_ERROR_MEMORY:

@@ -127,7 +127,10 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
         while (s.songLength > 1 && module->orderTable[s.songLength - 1] == 0xFF) {
             s.songLength -= 1;
         }
-        s.restart = s.restart >= 0 && s.restart < s.songLength ? s.restart : 0;
+        // A MOD's restart byte may equal its length (an XM's never does): the
+        // song goes on at that order.
+        const bool atLength = s.restart == module->songLength && module->songLength > 0;
+        s.restart = s.restart >= 0 && (s.restart < s.songLength || atLength) ? s.restart : 0;
         speed = speed < 1 ? 1 : (speed > 31 ? 31 : speed);
         bpm = bpm < 32 ? 32 : (bpm > 255 ? 255 : bpm);
     }
@@ -371,9 +374,11 @@ void SetMutedChannels(Player& player, uint32_t mask) {
     }
     // The voices hear of it at once, not at the next tick that sets them.
     const Context x{player, *player.module, player.song, RulesOf(player.rules), player.mixingRate};
+    // FT2 rules hand over what the mixer holds, as no tick flagged anything.
+    const uint8_t asked = x.rules.mixer == VoiceMixer::Ft2 ? 0 : kUpdateVolume;
     for (Channel& channel : player.channels) {
         const uint8_t flags = channel.updateFlags;
-        channel.updateFlags = kUpdateVolume;
+        channel.updateFlags = asked;
         x.rules.updateVoice(x, channel, *channel.voice);
         channel.updateFlags = flags;
     }

@@ -29,6 +29,7 @@
 #include "player/player.h"
 #include "player/format/song.h"
 #include "tests/common/test_util.h"
+#include "tests/player/mod_image.h"
 #include "tests/player/xm_cases.h"
 
 namespace {
@@ -149,9 +150,17 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
     XmImage image = xmcases::OlderLayout(0x0102);
     image.bytes.resize(image.bytes.size() - 9);
     testutil::WriteFile(older, image.bytes);
+    ModSpec mod;
+    mod.samples = {ModSquare(100, 0, 100)};
+    mod.patterns = {{{428, 1}}};
+    const std::vector<uint8_t> modBytes = BuildMod(mod);
+    testutil::WriteFile("song.mod", std::string(modBytes.begin(), modBytes.end()));
     const struct {
         std::string arguments, has, hasNot;
     } cases[] = {
+        {"song.mod", "Title:        a test song\nFormat:       ProTracker MOD, M.K., 4 channels\n", ""},
+        {"song.mod", "Frequencies:  Amiga\nTempo:        6 ticks a row at 125 BPM\nRules:        ft2\n", ""},
+        {"--embedded", "Format:       XM 1.04\n", ""},
         {"--embedded", "Title:        Tinselbay\n", "Loader:"},
         {"--embedded", "Rules:        tinsel\n", "Rules:        ft2"},
         {"--embedded", "Length:       1:14.734, then 1:09.413 a loop from order 1 row 0\n", ""},
@@ -165,6 +174,10 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
         EXPECT_TRUE(c.hasNot.empty() || info.output.find(c.hasNot) == std::string::npos)
             << c.hasNot << info.output;
     }
+    // And the MOD renders: its one note sounds.
+    ASSERT_EQ(Render("-q song.mod").status, 0);
+    const Wav wav = ReadWav(testutil::ReadFile("song.wav"));
+    EXPECT_GT(*std::max_element(wav.samples.begin(), wav.samples.end()), 0.01f);
 }
 
 TEST(RenderTool, StemsAddUpToTheMixWithinOneStep) {
@@ -388,7 +401,8 @@ TEST(RenderTool, BatchesRenderEverySongTheyCanAndLeaveNoHalfFile) {
         EXPECT_NE(run.status, 0) << c.command;
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), c.failures) << run.output;
         if (c.command.find("b.xm") != std::string::npos) {
-            EXPECT_EQ(run.output, "tinsel-render: sub/b.xm is not an XM module\n");
+            EXPECT_EQ(run.output, "tinsel-render: sub/b.xm is neither an XM nor a MOD module (no XM text at "
+                                  "its start, and too short for a MOD)\n");
         } else {
             EXPECT_NE(run.output.find("File too large"), std::string::npos) << run.output;
         }
@@ -418,7 +432,8 @@ TEST(RenderTool, EachFailureOfEitherToolIsOneLineAndExitCodeOne) {
         std::string tool, arguments, message;
     } cases[] = {
         {render, "missing.xm", "cannot read missing.xm: No such file or directory"},
-        {render, "plain", "plain is not an XM module"},
+        {render, "plain",
+         "plain is neither an XM nor a MOD module (no XM text at its start, and too short for a MOD)"},
         {render, "damaged.xm", "damaged.xm does not load: the file ends before its 13 patterns"},
         {render, "--embedded -o no-such-dir/out.wav",
          "cannot write no-such-dir/out.wav: No such file or directory"},

@@ -18,6 +18,7 @@
 #include "player/format/module.h"
 #include "player/format/song.h"
 #include "player/player.h"
+#include "tests/player/mod_image.h"
 #include "tinsel.h"
 #include "tools/render/render.h"
 #include "tools/render/song_file.h"
@@ -59,12 +60,16 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
         std::function<int()> run;
         int expected;
     };
+    ModSpec modSpec;
+    modSpec.samples = {ModSquare(100)};
+    const std::vector<uint8_t> mod = BuildMod(modSpec);
     const Case cases[] = {
         {"load, no player", [&] { return tinsel_load(nullptr, image.data(), image.size()); },
          TINSEL_ERROR_ARGUMENT},
         {"load, no data but a size", [&] { return tinsel_load(e, nullptr, 10); }, TINSEL_ERROR_ARGUMENT},
         {"load, nothing", [&] { return tinsel_load(e, nullptr, 0); }, TINSEL_ERROR_NOT_XM},
         {"load, not an XM", [&] { return tinsel_load(e, notXm, sizeof notXm); }, TINSEL_ERROR_NOT_XM},
+        {"load, a MOD", [&] { return tinsel_load(e, mod.data(), mod.size()); }, TINSEL_OK},
         {"load, damaged", [&] { return tinsel_load(e, cut.data(), cut.size()); }, TINSEL_ERROR_DAMAGED},
         {"load_file, no path", [&] { return tinsel_load_file(e, nullptr); }, TINSEL_ERROR_ARGUMENT},
         {"load_file, missing", [&] { return tinsel_load_file(e, "/nonexistent/song.xm"); },
@@ -232,6 +237,7 @@ TEST(CApi, FactsAreTheRenderersInfo) {
             if (rules == TINSEL_RULES_FT2)
                 file.rules = RuleSet::Ft2;
             const std::string expected = SongInfo(file, rate);
+            const std::string format = file.module->format; // the tool's alone: the facts have no room
             FreeModule(file.module);
 
             PlayerPtr p = Loaded(rate);
@@ -242,6 +248,7 @@ TEST(CApi, FactsAreTheRenderersInfo) {
             using std::to_string;
             const std::pair<std::string, std::string> lines[] = {
                 {"Title:", f.title},
+                {"Format:", format},
                 {"Tracker:", f.tracker},
                 {"Channels:", to_string(f.channels)},
                 {"Orders:", to_string(f.orders) + " (restart at " + to_string(f.restart_order) + ")"},

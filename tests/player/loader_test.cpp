@@ -254,7 +254,7 @@ TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {
     EXPECT_EQ(
         std::vector<int>({mended.fadeout, mended.volumeType, mended.panningType, s.finetune, s.relativeNote,
                           int(s.panning), loops.Ins(2).sampleCount, int(loops.Ins(2).samples[0]->length)}),
-        std::vector<int>({0x2468, 5, 0, -5, -2, 128, 1, 0}));
+        std::vector<int>({0x2468, 5, 5, -5, -2, 128, 1, 0}));
     EXPECT_EQ(mended.samples[4], &EmptySample);
 
     const Loaded cut = LoadCase("cut-instrument-header");

@@ -27,6 +27,7 @@ struct XmInstrumentDesc {
     uint8_t vibratoType = 0, vibratoSweep = 0, vibratoDepth = 0, vibratoRate = 0;
     uint16_t fadeout = 0; // as in the file: the loader doubles it
     uint8_t sampleMap[96] = {};
+    int volumePointCount = -1; // as stored; -1 for as many as volumePoints holds
 };
 
 // One row of cells, note, instrument, volume, effect, parameter each, unpacked.
@@ -87,7 +88,7 @@ public:
             Put(h + 29, 40, 4);
             h[225] = 2; // volume points: keeps the volume type
             h[233] = 5;
-            h[234] = 5; // panning type, dropped: one point only
+            h[234] = 5; // panning type, kept though no point is stored
             Put(h + 239, 0x1234, 2);
         }
         if (desc != nullptr)
@@ -173,20 +174,21 @@ private:
                 }
             }
         }
-        const uint8_t fields[14] = {static_cast<uint8_t>(d.volumePoints.size()),
-                                    static_cast<uint8_t>(d.panningPoints.size()),
-                                    d.volumeSustain,
-                                    d.volumeLoopStart,
-                                    d.volumeLoopEnd,
-                                    d.panningSustain,
-                                    d.panningLoopStart,
-                                    d.panningLoopEnd,
-                                    d.volumeType,
-                                    d.panningType,
-                                    d.vibratoType,
-                                    d.vibratoSweep,
-                                    d.vibratoDepth,
-                                    d.vibratoRate};
+        const uint8_t fields[14] = {
+            static_cast<uint8_t>(d.volumePointCount >= 0 ? d.volumePointCount : int(d.volumePoints.size())),
+            static_cast<uint8_t>(d.panningPoints.size()),
+            d.volumeSustain,
+            d.volumeLoopStart,
+            d.volumeLoopEnd,
+            d.panningSustain,
+            d.panningLoopStart,
+            d.panningLoopEnd,
+            d.volumeType,
+            d.panningType,
+            d.vibratoType,
+            d.vibratoSweep,
+            d.vibratoDepth,
+            d.vibratoRate};
         std::memcpy(h + 225, fields, sizeof fields);
         Put(h + 239, d.fadeout, 2);
     }

@@ -110,7 +110,7 @@ def run_playing(browser, url, length, failures):
 def run_refusals(browser, url, failures):
     """Files that are no songs, given by ?song= or dropped, get a clear message."""
     browser.call('Page.navigate', url=url + '?song=songs/notes.txt')
-    expected = 'notes.txt is not an XM module'
+    expected = 'notes.txt is neither an XM nor a MOD module (no XM text at its start, and too short for a MOD)'
     if not browser.wait_for(f"document.getElementById('message').textContent === '{expected}'", 20):
         failures.append(f'a text file by ?song= shows {text(browser, "message")!r}')
     # A dropped XM that asks for 200 channels, the player's reason after its name.

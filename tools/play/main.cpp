@@ -26,7 +26,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tinsel-play [--rate HZ] [--rules R] [--interp I] [--ramp R] SONG.xm...\n"
+    "usage: tinsel-play [--rate HZ] [--rules R] [--interp I] [--ramp R] SONG.xm|SONG.mod...\n"
     "Plays songs on the audio device, one after another, each once to its end.\n"
     "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
     "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"

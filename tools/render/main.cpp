@@ -28,7 +28,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tinsel-render [options] (SONG.xm... | --embedded)\n"
+    "usage: tinsel-render [options] (SONG.xm|SONG.mod... | --embedded)\n"
     "Renders songs through the player into stereo WAV or FLAC files, from their start to their end.\n"
     "  -o, --out FILE     output file of one song, - for standard output (default: the song's name\n"
     "                     with .wav or .flac, in the current folder for one song, beside each song\n"

@@ -29,8 +29,8 @@ SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& nam
     song.module = LoadModuleFromMemory(image, size, &report);
     if (song.module == nullptr) {
         song.refused = report.refused;
-        song.error = report.refused == LoadRefusal::NotAModule ? name + " is not an XM module"
-                                                               : name + " does not load: " + report.refusal;
+        song.error =
+            name + (report.refused == LoadRefusal::NotAModule ? " is " : " does not load: ") + report.refusal;
         return song;
     }
     song.loadNotes = DescribeLoad(report);
@@ -59,7 +59,7 @@ SongFile LoadSongFile(const std::string& path) {
     }
     if (long(bytes.size()) > kMaxFileBytes) {
         song.refused = LoadRefusal::NotAModule;
-        song.error = path + " is not an XM module: it is larger than any song";
+        song.error = path + " is neither an XM nor a MOD module: it is larger than any song";
         return song;
     }
     return LoadSongImage(bytes.data(), bytes.size(), path);
@@ -106,6 +106,7 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
     const SongLength length = MeasureSong(m, rate, rules);
     std::string info;
     info += Line("Title:", m.title);
+    info += Line("Format:", m.format);
     info += Line("Tracker:", m.trackerName);
     info += Line("Channels:", std::to_string(m.channelCount));
     info += Line("Orders:",

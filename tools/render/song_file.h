@@ -23,13 +23,13 @@ struct SongFile {
     std::string error;
 };
 
-// Loads the song in the file; a missing file, a file that is not an XM and a
-// damaged XM each get a one-line reason.
+// Loads the song in the file, an XM or a MOD; a missing file, a file that is
+// neither and a damaged song each get a one-line reason.
 SongFile LoadSongFile(const std::string& path);
-// The same for an XM image in memory, named name in messages.
+// The same for an image in memory, named name in messages.
 SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name);
 
-// Title, tracker, counts, frequency table, rules, length and the loader's
+// Title, format, tracker, counts, frequency table, rules, length and the loader's
 // notes, one per line.
 std::string SongInfo(const SongFile& song, int32_t rate);
 

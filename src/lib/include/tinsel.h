@@ -1,6 +1,6 @@
 /* tinsel.h: the Tinselbay module player for other programs.
  *
- * Plays XM modules: load a song from memory or a file, then render it into
+ * Plays XM and MOD modules: load a song from memory or a file, then render it into
  * your buffer as interleaved stereo frames at the rate you chose. The 16-bit
  * output is the same, byte for byte, as the offline renderer's
  * (`tinsel-render --rate R`) for the same song and rate, however the frames
@@ -63,8 +63,8 @@ enum {
     TINSEL_OK = 0,
     TINSEL_ERROR_ARGUMENT = -1, /* a null pointer, or a value outside its range */
     TINSEL_ERROR_NO_SONG = -2,  /* the player holds no song: none loaded, or the last load failed */
-    TINSEL_ERROR_NOT_XM = -3,   /* the data is not an XM module */
-    TINSEL_ERROR_DAMAGED = -4,  /* an XM module the loader refuses; tinsel_load_report() says why */
+    TINSEL_ERROR_NOT_XM = -3,   /* the data is neither an XM nor a MOD module */
+    TINSEL_ERROR_DAMAGED = -4,  /* an XM or MOD module the loader refuses; tinsel_load_report() says why */
     TINSEL_ERROR_FILE = -5,     /* the file cannot be opened or read */
     TINSEL_ERROR_MEMORY = -6,   /* memory ran out */
     TINSEL_ERROR_POSITION = -7  /* an order or row outside the song */
@@ -149,7 +149,7 @@ TINSEL_API tinsel_player* tinsel_new(int rate);
 /* Releases the player and its song. Null is fine. */
 TINSEL_API void tinsel_free(tinsel_player* player);
 
-/* Loads an XM image of size bytes and starts it from its first order, in
+/* Loads an XM or MOD image of size bytes and starts it from its first order, in
  * place of any song the player held. The library keeps its own copy: data
  * may be freed as soon as this returns. Settings are kept.
  * Errors: ARGUMENT (null player, or null data with a size), NOT_XM, DAMAGED,

@@ -17,7 +17,7 @@ enum : uint8_t {
     kUpdateNoteStart = 8,
     // FT2 rules: a set event (note start, instrument number, set volume,
     // cut, key-off without envelope, tremor) asks the mixer for its 5 ms
-    // ramp instead of one over the whole tick.
+    // ramp instead of one over the whole tick; it flags the volume too.
     kUpdateQuick = 16,
 };
 
@@ -54,6 +54,9 @@ struct Channel {
     int32_t panning;                     // tinsel slides may carry it outside 0..255
     int32_t finalPanning;                // FT2: with the envelope
     int32_t finalVolume;                 // FT2: 0..256, with envelope, fadeout and global volume
+    // FT2: the volume and panning the mixer last took; it takes new ones only
+    // on a tick that flags them (kUpdateVolume, kUpdatePanning).
+    int32_t handedVolume, handedPanning;
 
     bool keyOff;
     int32_t fadeoutLevel; // 65536 full
@@ -110,5 +113,8 @@ struct SongState {
     int32_t delayRequest, delayRepeats;
     int32_t songLength, restart; // as the rule set reads the header
     bool linear;
+    // FT2: Gxx or Hxy ran during this tick's channel loop; the channels after
+    // it hand the mixer their new volume, those before keep what they handed.
+    bool globalVolumeSet;
     int32_t patternRows[256]; // rows each pattern number plays
 };

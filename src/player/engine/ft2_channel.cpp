@@ -18,17 +18,20 @@ struct Envelope {
     uint8_t type, sustain, loopStart, loopEnd;
 };
 
+// An envelope is on by its type bit alone; one of 0 points reads its stored
+// first point, as one of 1 point does.
+int Points(uint8_t count) {
+    return count < 1 ? 1 : (count < kStoredPoints ? count : kStoredPoints);
+}
+
 Envelope VolumeEnvelope(const Instrument& ins) {
-    return {ins.volumeEnvelope,  ins.volumePointCount < kStoredPoints ? ins.volumePointCount : kStoredPoints,
-            ins.volumeType,      ins.volumeSustain,
-            ins.volumeLoopStart, ins.volumeLoopEnd};
+    return {ins.volumeEnvelope, Points(ins.volumePointCount), ins.volumeType,
+            ins.volumeSustain,  ins.volumeLoopStart,          ins.volumeLoopEnd};
 }
 
 Envelope PanningEnvelope(const Instrument& ins) {
-    return {
-        ins.panningEnvelope,  ins.panningPointCount < kStoredPoints ? ins.panningPointCount : kStoredPoints,
-        ins.panningType,      ins.panningSustain,
-        ins.panningLoopStart, ins.panningLoopEnd};
+    return {ins.panningEnvelope, Points(ins.panningPointCount), ins.panningType,
+            ins.panningSustain,  ins.panningLoopStart,          ins.panningLoopEnd};
 }
 
 // One tick: the tick counts first, then a point reached sets the value exactly.
@@ -130,13 +133,16 @@ void SetEnvelopePosition(Channel& c, uint8_t position) {
 
 void Ft2Envelopes(Context&, Channel& c) {
     const Instrument* ins = c.instrument;
+    // A running envelope flags its value every tick.
     if (ins != nullptr && (ins->volumeType & 1)) {
         StepEnvelope(VolumeEnvelope(*ins), c.keyOff, c.volEnvTick, c.volEnvPoint, c.volEnvValue,
                      c.volEnvSlope);
+        c.updateFlags |= kUpdateVolume;
     }
     if (ins != nullptr && (ins->panningType & 1)) {
         StepEnvelope(PanningEnvelope(*ins), c.keyOff, c.panEnvTick, c.panEnvPoint, c.panEnvValue,
                      c.panEnvSlope);
+        c.updateFlags |= kUpdatePanning;
     }
 }
 
@@ -203,8 +209,8 @@ void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
     }
     // Volume on the mixer's 0..255 gain scale, 127 for full as under tinsel
     // rules; a period of 0 (0 Hz) is silence.
-    const int32_t heard = c.finalPeriod > 0 ? c.finalVolume : 0;
-    const int pan = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
+    const int32_t heard = c.finalPeriod > 0 ? c.handedVolume : 0;
+    const int pan = c.handedPanning;
     const uint32_t* law = Ft2PanTable();
     v.volume = heard * 127 / 256;
     v.panning = pan;
@@ -228,11 +234,19 @@ void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     c.finalPanning = c.panning;
     if (ins != nullptr && (ins->panningType & 1)) {
         const int room = 128 - std::abs(c.panning - 128);
-        c.finalPanning = c.panning + (((c.panEnvValue - 8192) * (room * 8)) >> 16);
+        // Kept in 8 bits: 256 wraps to hard left.
+        c.finalPanning = (c.panning + (((c.panEnvValue - 8192) * (room * 8)) >> 16)) & 255;
     }
-    // Every tick, as the original's replayer hands its channels over: a value
-    // that did not change ramps from where it stands to itself.
-    Ft2SetChannel(x.state.ft2, ChannelIndex(x, c), c.finalVolume, c.finalPanning,
+    // The mixer takes a new volume or panning only on a tick that flags it
+    // (global volume flags every channel after the one that set it); else it
+    // keeps the last, ramping from where it stands to itself.
+    if ((c.updateFlags & kUpdateVolume) || x.song.globalVolumeSet) {
+        c.handedVolume = c.finalVolume;
+    }
+    if (c.updateFlags & kUpdatePanning) {
+        c.handedPanning = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
+    }
+    Ft2SetChannel(x.state.ft2, ChannelIndex(x, c), c.handedVolume, c.handedPanning,
                   static_cast<uint16_t>(c.finalPeriod), (c.updateFlags & kUpdateQuick) != 0);
     if (x.state.ft2FloatVoices) {
         SetFloatVoice(x, c, v);

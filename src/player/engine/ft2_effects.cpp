@@ -15,11 +15,16 @@ int Clamp(int v, int lo, int hi) {
     return v < lo ? lo : (v > hi ? hi : v);
 }
 
-// Every caller is a set event: Cxx, the volume column's set volume, ECx,
-// and the volume a retrig or delayed note sets.
+// A set event: Cxx, the volume column's set volume, ECx.
 void SetVolume(Channel& c, int v) {
     c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
-    c.updateFlags |= kUpdateQuick;
+    c.updateFlags |= kUpdateVolume | kUpdateQuick;
+}
+
+// The volume a retrig or delayed note sets: no flag of its own, so the mixer
+// hears it only when something else flags the channel's volume.
+void SetVolumeUnflagged(Channel& c, int v) {
+    c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
 }
 
 int Waveform(int control, uint8_t pos, uint8_t rampPos) {
@@ -44,6 +49,7 @@ void TremoloStep(Channel& c) {
     // The ramp inverts on the vibrato's position, not the tremolo's: the original's slip.
     const int a = (Waveform(c.waveControl >> 4, c.tremoloPos, c.vibratoPos) * c.tremoloDepth) >> 6;
     c.outVolume = Clamp(c.tremoloPos < 128 ? c.baseVolume + a : c.baseVolume - a, 0, kMaxVolume);
+    c.updateFlags |= kUpdateVolume;
     c.tremoloPos = static_cast<uint8_t>(c.tremoloPos + c.tremoloSpeed);
 }
 
@@ -55,14 +61,20 @@ void Arpeggio(const Context& x, Channel& c) {
     } else {
         which = countdown == 16 ? 0 : 2; // the original reads past its table here
     }
-    const int offset = which == 0 ? 0 : (which == 1 ? c.parameter >> 4 : c.parameter & 15);
+    // The base ticks keep the period as it is, on the semitone grid or not.
+    if (which == 0) {
+        c.outPeriod = c.basePeriod;
+        return;
+    }
+    const int offset = which == 1 ? c.parameter >> 4 : c.parameter & 15;
     c.outPeriod = periods::SnapToSemitone(x.song.linear, c.basePeriod, c.finetune, offset);
 }
 
-// A retrig or delayed note hears the cell's volume-column volume or panning again.
+// A retrig or delayed note takes the cell's volume-column volume or panning
+// again, unflagged.
 void VolumeByteAgain(Channel& c) {
     if (c.volumeByte >= 0x10 && c.volumeByte <= 0x50) {
-        SetVolume(c, c.volumeByte - 0x10);
+        SetVolumeUnflagged(c, c.volumeByte - 0x10);
     } else if (c.volumeByte >= 0xC0 && c.volumeByte <= 0xCF) {
         c.panning = (c.volumeByte & 15) * 16;
     }
@@ -84,7 +96,7 @@ void Retrig(Context& x, Channel& c) {
     } else if (m == 15) {
         v *= 2;
     }
-    SetVolume(c, v);
+    SetVolumeUnflagged(c, v);
     VolumeByteAgain(c);
     StartNote(x, c, 0, 0, 0);
 }
@@ -111,7 +123,7 @@ void Tremor(Channel& c) {
     }
     c.tremorState = static_cast<uint8_t>((on ? 0x80 : 0) | count);
     c.outVolume = on ? c.baseVolume : 0;
-    c.updateFlags |= kUpdateQuick;
+    c.updateFlags |= kUpdateVolume | kUpdateQuick;
 }
 
 void PatternLoop(Context& x, Channel& c, int count) {
@@ -269,6 +281,7 @@ uint8_t VolumeColumnTickZero(Channel& c) {
         return static_cast<uint8_t>(y * 4);
     case 0xC:
         c.panning = y * 16;
+        c.updateFlags |= kUpdatePanning;
         return static_cast<uint8_t>(y * 16);
     default:
         return v;
@@ -295,10 +308,12 @@ void Ft2VolumeColumn(Context& x, Channel& c) {
         // Slid in 8 bits: a result that wraps (D0 included) lands on 0.
         const int moved = c.panning + static_cast<uint8_t>(-y);
         c.panning = moved < 256 ? 0 : moved - 256;
+        c.updateFlags |= kUpdatePanning;
         break;
     }
     case 0xE:
         c.panning = Clamp(c.panning + y, 0, 255);
+        c.updateFlags |= kUpdatePanning;
         break;
     case 0xF:
         TonePortaStep(x, c);
@@ -317,6 +332,7 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
     switch (c.effect) {
     case 0x8:
         c.panning = p;
+        c.updateFlags |= kUpdatePanning;
         break;
     case 0xB:
         s.jumpOrder = p;
@@ -341,6 +357,7 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
         break;
     case 0x10:
         s.globalVolume = p < kMaxVolume ? p : kMaxVolume;
+        s.globalVolumeSet = true;
         break;
     case 0x15:
         SetEnvelopePosition(c, p);
@@ -446,6 +463,7 @@ void Ft2Effects(Context& x, Channel& c) {
         const int up = c.globalSlideMemory >> 4;
         int& g = x.song.globalVolume;
         g = Clamp(up != 0 ? g + up : g - (c.globalSlideMemory & 15), 0, kMaxVolume);
+        x.song.globalVolumeSet = true;
         break;
     }
     case 0x14:
@@ -459,6 +477,7 @@ void Ft2Effects(Context& x, Channel& c) {
         }
         const int up = c.panningSlideMemory >> 4;
         c.panning = Clamp(up != 0 ? c.panning + up : c.panning - (c.panningSlideMemory & 15), 0, 255);
+        c.updateFlags |= kUpdatePanning;
         break;
     }
     case 0x1B:

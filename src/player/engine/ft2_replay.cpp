@@ -117,7 +117,7 @@ void KeyOff(Channel& c) {
         }
     } else {
         c.baseVolume = c.outVolume = 0;
-        c.updateFlags |= kUpdateQuick;
+        c.updateFlags |= kUpdateVolume | kUpdateQuick;
     }
     // The original tracker rewinds the panning envelope only when it is off, so
     // an enabled one held at its sustain point stays held.
@@ -132,7 +132,7 @@ void KeyOff(Channel& c) {
 void RestoreVolume(Channel& c) {
     c.baseVolume = c.outVolume = c.sampleVolume;
     c.panning = c.samplePanning;
-    c.updateFlags |= kUpdateQuick;
+    c.updateFlags |= kUpdateVolume | kUpdatePanning | kUpdateQuick;
 }
 
 void ResetInstrument(Channel& c) {
@@ -200,6 +200,8 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
     c.sample = sample;
     c.relativeNote = sample != nullptr ? sample->relativeNote : 0;
     const int real = note + c.relativeNote;
+    // Out of range: nothing starts and nothing is flagged, so the mixer
+    // keeps the volume and panning it had.
     if (real >= 120 || real < 0) {
         return;
     }
@@ -214,7 +216,7 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
     if (real != 0) {
         c.basePeriod = c.outPeriod = periods::Period(x.song.linear, periods::TableIndex(real, c.finetune));
     }
-    c.updateFlags |= kUpdateNoteStart | kUpdateQuick;
+    c.updateFlags |= kUpdateNoteStart | kUpdateVolume | kUpdatePanning | kUpdateQuick;
     c.startOffset = 0;
     if (effect == 9) {
         if (parameter != 0) {

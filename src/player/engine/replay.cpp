@@ -264,6 +264,7 @@ void PlayChannels(Context& x, bool readRow) {
         r.autoVibrato(x, c);
         r.updateVoice(x, c, *c.voice);
     }
+    x.song.globalVolumeSet = false;
 }
 
 void PlayTick(ReplayState& player) {

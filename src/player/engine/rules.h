@@ -28,7 +28,9 @@
 //
 // FT2 RULES are the original tracker's: every effect 0-9 and A-Z it has,
 // every E-subcommand and every volume-column command, with its tick-0 and
-// later-tick timing and memories.
+// later-tick timing and memories. A MOD file plays by them too: the loader
+// makes it the records the original's loader makes (mod_loader.cpp), and
+// nothing here knows where a song came from.
 //
 // The rules, member by member (tinsel / FT2):
 //  clock            the song clock. Tinsel: the tick counts up, the next row is
@@ -41,9 +43,10 @@
 //                   actions, rightmost wins); F00 stalls the row (the 16-bit
 //                   timer wraps); a break or loop into a row the next pattern
 //                   lacks starts it at row 0.
-//  headerLimits     FT2: speed 1..31, BPM 32..255, restart beyond the song -> 0,
-//                   song length 0 -> 1, trailing 0xFF orders dropped. Tinsel:
-//                   the header as stored.
+//  headerLimits     FT2: speed 1..31, BPM 32..255, restart beyond the song -> 0
+//                   (a MOD's restart equal to its length is kept), song length
+//                   0 -> 1, trailing 0xFF orders dropped. Tinsel: the header as
+//                   stored.
 //  emptyPatterns    FT2: a stored pattern of only empty cells, or of 0 rows,
 //                   plays 64 rows; rows beyond 256 are dropped. Tinsel: the
 //                   stored rows.
@@ -72,18 +75,20 @@
 //  effects          later ticks of the effect column. FT2 keeps the slid and the
 //                   heard pitch and volume apart (vibrato, arpeggio, tremolo,
 //                   tremor touch only the heard one); arpeggio on the tick
-//                   countdown, snapped to a semitone, index capped; 1xx, 2xx,
+//                   countdown, index capped, its offset ticks snapped to a
+//                   semitone, its base ticks at the period as it is; 1xx, 2xx,
 //                   E1x, E2x, X1x, X2x, EAx, EBx, Hxy, Pxy, Rxy, Txy, 9xx keep
 //                   their own memories; slides stop at 1 and 31999 tested in 16
 //                   bits; sine, ramp and square waveforms with amplitude
 //                   (w * depth) >> 5; the tone-porta direction memory and
 //                   glissando; Rxy with its tick-0 count, Txy; EDx, ECx, Kxx on
-//                   their tick; E9x resets the instrument; Gxx and Hxy heard one
-//                   tick later by channels to the left; Lxx moves the panning
+//                   their tick; E9x resets the instrument; Lxx moves the panning
 //                   envelope on the volume envelope's sustain flag. Tinsel: the
 //                   effects listed above, vibrato with its low bits cleared.
-//  envelopes        tinsel: 16.16 steps, done at the last point. FT2: 8.8, key-off
-//                   rewinding the tick, loop end = sustain stops looping.
+//  envelopes        tinsel: 16.16 steps, done at the last point, off with fewer
+//                   than 2 points. FT2: 8.8, key-off rewinding the tick, loop
+//                   end = sustain stops looping, on by the type bit alone (0
+//                   points read the stored first one).
 //  autoVibrato      tinsel: sweep as a depth ramp in ticks, position advanced
 //                   after use. FT2: position advanced before use, rounded sine,
 //                   sweep as an amplitude ramp that freezes at key-off.
@@ -91,10 +96,16 @@
 //                   only where the tick changed something; linear frequency
 //                   8363 * 2^((4608 - p) / 768) with a single-precision 1/768.
 //                   FT2: (env * vol * fadeout) >> 19 * global >> 7, envelope
-//                   panning (pan + ((e - 8192) * room * 8) >> 16), handed to
-//                   the mixer every tick with the period, quick when a set
-//                   event asked for it; linear periods with finetune >> 3
-//                   steps of 4 units.
+//                   panning (pan + ((e - 8192) * room * 8) >> 16) kept in 8
+//                   bits (256 wraps to 0); the period goes to the mixer every
+//                   tick, the volume and panning only on a tick that flags
+//                   them (set and slide commands, tremolo, tremor, note starts,
+//                   an instrument's restore, a running envelope or fadeout;
+//                   Gxx and Hxy flag the channels from theirs on, so those to
+//                   the left keep what they handed before the change), quick
+//                   when a set event asked for it; the volume column a delayed
+//                   note or retrig takes again, and a retrig's volume, flag
+//                   nothing; linear periods with finetune >> 3 steps of 4 units.
 //  mixer            tinsel: ours (mixer.h), in floats: 32.32 steps from the
 //                   frequency, 0..127 gains of 255 gliding over 128 frames at
 //                   44.1 kHz, one voice a channel. FT2: the original's
@@ -112,16 +123,22 @@
 //   - E7x with bit 2 keeps the tremolo position (the original froze).
 //   - Volume bytes 0x51..0x5F set 64; the instrument mute byte is not read.
 //
-// Departures from the original under FT2 rules, on purpose or where what it
-// does could not be pinned down:
+// The one departure from the original under FT2 rules:
 //   - Stereo samples (type bit 5, written by later trackers) play in stereo,
 //     the file's left data on the left side, its right data on the right, as
 //     the trackers that write them play them. The original has no stereo: it
 //     reads the bytes as one mono sample and, taking the bit for its own
 //     fade-out flag, cuts the voice after one tick. No file it writes carries
 //     the bit.
+//
+// Beyond the original's limits, where it refuses a file or reads memory it
+// never wrote:
 //   - Songs of 33 to 127 channels, which later trackers write, play; the
 //     original does not load them.
+//   - A file without the XM text and without a MOD signature loads as a
+//     15-sample MOD only when its header looks like one; the original takes
+//     any bytes so. A song of 0 channels is refused.
+//   - MOD sample data the file lacks is silence.
 //   - Cells past the end of a pattern's packed data are empty; the original
 //     reads them from whatever memory follows its buffer.
 //   - A break or loop to a row the next pattern lacks starts it at row 0 (the
@@ -132,6 +149,8 @@
 //   - A loop of no length plays the sample once, and a loop past the sample's
 //     end stops at it (the loader's choice; what the original's loader makes
 //     of such headers was not pinned down).
+//
+// Not a matter of the sound:
 //   - The reported row runs one row ahead during a row's last tick: the song
 //     clock moves on at the end of that tick, before its frames are mixed.
 #pragma once

@@ -20,6 +20,11 @@ constexpr int kStoredPoints = 12;
 // Stands in for an instrument number the song does not have.
 const Instrument kEmptyInstrument{};
 
+// Tinsel rules take an envelope of fewer than 2 points as off, whatever its type.
+bool EnvelopeOn(uint8_t type, uint8_t points) {
+    return (type & 1) != 0 && points >= 2;
+}
+
 bool IsNote(uint8_t note) {
     return note >= 1 && note <= kNoteCount;
 }
@@ -185,7 +190,7 @@ void TinselRowStart(Context& x, Channel& c, const uint8_t* cell) {
     if (note == kKeyOff || fx == kEffectKeyOff) {
         c.keyOff = true;
     }
-    if (!(c.instrument->volumeType & 1) && c.keyOff) {
+    if (!EnvelopeOn(c.instrument->volumeType, c.instrument->volumePointCount) && c.keyOff) {
         // A released note without a volume envelope falls silent at once.
         c.envVolume = 0;
     }
@@ -194,12 +199,12 @@ void TinselRowStart(Context& x, Channel& c, const uint8_t* cell) {
 
 void TinselEnvelopes(Context&, Channel& c) {
     const Instrument& ins = *c.instrument;
-    if ((ins.volumeType & 1) && c.volEnvDone == 0) {
+    if (EnvelopeOn(ins.volumeType, ins.volumePointCount) && c.volEnvDone == 0) {
         StepEnvelope(c, c.volEnvTick, c.volEnvPoint, c.volEnvValue, c.volEnvSlope, c.volEnvDone, c.envVolume,
                      ins.volumeEnvelope, ins.volumePointCount, ins.volumeType, ins.volumeSustain,
                      ins.volumeLoopStart, ins.volumeLoopEnd, kUpdateVolume);
     }
-    if ((ins.panningType & 1) && c.panEnvDone == 0) {
+    if (EnvelopeOn(ins.panningType, ins.panningPointCount) && c.panEnvDone == 0) {
         StepEnvelope(c, c.panEnvTick, c.panEnvPoint, c.panEnvValue, c.panEnvSlope, c.panEnvDone, c.envPanning,
                      ins.panningEnvelope, ins.panningPointCount, ins.panningType, ins.panningSustain,
                      ins.panningLoopStart, ins.panningLoopEnd, kUpdatePanning);

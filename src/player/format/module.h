@@ -1,5 +1,6 @@
-// Records of a loaded XM song: patterns of five-byte cells, instruments and
-// 16-bit samples, as the loader read them.
+// Records of a loaded song (an XM, or a MOD loaded as the same records):
+// patterns of five-byte cells, instruments and 16-bit samples, as the loader
+// read them.
 #pragma once
 
 #include <cstddef>
@@ -146,6 +147,9 @@ struct Module {
     char trackerName[21];   // as stored, NUL-terminated, trailing spaces removed: picks the rule set
     uint16_t version;       // the format version as stored, e.g. 0x0104
     int32_t storedPatterns; // patterns the file stores (the header's count)
+    // What the file is, for people (--info): "XM 1.04", or a MOD's kind,
+    // signature and channels, e.g. "ProTracker MOD, M.K., 4 channels".
+    char format[48];
 };
 
 struct LoadReport;
@@ -158,7 +162,7 @@ void CopyStoredName(char* to, const void* from, size_t size);
 // A report, when given, says what the file held beyond the plain layout, or
 // why it was refused.
 Module* LoadModule(const char* name, LoadReport* report = nullptr);
-// Loads a song from an XM image in memory; null on any failure. The bytes
+// Loads a song from an XM or MOD image in memory; null on any failure. The bytes
 // need to live only while it runs.
 Module* LoadModuleFromMemory(const void* bytes, size_t size, LoadReport* report = nullptr);
 // Loads a song through callbacks given for this load alone, not the

@@ -1,11 +1,10 @@
-// XM reader: turns the file into fixed five-byte cells and 16-bit delta-decoded
-// samples. Every declared size is checked against what the stream can still
-// deliver before anything is allocated, so a damaged image fails instead of
-// exhausting memory or reading out of bounds. Files real trackers write in
-// other ways load too: the 1.02/1.03 layout, short instrument headers, more
-// than 16 samples per instrument, packed pattern data that ends before the
-// pattern's last row, stereo samples, up to 127 channels, and instruments or
-// sample data cut short by the end of the file (loaded as far as they are stored).
+// XM reader (a file without the XM text goes to the MOD reader): turns the file into fixed five-byte cells
+// and 16-bit delta-decoded samples. Every declared size is checked against what the stream can still deliver
+// before anything is allocated, so a damaged image fails instead of exhausting memory or reading out of
+// bounds. Files real trackers write in other ways load too: the 1.02/1.03 layout, short instrument headers,
+// more than 16 samples per instrument, packed pattern data that ends before the pattern's last row, stereo
+// samples, up to 127 channels, and instruments or sample data cut short by the end of the file (loaded as far
+// as they are stored).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -212,8 +211,9 @@ void ReadInstrumentFields(const uint8_t* h, Instrument& ins) {
     ins.panningSustain = p[5];
     ins.panningLoopStart = p[6];
     ins.panningLoopEnd = p[7];
-    ins.volumeType = ins.volumePointCount < 2 ? 0 : p[8];
-    ins.panningType = ins.panningPointCount < 2 ? 0 : p[9];
+    // As stored: under FT2 rules the type bit alone turns an envelope on.
+    ins.volumeType = p[8];
+    ins.panningType = p[9];
     ins.vibratoType = p[10];
     ins.vibratoSweep = p[11];
     ins.vibratoDepth = p[12];
@@ -366,7 +366,7 @@ XmHeader ReadHeader(Reader& in) {
 bool ReadXm(Reader& in, Module* module) {
     const XmHeader header = ReadHeader(in);
     if (std::memcmp(header.id, kXmId, kXmIdLength) != 0) {
-        return in.Refuse(LoadRefusal::NotAModule, "not an XM module (no \"Extended Module: \" at its start)");
+        return xm::ReadMod(in, module);
     }
     module->initialGlobalVolume = 64;
     CopyStoredName(module->title, header.title, sizeof header.title);
@@ -393,6 +393,10 @@ bool ReadXm(Reader& in, Module* module) {
     if (module->channelCount < 0 || module->channelCount > kMaxChannels) {
         return in.Refuse("%d channels; the player plays %d at most", module->channelCount, kMaxChannels);
     }
+    if (module->channelCount == 0) {
+        return in.Refuse("0 channels: the song has nothing to play");
+    }
+    std::snprintf(module->format, sizeof module->format, "XM %d.%02x", version >> 8, version & 0xFF);
     if (songLength < 0) {
         songLength = 0;
     }

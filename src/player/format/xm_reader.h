@@ -94,5 +94,12 @@ StoredSample ReadSampleHeader(Reader& in, Sample& s);
 // Reads and decodes one sample's data, as much of it as the file holds.
 bool ReadSampleData(Reader& in, const StoredSample& stored);
 void FreeSampleData(int16_t* data);
+// A sample's data block: length entries (twice that, for stereo) with zeroed
+// guards on both sides; null when memory runs out.
+int16_t* AllocSampleData(uint32_t length, bool stereo);
+
+// Reads the file from its start as a MOD (mod_loader.cpp), for a file without
+// the XM text.
+bool ReadMod(Reader& in, Module* module);
 
 } // namespace xm

@@ -14,15 +14,6 @@ constexpr int kSampleHeaderSize = 40;
 constexpr uint8_t kAdpcmMark = 0xAD;
 constexpr int kAdpcmTableSize = 16;
 
-// The entries before data[0] stay 0: a kernel reading before the sample's
-// start hears silence there. A stereo sample's right channel follows in the
-// same block, with guards of its own.
-int16_t* AllocSampleData(uint32_t length, bool stereo) {
-    const size_t channel = static_cast<size_t>(length) + 2 * kSampleGuard;
-    int16_t* block = AllocZeroed<int16_t>(stereo ? 2 * channel : channel);
-    return block == nullptr ? nullptr : block + kSampleGuard;
-}
-
 // A loop reaching past the data would make the mixer read beyond it; a loop
 // of no length plays the sample once.
 void ClampLoop(Sample& s) {
@@ -199,6 +190,15 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
     // over, so the next sample starts where the file has it.
     in.Seek(start + static_cast<int64_t>(present), 0);
     return true;
+}
+
+// The entries before data[0] stay 0: a kernel reading before the sample's
+// start hears silence there. A stereo sample's right channel follows in the
+// same block, with guards of its own.
+int16_t* AllocSampleData(uint32_t length, bool stereo) {
+    const size_t channel = static_cast<size_t>(length) + 2 * kSampleGuard;
+    int16_t* block = AllocZeroed<int16_t>(stereo ? 2 * channel : channel);
+    return block == nullptr ? nullptr : block + kSampleGuard;
 }
 
 } // namespace xm
