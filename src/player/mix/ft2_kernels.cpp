@@ -205,6 +205,9 @@ const Ft2Kernels kAvx512 = {
 #endif
 
 void Ft2Output(float* destination, const int32_t* sumL, const int32_t* sumR, int32_t frames) {
+#ifdef __wasm_simd128__
+    Ft2OutputSimd128(destination, sumL, sumR, frames);
+#else
     int32_t i = 0;
 #ifdef TINSEL_MIX_X86
     // SSE2, every x86 build's baseline: the saturating pack is the clip.
@@ -225,6 +228,7 @@ void Ft2Output(float* destination, const int32_t* sumL, const int32_t* sumR, int
             destination[2 * i + side] = static_cast<float>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
         }
     }
+#endif
 }
 
 const Ft2Kernels& Ft2KernelsOf(MixPath path) {
@@ -234,6 +238,11 @@ const Ft2Kernels& Ft2KernelsOf(MixPath path) {
     }
     if (path == MixPath::Avx512 && MixPathAvailable(path)) {
         return kAvx512;
+    }
+#endif
+#ifdef __wasm_simd128__
+    if (path == MixPath::Simd128) {
+        return kSimd128Ft2Kernels;
     }
 #endif
     (void)path;

@@ -30,6 +30,12 @@ const Ft2Kernels& Ft2KernelsOf(MixPath path);
 // 16, as floats, left and right in turn.
 void Ft2Output(float* destination, const int32_t* sumL, const int32_t* sumR, int32_t frames);
 
+#ifdef __wasm_simd128__
+// WebAssembly's vector loops and output (mix_wasm.cpp).
+extern const Ft2Kernels kSimd128Ft2Kernels;
+void Ft2OutputSimd128(float* destination, const int32_t* sumL, const int32_t* sumR, int32_t frames);
+#endif
+
 namespace ft2frame {
 
 constexpr uint32_t kAddressStep = 8;

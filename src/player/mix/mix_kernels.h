@@ -14,6 +14,10 @@ extern const MixKernels kSse2Kernels;
 extern const MixKernels kAvx2Kernels;
 extern const MixKernels kAvx512Kernels;
 #endif
+#if defined(__wasm_simd128__)
+#define TINSEL_MIX_WASM 1
+extern const MixKernels kSimd128Kernels;
+#endif
 
 namespace mixframe {
 

@@ -39,6 +39,10 @@ const MixKernels* KernelsOf(MixPath path) {
     case MixPath::Avx512:
         return &kAvx512Kernels;
 #endif
+#ifdef TINSEL_MIX_WASM
+    case MixPath::Simd128:
+        return &kSimd128Kernels;
+#endif
     default:
         return &kScalarKernels;
     }
@@ -46,7 +50,7 @@ const MixKernels* KernelsOf(MixPath path) {
 
 MixPath BestPath() {
     MixPath best = MixPath::Scalar;
-    for (MixPath p : {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+    for (MixPath p : {MixPath::Sse2, MixPath::Avx2, MixPath::Avx512, MixPath::Simd128}) {
         if (MixPathAvailable(p)) {
             best = p;
         }
@@ -55,7 +59,7 @@ MixPath BestPath() {
     if (asked == nullptr || *asked == '\0') {
         return best;
     }
-    for (MixPath p : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512}) {
+    for (MixPath p : {MixPath::Scalar, MixPath::Sse2, MixPath::Avx2, MixPath::Avx512, MixPath::Simd128}) {
         if (std::strcmp(asked, MixPathName(p)) == 0) {
             if (MixPathAvailable(p)) {
                 return p;
@@ -65,7 +69,8 @@ MixPath BestPath() {
             return best;
         }
     }
-    std::fprintf(stderr, "TINSEL_MIX_PATH: no path named %s (scalar, sse2, avx2, avx512); mixing with %s\n",
+    std::fprintf(stderr,
+                 "TINSEL_MIX_PATH: no path named %s (scalar, sse2, avx2, avx512, simd128); mixing with %s\n",
                  asked, MixPathName(best));
     return best;
 }
@@ -106,6 +111,10 @@ bool MixPathAvailable(MixPath path) {
                __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
                __builtin_cpu_supports("bmi2");
 #endif
+#ifdef TINSEL_MIX_WASM
+    case MixPath::Simd128:
+        return true; // the module does not load where the vectors are missing
+#endif
     default:
         return false;
     }
@@ -119,6 +128,8 @@ const char* MixPathName(MixPath path) {
         return "avx2";
     case MixPath::Avx512:
         return "avx512";
+    case MixPath::Simd128:
+        return "simd128";
     default:
         return "scalar";
     }

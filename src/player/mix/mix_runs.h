@@ -8,7 +8,7 @@
 struct MixVoice;
 enum class Interpolation : unsigned char;
 
-enum class MixPath { Scalar, Sse2, Avx2, Avx512 };
+enum class MixPath { Scalar, Sse2, Avx2, Avx512, Simd128 }; // Simd128: WebAssembly's
 
 // One interpolation's inner loops.
 struct MixLoops {
@@ -30,7 +30,8 @@ struct MixKernels {
 };
 
 // The path that runs until changed: the widest the processor has, unless the
-// environment variable TINSEL_MIX_PATH names another (scalar, sse2, avx2, avx512).
+// environment variable TINSEL_MIX_PATH names another (scalar, sse2, avx2, avx512,
+// simd128).
 MixPath CurrentMixPath();
 const MixKernels& CurrentMixKernels();
 bool MixPathAvailable(MixPath path);

@@ -1,0 +1,240 @@
+// The inner loops with WebAssembly's 128-bit vectors, for the page's player:
+// four frames per pass, as the SSE2 loops take them, and the original
+// tracker's loop four frames at a time. WebAssembly has no gather, so each
+// frame's pair of entries is one 32-bit load; every product and sum is formed
+// as the scalar loops form it, so the floats and sums are theirs to the bit.
+#include "player/mix/ft2_kernels.h"
+#include "player/mix/mix_kernels.h"
+#include "player/mix/mix_taps.h"
+
+#ifdef TINSEL_MIX_WASM
+
+#include <wasm_simd128.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace mixframe;
+
+int32_t Pair(const int16_t* data, int32_t i) {
+    int32_t x;
+    std::memcpy(&x, data + i, sizeof x);
+    return x;
+}
+
+int32_t Weight(uint64_t q) {
+    return static_cast<int32_t>(static_cast<uint32_t>(q) >> 1);
+}
+
+// The interpolated values of four frames at q, q + e, q + 2e, q + 3e (q even),
+// two per register: a + w * (b - a), where b - a is exact in 32 bits.
+inline void Values4(const int16_t* data, uint64_t q, uint64_t e, v128_t& v01, v128_t& v23) {
+    const uint64_t q1 = q + e, q2 = q1 + e, q3 = q2 + e;
+    const v128_t x = wasm_i32x4_make(
+        Pair(data, static_cast<int32_t>(q >> 32)), Pair(data, static_cast<int32_t>(q1 >> 32)),
+        Pair(data, static_cast<int32_t>(q2 >> 32)), Pair(data, static_cast<int32_t>(q3 >> 32)));
+    const v128_t f = wasm_i32x4_make(Weight(q), Weight(q1), Weight(q2), Weight(q3));
+    const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(x, 16), 16);
+    const v128_t d = wasm_i32x4_sub(wasm_i32x4_shr(x, 16), a);
+    const v128_t scale = wasm_f64x2_splat(1.0 / 2147483648.0);
+    const v128_t aHi = wasm_i32x4_shuffle(a, a, 2, 3, 2, 3), dHi = wasm_i32x4_shuffle(d, d, 2, 3, 2, 3),
+                 fHi = wasm_i32x4_shuffle(f, f, 2, 3, 2, 3);
+    const v128_t w01 = wasm_f64x2_mul(wasm_f64x2_convert_low_i32x4(f), scale);
+    const v128_t w23 = wasm_f64x2_mul(wasm_f64x2_convert_low_i32x4(fHi), scale);
+    v01 =
+        wasm_f64x2_add(wasm_f64x2_convert_low_i32x4(a), wasm_f64x2_mul(w01, wasm_f64x2_convert_low_i32x4(d)));
+    v23 = wasm_f64x2_add(wasm_f64x2_convert_low_i32x4(aHi),
+                         wasm_f64x2_mul(w23, wasm_f64x2_convert_low_i32x4(dHi)));
+}
+
+// Adds two frames' values times (left, right) factors to four floats.
+inline void Add2(float* o, v128_t v01, v128_t f0, v128_t f1) {
+    const v128_t old = wasm_v128_load(o);
+    const v128_t r0 = wasm_f64x2_add(wasm_f64x2_promote_low_f32x4(old),
+                                     wasm_f64x2_mul(wasm_i64x2_shuffle(v01, v01, 0, 0), f0));
+    const v128_t r1 = wasm_f64x2_add(wasm_f64x2_promote_low_f32x4(wasm_i32x4_shuffle(old, old, 2, 3, 2, 3)),
+                                     wasm_f64x2_mul(wasm_i64x2_shuffle(v01, v01, 1, 1), f1));
+    wasm_v128_store(o, wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(r0), wasm_f32x4_demote_f64x2_zero(r1),
+                                          0, 1, 4, 5));
+}
+
+uint64_t PlainSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
+                      float gR) {
+    if (Silent(gL, gR)) {
+        return PositionAfter(pos, step, n);
+    }
+    const uint64_t e = step & ~uint64_t{1};
+    uint64_t q = pos & ~uint64_t{1};
+    const v128_t g = wasm_f64x2_make(gL, gR);
+    uint32_t k = n;
+    for (; k >= 4; k -= 4) {
+        v128_t v01, v23;
+        Values4(data, q, e, v01, v23);
+        Add2(o, v01, g, g);
+        Add2(o + 4, v23, g, g);
+        q += 4 * e;
+        o += 8;
+    }
+    for (; k != 0; --k) {
+        Frame(data, q, step, o, gL, gR);
+        q += e;
+        o += 2;
+    }
+    return PositionAfter(pos, step, n);
+}
+
+uint64_t RampSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float* levels,
+                     const float* steps) {
+    const uint64_t e = step & ~uint64_t{1};
+    uint64_t q = pos & ~uint64_t{1};
+    // Left and right level side by side: one single-precision add per frame,
+    // the same rounding as the scalar pair of adds.
+    v128_t level = wasm_f32x4_make(levels[0], levels[1], 0.0f, 0.0f);
+    const v128_t delta = wasm_f32x4_make(steps[0], steps[1], 0.0f, 0.0f);
+    uint32_t k = n;
+    for (; k >= 4; k -= 4) {
+        v128_t v01, v23;
+        Values4(data, q, e, v01, v23);
+        const v128_t l0 = level;
+        const v128_t l1 = wasm_f32x4_add(l0, delta);
+        const v128_t l2 = wasm_f32x4_add(l1, delta);
+        const v128_t l3 = wasm_f32x4_add(l2, delta);
+        level = wasm_f32x4_add(l3, delta);
+        Add2(o, v01, wasm_f64x2_promote_low_f32x4(l0), wasm_f64x2_promote_low_f32x4(l1));
+        Add2(o + 4, v23, wasm_f64x2_promote_low_f32x4(l2), wasm_f64x2_promote_low_f32x4(l3));
+        q += 4 * e;
+        o += 8;
+    }
+    float cL = wasm_f32x4_extract_lane(level, 0);
+    float cR = wasm_f32x4_extract_lane(level, 1);
+    RampFrames(data, q, step, o, k, cL, cR, steps[0], steps[1]);
+    levels[0] = cL;
+    levels[1] = cR;
+    return PositionAfter(pos, step, n);
+}
+
+void ConvertSimd128(int16_t* destination, const float* source, int32_t count) {
+    // Clipping before rounding gives what clipping after it does, both bounds
+    // being whole numbers; the rounding is to nearest, ties to even, and the
+    // narrowing to 16 bits only packs.
+    const v128_t low = wasm_f32x4_splat(-32768.0f), high = wasm_f32x4_splat(32767.0f);
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const v128_t x0 = wasm_f32x4_min(wasm_f32x4_max(wasm_v128_load(source + i), low), high);
+        const v128_t x1 = wasm_f32x4_min(wasm_f32x4_max(wasm_v128_load(source + i + 4), low), high);
+        wasm_v128_store(destination + i,
+                        wasm_i16x8_narrow_i32x4(wasm_i32x4_trunc_sat_f32x4(wasm_f32x4_nearest(x0)),
+                                                wasm_i32x4_trunc_sat_f32x4(wasm_f32x4_nearest(x1))));
+    }
+    for (; i < count; ++i) {
+        destination[i] = ConvertOne(source[i]);
+    }
+}
+
+// The original tracker's loop: floor(a * b / 2^32) of signed 32-bit lanes,
+// the high halves of their whole 64-bit products.
+inline v128_t MulHigh(v128_t a, v128_t b) {
+    return wasm_i32x4_shuffle(wasm_i64x2_extmul_low_i32x4(a, b), wasm_i64x2_extmul_high_i32x4(a, b), 1, 3, 5,
+                              7);
+}
+
+inline v128_t Ft2Values(v128_t pairs, v128_t halfWeight) {
+    const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(pairs, 16), 16);
+    const v128_t t = MulHigh(wasm_i32x4_sub(wasm_i32x4_shr(pairs, 16), a), halfWeight);
+    return wasm_i32x4_add(a, wasm_i32x4_add(t, t));
+}
+
+// The entry pairs of four frames, each a load of its own.
+inline v128_t Ft2Pairs(const int16_t* data, v128_t index) {
+    return wasm_i32x4_make(
+        Pair(data, wasm_i32x4_extract_lane(index, 0)), Pair(data, wasm_i32x4_extract_lane(index, 1)),
+        Pair(data, wasm_i32x4_extract_lane(index, 2)), Pair(data, wasm_i32x4_extract_lane(index, 3)));
+}
+
+// The lanes' fractions, the first's plus three steps, must not wrap in 32
+// bits; only steps of thousands of frames come near, and they run the scalar loop.
+constexpr uint32_t kMaxVectorStep = 0xFFFF0000u / 4;
+
+template <bool kBackward, bool kStereo>
+uint64_t Ft2RunSimd128(const int16_t* left, const int16_t* right, uint64_t position, uint32_t step,
+                       uint32_t mirror, uint32_t address, int32_t* sumL, int32_t* sumR, uint32_t count,
+                       int32_t gainL, int32_t gainR, int32_t deltaL, int32_t deltaR) {
+    if (step > kMaxVectorStep) {
+        return ft2frame::RunFrames<kBackward, kStereo>(left, right, position, step, mirror, address, sumL,
+                                                       sumR, count, gainL, gainR, deltaL, deltaR);
+    }
+    const v128_t lanes = wasm_i32x4_make(0, 1, 2, 3);
+    const v128_t offsets = wasm_i32x4_mul(lanes, wasm_i32x4_splat(static_cast<int32_t>(step)));
+    v128_t addresses =
+        wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(address)), wasm_i32x4_shl(lanes, 3));
+    v128_t gL = wasm_i32x4_add(wasm_i32x4_splat(gainL), wasm_i32x4_mul(lanes, wasm_i32x4_splat(deltaL)));
+    v128_t gR = wasm_i32x4_add(wasm_i32x4_splat(gainR), wasm_i32x4_mul(lanes, wasm_i32x4_splat(deltaR)));
+    const v128_t moveL = wasm_i32x4_splat(ft2frame::Moved(0, 4, deltaL));
+    const v128_t moveR = wasm_i32x4_splat(ft2frame::Moved(0, 4, deltaR));
+    const v128_t moveAddress = wasm_i32x4_splat(4 * ft2frame::kAddressStep);
+    const v128_t low16 = wasm_i32x4_splat(0xFFFF);
+    uint32_t n = count;
+    for (; n >= 4; n -= 4) {
+        const v128_t fractions =
+            wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(position & 0xFFFF)), offsets);
+        v128_t index = wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(position >> 16)),
+                                      wasm_u32x4_shr(fractions, 16));
+        v128_t f = wasm_v128_and(fractions, low16);
+        if (kBackward) {
+            index = wasm_i32x4_sub(wasm_i32x4_splat(static_cast<int32_t>(mirror)), index);
+            f = wasm_v128_xor(f, low16);
+        }
+        const v128_t halfWeight = wasm_u32x4_shr(wasm_i32x4_add(wasm_i32x4_shl(f, 16), addresses), 1);
+        const v128_t x = wasm_i32x4_shl(Ft2Values(Ft2Pairs(left, index), halfWeight), 12);
+        const v128_t l = MulHigh(x, gL);
+        const v128_t r =
+            MulHigh(kStereo ? wasm_i32x4_shl(Ft2Values(Ft2Pairs(right, index), halfWeight), 12) : x, gR);
+        wasm_v128_store(sumL, wasm_i32x4_add(wasm_v128_load(sumL), l));
+        wasm_v128_store(sumR, wasm_i32x4_add(wasm_v128_load(sumR), r));
+        sumL += 4;
+        sumR += 4;
+        position += uint64_t{step} * 4;
+        addresses = wasm_i32x4_add(addresses, moveAddress);
+        gL = wasm_i32x4_add(gL, moveL);
+        gR = wasm_i32x4_add(gR, moveR);
+        address += 4 * ft2frame::kAddressStep;
+        gainL = ft2frame::Moved(gainL, 4, deltaL);
+        gainR = ft2frame::Moved(gainR, 4, deltaR);
+    }
+    return ft2frame::RunFrames<kBackward, kStereo>(left, right, position, step, mirror, address, sumL, sumR,
+                                                   n, gainL, gainR, deltaL, deltaR);
+}
+
+} // namespace
+
+const MixKernels kSimd128Kernels = {{{PlainSimd128, RampSimd128},
+                                     {PlainNearest, RampNearest},
+                                     {PlainCubic, RampCubic},
+                                     {PlainSincScalar, RampSincScalar}},
+                                    ConvertSimd128};
+
+const Ft2Kernels kSimd128Ft2Kernels = {{{Ft2RunSimd128<false, false>, Ft2RunSimd128<false, true>},
+                                        {Ft2RunSimd128<true, false>, Ft2RunSimd128<true, true>}}};
+
+void Ft2OutputSimd128(float* destination, const int32_t* sumL, const int32_t* sumR, int32_t frames) {
+    int32_t i = 0;
+    // The saturating narrow is the clip.
+    for (; i + 4 <= frames; i += 4) {
+        const v128_t l = wasm_i32x4_shr(wasm_v128_load(sumL + i), 8);
+        const v128_t r = wasm_i32x4_shr(wasm_v128_load(sumR + i), 8);
+        const v128_t clipped = wasm_i16x8_narrow_i32x4(l, r);
+        const v128_t pairs = wasm_i16x8_shuffle(clipped, clipped, 0, 4, 1, 5, 2, 6, 3, 7);
+        wasm_v128_store(destination + 2 * i, wasm_f32x4_convert_i32x4(wasm_i32x4_extend_low_i16x8(pairs)));
+        wasm_v128_store(destination + 2 * i + 4,
+                        wasm_f32x4_convert_i32x4(wasm_i32x4_extend_high_i16x8(pairs)));
+    }
+    for (; i < frames; ++i) {
+        for (int side = 0; side < 2; ++side) {
+            const int32_t s = (side == 0 ? sumL : sumR)[i] >> 8;
+            destination[2 * i + side] = static_cast<float>(s < -32768 ? -32768 : (s > 32767 ? 32767 : s));
+        }
+    }
+}
+
+#endif
