@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/song_bounds.h"
 #include "player/format/module.h"
 #include "player/player.h"
 #include "tinsel.h"
@@ -33,18 +34,35 @@ void Check(bool condition, int line = __builtin_LINE()) {
     }
 }
 
+// Whether the script (the last bytes, as the loop below reads them) sets a
+// rule set: without one the song plays only by its own.
+bool SetsRules(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size && i < kMaxScript; ++i) {
+        const uint8_t byte = data[size - 1 - i];
+        if ((byte & 7) == 5 && ((byte >> 3) & 16))
+            return true;
+    }
+    return false;
+}
+
 // Songs that play longer than a budget of frames times channels (a tick's
-// work grows with the channels), by either rule set, over the two passes a
-// repeat count can ask for. Each call that walks the song (a load, a seek, a
-// repeat count, the facts) then costs little.
+// work grows with the channels), by the rule sets the script can play them
+// by, over the two passes a repeat count can ask for. Each call that walks
+// the song (a load, a seek, a repeat count, the facts) then costs little.
 bool TooLong(const uint8_t* data, size_t size) {
     Module* m = LoadModuleFromMemory(data, size);
     if (m == nullptr)
         return false;
+    if (fuzz::PatternsTooLarge(*m)) { // each load would clear megabytes
+        FreeModule(m);
+        return true;
+    }
     const int64_t limit = kBudget / std::max<int64_t>(m->channelCount, 4);
+    const bool both = SetsRules(data, size);
     bool longer = false;
     for (RuleSet rules : {RuleSet::Tinsel, RuleSet::Ft2})
-        longer = longer || MeasurePasses(*m, kRate, rules, 2, limit) >= limit;
+        if (both || rules == SongRules(*m))
+            longer = longer || MeasurePasses(*m, kRate, rules, 2, limit) >= limit;
     FreeModule(m);
     return longer;
 }
