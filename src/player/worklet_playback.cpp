@@ -26,7 +26,7 @@ bool IsEmbeddedSong(const Module& module) {
 
 } // namespace
 
-bool StartPlayback(Player* player, Module* module) {
+bool StartPlayback(Player* player, const Module* module) {
     if (player == nullptr || module == nullptr)
         return false;
     StopPlayback(player);
