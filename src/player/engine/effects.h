@@ -6,47 +6,47 @@
 #include <cstdint>
 
 enum Effect : uint8_t {
-    kArpeggio = 0x00,           // 0xy
-    kPortaUp = 0x01,            // 1xx
-    kPortaDown = 0x02,          // 2xx
-    kTonePorta = 0x03,          // 3xx
-    kVibrato = 0x04,            // 4xy
+    kArpeggio = 0x00,             // 0xy
+    kPortaUp = 0x01,              // 1xx
+    kPortaDown = 0x02,            // 2xx
+    kTonePorta = 0x03,            // 3xx
+    kVibrato = 0x04,              // 4xy
     kTonePortaVolumeSlide = 0x05, // 5xy
-    kVibratoVolumeSlide = 0x06, // 6xy
-    kTremolo = 0x07,            // 7xy
-    kSetPanning = 0x08,         // 8xx
-    kSampleOffset = 0x09,       // 9xx
-    kVolumeSlide = 0x0A,        // Axy
-    kPositionJump = 0x0B,       // Bxx
-    kSetVolume = 0x0C,          // Cxx
-    kPatternBreak = 0x0D,       // Dxx
-    kExtended = 0x0E,           // Exy: the subcommands below
-    kSetSpeedOrTempo = 0x0F,    // Fxx
-    kSetGlobalVolume = 0x10,    // Gxx
-    kGlobalVolumeSlide = 0x11,  // Hxy
-    kKeyOffAt = 0x14,           // Kxx
-    kSetEnvelopePosition = 0x15, // Lxx
-    kPanningSlide = 0x19,       // Pxy
-    kMultiRetrig = 0x1B,        // Rxy
-    kTremor = 0x1D,             // Txy
-    kExtraFinePorta = 0x21,     // X1y, X2y
+    kVibratoVolumeSlide = 0x06,   // 6xy
+    kTremolo = 0x07,              // 7xy
+    kSetPanning = 0x08,           // 8xx
+    kSampleOffset = 0x09,         // 9xx
+    kVolumeSlide = 0x0A,          // Axy
+    kPositionJump = 0x0B,         // Bxx
+    kSetVolume = 0x0C,            // Cxx
+    kPatternBreak = 0x0D,         // Dxx
+    kExtended = 0x0E,             // Exy: the subcommands below
+    kSetSpeedOrTempo = 0x0F,      // Fxx
+    kSetGlobalVolume = 0x10,      // Gxx
+    kGlobalVolumeSlide = 0x11,    // Hxy
+    kKeyOffAt = 0x14,             // Kxx
+    kSetEnvelopePosition = 0x15,  // Lxx
+    kPanningSlide = 0x19,         // Pxy
+    kMultiRetrig = 0x1B,          // Rxy
+    kTremor = 0x1D,               // Txy
+    kExtraFinePorta = 0x21,       // X1y, X2y
 };
 
 enum ExtendedEffect : uint8_t {
-    kFinePortaUp = 0x1,       // E1x
-    kFinePortaDown = 0x2,     // E2x
-    kGlissandoControl = 0x3,  // E3x
-    kVibratoControl = 0x4,    // E4x
-    kSetFinetune = 0x5,       // E5x
-    kPatternLoop = 0x6,       // E6x
-    kTremoloControl = 0x7,    // E7x
-    kSetCoarsePanning = 0x8,  // E8x
-    kRetrigNote = 0x9,        // E9x
-    kFineVolumeSlideUp = 0xA, // EAx
+    kFinePortaUp = 0x1,         // E1x
+    kFinePortaDown = 0x2,       // E2x
+    kGlissandoControl = 0x3,    // E3x
+    kVibratoControl = 0x4,      // E4x
+    kSetFinetune = 0x5,         // E5x
+    kPatternLoop = 0x6,         // E6x
+    kTremoloControl = 0x7,      // E7x
+    kSetCoarsePanning = 0x8,    // E8x
+    kRetrigNote = 0x9,          // E9x
+    kFineVolumeSlideUp = 0xA,   // EAx
     kFineVolumeSlideDown = 0xB, // EBx
-    kNoteCut = 0xC,           // ECx
-    kNoteDelay = 0xD,         // EDx
-    kPatternDelay = 0xE,      // EEx
+    kNoteCut = 0xC,             // ECx
+    kNoteDelay = 0xD,           // EDx
+    kPatternDelay = 0xE,        // EEx
 };
 
 // The volume column's high nibble; 0x1..0x5 set the volume (0x10..0x50).
