@@ -56,7 +56,7 @@ G_DEFINE_TYPE(GstTinselDec, gst_tinsel_dec, GST_TYPE_ELEMENT)
 enum { PROP_0, PROP_INTERPOLATION, PROP_AMPLIFICATION, PROP_RULES, PROP_REPEAT_COUNT };
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-mod, type = (string) xm"));
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-mod, type = (string) { xm, mod }"));
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,

@@ -41,6 +41,15 @@ for rate in 44100 22050; do
   echo "filesrc ! tinseldec ! S16LE $rate Hz ! wavenc: tinsel-render's samples"
 done
 
+# A MOD file, named by the type finder as GStreamer's programs see it.
+"$render" "$scratch/song.mod" --seconds 2 --quiet -o "$scratch/expected.wav"
+timeout 60 gst-launch-1.0 -q filesrc location="$scratch/song.mod" ! typefind ! tinseldec ! \
+  audio/x-raw,format=S16LE,rate=44100 ! wavenc ! filesink location="$scratch/out.wav" ||
+  fail "gst-launch-1.0 filesrc ! typefind ! tinseldec does not play a MOD file"
+cmp -s <(samples "$scratch/expected.wav" | head -c 352800) <(samples "$scratch/out.wav" | head -c 352800) ||
+  fail "the MOD's samples through the pipeline are not tinsel-render's"
+echo "filesrc ! typefind ! tinseldec on a MOD: tinsel-render's samples"
+
 cc -Wall -Wextra -Werror "$source/gst/tests/tinseldec_check.c" $(pkg-config --cflags gstreamer-1.0) \
   -I"$prefix/include" -L"$prefix/lib" -ltinsel -Wl,-rpath,"$prefix/lib" $(pkg-config --libs gstreamer-1.0) \
   -o "$scratch/check"
@@ -61,7 +70,7 @@ while read -r file message; do
   grep -qF "error=$message" "$scratch/damaged.txt" || { cat "$scratch/damaged.txt"; fail "$file gives no bus error '$message'"; }
   grep -qx "buffers=0" "$scratch/damaged.txt" || fail "$file: audio reached the sink"
 done <<'TABLE'
-damaged.xm a damaged XM module, or one the player cannot read: the file ends before its 2 patterns
-not-a-module.xm not an XM module
+damaged.xm a damaged XM or MOD module, or one the player cannot read: the file ends before its 2 patterns
+not-a-module.xm neither an XM nor a MOD module
 TABLE
 echo "a damaged file and a text file: a bus error naming the reason, no audio"

@@ -79,7 +79,7 @@ class TinselTest(unittest.TestCase):
     def test_bad_files_raise_with_the_loaders_reason(self) -> None:
         cases = [
             (self.folder / "damaged.xm", tinsel.ERROR_DAMAGED, "the file ends before its 2 patterns"),
-            ((self.folder / "not-a-module.xm").read_bytes(), tinsel.ERROR_NOT_XM, "not an XM module"),
+            ((self.folder / "not-a-module.xm").read_bytes(), tinsel.ERROR_NOT_XM, "neither an XM nor a MOD module"),
             (self.folder / "missing.xm", tinsel.ERROR_FILE, "the file cannot be read"),
         ]
         with tinsel.Player(RATE) as player:

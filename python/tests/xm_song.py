@@ -59,9 +59,26 @@ def build() -> bytes:
     return bytes(out)
 
 
+def build_mod() -> bytes:
+    """A 4-channel M.K. MOD: one pattern whose first row starts a looped 16-word sample."""
+    b = bytearray(b"modtest".ljust(20, b"\0"))
+    for i in range(31):
+        if i == 0:
+            b += b"wave".ljust(22, b"\0") + struct.pack(">HBBHH", 16, 0, 64, 0, 16)
+        else:
+            b += bytes(22) + struct.pack(">HBBHH", 0, 0, 0, 0, 1)
+    b += bytes([1, 127]) + bytes(128) + b"M.K."
+    pattern = bytearray(1024)
+    pattern[0:4] = bytes([0x01, 0xAC, 0x10, 0x00])  # sample 1 at period 428 (C-2)
+    b += pattern
+    b += bytes([0, 40, 80, 120, 127, 120, 80, 40, 0, 216, 176, 136, 129, 136, 176, 216] * 2)
+    return bytes(b)
+
+
 def main_into(folder: Path) -> None:
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "song.xm").write_bytes(build())
+    (folder / "song.mod").write_bytes(build_mod())
     (folder / "damaged.xm").write_bytes(build()[: 60 + 276 + 5])
     (folder / "not-a-module.xm").write_bytes(b"This is a text file, not music.\n" * 8)
 
