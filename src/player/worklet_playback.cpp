@@ -16,12 +16,14 @@ bool g_playing = false;
 // The worklet can only be handed an image: the page's program plays the song
 // built into it, so a module is played from that image when it is that song.
 bool IsEmbeddedSong(const Module& module) {
-    if (EmbeddedSongSize < 80 + 256)
-        return false;
-    const uint8_t* image = EmbeddedSong;
-    return std::memcmp(module.trackerName, image + 38, std::strlen(module.trackerName)) == 0 &&
-           std::memcmp(module.orderTable, image + 80, 256) == 0 &&
-           module.channelCount == int16_t(image[68] | image[69] << 8);
+    Module* embedded = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    const bool same = embedded != nullptr && std::strcmp(module.title, embedded->title) == 0 &&
+                      std::strcmp(module.trackerName, embedded->trackerName) == 0 &&
+                      std::memcmp(module.orderTable, embedded->orderTable, sizeof module.orderTable) == 0 &&
+                      module.channelCount == embedded->channelCount &&
+                      module.songLength == embedded->songLength;
+    FreeModule(embedded);
+    return same;
 }
 
 } // namespace
@@ -37,6 +39,11 @@ bool StartPlayback(Player* player, const Module* module) {
     PlayImageOnDevice(EmbeddedSong, int32_t(EmbeddedSongSize));
     g_playing = true;
     return true;
+}
+
+// The worklet plays the song by its own rule set only.
+bool StartPlayback(Player* player, const Module* module, RuleSet rules) {
+    return module != nullptr && rules == SongRules(*module) && StartPlayback(player, module);
 }
 
 bool StopPlayback(Player* player, uint32_t) {
