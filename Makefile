@@ -16,7 +16,9 @@ BUILD ?= build
 PREFIX ?= /usr/local
 WEB_PORT ?= 8000
 JOBS ?= $(shell nproc)
-# The quick loop compiles through ccache where there is one.
+# The quick loop compiles through ccache where there is one, its paths taken from the
+# tree's root and without the build folder, so that another clone or build folder
+# reuses what one compiled (the debugger may then look for sources from the wrong folder).
 CHECK_CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Options for the release's capture, e.g. CAPTURE_ARGS="--scale 3".
 CAPTURE_ARGS ?= --scale 2
@@ -49,7 +51,7 @@ check:
 	scripts/check-layers.py
 	cmake -S . -B $(BUILD)/check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON \
 	  -DTINSEL_BENCH=OFF $(CHECK_CCACHE)
-	cmake --build $(BUILD)/check -j $(JOBS)
+	CCACHE_BASEDIR="$${CCACHE_BASEDIR:-$(CURDIR)}" CCACHE_NOHASHDIR=1 cmake --build $(BUILD)/check -j $(JOBS)
 	SDL_AUDIODRIVER=dummy LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir $(BUILD)/check --output-on-failure -j $(JOBS) -LE 'wine|fuzz|slow'
 assets:
