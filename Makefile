@@ -3,6 +3,9 @@
 #   make assets rebuild every generated data file from its source
 #   make windows64  the 64-bit Windows exe (the 32-bit one is shipped)
 #   make test   build everything (Linux, sanitizers, Windows exe) and run every test
+#   make check  the quick loop: the Linux tree built once (build/check, warnings are errors,
+#               ccache where installed) and its tests, without wine, sanitizers, the web build,
+#               fuzzing or the slow tests; the format and layer checks first
 #   make release            dist/tinselbay-<version>.zip: both programs, nfo, screenshot
 #   make release CAPTURE=1  the same with a video capture of the intro (takes minutes)
 #   make web    build the page (build/web); make serve-web serves it on 127.0.0.1
@@ -12,10 +15,15 @@
 BUILD ?= build
 PREFIX ?= /usr/local
 WEB_PORT ?= 8000
+JOBS ?= $(shell nproc)
+# The quick loop compiles through ccache where there is one, its paths taken from the
+# tree's root and without the build folder, so that another clone or build folder
+# reuses what one compiled (the debugger may then look for sources from the wrong folder).
+CHECK_CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Options for the release's capture, e.g. CAPTURE_ARGS="--scale 3".
 CAPTURE_ARGS ?= --scale 2
 
-.PHONY: deps run demo test windows windows64 web serve-web assets clean release install
+.PHONY: deps run demo test check windows windows64 web serve-web assets clean release install
 deps:
 	scripts/deps.sh
 # Escape ends the demo with code 27 (the key's message); that is a normal end.
@@ -37,6 +45,15 @@ serve-web:
 test:
 	scripts/deps.sh --wine
 	scripts/test-all.sh $(BUILD)
+# Tests never touch a sound card; the GL library's own leaks are not ours.
+check:
+	scripts/check-format.sh
+	scripts/check-layers.py
+	cmake -S . -B $(BUILD)/check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTINSEL_WERROR=ON \
+	  -DTINSEL_BENCH=OFF $(CHECK_CCACHE)
+	CCACHE_BASEDIR="$${CCACHE_BASEDIR:-$(CURDIR)}" CCACHE_NOHASHDIR=1 cmake --build $(BUILD)/check -j $(JOBS)
+	SDL_AUDIODRIVER=dummy LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --test-dir $(BUILD)/check --output-on-failure -j $(JOBS) -LE 'wine|fuzz|slow'
 assets:
 	scripts/make-assets.sh $(BUILD)/assets
 install:

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,25 +33,9 @@ constexpr int kSampleRate = 44100; // the rate the demo opens its device at
 constexpr int kMaxScale = 4;       // 2560 x 1920, still within common H.264 levels
 constexpr double kMaxSeconds = 3600;
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: tinsel-capture -o FILE.mp4 [--seconds S] [--fps 60|50|30] [--scale N] [--data DIR]\n"
-                 "Records the demo frame by frame on a fixed clock, with its music, into an MP4\n"
-                 "(H.264 and AAC). The same options always give the same file.\n"
-                 "  -o FILE.mp4   output file\n"
-                 "  --seconds S   length (default: one pass of the song, until it first loops back)\n"
-                 "  --fps N       frames per second: 60, 50 or 30 (default 60)\n"
-                 "  --scale N     enlarge each pixel to N x N, 1 to %d (default 1: 640x480)\n"
-                 "  --data DIR    directory holding data/ (plain files) or *.Trovake archives\n"
-                 "                (default: the current directory)\n",
-                 kMaxScale);
-}
-
 int Fail(const std::string& message) {
     return cli::Fail("tinsel-capture", message);
 }
-
-using cli::ParseNumber;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 void OnSignal(int) {
@@ -137,41 +122,56 @@ private:
 
 int main(int argc, char** argv) {
     std::string out, dataDir;
-    double seconds = 0, number = 0; // 0: one pass of the song
+    double seconds = 0; // 0: one pass of the song
     int fps = 60, scale = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            return 0;
-        }
-        if (i + 1 >= argc) {
-            Usage(stderr);
-            return Fail("missing value after " + arg);
-        }
-        const char* value = argv[++i];
-        if (arg == "-o" || arg == "--out") {
-            out = value;
-        } else if (arg == "--data") {
-            dataDir = value;
-        } else if (arg == "--seconds") {
-            if (!ParseNumber(value, 0.001, kMaxSeconds, seconds))
-                return Fail("--seconds wants a number above 0 and at most 3600");
-        } else if (arg == "--fps") {
-            if (!ParseNumber(value, 30, 60, number) || (number != 60 && number != 50 && number != 30))
-                return Fail("--fps wants 60, 50 or 30");
-            fps = int(number);
-        } else if (arg == "--scale") {
-            if (!ParseNumber(value, 1, kMaxScale, number) || number != int(number))
-                return Fail("--scale wants a whole number from 1 to 4");
-            scale = int(number);
-        } else {
-            Usage(stderr);
-            return Fail("unknown option " + arg);
-        }
-    }
+    const cli::Command command{
+        .tool = "tinsel-capture",
+        .synopsis =
+            "usage: tinsel-capture -o FILE.mp4 [--seconds S] [--fps 60|50|30] [--scale N] [--data DIR]\n"
+            "Records the demo frame by frame on a fixed clock, with its music, into an MP4\n"
+            "(H.264 and AAC). The same options always give the same file.\n",
+        .options =
+            {
+                {.names = "-o, --out", .value = "FILE.mp4", .sets = &out, .help = "output file"},
+                {.names = "--seconds",
+                 .value = "S",
+                 .low = 0.001,
+                 .high = kMaxSeconds,
+                 .sets = &seconds,
+                 .wants = "a number above 0 and at most 3600",
+                 .help = "length (default: one pass of the song, until it first loops back)"},
+                {.names = "--fps",
+                 .value = "N",
+                 .sets =
+                     [&fps](const char* value) {
+                         double number = 0;
+                         if (!cli::ParseNumber(value, 30, 60, number) ||
+                             (number != 60 && number != 50 && number != 30))
+                             return false;
+                         fps = int(number);
+                         return true;
+                     },
+                 .wants = "60, 50 or 30",
+                 .help = "frames per second: 60, 50 or 30 (default 60)"},
+                {.names = "--scale",
+                 .value = "N",
+                 .low = 1,
+                 .high = kMaxScale,
+                 .sets = &scale,
+                 .help = "enlarge each pixel to N x N, 1 to " + std::to_string(kMaxScale) +
+                         " (default 1: 640x480)"},
+                {.names = "--data",
+                 .value = "DIR",
+                 .sets = &dataDir,
+                 .help = "directory holding data/ (plain files) or *.Trovake archives\n"
+                         "(default: the current directory)"},
+            },
+        .missing = "missing value after ",
+    };
+    if (const std::optional<int> exit = cli::Parse(command, argc, argv))
+        return *exit;
     if (out.empty()) {
-        Usage(stderr);
+        cli::PrintHelp(command, stderr);
         return Fail("name the output file with -o FILE.mp4");
     }
     // Relative paths name places seen from where the tool was started.

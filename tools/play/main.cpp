@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,22 +22,10 @@
 #include "player/player.h"
 #include "player/format/song.h"
 #include "player/format/stream.h"
+#include "tools/cli.h"
 #include "tools/render/song_file.h"
 
 namespace {
-
-const char kUsage[] =
-    "usage: tinsel-play [--rate HZ] [--rules R] [--interp I] [--ramp R] SONG.xm|SONG.mod...\n"
-    "Plays songs on the audio device, one after another, each once to its end.\n"
-    "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n"
-    "  --rate HZ   frames per second, 8000 to 192000 (default 44100)\n"
-    "  --rules R   play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)\n"
-    "  --interp I  how voices read between sample entries: nearest, linear (the rule set's own\n"
-    "              mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of 16 taps,\n"
-    "              wider for notes above the sample's rate, so that they do not alias)\n"
-    "  --ramp R    rules (the rule set's gain ramps, the default) or off (gain changes at once,\n"
-    "              attacks exactly as stored)\n"
-    "  -h, --help  this text\n";
 
 termios g_savedTerminal{};
 bool g_rawTerminal = false;
@@ -206,49 +195,48 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
 
 int main(int argc, char** argv) {
     std::vector<std::string> files;
-    int32_t rate = 44100;
+    int rate = 44100;
     bool forceRules = false;
     Mixing mixing;
     RuleSet rules = RuleSet::Ft2;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--rate" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 8000 || value > 192000) {
-                std::fprintf(stderr, "tinsel-play: --rate wants a whole number from 8000 to 192000\n");
-                return 1;
-            }
-            rate = int32_t(value);
-        } else if (arg == "--rules") {
-            if (i + 1 >= argc || !ParseRuleSet(argv[++i], &rules)) {
-                std::fprintf(stderr, "tinsel-play: --rules wants tinsel or ft2\n");
-                return 1;
-            }
-            forceRules = true;
-        } else if (arg == "--interp") {
-            if (i + 1 >= argc || !ParseInterpolation(argv[++i], &mixing.interpolation)) {
-                std::fprintf(stderr, "tinsel-play: --interp wants nearest, linear, cubic or sinc\n");
-                return 1;
-            }
-        } else if (arg == "--ramp") {
-            if (i + 1 >= argc || !ParseRamp(argv[++i], &mixing.ramp)) {
-                std::fprintf(stderr, "tinsel-play: --ramp wants rules or off\n");
-                return 1;
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fputs(kUsage, stderr);
-            std::fprintf(stderr, "tinsel-play: unknown option %s\n", arg.c_str());
-            return 1;
-        } else {
-            files.push_back(arg);
-        }
-    }
+    const cli::Command command{
+        .tool = "tinsel-play",
+        .synopsis = "usage: tinsel-play [--rate HZ] [--rules R] [--interp I] [--ramp R] SONG.xm|SONG.mod...\n"
+                    "Plays songs on the audio device, one after another, each once to its end.\n"
+                    "Keys: space pause/resume, left/right previous/next order, n next song, q quit.\n",
+        .options =
+            {
+                {.names = "--rate",
+                 .value = "HZ",
+                 .low = 8000,
+                 .high = 192000,
+                 .sets = &rate,
+                 .help = "frames per second, 8000 to 192000 (default 44100)"},
+                {.names = "--rules",
+                 .value = "R",
+                 .sets = [&](const char* value) { return forceRules = ParseRuleSet(value, &rules); },
+                 .wants = "tinsel or ft2",
+                 .help = "play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)"},
+                {.names = "--interp",
+                 .value = "I",
+                 .sets = [&](const char* value) { return ParseInterpolation(value, &mixing.interpolation); },
+                 .wants = "nearest, linear, cubic or sinc",
+                 .help = "how voices read between sample entries: nearest, linear (the rule set's own\n"
+                         "mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of 16 taps,\n"
+                         "wider for notes above the sample's rate, so that they do not alias)"},
+                {.names = "--ramp",
+                 .value = "R",
+                 .sets = [&](const char* value) { return ParseRamp(value, &mixing.ramp); },
+                 .wants = "rules or off",
+                 .help = "rules (the rule set's gain ramps, the default) or off (gain changes at once,\n"
+                         "attacks exactly as stored)"},
+            },
+        .operands = &files,
+    };
+    if (const std::optional<int> exit = cli::Parse(command, argc, argv))
+        return *exit;
     if (files.empty()) {
-        std::fputs(kUsage, stderr);
+        cli::PrintHelp(command, stderr);
         std::fprintf(stderr, "tinsel-play: name at least one song file\n");
         return 1;
     }
