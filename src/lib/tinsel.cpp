@@ -7,6 +7,7 @@
 #include "tinsel.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -139,12 +140,17 @@ void Unload(tinsel_player& p) {
     // The instance forgets the song (its voices may point into it) before it
     // goes, and keeps its settings.
     const Player& was = *p.player;
-    const uint32_t muted = was.mutedChannels;
+    const std::bitset<kMaxChannels> muted = was.muted;
+    const int32_t separation = was.separation;
+    const double tempo = was.tempoFactor, pitch = was.pitchFactor;
     const int32_t amplification = was.amplification;
     const Interpolation interpolation = was.interpolation;
     const Ramp ramp = was.ramp;
     InitPlayer(*p.player, p.rate);
-    p.player->mutedChannels = muted;
+    p.player->muted = muted;
+    SetStereoSeparation(*p.player, separation);
+    SetTempoFactor(*p.player, tempo);
+    SetPitchFactor(*p.player, pitch);
     SetAmplification(*p.player, amplification);
     SetInterpolation(*p.player, interpolation);
     SetRamp(*p.player, ramp);

@@ -2,6 +2,7 @@
 // loop that interleaves ticks with mixing.
 #include "player/player.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "player/engine/engine.h"
@@ -14,8 +15,8 @@ constexpr int64_t kMaxSeekTicks = int64_t{1} << 22;
 
 // Muted voices play on, unheard, so that unmuting finds them where they would be.
 void SilenceMuted(Player& player) {
-    for (int i = 0; i < kMixedVoices; ++i) {
-        if ((player.mutedChannels >> i) & 1) {
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (player.muted[static_cast<size_t>(i)]) {
             player.VoicePool[i].leftGain = player.VoicePool[i].rightGain = 0;
         }
     }
@@ -82,6 +83,18 @@ void ClearVoices(Player& player) {
     }
 }
 
+// The subsong playing from its start, as StartSong starts the song; with
+// land, the next tick starts its first row.
+void Restart(Player& player, bool land = true) {
+    const int32_t subsong = player.subsong, start = player.subsongStart;
+    StartSong(player, player.module, player.rules);
+    player.subsong = subsong;
+    player.subsongStart = start;
+    if (land && start > 0) {
+        JumpToRow(player, start, 0);
+    }
+}
+
 } // namespace
 
 bool InitPlayer(Player& player, int32_t rate) {
@@ -93,6 +106,7 @@ bool InitPlayer(Player& player, int32_t rate) {
     player.rampLength = RampLengthForRate(rate);
     player.rampReciprocal = 1.0f / static_cast<float>(player.rampLength);
     player.amplification = kFt2DefaultAmplification;
+    player.separation = 100;
     ClearVoices(player);
     return true;
 }
@@ -114,6 +128,8 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
     player.rules = rules;
     player.framesPlayed = 0;
     player.ended = false;
+    player.subsong = player.subsongStart = 0;
+    player.levelFrames = 0;
     SongState& s = player.song;
     s = SongState{};
     s.linear = (module->flags & linearFrequencies) != 0;
@@ -145,7 +161,7 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
     // Voices may still point at the samples of a song freed since.
     ClearVoices(player);
     Ft2ResetMixer(player.ft2, player.mixingRate, player.amplification, ChannelCount(*module), s.linear);
-    player.ft2.muted = player.mutedChannels;
+    player.ft2.muted = player.muted;
     for (int i = 0; i < kMaxChannels; ++i) {
         Channel& c = player.channels[i];
         c = Channel{};
@@ -158,6 +174,18 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
 }
 
 namespace {
+
+// Each side's difference from the frame's mean scaled by percent / 100: at
+// 0 both sides hold the mean exactly.
+void Separate(float* frames, int32_t count, int32_t percent) {
+    const float k = static_cast<float>(percent) / 100.0f;
+    for (int32_t i = 0; i < count; ++i) {
+        const float mid = (frames[2 * i] + frames[2 * i + 1]) * 0.5f;
+        const float side = (frames[2 * i] - frames[2 * i + 1]) * 0.5f * k;
+        frames[2 * i] = mid + side;
+        frames[2 * i + 1] = mid - side;
+    }
+}
 
 // The block loop: a tick whenever the frames of the last one are used up,
 // the voices mixed between. With toTickEnd it stops where a tick is due,
@@ -177,13 +205,14 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
     const bool floatFt2 = !ft2 && RulesOf(player.rules).mixer == VoiceMixer::Ft2;
     int32_t left = player.song.samplesLeft;
     int32_t done = 0;
+    float* const start = destination;
     while (done < frames) {
         if (left == 0) {
             if (toTickEnd && done > 0) {
                 break;
             }
             player.tickRoutine(player);
-            if (player.mutedChannels != 0 && !ft2) {
+            if (player.muted.any() && !ft2) {
                 SilenceMuted(player);
             }
             left = player.song.samplesPerTick;
@@ -214,6 +243,10 @@ int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEn
     }
     player.song.samplesLeft = left;
     player.framesPlayed += done;
+    player.levelFrames = toTickEnd ? player.levelFrames + done : done;
+    if (player.separation != 100) {
+        Separate(start, done, player.separation);
+    }
     player.ended = last && done == frames;
     return done;
 }
@@ -296,12 +329,12 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     if (row >= (rows > 0 ? rows : 1)) {
         return false;
     }
-    StartSong(player, m, player.rules);
+    Restart(player);
     Ft2Detach(player.ft2);
     // Tick by tick without mixing until the row is about to start: every
     // channel, speed and tempo is then as if the song had played there. The
     // walk's length bounds the search for a row playback never reaches.
-    const SongLength length = MeasureSong(*m, player.mixingRate, player.rules);
+    const SongLength length = MeasureSong(player);
     const int64_t limit = length.frames + length.loopFrames;
     bool found = false;
     for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= limit; ++ticks) {
@@ -314,7 +347,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
         player.framesPlayed += player.song.samplesPerTick > 0 ? player.song.samplesPerTick : 1;
     }
     if (!found) {
-        StartSong(player, m, player.rules);
+        Restart(player, false);
         Ft2Detach(player.ft2);
         JumpToRow(player, order, row);
     }
@@ -331,7 +364,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
     }
     // The walk finds the last row start at or before frame and the ticks
     // that reach it; playback is then walked there again.
-    StartSong(player, m, player.rules);
+    Restart(player);
     Ft2Detach(player.ft2);
     int64_t rowTicks = 0, rowFrame = 0;
     for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= frame; ++ticks) {
@@ -343,7 +376,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
         player.tickRoutine(player);
         player.framesPlayed += player.song.samplesPerTick > 0 ? player.song.samplesPerTick : 1;
     }
-    StartSong(player, m, player.rules);
+    Restart(player);
     Ft2Detach(player.ft2);
     for (int64_t ticks = 0; ticks < rowTicks; ++ticks) {
         player.tickRoutine(player);
@@ -358,18 +391,20 @@ void SetRepeatCount(Player& player, int32_t count) {
     player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
     player.endFrame = 0;
     if (player.repeatCount > 0) {
-        player.endFrame = MeasurePasses(*player.module, player.mixingRate, player.rules, player.repeatCount);
+        player.endFrame = MeasurePasses(player, player.repeatCount);
     }
     player.ended = player.repeatCount > 0 && player.framesPlayed >= player.endFrame;
 }
 
-void SetMutedChannels(Player& player, uint32_t mask) {
-    player.mutedChannels = mask;
+namespace {
+
+// The voices hear of a mute at once, not at the next tick that sets them.
+void ApplyMutes(Player& player) {
     if (player.module == nullptr) {
         return;
     }
     if (Ft2Mixing(player)) {
-        Ft2SetMuted(player.ft2, mask);
+        Ft2SetMuted(player.ft2, player.muted);
         return;
     }
     // The voices hear of it at once, not at the next tick that sets them.
@@ -383,6 +418,25 @@ void SetMutedChannels(Player& player, uint32_t mask) {
         channel.updateFlags = flags;
     }
     SilenceMuted(player);
+}
+
+} // namespace
+
+void SetMutedChannels(Player& player, uint32_t mask) {
+    for (size_t i = 0; i < 32; ++i) {
+        player.muted[i] = ((mask >> i) & 1) != 0;
+    }
+    ApplyMutes(player);
+}
+
+bool SetChannelMuted(Player& player, int channel, bool muted) {
+    if (channel < 0 || channel >= kMaxChannels ||
+        (player.module != nullptr && channel >= ChannelCount(*player.module))) {
+        return false;
+    }
+    player.muted[static_cast<size_t>(channel)] = muted;
+    ApplyMutes(player);
+    return true;
 }
 
 bool SetAmplification(Player& player, int32_t amplification) {

@@ -7,7 +7,10 @@
 // threads need no lock; one instance is used by one thread at a time.
 #pragma once
 
+#include <bitset>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "player/engine/replay.h"
 #include "player/format/module.h"
@@ -20,12 +23,20 @@ struct Player : ReplayState {
     Interpolation interpolation;
     Ramp ramp;
     // Control, kept across StartSong.
-    uint32_t mutedChannels; // bit i mutes channel i
-    int32_t amplification;  // FT2 rules: the original's 1..32, 4 unless set
-    int32_t repeatCount;    // passes through the song before it ends; 0 forever
-    int64_t endFrame;       // frame at which the song ends, with a repeat count
-    bool paused;            // the song stands still and only silence is rendered
-    bool ended;             // the repeat count is used up: only silence follows
+    std::bitset<kMaxChannels> muted; // bit i mutes channel i
+    int32_t separation;              // stereo separation in percent, 0..200; 100 as mixed
+    int32_t amplification;           // FT2 rules: the original's 1..32, 4 unless set
+    int32_t repeatCount;             // passes through the song before it ends; 0 forever
+    int64_t endFrame;                // frame at which the song ends, with a repeat count
+    bool paused;                     // the song stands still and only silence is rendered
+    bool ended;                      // the repeat count is used up: only silence follows
+    // The subsong playing (SelectSubsong; StartSong starts subsong 0) and its first order.
+    int32_t subsong;
+    int32_t subsongStart;
+    // Frames the channel levels look back over: those of the last
+    // RenderFrames call, or those RenderToTickEnd rendered since whoever
+    // renders by ticks set this to 0 at a block's start.
+    int32_t levelFrames;
 };
 
 // Where a song goes when played from its start.
@@ -109,6 +120,60 @@ bool SetAmplification(Player& player, int32_t amplification);
 // ramps; a change there is heard from each channel's next note.
 void SetInterpolation(Player& player, Interpolation interpolation);
 void SetRamp(Player& player, Ramp ramp);
-// Mutes the channels whose bits are set, and unmutes the rest; a solo is
-// the complement of its channels.
+// Mutes the first 32 channels whose bits are set, and unmutes the rest of
+// them; a solo is the complement of its channels. Channels from 32 on keep
+// their setting (SetChannelMuted).
 void SetMutedChannels(Player& player, uint32_t mask);
+// Mutes or unmutes one channel, 0 to 126 (and of the song's, with a song);
+// kept across StartSong. False, changing nothing, for any other.
+bool SetChannelMuted(Player& player, int channel, bool muted);
+
+// A tune of a song that packs several: subsong 0 starts at order 0; each
+// next one at the first order that no earlier one plays, and runs as
+// playing from there plays it, until it comes back to a row it has played
+// or stops (the walk of MeasureSong). Lengths at a tempo factor of 1.
+struct Subsong {
+    int32_t startOrder;
+    int64_t lengthFrames; // until it comes back or stops
+    int64_t loopFrames;   // of the second pass from where it comes back; 0 when it stops
+};
+std::vector<Subsong> FindSubsongs(const Module& module, int32_t rate, RuleSet rules);
+// Plays subsong index of the player's song from its start, at its rule set;
+// lengths, seeks and repeat counts then describe that subsong. False, changing
+// nothing, without a song or for an index outside its subsongs.
+bool SelectSubsong(Player& player, int32_t index);
+int32_t CurrentSubsong(const Player& player);
+// What the instance plays: its subsong at its tempo factor, walked as
+// MeasureSong walks a song (seeks, repeat counts and the library use it).
+SongLength MeasureSong(const Player& player);
+int64_t MeasurePasses(const Player& player, int64_t passes, int64_t limit = -1);
+
+// Sound settings, kept across StartSong and heard within the block rendered
+// next; each default leaves the output as it is without them. False,
+// changing nothing, outside the range.
+// Stereo separation 0..200 %: 100 as mixed, 0 both sides their mean, 200
+// the difference between the sides doubled.
+bool SetStereoSeparation(Player& player, int32_t percent);
+// 0.25..4: the ticks last 1 / factor of their frames (the song plays
+// faster without changing pitch); a repeat count's end is measured anew.
+bool SetTempoFactor(Player& player, double factor);
+// 0.25..4: every voice plays at factor times its frequency, time unchanged.
+bool SetPitchFactor(Player& player, double factor);
+
+// What a channel is sounding.
+struct ChannelState {
+    bool active;      // a voice is playing a sample for it
+    int note;         // 1..96 as the file stores notes (C-0 = 1); 0 for none
+    int instrument;   // from 1; 0 for none
+    int sample;       // of the instrument, from 0; -1 for none
+    int volume;       // heard, 0..64
+    int panning;      // heard, 0..255
+    double frequency; // Hz, with the pitch factor
+    // Peak of the channel's own output over the last block rendered (levelFrames),
+    // 0..1 of the 16-bit full scale, before the stereo separation: its
+    // samples at a few dozen points of the stretch played, at the voice's gains.
+    float levelLeft;
+    float levelRight;
+};
+// All zero (sample -1) for a channel outside the song, or without one.
+ChannelState GetChannelState(const Player& player, int channel);

@@ -5,6 +5,7 @@
 // pass in the same sequencing state; the song ends where it stalls (F00
 // under FT2 rules). Every pass stops after kMaxTicks ticks, so the walk ends
 // for any file.
+#include <bitset>
 #include <memory>
 #include <unordered_map>
 
@@ -22,8 +23,16 @@ uint64_t Mix(uint64_t hash, int64_t value) {
 }
 
 struct Walk {
-    SongLength first;    // the first pass, and where the later ones start
-    int64_t totalFrames; // of all the passes asked for
+    SongLength first;        // the first pass, and where the later ones start
+    int64_t totalFrames;     // of all the passes asked for
+    std::bitset<256> orders; // the orders the first pass plays
+    int32_t songLength;      // orders as the rule set reads the header
+};
+
+// Where a walk starts and how fast its ticks go.
+struct WalkStart {
+    int32_t order = 0;
+    double tempoFactor = 1.0;
 };
 
 // Later passes can differ from one another: a pass entered at another speed
@@ -31,12 +40,18 @@ struct Walk {
 // alike in timing too, every later one repeats the last, and the walk
 // counts them without playing them.
 // A limit of 0 or more gives the walk up once it has passed that many frames.
-Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passes, int64_t limit) {
+Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passes, int64_t limit,
+                WalkStart from = {}) {
     Walk walk{};
     // The walker's own instance keeps the playback state: the song is only read.
     auto walker = std::make_unique<Player>();
     if (!InitPlayer(*walker, rate) || !StartSong(*walker, &module, rules)) {
         return walk;
+    }
+    walker->tempoFactor = from.tempoFactor;
+    walk.songLength = walker->song.songLength;
+    if (from.order > 0) {
+        JumpToRow(*walker, from.order, 0);
     }
     Ft2Detach(walker->ft2);                        // nobody hears the walk
     std::unordered_map<uint64_t, int64_t> started; // state -> frame of its row start, this pass
@@ -46,6 +61,9 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
         NextRow next{};
         if (NextRowStart(*walker, &next)) {
             rowStart = frames;
+            if (pass == 1) {
+                walk.orders[static_cast<size_t>(next.order & 255)] = true;
+            }
             if (!started.emplace(next.state, frames).second) {
                 if (pass == 1) {
                     walk.first = {frames, 0, next.order, next.row, true};
@@ -110,4 +128,61 @@ int64_t MeasurePasses(const Module& module, int32_t rate, RuleSet rules, int64_t
 
 int64_t MeasurePasses(const Module& module, int32_t rate, int64_t passes, int64_t limit) {
     return MeasurePasses(module, rate, SongRules(module), passes, limit);
+}
+
+SongLength MeasureSong(const Player& player) {
+    if (player.module == nullptr) {
+        return SongLength{};
+    }
+    return WalkPasses(*player.module, player.mixingRate, player.rules, 2, -1,
+                      {player.subsongStart, player.tempoFactor})
+        .first;
+}
+
+int64_t MeasurePasses(const Player& player, int64_t passes, int64_t limit) {
+    if (player.module == nullptr || passes <= 0) {
+        return 0;
+    }
+    return WalkPasses(*player.module, player.mixingRate, player.rules, passes, limit,
+                      {player.subsongStart, player.tempoFactor})
+        .totalFrames;
+}
+
+std::vector<Subsong> FindSubsongs(const Module& module, int32_t rate, RuleSet rules) {
+    std::vector<Subsong> subsongs;
+    std::bitset<256> played;
+    int32_t start = 0, orders = 1;
+    while (start < orders) {
+        const Walk walk = WalkPasses(module, rate, rules, 2, -1, {start, 1.0});
+        subsongs.push_back({start, walk.first.frames, walk.first.loopFrames});
+        played |= walk.orders;
+        played[static_cast<size_t>(start)] = true; // a start that plays no row is passed all the same
+        orders = walk.songLength > 0 ? (walk.songLength < 256 ? walk.songLength : 256) : 1;
+        while (start < orders && played[static_cast<size_t>(start)]) {
+            ++start;
+        }
+    }
+    return subsongs;
+}
+
+bool SelectSubsong(Player& player, int32_t index) {
+    if (player.module == nullptr || index < 0) {
+        return false;
+    }
+    const std::vector<Subsong> subsongs = FindSubsongs(*player.module, player.mixingRate, player.rules);
+    if (index >= static_cast<int32_t>(subsongs.size())) {
+        return false;
+    }
+    StartSong(player, player.module, player.rules);
+    player.subsong = index;
+    player.subsongStart = subsongs[static_cast<size_t>(index)].startOrder;
+    if (player.subsongStart > 0) {
+        JumpToRow(player, player.subsongStart, 0);
+    }
+    SetRepeatCount(player, player.repeatCount);
+    return true;
+}
+
+int32_t CurrentSubsong(const Player& player) {
+    return player.subsong;
 }

@@ -102,7 +102,8 @@ struct SongState {
     int32_t tick;            // of the row: tinsel counts up to speed, FT2 is speed - timer
     int32_t speed;           // ticks a row; FT2: 0 once F00 stalls the row clock
     int32_t bpm;
-    int32_t samplesPerTick;     // frames of a tick at bpm
+    int32_t samplesPerTick;     // frames of a tick at bpm (of the tick playing, with a tempo factor)
+    double tickCarry;           // with a tempo factor: the fraction of a frame the ticks so far left over
     int32_t samplesLeft;        // frames of the tick playing still to render
     int32_t globalVolume;       // 0..64
     uint16_t timer;             // FT2: counts down from speed to 1; the row starts when it reaches 0

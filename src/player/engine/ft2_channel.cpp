@@ -201,7 +201,8 @@ void SetFloatVoice(const Context& x, Channel& c, MixVoice& v) {
         v.frequency = static_cast<int32_t>(hz < 2147483647.0 ? hz : 2147483647.0);
         const uint32_t rate = x.rate > 0 ? static_cast<uint32_t>(x.rate) : 1;
         const double maxHz = static_cast<double>(rate) * kMaxStepSamples;
-        const double step = (hz < maxHz ? hz : maxHz) / rate;
+        const double heard = x.state.pitchFactor == 1.0 ? hz : hz * x.state.pitchFactor;
+        const double step = (heard < maxHz ? heard : maxHz) / rate;
         v.stepInt = static_cast<int32_t>(step);
         v.stepFrac = static_cast<uint32_t>((step - v.stepInt) * 4294967296.0);
         c.voiceTuned = true;

@@ -279,6 +279,14 @@ void PlayTick(ReplayState& player) {
         Ft2StartTick(player.ft2);
     }
     x.rules.clock->tick(x);
+    if (player.tempoFactor != 1.0 && x.song.bpm > 0) {
+        // Each tick its share of the scaled length, the fractions carried on,
+        // so that a song's length follows the factor to within a frame.
+        const double exact = x.rules.tickFrames(x.rate, x.song.bpm) / player.tempoFactor + x.song.tickCarry;
+        const double whole = exact >= 1.0 ? static_cast<double>(static_cast<int64_t>(exact)) : 1.0;
+        x.song.tickCarry = exact - whole;
+        x.song.samplesPerTick = static_cast<int32_t>(whole);
+    }
     if (ft2) {
         Ft2EndTick(player.ft2, player.song.samplesPerTick);
     }

@@ -27,6 +27,10 @@ struct ReplayState {
     int32_t mixingRate;   // output frames per second
     RuleSet rules;        // the rule set the song plays by, chosen by StartSong
     int64_t framesPlayed; // since StartSong
+    // Sound settings the engine applies, kept across StartSong; 1 leaves
+    // every tick's length and every voice's step as the rule set makes them.
+    double tempoFactor = 1.0; // ticks last their frames divided by it
+    double pitchFactor = 1.0; // voices step through their samples faster by it
 };
 
 // One tick of the song, by the rule set StartSong chose.

@@ -247,7 +247,12 @@ void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v) {
         const int64_t heard = static_cast<int64_t>(c.basePeriod) - c.periodDelta;
         if (!c.voiceTuned || heard != c.tunedPeriod) {
             v.frequency = Frequency(c, x.song.linear);
-            SetStep(v, v.frequency, x.rate);
+            if (x.state.pitchFactor == 1.0) {
+                SetStep(v, v.frequency, x.rate);
+            } else {
+                const double heard = v.frequency * x.state.pitchFactor;
+                SetStep(v, static_cast<int32_t>(heard < 2147483647.0 ? heard : 2147483647.0), x.rate);
+            }
             c.voiceTuned = heard == static_cast<int32_t>(heard);
             c.tunedPeriod = static_cast<int32_t>(heard);
         }

@@ -58,7 +58,7 @@ uint32_t StepOf(bool linear, uint16_t period, uint32_t linearScale, uint32_t ami
 }
 
 bool Muted(const Ft2Mixer& m, int channel) {
-    return channel < 32 && ((m.muted >> channel) & 1) != 0;
+    return channel >= 0 && channel < kMaxChannels && m.muted[static_cast<size_t>(channel)];
 }
 
 // Gain at frame k of the tick.
@@ -260,6 +260,10 @@ void Ft2EndTick(Ft2Mixer& m, int32_t tickFrames) {
         v.panning = u.panning;
         Retarget(m, v, Muted(m, c), u.quick ? m.quickFrames : m.tickFrames, 0);
         v.step = StepOf(m.linear, u.period, m.linearScale, m.amigaDividend);
+        if (m.pitchFactor != 1.0) {
+            const double step = static_cast<double>(v.step) * m.pitchFactor;
+            v.step = step < 4294967295.0 ? static_cast<uint32_t>(step) : 0xFFFFFFFFu;
+        }
     }
     for (int i = 0; i < 2 * m.channels; ++i) {
         Ft2Voice& v = m.voices[i];
@@ -287,11 +291,11 @@ void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames) {
     }
 }
 
-void Ft2SetMuted(Ft2Mixer& m, uint32_t muted) {
-    const uint32_t changed = m.muted ^ muted;
+void Ft2SetMuted(Ft2Mixer& m, const std::bitset<kMaxChannels>& muted) {
+    const std::bitset<kMaxChannels> changed = m.muted ^ muted;
     m.muted = muted;
-    for (int c = 0; c < m.channels && c < 32; ++c) {
-        if ((changed >> c) & 1) {
+    for (int c = 0; c < m.channels; ++c) {
+        if (changed[static_cast<size_t>(c)]) {
             Retarget(m, m.voices[2 * c + m.current[c]], Muted(m, c), m.quickFrames, m.frame);
         }
     }

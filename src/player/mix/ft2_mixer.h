@@ -12,6 +12,7 @@
 // frames, in as many calls as the caller likes.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 #include "player/format/module.h"
@@ -50,11 +51,12 @@ struct Ft2Mixer {
     bool linear;           // the song's frequency table
     uint32_t linearScale;  // step factor of the linear table at this rate
     uint32_t amigaDividend;
-    int32_t channels;              // the song's, each with voices 2c and 2c + 1
-    int32_t tickFrames;            // of the tick being mixed
-    int32_t frame;                 // the next one to mix, counted from the tick's start
-    uint32_t muted;                // bit c mutes channel c
-    uint8_t current[kMaxChannels]; // which of the pair plays the channel's note
+    int32_t channels;                // the song's, each with voices 2c and 2c + 1
+    int32_t tickFrames;              // of the tick being mixed
+    int32_t frame;                   // the next one to mix, counted from the tick's start
+    std::bitset<kMaxChannels> muted; // bit c mutes channel c
+    double pitchFactor = 1.0;        // every step scaled by it; 1 leaves them as the original's
+    uint8_t current[kMaxChannels];   // which of the pair plays the channel's note
     struct Update {
         bool pending, quick;
         uint16_t volume; // final volume 0..256
@@ -91,8 +93,8 @@ void Ft2EndTick(Ft2Mixer& m, int32_t tickFrames);
 // destination, as 16-bit values held in floats. frames must not pass the
 // tick's end.
 void Ft2Mix(Ft2Mixer& m, float* destination, int32_t frames);
-// Mutes the channels whose bits are set (only the first 32 can be): each
-// channel whose mute changes glides there over 5 ms from the current frame.
-void Ft2SetMuted(Ft2Mixer& m, uint32_t muted);
+// Mutes the channels whose bits are set: each channel whose mute changes
+// glides there over 5 ms from the current frame.
+void Ft2SetMuted(Ft2Mixer& m, const std::bitset<kMaxChannels>& muted);
 // The amplification, clamped to 1..32, from the next tick on.
 void Ft2SetAmplification(Ft2Mixer& m, int32_t amplification);

@@ -1,0 +1,179 @@
+// The instance's sound settings and what it tells of its channels.
+#include <cmath>
+
+#include "player/engine/replay.h"
+#include "player/player.h"
+
+namespace {
+
+// Points of the stretch a level looks at: enough for a meter, few enough to
+// ask for every channel every block.
+constexpr int kLevelProbes = 48;
+
+bool Ft2Mixing(const Player& player) {
+    return RulesOf(player.rules).mixer == VoiceMixer::Ft2 && !player.ft2FloatVoices;
+}
+
+int ChannelCount(const Module& m) {
+    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+}
+
+// The stretch of a sample a voice played over the last block: back from
+// where it is by the frames it stepped, forward when it runs backward; the
+// whole loop once it went round it.
+struct Stretch {
+    int64_t from, to; // entries, to included
+};
+
+Stretch PlayedStretch(int64_t position, double distance, bool backward, uint32_t length, uint32_t loopStart,
+                      uint32_t loopLength, bool looped) {
+    const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
+    const int64_t span = static_cast<int64_t>(distance) + 1;
+    Stretch s{backward ? position : position - span, backward ? position + span : position};
+    if (looped && loopLength > 0 && (s.from < static_cast<int64_t>(loopStart) || s.to > last)) {
+        s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
+        s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
+    }
+    s.from = s.from < 0 ? 0 : (s.from > last ? last : s.from);
+    s.to = s.to < s.from ? s.from : (s.to > last ? last : s.to);
+    return s;
+}
+
+// The largest magnitude among evenly spread entries of the stretch.
+int32_t PeakOf(const int16_t* data, Stretch s) {
+    if (data == nullptr) {
+        return 0;
+    }
+    const int64_t count = s.to - s.from + 1;
+    const int64_t stride = count > kLevelProbes ? count / kLevelProbes : 1;
+    int32_t peak = 0;
+    for (int64_t i = s.from; i <= s.to; i += stride) {
+        const int32_t a = data[i] < 0 ? -data[i] : data[i];
+        peak = a > peak ? a : peak;
+    }
+    const int32_t end = data[s.to] < 0 ? -data[s.to] : data[s.to];
+    return end > peak ? end : peak;
+}
+
+float Level(double peak, double gain) {
+    const double level = peak * gain / 32768.0;
+    return static_cast<float>(level < 1.0 ? level : 1.0);
+}
+
+int SampleIndex(const Channel& c) {
+    const Instrument* ins = c.instrument;
+    if (ins == nullptr || ins->samples == nullptr || c.sample == nullptr) {
+        return -1;
+    }
+    for (int i = 0; i < ins->sampleCount; ++i) {
+        if (ins->samples[i] == c.sample) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+bool SetStereoSeparation(Player& player, int32_t percent) {
+    if (percent < 0 || percent > 200) {
+        return false;
+    }
+    player.separation = percent;
+    return true;
+}
+
+bool SetTempoFactor(Player& player, double factor) {
+    if (!(factor >= 0.25 && factor <= 4.0)) {
+        return false;
+    }
+    player.tempoFactor = factor;
+    SongState& s = player.song;
+    s.tickCarry = 0;
+    if (player.module != nullptr && s.bpm > 0) {
+        // The tick playing keeps its frames; the next one takes the factor.
+        if (factor == 1.0) {
+            s.samplesPerTick = RulesOf(player.rules).tickFrames(player.mixingRate, s.bpm);
+        }
+        if (player.repeatCount > 0) {
+            SetRepeatCount(player, player.repeatCount);
+        }
+    }
+    return true;
+}
+
+bool SetPitchFactor(Player& player, double factor) {
+    if (!(factor >= 0.25 && factor <= 4.0)) {
+        return false;
+    }
+    player.pitchFactor = factor;
+    player.ft2.pitchFactor = factor;
+    // Every voice is tuned anew by the next tick.
+    for (Channel& c : player.channels) {
+        c.voiceTuned = false;
+    }
+    return true;
+}
+
+ChannelState GetChannelState(const Player& player, int channel) {
+    ChannelState state{};
+    state.sample = -1;
+    if (player.module == nullptr || channel < 0 || channel >= ChannelCount(*player.module)) {
+        return state;
+    }
+    const Channel& c = player.channels[channel];
+    const MixVoice& v = player.VoicePool[channel];
+    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+    const bool muted = player.muted[static_cast<size_t>(channel)];
+    double peakL = 0, peakR = 0, gainL = 0, gainR = 0;
+    if (Ft2Mixing(player)) {
+        const Ft2Mixer& m = player.ft2;
+        const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
+        state.active = f.on && !f.fadingOut && f.left != nullptr;
+        if (state.active) {
+            const uint32_t whole = static_cast<uint32_t>(f.position >> 16);
+            const int64_t at = f.backward ? static_cast<int64_t>(f.mirror) - whole : whole;
+            const double distance = static_cast<double>(f.step) / 65536.0 * player.levelFrames;
+            const Stretch s = PlayedStretch(at, distance, f.backward, f.length, f.loopStart, f.loopLength,
+                                            f.loop != kLoopNone);
+            peakL = PeakOf(f.left, s);
+            peakR = f.right != nullptr ? PeakOf(f.right, s) : peakL;
+            // A value's share of the sum, shifted down to 16 bits: gain / 2^28.
+            gainL = static_cast<double>(f.targetL) / 268435456.0;
+            gainR = static_cast<double>(f.targetR) / 268435456.0;
+        }
+    } else {
+        state.active = v.sample != nullptr && v.sample->data != nullptr && v.sample->length > 0;
+        if (state.active) {
+            const Sample& sample = *v.sample;
+            const double step = v.stepInt + v.stepFrac / 4294967296.0;
+            const Stretch s =
+                PlayedStretch(v.posInt, step * player.levelFrames, v.direction != 1, sample.length,
+                              sample.loopStart, sample.loopLength, sample.loopMode != kLoopNone);
+            peakL = PeakOf(sample.data, s);
+            peakR = ft2Rules && sample.right != nullptr ? PeakOf(sample.right, s) : peakL;
+            // The float mixer's gains are out of 255; under FT2 rules it
+            // sounds at the original's amplification / 16.
+            const double level = ft2Rules ? player.amplification / 16.0 : 1.0;
+            gainL = v.leftGain / 255.0 * level;
+            gainR = v.rightGain / 255.0 * level;
+        }
+    }
+    if (!state.active) {
+        state.panning = v.panning;
+        return state;
+    }
+    state.note = c.note <= 96 ? c.note : 0;
+    state.instrument = c.instrumentNumber;
+    state.sample = SampleIndex(c);
+    const int32_t volume =
+        ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) * 64 / 256 : (v.volume * 64 + 63) / 127;
+    state.volume = volume < 0 ? 0 : (volume > 64 ? 64 : volume);
+    state.panning = v.panning < 0 ? 0 : (v.panning > 255 ? 255 : v.panning);
+    state.frequency = static_cast<double>(v.frequency) * player.pitchFactor;
+    if (!muted && player.levelFrames > 0) {
+        state.levelLeft = Level(peakL, gainL);
+        state.levelRight = Level(peakR, gainR);
+    }
+    return state;
+}
