@@ -19,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "player/format/cell_text.h"
 #include "player/format/load_report.h"
 #include "player/format/module.h"
 #include "player/mix/mixer.h"
@@ -63,6 +64,8 @@ struct tinsel_player {
     std::string loadReport;
     bool lengthKnown = false;
     SongLength length{};
+    bool subsongsKnown = false;
+    std::vector<Subsong> subsongs;
     Block block;
 };
 
@@ -85,7 +88,7 @@ void StartFromTop(tinsel_player& p) {
         forced = p.rules == TINSEL_RULES_TINSEL ? RuleSet::Tinsel : RuleSet::Ft2;
     StartSong(*p.player, &m, SongRules(m, forced));
     SetRepeatCount(*p.player, p.repeatCount);
-    p.lengthKnown = false;
+    p.lengthKnown = p.subsongsKnown = false;
     EmptyBlock(p, UpcomingPosition(*p.player));
 }
 
@@ -94,6 +97,7 @@ void StartFromTop(tinsel_player& p) {
 void RenderBlock(tinsel_player& p) {
     Block& b = p.block;
     EmptyBlock(p, b.marks.empty() ? b.before : b.marks.back().position);
+    p.player->levelFrames = 0; // the channels' levels tell of this block
     while (b.song < b.length) {
         const int32_t n = RenderToTickEnd(*p.player, b.frames.data() + 2 * size_t(b.song), b.length - b.song);
         if (n <= 0)
@@ -156,7 +160,7 @@ void Unload(tinsel_player& p) {
     SetRamp(*p.player, ramp);
     p.module.reset();
     p.loadReport.clear();
-    p.lengthKnown = false;
+    p.lengthKnown = p.subsongsKnown = false;
     EmptyBlock(p, PlayPosition{});
 }
 
@@ -188,6 +192,27 @@ template <typename Body> int Guarded(Body body) {
     } catch (...) {
         return TINSEL_ERROR_MEMORY;
     }
+}
+
+const std::vector<Subsong>& Subsongs(tinsel_player& p) {
+    if (!p.subsongsKnown) {
+        p.subsongs = FindSubsongs(*p.module, p.rate, p.player->rules);
+        p.subsongsKnown = true;
+    }
+    return p.subsongs;
+}
+
+// The stored cell at row and channel of pattern; false outside the song.
+bool CellAt(const tinsel_player& p, int pattern, int row, int channel, uint8_t* cell) {
+    const Module& m = *p.module;
+    if (pattern < 0 || pattern >= m.patternSlots || pattern > 255 || channel < 0 ||
+        channel >= m.channelCount || row < 0 || row >= p.player->song.patternRows[pattern])
+        return false;
+    std::memset(cell, 0, kCellSize);
+    const Pattern& stored = m.patterns[pattern];
+    if (stored.cells != nullptr && row < stored.rows)
+        std::memcpy(cell, stored.cells + (size_t(row) * m.channelCount + channel) * kCellSize, kCellSize);
+    return true;
 }
 
 } // namespace
@@ -295,7 +320,7 @@ int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts) {
     return Guarded([&]() -> int {
         const Module& m = *player->module;
         if (!player->lengthKnown) {
-            player->length = MeasureSong(m, player->rate, player->player->rules);
+            player->length = MeasureSong(*player->player);
             player->lengthKnown = true;
         }
         tinsel_facts f{};
@@ -446,6 +471,145 @@ int tinsel_set_amplification(tinsel_player* player, int amplification) {
     if (player == nullptr || !SetAmplification(*player->player, amplification))
         return TINSEL_ERROR_ARGUMENT;
     return TINSEL_OK;
+}
+
+int tinsel_subsong_count(tinsel_player* player) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int { return int(Subsongs(*player).size()); });
+}
+
+int tinsel_select_subsong(tinsel_player* player, int subsong) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int {
+        if (subsong < 0 || size_t(subsong) >= Subsongs(*player).size() ||
+            !SelectSubsong(*player->player, subsong))
+            return TINSEL_ERROR_ARGUMENT;
+        player->lengthKnown = false;
+        EmptyBlock(*player, UpcomingPosition(*player->player));
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_get_subsong(tinsel_player* player, int subsong, tinsel_subsong* info) {
+    if (player == nullptr || info == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    return Guarded([&]() -> int {
+        const std::vector<Subsong>& all = Subsongs(*player);
+        if (subsong < 0 || size_t(subsong) >= all.size())
+            return TINSEL_ERROR_ARGUMENT;
+        const Subsong& s = all[size_t(subsong)];
+        *info = tinsel_subsong{s.startOrder, s.lengthFrames, s.loopFrames};
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_set_stereo_separation(tinsel_player* player, int percent) {
+    if (player == nullptr || !SetStereoSeparation(*player->player, percent))
+        return TINSEL_ERROR_ARGUMENT;
+    return TINSEL_OK;
+}
+
+int tinsel_set_tempo_factor(tinsel_player* player, double factor) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    return Guarded([&]() -> int {
+        if (!SetTempoFactor(*player->player, factor))
+            return TINSEL_ERROR_ARGUMENT;
+        player->lengthKnown = false;
+        return TINSEL_OK;
+    });
+}
+
+int tinsel_set_pitch_factor(tinsel_player* player, double factor) {
+    if (player == nullptr || !SetPitchFactor(*player->player, factor))
+        return TINSEL_ERROR_ARGUMENT;
+    return TINSEL_OK;
+}
+
+int tinsel_set_channel_muted(tinsel_player* player, int channel, int muted) {
+    if (player == nullptr || !SetChannelMuted(*player->player, channel, muted != 0))
+        return TINSEL_ERROR_ARGUMENT;
+    return TINSEL_OK;
+}
+
+int tinsel_get_channel_state(const tinsel_player* player, int channel, tinsel_channel_state* state) {
+    if (player == nullptr || state == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    if (channel < 0 || channel >= player->module->channelCount || channel >= kMaxChannels)
+        return TINSEL_ERROR_ARGUMENT;
+    const ChannelState c = GetChannelState(*player->player, channel);
+    *state = tinsel_channel_state{c.active ? 1 : 0, c.note,      c.instrument, c.sample,    c.volume,
+                                  c.panning,        c.frequency, c.levelLeft,  c.levelRight};
+    return TINSEL_OK;
+}
+
+int tinsel_get_order(const tinsel_player* player, int order) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    if (order < 0 || order >= player->module->songLength || order > 255)
+        return TINSEL_ERROR_POSITION;
+    return player->module->orderTable[order];
+}
+
+int tinsel_get_pattern_rows(const tinsel_player* player, int pattern) {
+    if (player == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    if (pattern < 0 || pattern >= player->module->patternSlots || pattern > 255)
+        return TINSEL_ERROR_POSITION;
+    return player->player->song.patternRows[pattern];
+}
+
+int tinsel_get_cell(const tinsel_player* player, int pattern, int row, int channel, tinsel_cell* cell) {
+    if (player == nullptr || cell == nullptr)
+        return TINSEL_ERROR_ARGUMENT;
+    if (!player->module)
+        return TINSEL_ERROR_NO_SONG;
+    uint8_t bytes[kCellSize];
+    if (!CellAt(*player, pattern, row, channel, bytes))
+        return TINSEL_ERROR_POSITION;
+    // The loader keeps a key-off as 255; the file and this interface say 97.
+    *cell =
+        tinsel_cell{bytes[0] == kKeyOff ? TINSEL_NOTE_OFF : bytes[0], bytes[1], bytes[2], bytes[3], bytes[4]};
+    return TINSEL_OK;
+}
+
+int tinsel_format_cell(const tinsel_cell* cell, char* text, size_t size) {
+    if (cell == nullptr || text == nullptr || size == 0)
+        return TINSEL_ERROR_ARGUMENT;
+    const uint8_t bytes[kCellSize] = {uint8_t(cell->note), uint8_t(cell->instrument), uint8_t(cell->volume),
+                                      uint8_t(cell->effect), uint8_t(cell->parameter)};
+    return int(FormatCell(bytes, text, size));
+}
+
+const char* tinsel_instrument_name(const tinsel_player* player, int instrument) {
+    if (player == nullptr || !player->module || instrument < 1 ||
+        instrument > player->module->instrumentCount)
+        return nullptr;
+    return player->module->instruments[instrument - 1].name;
+}
+
+const char* tinsel_sample_name(const tinsel_player* player, int instrument, int sample) {
+    if (player == nullptr || !player->module || instrument < 1 ||
+        instrument > player->module->instrumentCount)
+        return nullptr;
+    const Instrument& ins = player->module->instruments[instrument - 1];
+    if (sample < 0 || sample >= ins.sampleCount || ins.samples == nullptr || ins.samples[sample] == nullptr)
+        return nullptr;
+    return ins.samples[sample]->name;
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // The instance's sound settings and what it tells of its channels.
 #include <cmath>
 
+#include "player/engine/periods.h"
 #include "player/engine/replay.h"
 #include "player/player.h"
 
@@ -160,7 +161,6 @@ ChannelState GetChannelState(const Player& player, int channel) {
         }
     }
     if (!state.active) {
-        state.panning = v.panning;
         return state;
     }
     state.note = c.note <= 96 ? c.note : 0;
@@ -169,8 +169,12 @@ ChannelState GetChannelState(const Player& player, int channel) {
     const int32_t volume =
         ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) * 64 / 256 : (v.volume * 64 + 63) / 127;
     state.volume = volume < 0 ? 0 : (volume > 64 ? 64 : volume);
-    state.panning = v.panning < 0 ? 0 : (v.panning > 255 ? 255 : v.panning);
-    state.frequency = static_cast<double>(v.frequency) * player.pitchFactor;
+    // FT2 rules keep the heard values in the channel; the float voice is
+    // driven only where the float mixer sounds them.
+    const int32_t panning = ft2Rules ? c.finalPanning : v.panning;
+    state.panning = panning < 0 ? 0 : (panning > 255 ? 255 : panning);
+    const double hz = ft2Rules ? periods::FrequencyHz(player.song.linear, c.finalPeriod) : v.frequency;
+    state.frequency = hz * player.pitchFactor;
     if (!muted && player.levelFrames > 0) {
         state.levelLeft = Level(peakL, gainL);
         state.levelRight = Level(peakR, gainR);

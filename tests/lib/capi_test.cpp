@@ -55,6 +55,10 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
     float floats[8];
     tinsel_facts facts;
     tinsel_position at;
+    tinsel_subsong subsong;
+    tinsel_channel_state channel;
+    tinsel_cell cell{};
+    char text[TINSEL_CELL_TEXT_SIZE];
     struct Case {
         const char* call;
         std::function<int()> run;
@@ -117,6 +121,55 @@ TEST(CApi, EveryCallAnswersBadArgumentsWithACode) {
         {"set_amplification, 33", [&] { return tinsel_set_amplification(s, 33); }, TINSEL_ERROR_ARGUMENT},
         {"set_amplification, no player", [&] { return tinsel_set_amplification(nullptr, 4); },
          TINSEL_ERROR_ARGUMENT},
+        {"subsong_count, no player", [&] { return tinsel_subsong_count(nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"subsong_count, no song", [&] { return tinsel_subsong_count(e); }, TINSEL_ERROR_NO_SONG},
+        {"select_subsong, no song", [&] { return tinsel_select_subsong(e, 0); }, TINSEL_ERROR_NO_SONG},
+        {"select_subsong, below 0", [&] { return tinsel_select_subsong(s, -1); }, TINSEL_ERROR_ARGUMENT},
+        {"select_subsong, past the last", [&] { return tinsel_select_subsong(s, 1); }, TINSEL_ERROR_ARGUMENT},
+        {"get_subsong, no record", [&] { return tinsel_get_subsong(s, 0, nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"get_subsong, no song", [&] { return tinsel_get_subsong(e, 0, &subsong); }, TINSEL_ERROR_NO_SONG},
+        {"get_subsong, past the last", [&] { return tinsel_get_subsong(s, 1, &subsong); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_stereo_separation, below 0", [&] { return tinsel_set_stereo_separation(s, -1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_stereo_separation, above 200", [&] { return tinsel_set_stereo_separation(s, 201); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_tempo_factor, below", [&] { return tinsel_set_tempo_factor(s, 0.249); }, TINSEL_ERROR_ARGUMENT},
+        {"set_tempo_factor, not a number", [&] { return tinsel_set_tempo_factor(s, std::nan("")); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_pitch_factor, above", [&] { return tinsel_set_pitch_factor(s, 4.01); }, TINSEL_ERROR_ARGUMENT},
+        {"set_pitch_factor, no player", [&] { return tinsel_set_pitch_factor(nullptr, 1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_channel_muted, below 0", [&] { return tinsel_set_channel_muted(s, -1, 1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_channel_muted, past the song's", [&] { return tinsel_set_channel_muted(s, 126, 1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"set_channel_muted, past 127", [&] { return tinsel_set_channel_muted(e, 127, 1); },
+         TINSEL_ERROR_ARGUMENT},
+        {"get_channel_state, no record", [&] { return tinsel_get_channel_state(s, 0, nullptr); },
+         TINSEL_ERROR_ARGUMENT},
+        {"get_channel_state, no song", [&] { return tinsel_get_channel_state(e, 0, &channel); },
+         TINSEL_ERROR_NO_SONG},
+        {"get_channel_state, past the song's", [&] { return tinsel_get_channel_state(s, 127, &channel); },
+         TINSEL_ERROR_ARGUMENT},
+        {"get_order, no player", [&] { return tinsel_get_order(nullptr, 0); }, TINSEL_ERROR_ARGUMENT},
+        {"get_order, no song", [&] { return tinsel_get_order(e, 0); }, TINSEL_ERROR_NO_SONG},
+        {"get_order, past the list", [&] { return tinsel_get_order(s, 14); }, TINSEL_ERROR_POSITION},
+        {"get_pattern_rows, below 0", [&] { return tinsel_get_pattern_rows(s, -1); }, TINSEL_ERROR_POSITION},
+        {"get_pattern_rows, no song", [&] { return tinsel_get_pattern_rows(e, 0); }, TINSEL_ERROR_NO_SONG},
+        {"get_cell, no record", [&] { return tinsel_get_cell(s, 0, 0, 0, nullptr); }, TINSEL_ERROR_ARGUMENT},
+        {"get_cell, no song", [&] { return tinsel_get_cell(e, 0, 0, 0, &cell); }, TINSEL_ERROR_NO_SONG},
+        {"get_cell, pattern past the song's", [&] { return tinsel_get_cell(s, 256, 0, 0, &cell); },
+         TINSEL_ERROR_POSITION},
+        {"get_cell, row past the pattern", [&] { return tinsel_get_cell(s, 0, 256, 0, &cell); },
+         TINSEL_ERROR_POSITION},
+        {"get_cell, channel past the song's", [&] { return tinsel_get_cell(s, 0, 0, 127, &cell); },
+         TINSEL_ERROR_POSITION},
+        {"format_cell, no cell", [&] { return tinsel_format_cell(nullptr, text, sizeof text); },
+         TINSEL_ERROR_ARGUMENT},
+        {"format_cell, no text", [&] { return tinsel_format_cell(&cell, nullptr, 8); },
+         TINSEL_ERROR_ARGUMENT},
+        {"format_cell, no room", [&] { return tinsel_format_cell(&cell, text, 0); }, TINSEL_ERROR_ARGUMENT},
     };
     for (const Case& c : cases) {
         std::memset(pcm, 0x55, sizeof pcm);

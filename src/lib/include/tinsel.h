@@ -41,7 +41,7 @@ extern "C" {
 /* The interface's version: the major number changes only when a program
  * written against an older interface would no longer build or run. */
 #define TINSEL_VERSION_MAJOR 1
-#define TINSEL_VERSION_MINOR 1
+#define TINSEL_VERSION_MINOR 2
 #define TINSEL_VERSION_PATCH 0
 #define TINSEL_VERSION ((TINSEL_VERSION_MAJOR << 16) | (TINSEL_VERSION_MINOR << 8) | TINSEL_VERSION_PATCH)
 
@@ -51,6 +51,13 @@ extern "C" {
 /* Channels tinsel_set_muted() has a bit for each: the first 32 of a song's
  * (later trackers write up to 127, which all play). */
 #define TINSEL_MAX_CHANNELS 32
+/* Channels a song has at most: tinsel_set_channel_muted() and
+ * tinsel_get_channel_state() take any of them. Since 1.2. */
+#define TINSEL_MAX_SONG_CHANNELS 127
+/* A key-off in a tinsel_cell's note. Since 1.2. */
+#define TINSEL_NOTE_OFF 97
+/* Bytes tinsel_format_cell() needs for a whole cell, the NUL included. Since 1.2. */
+#define TINSEL_CELL_TEXT_SIZE 15
 /* The most passes tinsel_set_repeat_count() accepts. */
 #define TINSEL_MAX_REPEATS 1000
 /* The amplifications tinsel_set_amplification() accepts, and the default. */
@@ -131,6 +138,35 @@ typedef struct tinsel_position {
                        played: a seek moves it to where playback reaches the new place */
     double seconds; /* frame in seconds */
 } tinsel_position;
+
+/* A tune of a song that packs several (tinsel_get_subsong()). Since 1.2. */
+typedef struct tinsel_subsong {
+    int start_order;       /* where it starts, at row 0 */
+    int64_t length_frames; /* at the player's rate and a tempo factor of 1, as tinsel_facts counts */
+    int64_t loop_frames;   /* of one loop from where it comes back; 0 when it stops */
+} tinsel_subsong;
+
+/* What a channel is sounding (tinsel_get_channel_state()). Since 1.2. */
+typedef struct tinsel_channel_state {
+    int active;        /* 1: a voice plays a sample for the channel; 0: silent, the rest is 0 */
+    int note;          /* 1..96 as the file stores notes (C-0 = 1); 0 for none */
+    int instrument;    /* from 1; 0 for none */
+    int sample;        /* of the instrument, from 0; -1 for none */
+    int volume;        /* heard, 0..64 */
+    int panning;       /* heard, 0 (left) .. 255 (right) */
+    double frequency;  /* Hz, with the pitch factor */
+    float level_left;  /* peak of the channel's own output over the last block rendered, */
+    float level_right; /* 0..1 of full scale, before the stereo separation; 0 when muted */
+} tinsel_channel_state;
+
+/* A pattern cell as stored. Since 1.2. */
+typedef struct tinsel_cell {
+    int note;       /* 1..96 (C-0 = 1), TINSEL_NOTE_OFF for a key-off, 0 for none */
+    int instrument; /* from 1; 0 for none */
+    int volume;     /* the volume-column byte; 0 for none */
+    int effect;     /* as stored: 0..35 for 0-9 and A-Z */
+    int parameter;  /* as stored */
+} tinsel_cell;
 
 /* The library's version, as TINSEL_VERSION is for the header: a program can
  * check that the library it runs with is as new as the header it was built with. */
@@ -232,6 +268,94 @@ TINSEL_API int tinsel_set_ramp(tinsel_player* player, int ramp);
  * TINSEL_MAX_AMPLIFICATION; TINSEL_DEFAULT_AMPLIFICATION by default). Songs
  * played by tinsel rules keep their level. Errors: ARGUMENT. Since 1.1. */
 TINSEL_API int tinsel_set_amplification(tinsel_player* player, int amplification);
+
+/* Subsongs: tunes packed into one song. Subsong 0 starts at order 0; each
+ * next one at the first order that no earlier one plays, and runs as playing
+ * from there plays it, until it comes back to a row it has played or stops.
+ * Finding them plays the song through without sound; the answer is kept
+ * until the next load or change of rules. */
+
+/* The song's subsong count, 1 or more. Errors: ARGUMENT, NO_SONG, MEMORY. Since 1.2. */
+TINSEL_API int tinsel_subsong_count(tinsel_player* player);
+
+/* Plays subsong 0.. from its start; tinsel_get_facts() then describes it (its
+ * length_frames and loop are the subsong's), and seeks and the repeat count
+ * count from its start. Loading a song or changing the rules plays subsong 0.
+ * Errors: ARGUMENT (null player, a subsong outside the song's), NO_SONG,
+ * MEMORY. Since 1.2. */
+TINSEL_API int tinsel_select_subsong(tinsel_player* player, int subsong);
+
+/* Fills info for subsong 0... Errors: ARGUMENT (null pointer, a subsong
+ * outside the song's), NO_SONG, MEMORY. Since 1.2. */
+TINSEL_API int tinsel_get_subsong(tinsel_player* player, int subsong, tinsel_subsong* info);
+
+/* Setting: stereo separation in percent, 0..200; 100 by default, the mix as
+ * it is (byte for byte); 0 gives both sides their mean (mono); 200 doubles
+ * the difference between the sides. Errors: ARGUMENT. Since 1.2. */
+TINSEL_API int tinsel_set_stereo_separation(tinsel_player* player, int percent);
+
+/* Setting: tempo factor 0.25..4, 1 by default: the song plays factor times
+ * as fast, its pitch unchanged; tinsel_get_facts() counts lengths at it.
+ * Errors: ARGUMENT (outside the range, or not a number), MEMORY. Since 1.2. */
+TINSEL_API int tinsel_set_tempo_factor(tinsel_player* player, double factor);
+
+/* Setting: pitch factor 0.25..4, 1 by default: every channel sounds at
+ * factor times its frequency, its timing unchanged. Errors: ARGUMENT
+ * (outside the range, or not a number). Since 1.2. */
+TINSEL_API int tinsel_set_pitch_factor(tinsel_player* player, double factor);
+
+/* Setting: mutes (muted not 0) or unmutes one channel, 0 to
+ * TINSEL_MAX_SONG_CHANNELS - 1, and with a song only its own; kept across
+ * loads. tinsel_set_muted() still sets the first 32 at once and leaves the
+ * others. Errors: ARGUMENT (a channel outside that). Since 1.2. */
+TINSEL_API int tinsel_set_channel_muted(tinsel_player* player, int channel, int muted);
+
+/* Fills state with what channel 0.. of the song sounds, after the frames
+ * handed out last (at most a block ahead of them). Cheap: a meter may ask
+ * for every channel every block. Errors: ARGUMENT (null pointer, a channel
+ * outside the song's), NO_SONG. Since 1.2. */
+TINSEL_API int tinsel_get_channel_state(const tinsel_player* player, int channel,
+                                        tinsel_channel_state* state);
+
+/* The song's contents, as stored. */
+
+/* The pattern at order 0.. of the order list. Errors: ARGUMENT (null
+ * player), NO_SONG, POSITION (an order outside the order list). Since 1.2. */
+TINSEL_API int tinsel_get_order(const tinsel_player* player, int order);
+
+/* The rows pattern 0.. plays (a pattern the order list names but the file
+ * lacks plays as empty rows). Errors: ARGUMENT, NO_SONG, POSITION (a pattern
+ * outside the song). Since 1.2. */
+TINSEL_API int tinsel_get_pattern_rows(const tinsel_player* player, int pattern);
+
+/* Fills cell with the cell at row and channel of pattern, all 0 for a row
+ * the file leaves empty. Errors: ARGUMENT (null pointer), NO_SONG, POSITION
+ * (a pattern, row or channel outside the song). Since 1.2. */
+TINSEL_API int tinsel_get_cell(const tinsel_player* player, int pattern, int row, int channel,
+                               tinsel_cell* cell);
+
+/* Writes cell as trackers show it into text, "NNN II VVV EPP" (14
+ * characters, TINSEL_CELL_TEXT_SIZE with the NUL), cut to size - 1 and
+ * NUL-terminated; returns the characters written. NNN is the note, "C-4",
+ * "C#4", "===" for a key-off, "..." for none; II the instrument in two
+ * decimal digits, ".." for none; VVV the volume column: "..." for none,
+ * "vNN" a volume 00..40 in hex, else a mark and the value's nibble: "-0x"
+ * slide down, "+0x" up, "d0x" fine down, "u0x" fine up, "s0x" vibrato
+ * speed, "b0x" vibrato depth, "px0" panning, "<0x" and ">0x" panning slides,
+ * "g0x" tone portamento, "?NN" a byte of no meaning; EPP the effect's
+ * letter (0-9, A-Z) and parameter in hex, "..." for none. Values outside
+ * a byte are taken modulo 256. Errors: ARGUMENT (null pointer, size 0).
+ * Since 1.2. */
+TINSEL_API int tinsel_format_cell(const tinsel_cell* cell, char* text, size_t size);
+
+/* Instrument 1.. of the song's name as stored, trailing spaces removed (often
+ * where composers write their messages); null without a song or for an
+ * instrument outside it. Valid until the next load or tinsel_free(). Since 1.2. */
+TINSEL_API const char* tinsel_instrument_name(const tinsel_player* player, int instrument);
+
+/* Sample 0.. of instrument 1..'s name, as tinsel_instrument_name(); null for
+ * an index outside the song. Since 1.2. */
+TINSEL_API const char* tinsel_sample_name(const tinsel_player* player, int instrument, int sample);
 
 #ifdef __cplusplus
 }
