@@ -3,7 +3,9 @@
 // also a script of calls, each byte a call and its argument: renders of
 // either format and odd lengths, seeks to rows and times, mutes, repeat
 // counts, rule sets, loads of the whole image or of a prefix of it (which
-// mostly fails), facts and positions, and bad arguments among them. Every
+// mostly fails), facts and positions, subsongs, separation, tempo and pitch,
+// channel states and mutes, the song's contents and names, and bad
+// arguments among them. Every
 // answer must be one tinsel.h allows, and the player must stay usable. The
 // player renders at 8000 Hz and at most a few blocks a call, so the work is
 // bounded and the fuzzer gets through many inputs; it starts from the
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "fuzz/song_bounds.h"
@@ -69,6 +72,79 @@ bool TooLong(const uint8_t* data, size_t size) {
 
 bool IsCode(int result) {
     return result <= TINSEL_OK && result >= TINSEL_ERROR_POSITION;
+}
+
+// The subsongs: their count, one of them (from -1 on) and playing it.
+int Subsongs(tinsel_player* player, bool loaded, int subsong) {
+    const int count = tinsel_subsong_count(player);
+    Check(loaded ? count >= 1 : count == TINSEL_ERROR_NO_SONG);
+    tinsel_subsong info{};
+    const int got = tinsel_get_subsong(player, subsong, &info);
+    const bool inside = loaded && subsong >= 0 && subsong < count;
+    Check(inside
+              ? got == TINSEL_OK && info.start_order >= 0 && info.length_frames >= 0 && info.loop_frames >= 0
+              : got == (loaded ? TINSEL_ERROR_ARGUMENT : TINSEL_ERROR_NO_SONG));
+    const int selected = tinsel_select_subsong(player, subsong);
+    Check(inside ? selected == TINSEL_OK : selected == got);
+    tinsel_facts facts;
+    if (inside && tinsel_set_tempo_factor(player, 1.0) == TINSEL_OK)
+        Check(tinsel_get_facts(player, &facts) == TINSEL_OK && facts.length_frames == info.length_frames);
+    return selected;
+}
+
+// The contents around the song's edges: orders, rows, cells and names, and
+// a channel's state and mute.
+int Contents(tinsel_player* player, bool loaded, int arg) {
+    const int pattern = tinsel_get_order(player, arg - 1);
+    Check(loaded ? pattern >= 0 || pattern == TINSEL_ERROR_POSITION : pattern == TINSEL_ERROR_NO_SONG);
+    const int rows = tinsel_get_pattern_rows(player, pattern >= 0 ? pattern : arg);
+    Check(loaded ? rows >= 0 || rows == TINSEL_ERROR_POSITION : rows == TINSEL_ERROR_NO_SONG);
+    tinsel_cell cell{};
+    const int row = rows > 0 ? (arg * 7) % (rows + 1) : arg;
+    const int got = tinsel_get_cell(player, pattern >= 0 ? pattern : 0, row, arg % 5, &cell);
+    Check(loaded ? got == TINSEL_OK || got == TINSEL_ERROR_POSITION : got == TINSEL_ERROR_NO_SONG);
+    if (got == TINSEL_OK) {
+        Check(cell.note >= 0 && cell.note <= 255 && cell.instrument >= 0 && cell.instrument <= 255);
+        char text[TINSEL_CELL_TEXT_SIZE];
+        const int room = arg % TINSEL_CELL_TEXT_SIZE;
+        Check(tinsel_format_cell(&cell, text, size_t(room) + 1) == room && std::strlen(text) == size_t(room));
+    }
+    const char* name = tinsel_instrument_name(player, arg - 1);
+    Check(name == nullptr || std::strlen(name) <= 22);
+    name = tinsel_sample_name(player, (arg & 3) + 1, (arg >> 2) - 1);
+    Check(name == nullptr || std::strlen(name) <= 22);
+    tinsel_channel_state state;
+    const int channel = (arg * 37) % 130 - 1;
+    const int sounding = tinsel_get_channel_state(player, channel, &state);
+    Check(loaded ? sounding == TINSEL_OK || sounding == TINSEL_ERROR_ARGUMENT
+                 : sounding == TINSEL_ERROR_NO_SONG);
+    if (sounding == TINSEL_OK)
+        Check(state.volume >= 0 && state.volume <= 64 && state.panning >= 0 && state.panning <= 255 &&
+              state.level_left >= 0 && state.level_left <= 1 && state.level_right >= 0 &&
+              state.level_right <= 1 && state.frequency >= 0);
+    const int muted = tinsel_set_channel_muted(player, channel, arg & 1);
+    Check(sounding == TINSEL_OK ? muted == TINSEL_OK : muted == TINSEL_OK || muted == TINSEL_ERROR_ARGUMENT);
+    return got;
+}
+
+// Separation, tempo and pitch at and around their ranges' ends.
+int Settings(tinsel_player* player, int which, int arg) {
+    const double factors[] = {0.2, 0.25, 0.5, 1.0, 1.5, 4.0, 4.5, std::nan("")};
+    const double factor = factors[arg & 7];
+    const bool inside = factor >= 0.25 && factor <= 4.0;
+    int result;
+    if (which == 0) {
+        const int percent = (arg & 7) * 40 - 40;
+        result = tinsel_set_stereo_separation(player, percent);
+        Check(percent >= 0 && percent <= 200 ? result == TINSEL_OK : result == TINSEL_ERROR_ARGUMENT);
+    } else if (which == 1) {
+        result = tinsel_set_tempo_factor(player, factor);
+        Check(inside ? result == TINSEL_OK : result == TINSEL_ERROR_ARGUMENT);
+    } else {
+        result = tinsel_set_pitch_factor(player, factor);
+        Check(inside ? result == TINSEL_OK : result == TINSEL_ERROR_ARGUMENT);
+    }
+    return result;
 }
 
 } // namespace
@@ -163,6 +239,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Check(loaded ? result == TINSEL_OK && facts.length_frames >= 0 && facts.loop_frames >= 0
                              : result == TINSEL_ERROR_NO_SONG);
             }
+            if (arg & 2)
+                result = Subsongs(player, loaded, (arg >> 2) - 1);
+            if (arg & 4)
+                result = Contents(player, loaded, arg);
+            if (arg & 8)
+                result = Settings(player, arg >> 4, arg);
             break;
         }
         }
