@@ -3,7 +3,8 @@
 # `make install PREFIX=...` does, it exports only the interface, and C programs
 # built against it with pkg-config alone, with the static library and with
 # find_package alone render the demo's song at 48 kHz byte for byte as
-# tinsel-render does. The SDL example builds against it too.
+# tinsel-render does, and a C program exercises each call 1.2 added. The SDL
+# example builds against it too.
 # usage: install_test.sh BUILD_DIR SOURCE_DIR TINSEL_RENDER C_COMPILER [EXTRA_FLAGS]
 set -euo pipefail
 build="$1" source="$2" render="$3" cc="$4" flags="${5:-}"
@@ -45,6 +46,13 @@ export PKG_CONFIG_PATH="$lib/pkgconfig"
 "$cc" "${cflags[@]}" "$source/tests/lib/render_song.c" $(pkg-config --cflags --libs tinsel) -o "$scratch/render_pc"
 LD_LIBRARY_PATH="$lib" "$scratch/render_pc" "$song" 48000 >"$scratch/pc.raw"
 same "pkg-config, shared" "$scratch/pc.raw"
+
+# Every call 1.2 added, from a C program built against the installed header.
+"$cc" "${cflags[@]}" "$source/tests/lib/controls_song.c" $(pkg-config --cflags --libs tinsel) -lm \
+  -o "$scratch/controls_song"
+LD_LIBRARY_PATH="$lib" "$scratch/controls_song" "$song" >"$scratch/controls.log" ||
+  { cat "$scratch/controls.log"; fail "controls_song: a 1.2 call answers otherwise than tinsel.h says"; }
+echo "controls_song: every 1.2 call as tinsel.h says"
 
 # The static library with the private libraries tinsel.pc names.
 private="$(pkg-config --static --libs-only-l tinsel)"
