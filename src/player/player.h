@@ -168,10 +168,10 @@ struct ChannelState {
     int sample;       // of the instrument, from 0; -1 for none
     int volume;       // heard, 0..64
     int panning;      // heard, 0..255
-    double frequency; // Hz, with the pitch factor
+    double frequency; // Hz, with the pitch factor (under FT2 rules, of the step the voice plays at)
     // Peak of the channel's own output over the last block rendered (levelFrames),
     // 0..1 of the 16-bit full scale, before the stereo separation: its
-    // samples at a few dozen points of the stretch played, at the voice's gains.
+    // samples at some points of the stretch played, at the voice's gains.
     float levelLeft;
     float levelRight;
 };

@@ -1,19 +1,15 @@
 // The instance's sound settings and what it tells of its channels.
 #include <cmath>
 
-#include "player/engine/periods.h"
 #include "player/engine/replay.h"
 #include "player/player.h"
 
 namespace {
 
-// Points of the stretch a level looks at: enough for a meter, few enough to
-// ask for every channel every block.
-constexpr int kLevelProbes = 48;
-
-bool Ft2Mixing(const Player& player) {
-    return RulesOf(player.rules).mixer == VoiceMixer::Ft2 && !player.ft2FloatVoices;
-}
+// Points of the stretch a level looks at, at least: enough for a meter, few
+// enough to ask for every channel every block.
+constexpr int kLevelProbeShift = 3;
+constexpr int kLevelProbes = 1 << kLevelProbeShift;
 
 int ChannelCount(const Module& m) {
     return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
@@ -45,8 +41,9 @@ int32_t PeakOf(const int16_t* data, Stretch s) {
     if (data == nullptr) {
         return 0;
     }
+    // A shift, not a division: 8 to 15 points of a longer stretch.
     const int64_t count = s.to - s.from + 1;
-    const int64_t stride = count > kLevelProbes ? count / kLevelProbes : 1;
+    const int64_t stride = count >= 2 * kLevelProbes ? count >> kLevelProbeShift : 1;
     int32_t peak = 0;
     for (int64_t i = s.from; i <= s.to; i += stride) {
         const int32_t a = data[i] < 0 ? -data[i] : data[i];
@@ -125,9 +122,10 @@ ChannelState GetChannelState(const Player& player, int channel) {
     const Channel& c = player.channels[channel];
     const MixVoice& v = player.VoicePool[channel];
     const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+    const bool ft2Mixing = ft2Rules && !player.ft2FloatVoices;
     const bool muted = player.muted[static_cast<size_t>(channel)];
-    double peakL = 0, peakR = 0, gainL = 0, gainR = 0;
-    if (Ft2Mixing(player)) {
+    double peakL = 0, peakR = 0, gainL = 0, gainR = 0, hz = 0;
+    if (ft2Mixing) {
         const Ft2Mixer& m = player.ft2;
         const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
         state.active = f.on && !f.fadingOut && f.left != nullptr;
@@ -142,6 +140,8 @@ ChannelState GetChannelState(const Player& player, int channel) {
             // A value's share of the sum, shifted down to 16 bits: gain / 2^28.
             gainL = static_cast<double>(f.targetL) / 268435456.0;
             gainR = static_cast<double>(f.targetR) / 268435456.0;
+            // The step the voice plays at, the pitch factor in it.
+            hz = static_cast<double>(f.step) * m.rate / 65536.0;
         }
     } else {
         state.active = v.sample != nullptr && v.sample->data != nullptr && v.sample->length > 0;
@@ -158,6 +158,7 @@ ChannelState GetChannelState(const Player& player, int channel) {
             const double level = ft2Rules ? player.amplification / 16.0 : 1.0;
             gainL = v.leftGain / 255.0 * level;
             gainR = v.rightGain / 255.0 * level;
+            hz = static_cast<double>(v.frequency) * player.pitchFactor;
         }
     }
     if (!state.active) {
@@ -173,8 +174,7 @@ ChannelState GetChannelState(const Player& player, int channel) {
     // driven only where the float mixer sounds them.
     const int32_t panning = ft2Rules ? c.finalPanning : v.panning;
     state.panning = panning < 0 ? 0 : (panning > 255 ? 255 : panning);
-    const double hz = ft2Rules ? periods::FrequencyHz(player.song.linear, c.finalPeriod) : v.frequency;
-    state.frequency = hz * player.pitchFactor;
+    state.frequency = hz;
     if (!muted && player.levelFrames > 0) {
         state.levelLeft = Level(peakL, gainL);
         state.levelRight = Level(peakR, gainR);

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "player/format/cell_text.h"
 #include "player/format/module.h"
 #include "player/format/song.h"
 #include "player/player.h"
@@ -438,6 +439,61 @@ TEST(CApi, TheRepeatCountMovesTheEnd) {
     ASSERT_EQ(tinsel_set_repeat_count(p.get(), 1), TINSEL_OK);
     EXPECT_EQ(tinsel_render_s16(p.get(), pcm.data(), 4096), 0);
     EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t v) { return v == 0; }));
+}
+
+} // namespace
+
+namespace {
+
+// Settings set to their defaults, or away and back, leave the renderer's
+// bytes; the contents read back as the loader read them.
+TEST(CApi, NewSettingsAtTheirDefaultsAndTheSongsContents) {
+    PlayerPtr plain = Loaded(48000), set = Loaded(48000);
+    for (int rules : {TINSEL_RULES_TINSEL, TINSEL_RULES_FT2}) {
+        ASSERT_EQ(tinsel_set_rules(plain.get(), rules), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_rules(set.get(), rules), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_stereo_separation(set.get(), 30), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_tempo_factor(set.get(), 0.5), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_pitch_factor(set.get(), 3), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_channel_muted(set.get(), 3, 1), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_stereo_separation(set.get(), 100), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_tempo_factor(set.get(), 1), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_pitch_factor(set.get(), 1), TINSEL_OK);
+        ASSERT_EQ(tinsel_set_channel_muted(set.get(), 3, 0), TINSEL_OK);
+        ASSERT_EQ(tinsel_select_subsong(set.get(), 0), TINSEL_OK);
+        ASSERT_EQ(tinsel_seek_row(plain.get(), 0, 0), TINSEL_OK);
+        std::vector<int16_t> a(2 * 48000), b(2 * 48000);
+        ASSERT_EQ(tinsel_render_s16(plain.get(), a.data(), 48000), 48000);
+        ASSERT_EQ(tinsel_render_s16(set.get(), b.data(), 48000), 48000);
+        EXPECT_EQ(a, b) << rules;
+    }
+    Module* m = LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize);
+    ASSERT_NE(m, nullptr);
+    tinsel_player* p = plain.get();
+    for (int order = 0; order < m->songLength; ++order)
+        EXPECT_EQ(tinsel_get_order(p, order), m->orderTable[order]);
+    const int pattern = m->orderTable[0];
+    ASSERT_EQ(tinsel_get_pattern_rows(p, pattern), m->patterns[pattern].rows);
+    for (int row = 0; row < m->patterns[pattern].rows; ++row) {
+        for (int channel = 0; channel < m->channelCount; ++channel) {
+            const uint8_t* stored =
+                m->patterns[pattern].cells + (row * m->channelCount + channel) * kCellSize;
+            tinsel_cell cell;
+            ASSERT_EQ(tinsel_get_cell(p, pattern, row, channel, &cell), TINSEL_OK);
+            char text[TINSEL_CELL_TEXT_SIZE], expected[TINSEL_CELL_TEXT_SIZE];
+            EXPECT_EQ(tinsel_format_cell(&cell, text, sizeof text), 14);
+            FormatCell(stored, expected, sizeof expected);
+            EXPECT_STREQ(text, expected) << row << " " << channel;
+        }
+    }
+    for (int i = 1; i <= m->instrumentCount; ++i) {
+        EXPECT_STREQ(tinsel_instrument_name(p, i), m->instruments[i - 1].name);
+        if (m->instruments[i - 1].sampleCount > 0) {
+            EXPECT_STREQ(tinsel_sample_name(p, i, 0), m->instruments[i - 1].samples[0]->name);
+        }
+    }
+    EXPECT_EQ(tinsel_instrument_name(p, m->instrumentCount + 1), nullptr);
+    FreeModule(m);
 }
 
 } // namespace
