@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     tinsel_player* other = open_song(argv[1], 44100);
 
     check(tinsel_subsong_count(player) >= 1, "tinsel_subsong_count");
-    check(tinsel_get_subsong(player, 0, &subsong) == TINSEL_OK && subsong.start_order == 0, "tinsel_get_subsong");
+    check(tinsel_get_subsong(player, 0, &subsong) == TINSEL_OK && subsong.start_order == 0,
+          "tinsel_get_subsong");
     check(tinsel_select_subsong(player, 0) == TINSEL_OK && tinsel_get_facts(player, &facts) == TINSEL_OK &&
               facts.length_frames == subsong.length_frames,
           "tinsel_select_subsong");
