@@ -2,6 +2,7 @@
 // loop that interleaves ticks with mixing.
 #include "player/player.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -42,8 +43,7 @@ int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
     if (p.rows <= 0 || p.cells == nullptr) {
         return kDefaultRows;
     }
-    const int channels =
-        m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+    const int channels = std::clamp<int>(m.channelCount, 0, kMaxChannels);
     const int64_t bytes = static_cast<int64_t>(p.rows) * channels * kCellSize;
     bool empty = true;
     for (int64_t i = 0; i < bytes && empty; ++i) {
@@ -62,7 +62,7 @@ bool Ft2Mixing(const Player& player) {
 }
 
 int ChannelCount(const Module& m) {
-    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
 }
 
 // After a seek every voice starts silent: the walk there mixed nothing (and
@@ -138,7 +138,7 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
     int32_t speed = module->defaultTempo;
     int32_t bpm = module->defaultBpm;
     if (r.headerLimits) {
-        s.songLength = s.songLength < 1 ? 1 : (s.songLength > 256 ? 256 : s.songLength);
+        s.songLength = std::clamp<int32_t>(s.songLength, 1, 256);
         // Some trackers pad the order list with 0xFF entries.
         while (s.songLength > 1 && module->orderTable[s.songLength - 1] == 0xFF) {
             s.songLength -= 1;
@@ -147,8 +147,8 @@ bool StartSong(Player& player, const Module* module, RuleSet rules) {
         // song goes on at that order.
         const bool atLength = s.restart == module->songLength && module->songLength > 0;
         s.restart = s.restart >= 0 && (s.restart < s.songLength || atLength) ? s.restart : 0;
-        speed = speed < 1 ? 1 : (speed > 31 ? 31 : speed);
-        bpm = bpm < 32 ? 32 : (bpm > 255 ? 255 : bpm);
+        speed = std::clamp<int32_t>(speed, 1, 31);
+        bpm = std::clamp<int32_t>(bpm, 32, 255);
     }
     for (int p = 0; p < 256; ++p) {
         s.patternRows[p] = PatternRows(*module, p, r.emptyPatterns);

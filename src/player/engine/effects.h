@@ -29,7 +29,16 @@ enum Effect : uint8_t {
     kPanningSlide = 0x19,         // Pxy
     kMultiRetrig = 0x1B,          // Rxy
     kTremor = 0x1D,               // Txy
-    kExtraFinePorta = 0x21,       // X1y, X2y
+    kExtraFinePorta = 0x21,       // X1y, X2y: the subcommands below
+};
+
+// Fxx: below this a speed in ticks a row, from it on a tempo in BPM.
+constexpr uint8_t kFirstTempo = 0x20;
+
+// Xxy's high nibble.
+enum ExtraFinePortaDirection : uint8_t {
+    kExtraFineUp = 0x1,   // X1y
+    kExtraFineDown = 0x2, // X2y
 };
 
 enum ExtendedEffect : uint8_t {
@@ -49,7 +58,16 @@ enum ExtendedEffect : uint8_t {
     kPatternDelay = 0xE,        // EEx
 };
 
-// The volume column's high nibble; 0x1..0x5 set the volume (0x10..0x50).
+// The whole parameter of an Exy: the subcommand x with its value y.
+constexpr uint8_t Ext(ExtendedEffect command, int y) {
+    return static_cast<uint8_t>(command << 4 | y);
+}
+
+// The volume column: the bytes 0x10..0x50 set the volume 0..64; from 0x60 on
+// the high nibble is a command and the low one its value.
+constexpr uint8_t kVolumeByteSet = 0x10;
+constexpr uint8_t kVolumeByteSetMax = 0x50;
+
 enum VolumeCommand : uint8_t {
     kVolumeSlideDown = 0x6,
     kVolumeSlideUp = 0x7,

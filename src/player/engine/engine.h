@@ -3,6 +3,7 @@
 #pragma once
 
 #include "player/engine/channel.h"
+#include "player/engine/effects.h"
 #include "player/engine/replay.h"
 #include "player/engine/rules.h"
 

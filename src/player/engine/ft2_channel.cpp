@@ -1,5 +1,6 @@
 // FT2 rules, the end of each channel's tick: envelopes, auto-vibrato, the
 // final volume, panning and period, and the hand-over to the original's mixer.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -21,7 +22,7 @@ struct Envelope {
 // An envelope is on by its type bit alone; one of 0 points reads its stored
 // first point, as one of 1 point does.
 int Points(uint8_t count) {
-    return count < 1 ? 1 : (count < kStoredPoints ? count : kStoredPoints);
+    return std::clamp<int>(count, 1, kStoredPoints);
 }
 
 Envelope VolumeEnvelope(const Instrument& ins) {
@@ -92,7 +93,7 @@ void PlaceEnvelope(const Envelope& e, uint8_t position, int32_t& tick, int32_t& 
             // product is wide, and the value kept in range as a step keeps it.
             const int64_t v = (int64_t{e.points[a].y} << 8) +
                               int64_t{slope} * (static_cast<int>(position) - e.points[a].x - 1);
-            value = static_cast<int32_t>(v < 0 ? 0 : (v > kEnvMax ? kEnvMax : v));
+            value = static_cast<int32_t>(std::clamp<int64_t>(v, 0, kEnvMax));
             return;
         }
     }
@@ -245,7 +246,7 @@ void Ft2UpdateVoice(const Context& x, Channel& c, MixVoice& v) {
         c.handedVolume = c.finalVolume;
     }
     if (c.updateFlags & kUpdatePanning) {
-        c.handedPanning = c.finalPanning < 0 ? 0 : (c.finalPanning > 255 ? 255 : c.finalPanning);
+        c.handedPanning = std::clamp<int32_t>(c.finalPanning, 0, 255);
     }
     Ft2SetChannel(x.state.ft2, ChannelIndex(x, c), c.handedVolume, c.handedPanning,
                   static_cast<uint16_t>(c.finalPeriod), (c.updateFlags & kUpdateQuick) != 0);

@@ -1,5 +1,6 @@
 // FT2 rules: the effect column and the volume column, on tick 0 and on the
 // later ticks, with the original tracker's memories and waveforms.
+#include <algorithm>
 #include <cstdlib>
 
 #include "player/engine/engine.h"
@@ -11,20 +12,16 @@ namespace {
 constexpr uint8_t kSine[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
                                255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24};
 
-int Clamp(int v, int lo, int hi) {
-    return v < lo ? lo : (v > hi ? hi : v);
-}
-
 // A set event: Cxx, the volume column's set volume, ECx.
 void SetVolume(Channel& c, int v) {
-    c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
+    c.baseVolume = c.outVolume = std::clamp(v, 0, kMaxVolume);
     c.updateFlags |= kUpdateVolume | kUpdateQuick;
 }
 
 // The volume a retrig or delayed note sets: no flag of its own, so the mixer
 // hears it only when something else flags the channel's volume.
 void SetVolumeUnflagged(Channel& c, int v) {
-    c.baseVolume = c.outVolume = Clamp(v, 0, kMaxVolume);
+    c.baseVolume = c.outVolume = std::clamp(v, 0, kMaxVolume);
 }
 
 int Waveform(int control, uint8_t pos, uint8_t rampPos) {
@@ -48,7 +45,7 @@ void VibratoStep(Channel& c) {
 void TremoloStep(Channel& c) {
     // The ramp inverts on the vibrato's position, not the tremolo's: the original's slip.
     const int a = (Waveform(c.waveControl >> 4, c.tremoloPos, c.vibratoPos) * c.tremoloDepth) >> 6;
-    c.outVolume = Clamp(c.tremoloPos < 128 ? c.baseVolume + a : c.baseVolume - a, 0, kMaxVolume);
+    c.outVolume = std::clamp(c.tremoloPos < 128 ? c.baseVolume + a : c.baseVolume - a, 0, kMaxVolume);
     c.updateFlags |= kUpdateVolume;
     c.tremoloPos = static_cast<uint8_t>(c.tremoloPos + c.tremoloSpeed);
 }
@@ -73,9 +70,9 @@ void Arpeggio(const Context& x, Channel& c) {
 // A retrig or delayed note takes the cell's volume-column volume or panning
 // again, unflagged.
 void VolumeByteAgain(Channel& c) {
-    if (c.volumeByte >= 0x10 && c.volumeByte <= 0x50) {
-        SetVolumeUnflagged(c, c.volumeByte - 0x10);
-    } else if (c.volumeByte >= 0xC0 && c.volumeByte <= 0xCF) {
+    if (c.volumeByte >= kVolumeByteSet && c.volumeByte <= kVolumeByteSetMax) {
+        SetVolumeUnflagged(c, c.volumeByte - kVolumeByteSet);
+    } else if ((c.volumeByte >> 4) == kVolumeSetPanning) {
         c.panning = (c.volumeByte & 15) * 16;
     }
 }
@@ -112,9 +109,7 @@ void RetrigCount(Context& x, Channel& c) {
 }
 
 void Tremor(Channel& c) {
-    if (c.parameter != 0) {
-        c.tremorMemory = c.parameter;
-    }
+    Remembered(c.tremorMemory, c.parameter);
     bool on = (c.tremorState & 0x80) != 0;
     int count = (c.tremorState & 0x7F) - 1;
     if (count < 0) {
@@ -144,45 +139,36 @@ void PatternLoop(Context& x, Channel& c, int count) {
 void ExtendedTickZero(Context& x, Channel& c) {
     const int y = c.parameter & 15;
     switch (c.parameter >> 4) {
-    case 0x1:
-        if (y != 0) {
-            c.finePortaUpMemory = static_cast<uint8_t>(y);
-        }
-        SlidePeriodUp(c, c.finePortaUpMemory * 4);
+    case kFinePortaUp:
+        SlidePeriodUp(c, Remembered(c.finePortaUpMemory, static_cast<uint8_t>(y)) * 4);
         break;
-    case 0x2:
-        if (y != 0) {
-            c.finePortaDownMemory = static_cast<uint8_t>(y);
-        }
-        SlidePeriodDown(c, c.finePortaDownMemory * 4);
+    case kFinePortaDown:
+        SlidePeriodDown(c, Remembered(c.finePortaDownMemory, static_cast<uint8_t>(y)) * 4);
         break;
-    case 0x3:
+    case kGlissandoControl:
         c.glissando = y != 0;
         break;
-    case 0x4:
+    case kVibratoControl:
         c.waveControl = static_cast<uint8_t>((c.waveControl & 0xF0) | y);
         break;
-    case 0x6:
+    case kPatternLoop:
         PatternLoop(x, c, y);
         break;
-    case 0x7:
+    case kTremoloControl:
         c.waveControl = static_cast<uint8_t>((c.waveControl & 0x0F) | (y << 4));
         break;
-    case 0xA:
+    case kFineVolumeSlideUp:
         FineVolumeUp(c, y);
         break;
-    case 0xB:
-        if (y != 0) {
-            c.fineVolumeDownMemory = static_cast<uint8_t>(y);
-        }
-        LowerVolume(c, c.fineVolumeDownMemory);
+    case kFineVolumeSlideDown:
+        LowerVolume(c, Remembered(c.fineVolumeDownMemory, static_cast<uint8_t>(y)));
         break;
-    case 0xC:
+    case kNoteCut:
         if (y == 0) {
             SetVolume(c, 0);
         }
         break;
-    case 0xE:
+    case kPatternDelay:
         if (x.song.delayRepeats == 0) {
             x.song.delayRequest = y + 1;
         }
@@ -196,18 +182,18 @@ void ExtendedLaterTick(Context& x, Channel& c) {
     const int y = c.parameter & 15;
     const int t = TickInRow(x);
     switch (c.parameter >> 4) {
-    case 0x9:
+    case kRetrigNote:
         if (y != 0 && t % y == 0) {
             StartNote(x, c, 0, 0, 0);
             ResetInstrument(c);
         }
         break;
-    case 0xC:
+    case kNoteCut:
         if (t == y) {
             SetVolume(c, 0);
         }
         break;
-    case 0xD:
+    case kNoteDelay:
         if (t == y) {
             StartNote(x, c, c.cellNote, 0, 0);
             if (c.cellInstrument != 0) {
@@ -263,23 +249,21 @@ void TonePortaStep(const Context& x, Channel& c) {
 uint8_t VolumeColumnTickZero(Channel& c) {
     const uint8_t v = c.volumeByte;
     const int y = v & 15;
-    if (v >= 0x10 && v <= 0x5F) {
-        SetVolume(c, v - 0x10); // 0x51..0x5F clamp to 64, as in the original
+    if (v >= kVolumeByteSet && v <= 0x5F) {
+        SetVolume(c, v - kVolumeByteSet); // 0x51..0x5F clamp to 64, as in the original
         return static_cast<uint8_t>(c.baseVolume);
     }
     switch (v >> 4) {
-    case 0x8:
+    case kFineVolumeDown:
         LowerVolume(c, y);
         return static_cast<uint8_t>(c.baseVolume);
-    case 0x9:
+    case kFineVolumeUp:
         RaiseVolume(c, y);
         return static_cast<uint8_t>(c.baseVolume);
-    case 0xA:
-        if (y != 0) {
-            c.vibratoSpeed = static_cast<uint8_t>(y * 4);
-        }
+    case kVibratoSpeed:
+        Remembered(c.vibratoSpeed, static_cast<uint8_t>(y * 4));
         return static_cast<uint8_t>(y * 4);
-    case 0xC:
+    case kVolumeSetPanning:
         c.panning = y * 16;
         c.updateFlags |= kUpdatePanning;
         return static_cast<uint8_t>(y * 16);
@@ -292,30 +276,28 @@ void Ft2VolumeColumn(Context& x, Channel& c) {
     const uint8_t v = c.volumeByte;
     const int y = v & 15;
     switch (v >> 4) {
-    case 0x6:
+    case kVolumeSlideDown:
         LowerVolume(c, y);
         break;
-    case 0x7:
+    case kVolumeSlideUp:
         RaiseVolume(c, y);
         break;
-    case 0xB:
-        if (y != 0) {
-            c.vibratoDepth = static_cast<uint8_t>(y);
-        }
+    case kVibratoDepth:
+        Remembered(c.vibratoDepth, static_cast<uint8_t>(y));
         VibratoStep(c);
         break;
-    case 0xD: {
+    case kPanningSlideLeft: {
         // Slid in 8 bits: a result that wraps (D0 included) lands on 0.
         const int moved = c.panning + static_cast<uint8_t>(-y);
         c.panning = moved < 256 ? 0 : moved - 256;
         c.updateFlags |= kUpdatePanning;
         break;
     }
-    case 0xE:
-        c.panning = Clamp(c.panning + y, 0, 255);
+    case kPanningSlideRight:
+        c.panning = std::clamp(c.panning + y, 0, 255);
         c.updateFlags |= kUpdatePanning;
         break;
-    case 0xF:
+    case kVolumeTonePorta:
         TonePortaStep(x, c);
         break;
     default:
@@ -325,65 +307,55 @@ void Ft2VolumeColumn(Context& x, Channel& c) {
 
 void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
     const uint8_t p = c.parameter;
-    if (c.effect == 0 && p == 0) {
+    if (c.effect == kArpeggio && p == 0) {
         return;
     }
     SongState& s = x.song;
     switch (c.effect) {
-    case 0x8:
+    case kSetPanning:
         c.panning = p;
         c.updateFlags |= kUpdatePanning;
         break;
-    case 0xB:
+    case kPositionJump:
         s.jumpOrder = p;
         s.breakRow = 0;
         s.jumpFlag = true;
         break;
-    case 0xC:
+    case kSetVolume:
         SetVolume(c, p);
         break;
-    case 0xD:
+    case kPatternBreak:
         s.breakRow = (p >> 4) * 10 + (p & 15);
         if (s.breakRow > 63) {
             s.breakRow = 0;
         }
         s.jumpFlag = true;
         break;
-    case 0xE:
+    case kExtended:
         ExtendedTickZero(x, c);
         break;
-    case 0xF:
+    case kSetSpeedOrTempo:
         SetSpeedOrTempo(x, p);
         break;
-    case 0x10:
+    case kSetGlobalVolume:
         s.globalVolume = p < kMaxVolume ? p : kMaxVolume;
         s.globalVolumeSet = true;
         break;
-    case 0x15:
+    case kSetEnvelopePosition:
         SetEnvelopePosition(c, p);
         break;
-    case 0x1B:
-        if ((p >> 4) != 0) {
-            c.retrigVolumeMemory = p >> 4;
-        }
-        if ((p & 15) != 0) {
-            c.retrigIntervalMemory = p & 15;
-        }
+    case kMultiRetrig:
+        Remembered(c.retrigVolumeMemory, static_cast<uint8_t>(p >> 4));
+        Remembered(c.retrigIntervalMemory, static_cast<uint8_t>(p & 15));
         if (vcopy == 0) {
             RetrigCount(x, c);
         }
         break;
-    case 0x21:
-        if ((p >> 4) == 1) {
-            if ((p & 15) != 0) {
-                c.extraFineUpMemory = p & 15;
-            }
-            SlidePeriodUp(c, c.extraFineUpMemory);
-        } else if ((p >> 4) == 2) {
-            if ((p & 15) != 0) {
-                c.extraFineDownMemory = p & 15;
-            }
-            SlidePeriodDown(c, c.extraFineDownMemory);
+    case kExtraFinePorta:
+        if ((p >> 4) == kExtraFineUp) {
+            SlidePeriodUp(c, Remembered(c.extraFineUpMemory, static_cast<uint8_t>(p & 15)));
+        } else if ((p >> 4) == kExtraFineDown) {
+            SlidePeriodDown(c, Remembered(c.extraFineDownMemory, static_cast<uint8_t>(p & 15)));
         }
         break;
     default:
@@ -393,97 +365,68 @@ void EffectTickZero(Context& x, Channel& c, uint8_t vcopy) {
 
 void Ft2Effects(Context& x, Channel& c) {
     const uint8_t p = c.parameter;
-    if (c.effect == 0 && p == 0) {
+    if (c.effect == kArpeggio && p == 0) {
         return;
     }
     switch (c.effect) {
-    case 0x0:
+    case kArpeggio:
         Arpeggio(x, c);
         break;
-    case 0x1:
-        if (p != 0) {
-            c.portaUpMemory = p;
-        }
-        SlidePeriodUp(c, c.portaUpMemory * 4);
+    case kPortaUp:
+        SlidePeriodUp(c, Remembered(c.portaUpMemory, p) * 4);
         break;
-    case 0x2:
-        if (p != 0) {
-            c.portaDownMemory = p;
-        }
-        SlidePeriodDown(c, c.portaDownMemory * 4);
+    case kPortaDown:
+        SlidePeriodDown(c, Remembered(c.portaDownMemory, p) * 4);
         break;
-    case 0x3:
+    case kTonePorta:
         TonePortaStep(x, c);
         break;
-    case 0x4:
-        if ((p >> 4) != 0) {
-            c.vibratoSpeed = static_cast<uint8_t>((p >> 4) * 4);
-        }
-        if ((p & 15) != 0) {
-            c.vibratoDepth = p & 15;
-        }
+    case kVibrato:
+        Remembered(c.vibratoSpeed, static_cast<uint8_t>((p >> 4) * 4));
+        Remembered(c.vibratoDepth, static_cast<uint8_t>(p & 15));
         VibratoStep(c);
         break;
-    case 0x5:
+    case kTonePortaVolumeSlide:
         TonePortaStep(x, c);
-        if (p != 0) {
-            c.volumeSlideMemory = p;
-        }
-        VolumeSlide(c, c.volumeSlideMemory);
+        VolumeSlide(c, Remembered(c.volumeSlideMemory, p));
         break;
-    case 0x6:
+    case kVibratoVolumeSlide:
         VibratoStep(c);
-        if (p != 0) {
-            c.volumeSlideMemory = p;
-        }
-        VolumeSlide(c, c.volumeSlideMemory);
+        VolumeSlide(c, Remembered(c.volumeSlideMemory, p));
         break;
-    case 0x7:
-        if ((p >> 4) != 0) {
-            c.tremoloSpeed = static_cast<uint8_t>((p >> 4) * 4);
-        }
-        if ((p & 15) != 0) {
-            c.tremoloDepth = p & 15;
-        }
+    case kTremolo:
+        Remembered(c.tremoloSpeed, static_cast<uint8_t>((p >> 4) * 4));
+        Remembered(c.tremoloDepth, static_cast<uint8_t>(p & 15));
         TremoloStep(c);
         break;
-    case 0xA:
-        if (p != 0) {
-            c.volumeSlideMemory = p;
-        }
-        VolumeSlide(c, c.volumeSlideMemory);
+    case kVolumeSlide:
+        VolumeSlide(c, Remembered(c.volumeSlideMemory, p));
         break;
-    case 0xE:
+    case kExtended:
         ExtendedLaterTick(x, c);
         break;
-    case 0x11: {
-        if (p != 0) {
-            c.globalSlideMemory = p;
-        }
-        const int up = c.globalSlideMemory >> 4;
+    case kGlobalVolumeSlide: {
+        const int up = Remembered(c.globalSlideMemory, p) >> 4;
         int& g = x.song.globalVolume;
-        g = Clamp(up != 0 ? g + up : g - (c.globalSlideMemory & 15), 0, kMaxVolume);
+        g = std::clamp(up != 0 ? g + up : g - (c.globalSlideMemory & 15), 0, kMaxVolume);
         x.song.globalVolumeSet = true;
         break;
     }
-    case 0x14:
+    case kKeyOffAt:
         if (TickInRow(x) == (p & 31)) {
             KeyOff(c);
         }
         break;
-    case 0x19: {
-        if (p != 0) {
-            c.panningSlideMemory = p;
-        }
-        const int up = c.panningSlideMemory >> 4;
-        c.panning = Clamp(up != 0 ? c.panning + up : c.panning - (c.panningSlideMemory & 15), 0, 255);
+    case kPanningSlide: {
+        const int up = Remembered(c.panningSlideMemory, p) >> 4;
+        c.panning = std::clamp(up != 0 ? c.panning + up : c.panning - (c.panningSlideMemory & 15), 0, 255);
         c.updateFlags |= kUpdatePanning;
         break;
     }
-    case 0x1B:
+    case kMultiRetrig:
         RetrigCount(x, c);
         break;
-    case 0x1D:
+    case kTremor:
         Tremor(c);
         break;
     default:

@@ -34,13 +34,14 @@ void PortaTarget(const Context& x, Channel& c, uint8_t note) {
 // panning and, but with a key-off, restarts the playing instrument.
 void NoteAndInstrument(Context& x, Channel& c, uint8_t note, uint8_t instrument) {
     const uint8_t fx = c.effect, param = c.parameter, vol = c.volumeByte;
-    const bool retrigNow = fx == 0xE && param == 0x90;
-    if (!retrigNow && (vol >= 0xF0 || fx == 3 || fx == 5)) {
-        if (vol >= 0xF0) {
+    const bool retrigNow = fx == kExtended && param == Ext(kRetrigNote, 0);
+    const bool columnPorta = (vol >> 4) == kVolumeTonePorta;
+    if (!retrigNow && (columnPorta || fx == kTonePorta || fx == kTonePortaVolumeSlide)) {
+        if (columnPorta) {
             if ((vol & 0x0F) != 0) {
                 c.portaSpeed = (vol & 0x0F) * 64;
             }
-        } else if (fx == 3 && param != 0) {
+        } else if (fx == kTonePorta && param != 0) {
             c.portaSpeed = param * 4;
         }
         if (note == kKeyOffNote) {
@@ -48,7 +49,7 @@ void NoteAndInstrument(Context& x, Channel& c, uint8_t note, uint8_t instrument)
         } else if (note != 0) {
             PortaTarget(x, c, note);
         }
-    } else if (!retrigNow && fx == 0x14 && param == 0) {
+    } else if (!retrigNow && fx == kKeyOffAt && param == 0) {
         KeyOff(c);
         if (instrument != 0) {
             RestoreVolume(c);
@@ -77,9 +78,10 @@ void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
 
     c.volumeByte = cell[2];
     // The transient pitch of an arpeggio, or of a vibrato that ends here, is undone.
-    if (c.lastEffect == 0 && c.lastParameter != 0) {
+    if (c.lastEffect == kArpeggio && c.lastParameter != 0) {
         c.outPeriod = c.basePeriod;
-    } else if ((c.lastEffect == 4 || c.lastEffect == 6) && fx != 4 && fx != 6) {
+    } else if ((c.lastEffect == kVibrato || c.lastEffect == kVibratoVolumeSlide) && fx != kVibrato &&
+               fx != kVibratoVolumeSlide) {
         c.outPeriod = c.basePeriod;
     }
     c.effect = c.lastEffect = fx;
@@ -89,7 +91,7 @@ void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
     if (instrument != 0) {
         c.instrumentNumber = instrument;
     }
-    if (fx == 0xE && param >= 0xD1 && param <= 0xDF) {
+    if (fx == kExtended && (param >> 4) == kNoteDelay && (param & 15) != 0) {
         return; // note delay: nothing more on tick 0, not even the volume column
     }
     NoteAndInstrument(x, c, note, instrument);
@@ -97,7 +99,7 @@ void Ft2RowStart(Context& x, Channel& c, const uint8_t* cell) {
 }
 
 void SetSpeedOrTempo(Context& x, uint8_t parameter) {
-    if (parameter >= 0x20) {
+    if (parameter >= kFirstTempo) {
         SetBpm(x, parameter);
         return;
     }
@@ -210,19 +212,17 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
     if (c.sampleVolume > kMaxVolume) {
         c.sampleVolume = kMaxVolume;
     }
-    c.finetune = (effect == 0xE && (parameter >> 4) == 5) ? static_cast<int16_t>((parameter & 15) * 16 - 128)
-                 : sample != nullptr                      ? sample->finetune
-                                                          : 0;
+    const bool setFinetune = effect == kExtended && (parameter >> 4) == kSetFinetune;
+    c.finetune = setFinetune         ? static_cast<int16_t>((parameter & 15) * 16 - 128)
+                 : sample != nullptr ? sample->finetune
+                                     : 0;
     if (real != 0) {
         c.basePeriod = c.outPeriod = periods::Period(x.song.linear, periods::TableIndex(real, c.finetune));
     }
     c.updateFlags |= kUpdateNoteStart | kUpdateVolume | kUpdatePanning | kUpdateQuick;
     c.startOffset = 0;
-    if (effect == 9) {
-        if (parameter != 0) {
-            c.offsetMemory = parameter;
-        }
-        c.startOffset = static_cast<uint32_t>(c.offsetMemory) * 256;
+    if (effect == kSampleOffset) {
+        c.startOffset = static_cast<uint32_t>(Remembered(c.offsetMemory, parameter)) * 256;
     }
     // The mixer hears of each start at once: two in one tick (a note and
     // its retrig) hand the voices over twice.

@@ -3,6 +3,7 @@
 // entries (1/16 semitone) interpolated between their neighbours.
 #include "player/engine/periods.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -50,7 +51,7 @@ const std::array<uint16_t, kTableSize>& AmigaTable() {
 }
 
 int Clamp(int index) {
-    return index < 0 ? 0 : (index >= kTableSize ? kTableSize - 1 : index);
+    return std::clamp(index, 0, kTableSize - 1);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // row or not, then each channel in turn gets its row start or later tick, its
 // fadeout, envelopes and auto-vibrato, and hands over to its voice. Where the
 // rule sets part, Rules (rules.h) names the piece that runs.
+#include <algorithm>
+
 #include "player/engine/replay.h"
 
 #include "player/engine/engine.h"
@@ -10,7 +12,7 @@
 namespace {
 
 int ChannelCount(const Module& m) {
-    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
 }
 
 int CurrentPatternNumber(const Module& m, const SongState& s) {
@@ -235,10 +237,7 @@ void VolumeSlide(Channel& c, uint8_t speed) {
 }
 
 void FineVolumeUp(Channel& c, int y) {
-    if (y != 0) {
-        c.fineVolumeUpMemory = static_cast<uint8_t>(y);
-    }
-    RaiseVolume(c, c.fineVolumeUpMemory);
+    RaiseVolume(c, Remembered(c.fineVolumeUpMemory, static_cast<uint8_t>(y)));
 }
 
 int32_t TickInRow(const Context& x) {

@@ -1,5 +1,6 @@
 // Tinsel rules: a channel's row start, its envelopes, and the hand-over of
 // the tick's changes to its voice.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -11,9 +12,6 @@
 
 namespace {
 
-constexpr uint8_t kEffectTonePorta = 0x03;
-constexpr uint8_t kEffectTonePortaSlide = 0x05;
-constexpr uint8_t kEffectKeyOff = 0x14;
 constexpr int kNoteCount = 96;
 constexpr int kStoredPoints = 12;
 
@@ -151,7 +149,7 @@ void TinselRowStart(Context& x, Channel& c, const uint8_t* cell) {
     const uint8_t note = cell[0];
     const uint8_t instr = cell[1];
     const uint8_t fx = cell[3];
-    const bool porta = fx == kEffectTonePorta || fx == kEffectTonePortaSlide;
+    const bool porta = fx == kTonePorta || fx == kTonePortaVolumeSlide;
     c.volumeByte = cell[2];
     c.effect = c.lastEffect = fx;
     c.parameter = c.lastParameter = cell[4];
@@ -187,7 +185,7 @@ void TinselRowStart(Context& x, Channel& c, const uint8_t* cell) {
     if (c.volumeByte != 0) {
         TinselVolumeColumnRowStart(c);
     }
-    if (note == kKeyOff || fx == kEffectKeyOff) {
+    if (note == kKeyOff || fx == kKeyOffAt) {
         c.keyOff = true;
     }
     if (!EnvelopeOn(c.instrument->volumeType, c.instrument->volumePointCount) && c.keyOff) {
@@ -238,7 +236,7 @@ void TinselUpdateVoice(const Context& x, Channel& c, MixVoice& v) {
     if (c.updateFlags & kUpdatePanning) {
         const int64_t away = std::llabs(static_cast<int64_t>(c.panning) - 128);
         int64_t p = c.panning + ((128 - away) / 32) * (static_cast<int64_t>(c.envPanning) - 32);
-        p = p < 0 ? 0 : (p > 255 ? 255 : p);
+        p = std::clamp<int64_t>(p, 0, 255);
         v.panning = static_cast<int32_t>(p);
         SetGains(v);
     }

@@ -122,16 +122,16 @@ namespace {
 // false for any other command.
 bool ColumnSlide(Channel& c, int command, int y) {
     switch (command) {
-    case 0x6:
+    case kVolumeSlideDown:
         LowerVolume(c, y);
         return true;
-    case 0x7:
+    case kVolumeSlideUp:
         RaiseVolume(c, y);
         return true;
-    case 0xD:
+    case kPanningSlideLeft:
         SlidePanning(c, -y);
         return true;
-    case 0xE:
+    case kPanningSlideRight:
         SlidePanning(c, y);
         return true;
     default:
@@ -143,28 +143,31 @@ bool ColumnSlide(Channel& c, int command, int y) {
 void TinselVolumeColumnRowStart(Channel& c) {
     const uint8_t vol = c.volumeByte;
     const int y = vol & 0x0F;
-    if (vol >= 0x10 && vol <= 0x50) {
-        c.baseVolume = vol - 0x10;
+    if (vol >= kVolumeByteSet && vol <= kVolumeByteSetMax) {
+        c.baseVolume = vol - kVolumeByteSet;
         c.updateFlags |= kUpdateVolume;
         return;
     }
     // On a row start the fine slides 8y and 9y are the slides 6y and 7y.
     const int command = vol >> 4;
-    if (ColumnSlide(c, command == 0x8 || command == 0x9 ? command - 2 : command, y)) {
+    const int slide = command == kFineVolumeDown ? kVolumeSlideDown
+                      : command == kFineVolumeUp ? kVolumeSlideUp
+                                                 : command;
+    if (ColumnSlide(c, slide, y)) {
         return;
     }
     switch (command) {
-    case 0xA:
+    case kVibratoSpeed:
         c.vibratoSpeed = static_cast<uint8_t>(y);
         break;
-    case 0xB:
+    case kVibratoDepth:
         c.vibratoDepth = static_cast<uint8_t>(y);
         break;
-    case 0xC:
+    case kVolumeSetPanning:
         c.panning = y * 16;
         c.updateFlags |= kUpdatePanning;
         break;
-    case 0xF:
+    case kVolumeTonePorta:
         if (y != 0) {
             c.portaSpeed = y * 64;
         }
@@ -185,12 +188,12 @@ void TinselVolumeColumn(Context&, Channel& c) {
         return;
     }
     switch (command) {
-    case 0xB:
+    case kVibratoDepth:
         c.vibratoDepth = static_cast<uint8_t>(y);
         ApplyVibrato(c);
         AdvanceVibrato(c);
         break;
-    case 0xF:
+    case kVolumeTonePorta:
         TonePortamentoStep(c);
         break;
     default:
@@ -203,49 +206,39 @@ void TinselRowEffect(Context& ctx, Channel& c) {
     const int x = param >> 4;
     const int y = param & 0x0F;
     switch (c.effect) {
-    case 0x2:
-        if (param != 0) {
-            c.portaDownMemory = param;
-        }
+    case kPortaDown:
+        Remembered(c.portaDownMemory, param);
         break;
-    case 0x3:
+    case kTonePorta:
         if (param != 0) {
             c.portaSpeed = param * 4;
         }
         c.portaTarget = c.notePeriod;
         c.updateFlags &= static_cast<uint8_t>(~(kUpdateNoteStart | kUpdateFrequency));
         break;
-    case 0x4:
-        if (x != 0) {
-            c.vibratoSpeed = static_cast<uint8_t>(x);
-        }
-        if (y != 0) {
-            c.vibratoDepth = static_cast<uint8_t>(y);
-        }
+    case kVibrato:
+        Remembered(c.vibratoSpeed, static_cast<uint8_t>(x));
+        Remembered(c.vibratoDepth, static_cast<uint8_t>(y));
         ApplyVibrato(c);
         break;
-    case 0x6:
-        if (param != 0) {
-            c.volumeSlideMemory = param;
-        }
+    case kVibratoVolumeSlide:
+        Remembered(c.volumeSlideMemory, param);
         ApplyVibrato(c);
         break;
-    case 0xA:
-        if (param != 0) {
-            c.volumeSlideMemory = param;
-        }
+    case kVolumeSlide:
+        Remembered(c.volumeSlideMemory, param);
         break;
-    case 0xC:
+    case kSetVolume:
         c.baseVolume = param;
         c.updateFlags |= kUpdateVolume;
         break;
-    case 0xE:
-        if (x == 0xA) {
+    case kExtended:
+        if (x == kFineVolumeSlideUp) {
             FineVolumeUp(c, y);
         }
         break;
-    case 0xF:
-        if (param < 0x20) {
+    case kSetSpeedOrTempo:
+        if (param < kFirstTempo) {
             ctx.song.speed = param;
         } else {
             SetBpm(ctx, param);
@@ -260,7 +253,7 @@ void TinselEffects(Context& x, Channel& c) {
     const SongState& s = x.song;
     const uint8_t param = c.parameter;
     switch (c.effect) {
-    case 0x0:
+    case kArpeggio:
         if (param != 0) {
             const int r = s.tick % 3;
             const int semitones = r == 1 ? param >> 4 : (r == 2 ? param & 0x0F : 0);
@@ -276,7 +269,7 @@ void TinselEffects(Context& x, Channel& c) {
             c.updateFlags |= kUpdateFrequency;
         }
         break;
-    case 0x2:
+    case kPortaDown:
         if (x.song.linear) {
             c.basePeriod += c.portaDownMemory * 4;
             if (c.basePeriod > kMaxPeriod) {
@@ -288,24 +281,24 @@ void TinselEffects(Context& x, Channel& c) {
         c.periodDelta = 0;
         c.updateFlags |= kUpdateFrequency;
         break;
-    case 0x3:
+    case kTonePorta:
         c.periodDelta = 0;
         TonePortamentoStep(c);
         break;
-    case 0x4:
+    case kVibrato:
         ApplyVibrato(c);
         AdvanceVibrato(c);
         break;
-    case 0x6:
+    case kVibratoVolumeSlide:
         ApplyVibrato(c);
         AdvanceVibrato(c);
         VolumeSlide(c, c.volumeSlideMemory);
         break;
-    case 0xA:
+    case kVolumeSlide:
         VolumeSlide(c, c.volumeSlideMemory);
         break;
-    case 0xE:
-        if ((param >> 4) == 0x9) {
+    case kExtended:
+        if ((param >> 4) == kRetrigNote) {
             const int y = param & 0x0F;
             if (y != 0 && s.tick % y == 0) {
                 c.updateFlags |= kUpdateNoteStart | kUpdateFrequency | kUpdateVolume;

@@ -97,6 +97,7 @@ void MemorySeek(MemoryStream& memory, int32_t offset, int32_t origin) {
         return;
     }
     // A position before the bytes would make the next read copy from outside them.
+    // By hand, not std::clamp: the bounds stay defined for any size.
     if (position < 0) {
         position = 0;
     }

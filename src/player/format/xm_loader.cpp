@@ -403,21 +403,11 @@ bool ReadXm(Reader& in, Module* module) {
         return in.Refuse("0 channels: the song has nothing to play");
     }
     std::snprintf(module->format, sizeof module->format, "XM %d.%02x", version >> 8, version & 0xFF);
-    if (songLength < 0) {
-        songLength = 0;
-    }
-    if (songLength > 256) {
-        songLength = 256;
-    }
+    songLength = std::clamp<int16_t>(songLength, 0, 256);
     if (restart < 0 || restart >= songLength) {
         restart = 0;
     }
-    if (bpm < kMinBpm) {
-        bpm = kMinBpm;
-    }
-    if (bpm > kMaxBpm) {
-        bpm = kMaxBpm;
-    }
+    bpm = std::clamp<int16_t>(bpm, kMinBpm, kMaxBpm);
     module->songLength = songLength;
     module->restartPosition = restart;
     module->defaultBpm = bpm;

@@ -1,5 +1,6 @@
 #include "player/mix/ft2_mixer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -64,7 +65,7 @@ bool Muted(const Ft2Mixer& m, int channel) {
 // Gain at frame k of the tick.
 int64_t GainAt(uint32_t gain, int32_t delta, int32_t rampStart, int32_t rampFrames, int32_t k) {
     int32_t j = k - rampStart;
-    j = j < 0 ? 0 : (j > rampFrames ? rampFrames : j);
+    j = std::clamp<int32_t>(j, 0, rampFrames);
     return int64_t{gain} + int64_t{j} * delta;
 }
 
@@ -173,7 +174,7 @@ void Ft2ResetMixer(Ft2Mixer& m, int32_t rate, int32_t amplification, int32_t cha
     m.linearScale = LinearScale(m.rate);
     m.amigaDividend = AmigaDividend(m.rate);
     m.linear = linear;
-    m.channels = channels < 0 ? 0 : (channels > kMaxChannels ? kMaxChannels : channels);
+    m.channels = std::clamp<int32_t>(channels, 0, kMaxChannels);
     m.tickFrames = m.frame = 0;
     Ft2SetAmplification(m, amplification);
     SilenceVoices(m);
@@ -241,8 +242,8 @@ void Ft2SetChannel(Ft2Mixer& m, int channel, int32_t volume, int32_t panning, ui
     Ft2Mixer::Update& u = m.updates[channel];
     u.pending = true;
     u.quick = quick;
-    u.volume = static_cast<uint16_t>(volume < 0 ? 0 : (volume > 256 ? 256 : volume));
-    u.panning = static_cast<uint8_t>(panning < 0 ? 0 : (panning > 255 ? 255 : panning));
+    u.volume = static_cast<uint16_t>(std::clamp<int32_t>(volume, 0, 256));
+    u.panning = static_cast<uint8_t>(std::clamp<int32_t>(panning, 0, 255));
     u.period = period;
 }
 
