@@ -21,7 +21,7 @@ TEST_F(Engine, TinselEnvelopesEndAtTheLastPoint) {
 }
 
 TEST_F(Engine, TinselTonePortamentoKeepsNoteAndInstrumentAndGlides) {
-    SongSpec s = Rows({{C4, 1}, {C4 + 2, 2, 0, 0x03, 0x10}}, 3);
+    SongSpec s = Rows({{C4, 1}, {C4 + 2, 2, 0, kTonePorta, 0x10}}, 3);
     s.samples = {PlainSample(40, 0), PlainSample(20, 12)};
     Start(s, kTinsel);
     for (int t = 0; t < 3; ++t)
@@ -55,9 +55,9 @@ TEST_F(Engine, SongClocks) {
     SongSpec loop;
     loop.tempo = 1;
     loop.patterns = {std::vector<XmCell>(8), std::vector<XmCell>(8)};
-    loop.patterns[0][2] = {0, 0, 0, 0xE, 0x60};
-    loop.patterns[0][4] = {0, 0, 0, 0xE, 0x61};
-    loop.patterns[1][7] = {0, 0, 0, 0xF, 0x01}; // keeps the empty pattern at 8 rows
+    loop.patterns[0][2] = {0, 0, 0, kExtended, Ext(kPatternLoop, 0)};
+    loop.patterns[0][4] = {0, 0, 0, kExtended, Ext(kPatternLoop, 1)};
+    loop.patterns[1][7] = {0, 0, 0, kSetSpeedOrTempo, 0x01}; // keeps the empty pattern at 8 rows
     loop.orders = {0, 1};
     SongSpec restart;
     restart.tempo = 1;
@@ -69,8 +69,8 @@ TEST_F(Engine, SongClocks) {
         SongSpec s;
         s.tempo = 1;
         s.channels = 2;
-        const XmCell d{0, 0, 0, 0xD, 0x05}, b{0, 0, 0, 0xB, 0x01};
-        s.patterns = {{breakFirst ? d : b, breakFirst ? b : d}, {{0, 0, 0, 0xF, 0x01}}};
+        const XmCell d{0, 0, 0, kPatternBreak, 0x05}, b{0, 0, 0, kPositionJump, 0x01};
+        s.patterns = {{breakFirst ? d : b, breakFirst ? b : d}, {{0, 0, 0, kSetSpeedOrTempo, 0x01}}};
         s.orders = {0, 1};
         return s;
     };
@@ -84,15 +84,17 @@ TEST_F(Engine, SongClocks) {
         // clang-format off
         {"after the last order, the restart position", kTinsel, restart, 10,
          {{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}},
-        {"F1F rules the row it stands on", kTinsel, Rows({{0, 0, 0, 0xF, 0x1F}, {0, 0, 0, 0xF, 0x01}}, 2), 34,
+        {"F1F rules the row it stands on", kTinsel,
+         Rows({{0, 0, 0, kSetSpeedOrTempo, 0x1F}, {0, 0, 0, kSetSpeedOrTempo, 0x01}}, 2), 34,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
-        {"F00 makes every tick a row start", kTinsel, Rows({{0, 0, 0, 0xF, 0x00}}, 3), 4,
+        {"F00 makes every tick a row start", kTinsel, Rows({{0, 0, 0, kSetSpeedOrTempo, 0x00}}, 3), 4,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
         {"pattern loop carries its start row into the next pattern", kFt2, loop, 12,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {0, 6}, {0, 7}, {1, 2}}},
         {"D05 left of B01", kFt2, pair(true), 2, {{0, 0}, {1, 0}}},
         {"B01 left of D05", kFt2, pair(false), 2, {{0, 0}, {1, 5}}},
-        {"F00 stalls the row", kFt2, Rows({{C4, 1, 0, 0xF, 0x00}, {0, 0, 0, 0xF, 0x06}}), 5000, {{0, 0}}},
+        {"F00 stalls the row", kFt2,
+         Rows({{C4, 1, 0, kSetSpeedOrTempo, 0x00}, {0, 0, 0, kSetSpeedOrTempo, 0x06}}), 5000, {{0, 0}}},
         // clang-format on
     };
     for (const auto& k : cases) {
@@ -176,7 +178,7 @@ protected:
         c.sample = &EmptySample;
     }
     // One later tick of the channel's effect.
-    void Effect(uint8_t effect) {
+    void RunEffect(uint8_t effect) {
         c.effect = effect;
         TinselEffects(x, c);
     }
@@ -189,7 +191,7 @@ TEST_F(TinselPieces, VibratoSineDepthAndClearedLowBits) {
         c = Channel{};
         c.vibratoPos = static_cast<uint8_t>(position);
         c.vibratoDepth = static_cast<uint8_t>(depth);
-        Effect(0x4);
+        RunEffect(kVibrato);
         EXPECT_EQ(c.periodDelta, delta) << position << " " << depth;
     }
 }

@@ -8,8 +8,7 @@
 namespace {
 
 constexpr uint8_t C5 = C4 + 12, B7 = 96;
-constexpr uint8_t kDelay1 = 0xD1; // ED1
-constexpr uint8_t kRetrig = 0x1B, kGlobal = 0x10;
+constexpr uint8_t kDelay1 = Ext(kNoteDelay, 1);
 
 // What the mixer was handed, and over how many frames it ramps there.
 const Probe kHandedVolume = [](const Seen& s) { return s.c.handedVolume; };
@@ -58,21 +57,21 @@ std::vector<int> Repeat(std::vector<std::pair<int, int>> runs) {
 }
 
 TEST_F(EngineRecipes, Ft2MixerHearsOnlyFlaggedTicks) {
-    const SongSpec held =
-        Env(Recipe2({{C4, 1, 0, 8, 0xFF}, {OFF, 0, 0xC0, 0xE, kDelay1}, {}, {}, {}, {}, {C4, 1}}),
-            {{0, 64}, {10, 64}});
+    const SongSpec held = Env(
+        Recipe2({{C4, 1, 0, kSetPanning, 0xFF}, {OFF, 0, 0xC0, kExtended, kDelay1}, {}, {}, {}, {}, {C4, 1}}),
+        {{0, 64}, {10, 64}});
     const SongSpec envelopeRamp =
-        Env(Recipe2({{C4, 1, 0x10}, {OFF, 0, 0x50, 0xE, kDelay1}}), {{0, 64}, {10, 64}});
+        Env(Recipe2({{C4, 1, 0x10}, {OFF, 0, 0x50, kExtended, kDelay1}}), {{0, 64}, {10, 64}});
     SongSpec outOfRange =
-        Recipe2({{C5, 1}, {B7, 1}, {0, 0, 0x10}, {0, 0, 0x50, 0xE, kDelay1}, {}, {0, 0, 0x70}});
+        Recipe2({{C5, 1}, {B7, 1}, {0, 0, 0x10}, {0, 0, 0x50, kExtended, kDelay1}, {}, {0, 0, 0x70}});
     outOfRange.samples = {Square(128, 24)};
     SongSpec retrig =
-        Recipe2({{C5, 1}, {B7, 1}, {0, 0, 0x10}, {0, 0, 0, kRetrig, kDelay1}, {}, {0, 0, 0x70}});
+        Recipe2({{C5, 1}, {B7, 1}, {0, 0, 0x10}, {0, 0, 0, kMultiRetrig, 0xD1}, {}, {0, 0, 0x70}});
     retrig.samples = {Square(128, 24)};
-    const SongSpec globalRight =
-        Recipe2({{C4, 1}, {}, {}, {}, {}, {0, 0, 0, 0xC, 0x40}}, {{}, {}, {0, 0, 0, kGlobal, 0x20}});
-    const SongSpec globalLeft = Recipe2({{}, {}, {0, 0, 0, kGlobal, 0x20}}, {{C4, 1}});
-    SongSpec tremolo = Recipe2({{C4, 1, 0x30, 7, 0x48}});
+    const SongSpec globalRight = Recipe2({{C4, 1}, {}, {}, {}, {}, {0, 0, 0, kSetVolume, 0x40}},
+                                         {{}, {}, {0, 0, 0, kSetGlobalVolume, 0x20}});
+    const SongSpec globalLeft = Recipe2({{}, {}, {0, 0, 0, kSetGlobalVolume, 0x20}}, {{C4, 1}});
+    SongSpec tremolo = Recipe2({{C4, 1, 0x30, kTremolo, 0x48}});
     tremolo.tempo = 6;
     Play({
         // clang-format off
@@ -105,7 +104,8 @@ TEST_F(EngineRecipes, Ft2EnvelopesAndPanningWrap) {
     const SongSpec noEnvelope = Recipe2({{C4, 1}, {}, {OFF}});
     Play({
         // clang-format off
-        {"panning wrap: pan 128 at envelope 64 is hard left", kFt2, wrap, 0, kHandedPanning, {0, 0, 0, 0, 0, 0}},
+        {"panning wrap: pan 128 at envelope 64 is hard left", kFt2, wrap, 0, kHandedPanning,
+         {0, 0, 0, 0, 0, 0}},
         {"pan 100 is 200", kFt2, wrap, 2, kHandedPanning, {200, 200, 200}},
         {"one-point envelope: half volume, not silenced by the key-off", kFt2, onePoint, 0, kHeard,
          Repeat({{128, 12}})},
@@ -117,7 +117,7 @@ TEST_F(EngineRecipes, Ft2EnvelopesAndPanningWrap) {
 
 TEST_F(Engine, Ft2ArpeggioBaseTicksKeepTheSlidPeriod) {
     // A#4 slid down by 2xx for five ticks, then 0FF: off the semitone grid.
-    Start(Amiga(Rows({{C4 + 10, 1, 0, 2, 0x0F}, {0, 0, 0, 0, 0xFF}})), kFt2);
+    Start(Amiga(Rows({{C4 + 10, 1, 0, kPortaDown, 0x0F}, {0, 0, 0, kArpeggio, 0xFF}})), kFt2);
     const int slid = periods::Period(false, periods::TableIndex(C4 + 10, 0)) + 5 * 4 * 15;
     ASSERT_NE(periods::SnapToSemitone(false, slid, 0, 0), slid);
     const int up = periods::SnapToSemitone(false, slid, 0, 15);

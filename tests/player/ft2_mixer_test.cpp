@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "player/engine/effects.h"
 #include "player/format/module.h"
 #include "player/mix/ft2_mixer.h"
 #include "player/mix/mixer.h"
@@ -94,12 +95,13 @@ std::vector<Recipe> Recipes() {
         {"3 16-bit loop in mid-sample",
          Song(2, 1, {{C6, 1}}, Wave<int16_t>({0, 1000, -1000, 3000, -3000, 8000, 20000, -20000, 5}, 2, 6, 1)),
          5292, true},
-        {"4 A0F", Song(2, 2, {note, {}, {0, 0, 0, 0xA, 0x0F}}, Dc()), 10584, true},
+        {"4 A0F", Song(2, 2, {note, {}, {0, 0, 0, kVolumeSlide, 0x0F}}, Dc()), 10584, true},
         {"5 new note over a sounding one", Song(2, 2, {note, {}, {C4, 1, 0x30}}, Dc()), 10584, true},
-        {"6 EC1 on a negative DC", Song(2, 2, {{C4, 1, 0, 0xE, 0xC1}}, Dc(-16384)), 10584, true},
+        {"6 EC1 on a negative DC", Song(2, 2, {{C4, 1, 0, kExtended, Ext(kNoteCut, 1)}}, Dc(-16384)), 10584,
+         true},
         {"7 8-bit ping-pong",
          Song(2, 1, {{C6, 1}}, Wave<int8_t>({0, 20, 40, 60, 80, 100, -50, -120}, 2, 4, 2)), 5292, true},
-        {"8 8FF", Song(2, 2, {note, {}, {0, 0, 0, 0x8, 0xFF}}, Dc()), 10584, false},
+        {"8 8FF", Song(2, 2, {note, {}, {0, 0, 0, kSetPanning, 0xFF}}, Dc()), 10584, false},
         {"9 four hard-left channels clip", Song(4, 1, {note, note, note, note}, clip), 5292, false},
     };
 }
@@ -239,7 +241,7 @@ TEST(Ft2Mixer, TwoStartsInOneTickRestartTheVoiceInPlace) {
     for (int i = 0; i < 100; ++i)
         ramp[static_cast<size_t>(i)] = static_cast<int16_t>(i * 300);
     const std::vector<int16_t> pcm =
-        Render(Song(2, 2, {{C4, 1}, {}, {C4, 1, 0, 0x1B, 0x01}}, Wave(ramp, 0, 100, 1)), 5293);
+        Render(Song(2, 2, {{C4, 1}, {}, {C4, 1, 0, kMultiRetrig, 0x01}}, Wave(ramp, 0, 100, 1)), 5293);
     ASSERT_EQ(pcm.size(), 2u * 5293);
     EXPECT_GT(pcm[2 * 5291], 200);
     EXPECT_EQ(pcm[2 * 5292], 0);

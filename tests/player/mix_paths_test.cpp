@@ -34,14 +34,14 @@ protected:
         if (!MixPathAvailable(Path()))
             GTEST_SKIP() << "this processor or build has no " << MixPathName(Path()) << " path";
     }
-    void TearDown() override { SetMixPath(before_); }
+    void TearDown() override { SetMixPath(m_before); }
     MixPath Path() const {
         if constexpr (std::is_same_v<Param, MixPath>)
             return this->GetParam();
         else
             return std::get<0>(this->GetParam());
     }
-    MixPath before_ = CurrentMixPath();
+    MixPath m_before = CurrentMixPath();
 };
 
 using MixPaths = PathTest<MixPath>;
@@ -68,32 +68,32 @@ public:
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         const size_t entries = s.length + 2 * kSampleGuard;
         const size_t bytes = (entries * sizeof(int16_t) + page - 1) / page * page;
-        size_ = bytes + page;
-        void* map = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_size = bytes + page;
+        void* map = mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (map == MAP_FAILED) {
-            size_ = 0;
+            m_size = 0;
             return;
         }
-        map_ = static_cast<char*>(map);
-        char* wall = before ? map_ : map_ + bytes;
-        int16_t* first = before ? reinterpret_cast<int16_t*>(map_ + page)
-                                : reinterpret_cast<int16_t*>(map_ + bytes) - entries;
+        m_map = static_cast<char*>(map);
+        char* wall = before ? m_map : m_map + bytes;
+        int16_t* first = before ? reinterpret_cast<int16_t*>(m_map + page)
+                                : reinterpret_cast<int16_t*>(m_map + bytes) - entries;
         if (mprotect(wall, page, PROT_NONE) != 0)
             return;
         std::memcpy(first, s.data - kSampleGuard, entries * sizeof(int16_t));
         data = first + kSampleGuard;
     }
     ~GuardedCopy() {
-        if (map_ != nullptr)
-            munmap(map_, size_);
+        if (m_map != nullptr)
+            munmap(m_map, m_size);
     }
     GuardedCopy(const GuardedCopy&) = delete;
     GuardedCopy& operator=(const GuardedCopy&) = delete;
     int16_t* data = nullptr;
 
 private:
-    char* map_ = nullptr;
-    size_t size_ = 0;
+    char* m_map = nullptr;
+    size_t m_size = 0;
 };
 
 struct Case {

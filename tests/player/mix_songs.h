@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "player/engine/effects.h"
 #include "xm_image.h"
 
 inline std::vector<uint8_t> MixerWorkoutSong(uint16_t channels, uint32_t seed) {
@@ -25,7 +26,8 @@ inline std::vector<uint8_t> MixerWorkoutSong(uint16_t channels, uint32_t seed) {
             }
             if (r % 5 == 0)
                 c.volume = static_cast<uint8_t>(0x10 + next() % 0x41);
-            static const uint8_t kEffects[] = {0x0, 0x1, 0x2, 0x3, 0x4, 0x8, 0xA, 0xC, 0x9};
+            static const uint8_t kEffects[] = {kArpeggio,   kPortaUp,     kPortaDown, kTonePorta,   kVibrato,
+                                               kSetPanning, kVolumeSlide, kSetVolume, kSampleOffset};
             if (r % 4 == 0) {
                 c.effect = kEffects[next() % sizeof kEffects];
                 c.parameter = static_cast<uint8_t>(next());

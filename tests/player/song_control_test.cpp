@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "player/engine/effects.h"
 #include "player/mix/mixer.h"
 #include "player/player.h"
 #include "player/engine/replay.h"
@@ -17,7 +18,7 @@ namespace {
 constexpr int32_t kRate = 44100;
 constexpr int64_t kRow = 6 * 882; // speed 6 at 125 BPM
 
-struct Effect {
+struct EffectAt {
     int order, row;
     uint8_t effect, parameter;
 };
@@ -25,7 +26,7 @@ struct Effect {
 // One channel, no instruments, a pattern of `rows` rows per order with the
 // given effects placed in it. Row 0 sets a volume, so that no pattern is
 // empty (the original tracker plays an empty pattern as 64 rows).
-XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<Effect>& effects) {
+XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<EffectAt>& effects) {
     std::vector<uint8_t> orders;
     for (size_t i = 0; i < rows.size(); ++i)
         orders.push_back(static_cast<uint8_t>(i));
@@ -34,7 +35,7 @@ XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<Effec
     for (size_t p = 0; p < rows.size(); ++p) {
         std::vector<XmCell> cells(static_cast<size_t>(rows[p]));
         cells[0].volume = 0x50;
-        for (const Effect& e : effects)
+        for (const EffectAt& e : effects)
             if (e.order == static_cast<int>(p))
                 cells[static_cast<size_t>(e.row)] = {0, 0, 0x50, e.effect, e.parameter};
         image.PatternCells(static_cast<uint16_t>(rows[p]), cells);
@@ -49,7 +50,7 @@ TEST(SongLength, CountedByHand) {
         const char* name;
         std::vector<int> rows;
         int restart;
-        std::vector<Effect> effects;
+        std::vector<EffectAt> effects;
         int64_t frames, loopFrames;
         int loopOrder, loopRow;
     };
@@ -57,22 +58,27 @@ TEST(SongLength, CountedByHand) {
     const std::vector<Case> cases = {
         // clang-format off
         {"plain, restart 1", {4, 4, 4}, 1, {}, 12 * kRow, 8 * kRow, 1, 0},
-        {"backward jump", {4, 4}, 0, {{1, 1, 0xB, 0x00}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"backward jump", {4, 4}, 0, {{1, 1, kPositionJump, 0x00}}, 6 * kRow, 6 * kRow, 0, 0},
         {"pattern loop, twice more",
-         {4}, 0, {{0, 0, 0xE, 0x60}, {0, 2, 0xE, 0x62}}, 10 * kRow, 10 * kRow, 0, 0},
+         {4}, 0, {{0, 0, kExtended, Ext(kPatternLoop, 0)}, {0, 2, kExtended, Ext(kPatternLoop, 2)}},
+         10 * kRow, 10 * kRow, 0, 0},
         // The loop's start row carries into the next pass: rows 0 1 2 1 2 1 2 3, then 1 2 ...
-        {"pattern loop from row 1", {4}, 0, {{0, 1, 0xE, 0x60}, {0, 2, 0xE, 0x62}}, 9 * kRow, 7 * kRow, 0, 2},
-        {"pattern delay of two rows", {4}, 0, {{0, 1, 0xE, 0xE2}}, 6 * kRow, 6 * kRow, 0, 0},
-        {"break into row 2 of the next", {4, 4}, 0, {{0, 1, 0xD, 0x02}}, 4 * kRow, 4 * kRow, 0, 0},
-        {"break beyond the next pattern", {4, 4}, 0, {{0, 0, 0xD, 0x10}}, 5 * kRow, 5 * kRow, 0, 0},
-        {"jump past the end to restart", {2, 2, 2}, 1, {{0, 1, 0xB, 0x09}}, 6 * kRow, 4 * kRow, 1, 0},
+        {"pattern loop from row 1",
+         {4}, 0, {{0, 1, kExtended, Ext(kPatternLoop, 0)}, {0, 2, kExtended, Ext(kPatternLoop, 2)}},
+         9 * kRow, 7 * kRow, 0, 2},
+        {"pattern delay of two rows",
+         {4}, 0, {{0, 1, kExtended, Ext(kPatternDelay, 2)}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"break into row 2 of the next", {4, 4}, 0, {{0, 1, kPatternBreak, 0x02}}, 4 * kRow, 4 * kRow, 0, 0},
+        {"break beyond the next pattern", {4, 4}, 0, {{0, 0, kPatternBreak, 0x10}}, 5 * kRow, 5 * kRow, 0, 0},
+        {"jump past the end to restart",
+         {2, 2, 2}, 1, {{0, 1, kPositionJump, 0x09}}, 6 * kRow, 4 * kRow, 1, 0},
         {"endless jumps between two orders",
-         {2, 2}, 0, {{0, 0, 0xB, 0x01}, {1, 0, 0xB, 0x00}}, 2 * kRow, 2 * kRow, 0, 0},
+         {2, 2}, 0, {{0, 0, kPositionJump, 0x01}, {1, 0, kPositionJump, 0x00}}, 2 * kRow, 2 * kRow, 0, 0},
         // The second pass starts at 150 BPM: all of its rows are fast and slow.
         {"speed and tempo",
-         {4}, 0, {{0, 0, 0xF, 0x03}, {0, 2, 0xF, 0x96}},
+         {4}, 0, {{0, 0, kSetSpeedOrTempo, 0x03}, {0, 2, kSetSpeedOrTempo, 0x96}},
          2 * fastRow + 2 * fastSlowRow, 4 * fastSlowRow, 0, 0},
-        {"F00 ends the song", {4, 4}, 0, {{1, 2, 0xF, 0x00}}, 6 * kRow, 0, 0, 0},
+        {"F00 ends the song", {4, 4}, 0, {{1, 2, kSetSpeedOrTempo, 0x00}}, 6 * kRow, 0, 0, 0},
         // clang-format on
     };
     for (const Case& c : cases) {

@@ -55,13 +55,13 @@ public:
     // before Pattern) and all sample data last (SampleData); 1.02's pattern
     // header is 8 bytes with rows - 1 in one byte.
     void SetVersion(uint16_t version) {
-        version_ = version;
+        m_version = version;
         Put(bytes.data() + 58, version, 2);
     }
     void SetFlags(uint16_t flags) { Put(bytes.data() + 74, flags, 2); }
     void SetTempo(uint16_t tempo) { Put(bytes.data() + 76, tempo, 2); }
     void Pattern(uint16_t rows, const std::vector<uint8_t>& packed) {
-        const bool old = version_ == 0x0102;
+        const bool old = m_version == 0x0102;
         Le(old ? 8 : 9, 4);
         Le(0, 1);
         Le(old ? rows - 1u : rows, old ? 1 : 2);
@@ -102,9 +102,9 @@ public:
                 Le(v, 4);
             bytes.insert(bytes.end(), {s.volume, s.finetune, s.type, s.panning, s.relativeNote, s.reserved});
             bytes.resize(bytes.size() + 22, 0);
-            pendingData_.insert(pendingData_.end(), s.data.begin(), s.data.end());
+            m_pendingData.insert(m_pendingData.end(), s.data.begin(), s.data.end());
         }
-        if (version_ != 0x0102 && version_ != 0x0103)
+        if (m_version != 0x0102 && m_version != 0x0103)
             SampleData();
     }
     void InstrumentWith(const XmInstrumentDesc& d, const std::vector<XmSampleDesc>& samples) {
@@ -112,8 +112,8 @@ public:
     }
     // The sample data of every instrument written since the last call.
     void SampleData() {
-        bytes.insert(bytes.end(), pendingData_.begin(), pendingData_.end());
-        pendingData_.clear();
+        bytes.insert(bytes.end(), m_pendingData.begin(), m_pendingData.end());
+        m_pendingData.clear();
     }
     // An extension chunk as some trackers append after the last sample.
     void Chunk(const char (&id)[5], const std::vector<uint8_t>& payload) {
@@ -193,8 +193,8 @@ private:
         Put(h + 239, d.fadeout, 2);
     }
 
-    uint16_t version_ = 0;
-    std::vector<uint8_t> pendingData_;
+    uint16_t m_version = 0;
+    std::vector<uint8_t> m_pendingData;
 };
 
 // A sample at full volume tuned to C-4 (no finetune or relative note): 8- or
