@@ -23,16 +23,16 @@ inline uint32_t Le32(const uint8_t* p) {
 
 class Reader {
 public:
-    Reader(ModuleStream* stream, LoadReport& report) : report(report), stream_(stream) {
+    Reader(ModuleStream* stream, LoadReport& report) : report(report), m_stream(stream) {
         const int32_t here = StreamTell(stream);
         StreamSeek(stream, 0, 2);
-        end_ = StreamTell(stream);
+        m_end = StreamTell(stream);
         StreamSeek(stream, here, 0);
     }
     // Destinations keep their contents where the stream runs out.
     void Read(void* destination, int64_t count) {
         if (count > 0) {
-            StreamRead(destination, static_cast<int32_t>(count), stream_);
+            StreamRead(destination, static_cast<int32_t>(count), m_stream);
         }
     }
     uint8_t U8() {
@@ -42,12 +42,12 @@ public:
     }
     void Seek(int64_t offset, int32_t origin) {
         const int64_t limit = origin == 1 ? INT32_MAX - static_cast<int64_t>(Tell()) : INT32_MAX;
-        StreamSeek(stream_, static_cast<int32_t>(offset < limit ? offset : limit), origin);
+        StreamSeek(m_stream, static_cast<int32_t>(offset < limit ? offset : limit), origin);
     }
-    int32_t Tell() { return StreamTell(stream_); }
+    int32_t Tell() { return StreamTell(m_stream); }
     // Bytes the stream can still deliver from the current position.
     int64_t Remaining() {
-        const int64_t left = static_cast<int64_t>(end_) - Tell();
+        const int64_t left = static_cast<int64_t>(m_end) - Tell();
         return left > 0 ? left : 0;
     }
     // Records why the file is refused (damaged, unless a kind is given);
@@ -70,8 +70,8 @@ public:
     LoadReport& report;
 
 private:
-    ModuleStream* stream_;
-    int32_t end_ = 0;
+    ModuleStream* m_stream;
+    int32_t m_end = 0;
 };
 
 template <typename T> T* AllocZeroed(size_t count) {
