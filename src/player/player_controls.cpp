@@ -1,4 +1,5 @@
 // The instance's sound settings and what it tells of its channels.
+#include <algorithm>
 #include <cmath>
 
 #include "player/engine/replay.h"
@@ -12,7 +13,7 @@ constexpr int kLevelProbeShift = 3;
 constexpr int kLevelProbes = 1 << kLevelProbeShift;
 
 int ChannelCount(const Module& m) {
-    return m.channelCount < 0 ? 0 : (m.channelCount < kMaxChannels ? m.channelCount : kMaxChannels);
+    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
 }
 
 // The stretch of a sample a voice played over the last block: back from
@@ -31,8 +32,8 @@ Stretch PlayedStretch(int64_t position, double distance, bool backward, uint32_t
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
         s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
     }
-    s.from = s.from < 0 ? 0 : (s.from > last ? last : s.from);
-    s.to = s.to < s.from ? s.from : (s.to > last ? last : s.to);
+    s.from = std::clamp<int64_t>(s.from, 0, last);
+    s.to = std::clamp(s.to, s.from, last); // s.from now lies within 0..last: the bounds never cross
     return s;
 }
 
@@ -169,11 +170,11 @@ ChannelState GetChannelState(const Player& player, int channel) {
     state.sample = SampleIndex(c);
     const int32_t volume =
         ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) * 64 / 256 : (v.volume * 64 + 63) / 127;
-    state.volume = volume < 0 ? 0 : (volume > 64 ? 64 : volume);
+    state.volume = std::clamp<int32_t>(volume, 0, 64);
     // FT2 rules keep the heard values in the channel; the float voice is
     // driven only where the float mixer sounds them.
     const int32_t panning = ft2Rules ? c.finalPanning : v.panning;
-    state.panning = panning < 0 ? 0 : (panning > 255 ? 255 : panning);
+    state.panning = std::clamp<int32_t>(panning, 0, 255);
     state.frequency = hz;
     if (!muted && player.levelFrames > 0) {
         state.levelLeft = Level(peakL, gainL);
