@@ -191,7 +191,8 @@ int PatternChannels(int width) {
 
 std::vector<std::string> DrawView(const ViewFrame& frame, ViewPlace& place, int width, int height) {
     std::vector<std::string> lines;
-    if (frame.song == nullptr)
+    // A terminal shrunk since the view was chosen gets nothing until the resize is seen.
+    if (frame.song == nullptr || width < kViewColumns || height < kViewRows)
         return lines;
     Head(frame, place.view, width, lines);
     if (place.view == View::Pattern)
