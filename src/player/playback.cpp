@@ -2,16 +2,29 @@
 // rendering it, so that what is heard can be told from what is rendered.
 #include "player/playback.h"
 
+#include <algorithm>
+
 namespace {
 
 Player* g_player = nullptr; // the instance the mixing thread plays
 PlayPosition g_blockPositions[kMaxRingBlocks];
+// With RecordHeardChannels: kMaxChannels states for each ring block, and the
+// song's channel count in each.
+std::vector<ChannelState> g_blockChannels;
+int32_t g_blockChannelCounts[kMaxRingBlocks];
 
 void RenderBlock(void* context, int32_t block, float* destination, int32_t frames) {
     Player& player = *static_cast<Player*>(context);
     if (block < kMaxRingBlocks)
         g_blockPositions[block] = CurrentPosition(player);
     RenderFrames(player, destination, frames);
+    if (block < kMaxRingBlocks && !g_blockChannels.empty()) {
+        const int32_t count =
+            player.module == nullptr ? 0 : std::clamp<int32_t>(player.module->channelCount, 0, kMaxChannels);
+        for (int32_t c = 0; c < count; ++c)
+            g_blockChannels[size_t(block) * kMaxChannels + size_t(c)] = GetChannelState(player, c);
+        g_blockChannelCounts[block] = count;
+    }
 }
 
 } // namespace
@@ -58,4 +71,21 @@ bool ControlPlayback(const std::function<void(Player&)>& action, bool rerender) 
 PlayPosition HeardPosition() {
     const int32_t playing = PlayingRingBlock();
     return playing < kMaxRingBlocks ? g_blockPositions[playing] : PlayPosition{};
+}
+
+void RecordHeardChannels(bool record) {
+    if (!record) {
+        std::vector<ChannelState>().swap(g_blockChannels);
+    } else if (g_blockChannels.empty()) {
+        g_blockChannels.assign(size_t(kMaxRingBlocks) * kMaxChannels, ChannelState{});
+        std::fill(std::begin(g_blockChannelCounts), std::end(g_blockChannelCounts), 0);
+    }
+}
+
+std::vector<ChannelState> HeardChannels() {
+    const int32_t playing = PlayingRingBlock();
+    if (g_blockChannels.empty() || playing >= kMaxRingBlocks)
+        return {};
+    const auto first = g_blockChannels.begin() + ptrdiff_t(playing) * kMaxChannels;
+    return std::vector<ChannelState>(first, first + g_blockChannelCounts[playing]);
 }

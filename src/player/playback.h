@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "player/output/audio_output.h"
 #include "player/player.h"
@@ -28,3 +29,12 @@ bool ControlPlayback(const std::function<void(Player&)>& action, bool rerender);
 // Where the song was at the start of the block the device plays now; call it
 // from a ControlPlayback action. The instance itself is up to a ring ahead.
 PlayPosition HeardPosition();
+// Keeps each channel's state (GetChannelState) with every block rendered,
+// for meters that follow what is heard rather than the instance, which runs
+// up to a ring ahead. Off until asked for, as it costs a little each block;
+// call while nothing plays.
+void RecordHeardChannels(bool record);
+// The states of the song's channels in the block the device plays now, as
+// they stood after rendering it; call from a ControlPlayback action. Empty
+// when not recording.
+std::vector<ChannelState> HeardChannels();

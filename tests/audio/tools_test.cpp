@@ -1,16 +1,18 @@
 // The player's tools as a user runs them. tinsel-render: the WAV it streams to
 // a file or to standard output, what --info says, stems that add up to the mix,
 // FLAC that decodes to the WAV's samples, loudness brought to a target under
-// the true-peak ceiling, batches that leave no half file. tinsel-play, driven
-// through a pseudo-terminal on SDL's drivers that need no sound hardware: it
-// plays, pauses, quits on q or Ctrl-C, fails in one line without a device and
-// leaves the terminal cooked. Each tool's failures are one clear line each.
+// the true-peak ceiling, batches that leave no half file, subsongs alone.
+// tinsel-play, driven through a pseudo-terminal on SDL's drivers that need no
+// sound hardware: it plays, pauses, quits on q or Ctrl-C, fails in one line
+// without a device, shows its tracker view on a terminal that holds it and
+// leaves the terminal as it was. Each tool's failures are one clear line each.
 #include <FLAC/stream_decoder.h>
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <pty.h>
+#include <utmp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -31,6 +33,7 @@
 #include "tests/common/test_util.h"
 #include "tests/player/mod_image.h"
 #include "tests/player/xm_cases.h"
+#include "tests/player/xm_image.h"
 
 namespace {
 
@@ -164,6 +167,11 @@ TEST(RenderTool, InfoNamesTheSongItsLengthAndWhatTheLoaderFound) {
         {"--embedded", "Title:        Tinselbay\n", "Loader:"},
         {"--embedded", "Rules:        tinsel\n", "Rules:        ft2"},
         {"--embedded", "Length:       1:14.734, then 1:09.413 a loop from order 1 row 0\n", ""},
+        {"--embedded", "Subsongs:     1\n              0: order 0, 1:14.734, then it loops\n", ""},
+        {"--embedded",
+         "Names:        01 sunny lead\n                 00 sunny lead\n              02 steel pan\n", ""},
+        {"--embedded --tempo 2",
+         "Length:       0:37.367, then 0:34.706 a loop from order 1 row 0 (subsong 0, tempo 2)\n", ""},
         {"--embedded --rules ft2", "Rules:        ft2\n", ""},
         {older, "Loader:       format 1.02 layout\n              sample data 9 bytes short\n", ""},
     };
@@ -419,6 +427,63 @@ TEST(RenderTool, BatchesRenderEverySongTheyCanAndLeaveNoHalfFile) {
     EXPECT_EQ(testutil::ReadFile("a.wav"), Stdout("-q --seconds 2 a.xm -o -"));
 }
 
+// Four tunes in one song, as games pack them: orders 0-10 jump back to 0,
+// 11-22 stop with F00, 23 jumps to itself, 24-27 jump back to 24; each
+// order its own pattern of four rows with a note on each. From cut on, the
+// same song with its first cut orders left out.
+std::string GameSong(int cut = 0) {
+    SongSpec spec;
+    spec.rows = 4;
+    spec.orders.clear();
+    for (int p = cut; p < 28; ++p)
+        spec.orders.push_back(uint8_t(p));
+    for (int p = 0; p < 28; ++p) {
+        std::vector<XmCell> cells(4);
+        cells[0] = {uint8_t(37 + p % 24), 1, 0, 0, 0};
+        const int jump = p == 10 ? 0 : p == 23 ? 23 : p == 27 ? 24 : -1;
+        if (jump >= 0)
+            cells[3] = {0, 0, 0, 0xB, uint8_t(std::max(jump - cut, 0))};
+        if (p == 22)
+            cells[3] = {0, 0, 0, 0xF, 0};
+        spec.patterns.push_back(cells);
+    }
+    const XmImage image = Build(spec);
+    return std::string(image.bytes.begin(), image.bytes.end());
+}
+
+TEST(RenderTool, SubsongsRenderAloneAsTheSongCutAtTheirStart) {
+    testutil::ScratchDir scratch;
+    testutil::WriteFile("game.xm", GameSong());
+    testutil::WriteFile("cut.xm", GameSong(23));
+    const ToolRun info = Render("game.xm --rules ft2 --info", true);
+    EXPECT_NE(info.output.find("Subsongs:     4\n              0: order 0, "), std::string::npos)
+        << info.output;
+    for (const char* line : {"  1: order 11, ", "  2: order 23, ", "  3: order 24, "})
+        EXPECT_NE(info.output.find(line), std::string::npos) << line << info.output;
+
+    ASSERT_EQ(Render("-q --rules ft2 game.xm --subsong 2 -o third.wav").status, 0);
+    ASSERT_EQ(Render("-q --rules ft2 cut.xm -o cut.wav").status, 0);
+    const std::string third = testutil::ReadFile("third.wav");
+    const Wav wav = ReadWav(third);
+    ASSERT_FALSE(wav.samples.empty());
+    EXPECT_GT(*std::max_element(wav.samples.begin(), wav.samples.end()), 0.01f);
+    EXPECT_EQ(third, testutil::ReadFile("cut.wav"));
+    // Each tune into a file of its own; the third is the one alone.
+    ASSERT_EQ(Render("-q --rules ft2 game.xm --subsong all --out-dir all").status, 0);
+    EXPECT_EQ(FilesIn("all"),
+              (std::set<std::string>{"game-s00.wav", "game-s01.wav", "game-s02.wav", "game-s03.wav"}));
+    EXPECT_EQ(testutil::ReadFile("all/game-s02.wav"), third);
+    // The tempo factor halves the tune within a tick (882 frames at 125 BPM); no
+    // separation leaves both sides alike.
+    const Wav second = ReadWav(Stdout("-q --rules ft2 game.xm --subsong 1 -o -"));
+    const Wav faster = ReadWav(Stdout("-q --rules ft2 game.xm --subsong 1 --tempo 2 --stereo 0 -o -"));
+    EXPECT_NEAR(double(faster.samples.size()), double(second.samples.size()) / 2, 2 * 882);
+    for (size_t i = 0; i + 1 < faster.pcm.size(); i += 2)
+        ASSERT_EQ(faster.pcm[i], faster.pcm[i + 1]) << i;
+    EXPECT_EQ(Render("game.xm --subsong 4").output,
+              "tinsel-render: game.xm has 4 subsongs: --subsong takes 0 to 3\n");
+}
+
 // A bad request is one line on standard error and exit code 1, before any output or device opens.
 TEST(RenderTool, EachFailureOfEitherToolIsOneLineAndExitCodeOne) {
     testutil::ScratchDir scratch;
@@ -454,6 +519,16 @@ TEST(RenderTool, EachFailureOfEitherToolIsOneLineAndExitCodeOne) {
         {render, "a.xm sub/a.xm --out-dir d", "a.xm and sub/a.xm would both write d/a.wav"},
         {render, "a.xm sub/a.xm --stems d --format flac", "a.xm and sub/a.xm would both write d/a-ch*.flac"},
         {render, "--embedded --stems plain", "cannot make the folder plain: Not a directory"},
+        {render, "a.xm --subsong 1", "a.xm has 1 subsong: --subsong takes 0"},
+        {render, "--embedded --subsong -1", "--subsong wants a subsong's number from 0, or all"},
+        {render, "--embedded --subsong all -o -",
+         "--subsong all writes a file for each subsong: name a file with -o, not -"},
+        {render, "--embedded --stereo 201", "--stereo wants a whole number from 0 to 200"},
+        {render, "--embedded --tempo 0.2", "--tempo wants a factor from 0.25 to 4"},
+        {render, "--embedded --pitch", "--pitch needs a factor"},
+        {play, "--pitch 5 a.xm", "--pitch wants a factor from 0.25 to 4"},
+        {play, "--stereo x a.xm", "--stereo wants a whole number from 0 to 200"},
+        {play, "--subsong 256 a.xm", "--subsong wants a subsong's number from 0 to 255"},
         {play, "--interp lanczos a.xm", "--interp wants nearest, linear, cubic or sinc"},
         {play, "--ramp soft a.xm", "--ramp wants rules or off"},
         {play, "a.xm --ramp", "--ramp wants rules or off"},
@@ -543,6 +618,79 @@ TEST(PlayTool, KeysDevicesAndExits) {
     }
     unsetenv("SDL_DISKAUDIODELAY");
     unsetenv("SDL_DISKAUDIOFILE");
+}
+
+// The tracker view under a pseudo-terminal of a given size: on 80 x 24 it
+// shows the pattern rows, the current one marked, and the meters, switches
+// views, redraws only the lines that change and at most 30 times a second,
+// and leaves the terminal as it found it; smaller, or with --plain, the status line.
+TEST(PlayTool, TrackerViewOnATerminalThatHoldsIt) {
+    const std::string song = testing::TempDir() + "play_view_song.xm";
+    testutil::WriteFile(song, std::string(reinterpret_cast<const char*>(EmbeddedSong), EmbeddedSongSize));
+    const struct {
+        unsigned short columns, rows;
+        const char* option;
+        bool view;
+    } cases[] = {{80, 24, nullptr, true}, {80, 24, "--plain", false}, {79, 24, nullptr, false}};
+    for (const auto& c : cases) {
+        winsize size{};
+        size.ws_col = c.columns;
+        size.ws_row = c.rows;
+        int terminal = -1;
+        Terminal t;
+        ASSERT_EQ(openpty(&t.fd, &terminal, nullptr, nullptr, &size), 0);
+        termios before{};
+        ASSERT_EQ(tcgetattr(terminal, &before), 0);
+        t.child = fork();
+        ASSERT_GE(t.child, 0);
+        if (t.child == 0) {
+            close(t.fd);
+            login_tty(terminal);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            execl(TINSEL_PLAY_TOOL, "tinsel-play", song.c_str(), c.option, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const auto started = std::chrono::steady_clock::now();
+        if (c.view) {
+            // The row playing, marked; a channel's meter with a level on either side; the channels view.
+            ASSERT_TRUE(t.WaitFor("\033[7m>")) << t.seen;
+            ASSERT_TRUE(t.WaitFor("  0 ... .. ")) << t.seen;
+            ASSERT_TRUE(t.WaitFor("=|=")) << t.seen;
+            ASSERT_EQ(write(t.fd, "2", 1), 1);
+            ASSERT_TRUE(t.WaitFor(" ch note ins name")) << t.seen;
+            ASSERT_TRUE(t.WaitFor("  2  ")) << t.seen;
+        } else {
+            ASSERT_TRUE(t.WaitFor("order   0/14")) << t.seen;
+        }
+        ASSERT_EQ(write(t.fd, "q", 1), 1);
+        int status = -1;
+        ASSERT_TRUE(t.WaitFor("", &status)) << "still runs";
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        const size_t entered = t.seen.find("\033[?1049h");
+        EXPECT_EQ(entered != std::string::npos, c.view) << c.columns;
+        if (c.view) {
+            // Left after the last frame, the cursor shown again.
+            EXPECT_GT(t.seen.rfind("\033[?25h\033[?1049l"), t.seen.rfind("\033[2;1H"));
+            const auto count = [&](const std::string& text) {
+                size_t n = 0;
+                for (size_t at = t.seen.find(text); at != std::string::npos; at = t.seen.find(text, at + 1))
+                    ++n;
+                return n;
+            };
+            // The title line stays as it was; the position's changes every frame.
+            EXPECT_EQ(count("\033[1;1H"), 1u);
+            EXPECT_LE(double(count("\033[2;1H")), 30 * seconds + 2);
+        }
+        termios after{};
+        ASSERT_EQ(tcgetattr(terminal, &after), 0);
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof before.c_cc), 0);
+        close(terminal);
+    }
 }
 
 } // namespace

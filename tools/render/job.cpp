@@ -8,6 +8,7 @@
 
 #include "player/format/module.h"
 #include "player/format/song.h"
+#include "player/player.h"
 #include "tools/render/flac_writer.h"
 #include "tools/render/loudness.h"
 #include "tools/render/output_file.h"
@@ -136,6 +137,12 @@ JobOutcome RunJob(const RenderJob& job, const std::function<void(const JobProgre
     if (job.forceRules)
         settings.rules = job.rules;
     settings.frames = RenderLength(*song, settings); // the walk through the song is not repeated
+    if (settings.frames < 0) {
+        outcome.error = SubsongRefusal(*song, settings.rate, SongRules(*song, settings.rules),
+                                       job.input.empty() ? "the embedded song" : job.input);
+        FreeModule(song);
+        return outcome;
+    }
     if (job.format == FileFormat::Wav && WavHeader(settings.rate, settings.format, settings.frames).empty()) {
         FreeModule(song);
         outcome.error = "too long for a WAV file (4 GB): render fewer seconds or at a lower rate";
@@ -150,8 +157,9 @@ JobOutcome RunJob(const RenderJob& job, const std::function<void(const JobProgre
         for (int c = 0; c < channels; ++c) {
             // A channel the options silence has no stem.
             if (((settings.mutedChannels >> c) & 1) == 0)
-                outputs.push_back({StemPath(job.stemsDir, SongBase(job.input), c, channels, job.format),
-                                   ~(uint32_t{1} << c), "channel " + std::to_string(c)});
+                outputs.push_back(
+                    {StemPath(job.stemsDir, SongBase(job.input) + job.suffix, c, channels, job.format),
+                     ~(uint32_t{1} << c), "channel " + std::to_string(c)});
         }
     }
     const bool normalize = !std::isnan(job.normalize);

@@ -23,6 +23,7 @@ struct RenderJob {
     bool forceRules = false;
     RuleSet rules = RuleSet::Ft2;
     bool measure = false; // measure the loudness of every output for its summary
+    std::string suffix;   // after the song's name in the stems' names: "-s02" for a subsong of several
 };
 
 // Where a job is: renders are its passes (a measuring pass, the mix, each stem).

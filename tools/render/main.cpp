@@ -17,6 +17,7 @@
 
 #include "player/format/module.h"
 #include "player/format/song.h"
+#include "player/player.h"
 #include "tools/cli.h"
 #include "tools/render/batch.h"
 #include "tools/render/flac_writer.h"
@@ -68,7 +69,31 @@ struct Request {
     std::optional<uint32_t> mute, solo;
     bool forceRules = false;
     RuleSet rules = RuleSet::Ft2;
+    bool allSubsongs = false;
 };
+
+// A subsong's number, or all.
+bool ParseSubsong(const char* text, Request& r) {
+    double number = 0;
+    r.allSubsongs = std::string(text) == "all";
+    if (r.allSubsongs)
+        return true;
+    if (!cli::ParseNumber(text, 0, 255, number) || number != std::floor(number))
+        return false;
+    r.settings.subsong = int32_t(number);
+    return true;
+}
+
+// name.wav as name-sNN.wav: the output of one subsong of several.
+std::string SubsongPath(const std::string& path, int subsong) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "-s%02d", subsong);
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    const size_t at =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1) ? dot : path.size();
+    return path.substr(0, at) + suffix + path.substr(at);
+}
 
 cli::Command Options(Request& r) {
     const auto channels = [](std::optional<uint32_t>& mask) {
@@ -174,9 +199,40 @@ cli::Command Options(Request& r) {
                  .needs = "a list of channels",
                  .wants = "channels from 0 to 31, such as 0,2-4",
                  .help = "silence every channel but these"},
+                {.names = "--subsong",
+                 .value = "N",
+                 .sets = [&r](const char* value) { return ParseSubsong(value, r); },
+                 .needs = "a subsong's number, or all",
+                 .wants = "a subsong's number from 0, or all",
+                 .help = "render the song's tune N, from 0 (default 0: the one from its first order);\n"
+                         "all renders each into an output of its own, NAME-sNN.wav"},
+                {.names = "--stereo",
+                 .value = "PERCENT",
+                 .low = 0,
+                 .high = 200,
+                 .sets = &r.settings.separation,
+                 .needs = "a percentage",
+                 .help = "stereo separation, 0 (mono) to 200 (sides doubled); 100, the default, as mixed"},
+                {.names = "--tempo",
+                 .value = "F",
+                 .low = 0.25,
+                 .high = 4,
+                 .sets = &r.settings.tempo,
+                 .needs = "a factor",
+                 .wants = "a factor from 0.25 to 4",
+                 .help = "play faster or slower by this factor, 0.25 to 4, the pitch unchanged"},
+                {.names = "--pitch",
+                 .value = "F",
+                 .low = 0.25,
+                 .high = 4,
+                 .sets = &r.settings.pitch,
+                 .needs = "a factor",
+                 .wants = "a factor from 0.25 to 4",
+                 .help = "play every note at this factor of its frequency, 0.25 to 4, the time unchanged"},
                 {.names = "--info",
                  .sets = &r.info,
-                 .help = "print what the song holds and how long it plays, and render nothing"},
+                 .help = "print what the song holds (its subsongs, instrument and sample names)\n"
+                         "and how long it plays, and render nothing"},
                 {.names = "--rules",
                  .value = "R",
                  .sets = [&r](const char* value) { return r.forceRules = ParseRuleSet(value, &r.rules); },
@@ -249,7 +305,13 @@ int main(int argc, char** argv) {
             // Several songs: each under its name, a blank line between.
             if (r.inputs.size() > 1)
                 std::printf("%s%s\n", &input == &r.inputs.front() ? "" : "\n", input.c_str());
-            std::fputs(SongInfo(file, r.settings.rate).c_str(), stdout);
+            const std::string info =
+                SongInfo(file, r.settings.rate, {r.allSubsongs ? 0 : r.settings.subsong, r.settings.tempo});
+            if (info.empty())
+                failed +=
+                    Fail(SubsongRefusal(*file.module, r.settings.rate, SongRules(*file.module, file.rules),
+                                        input.empty() ? "the embedded song" : input));
+            std::fputs(info.c_str(), stdout);
             FreeModule(file.module);
         }
         return failed != 0 ? 1 : 0;
@@ -270,41 +332,64 @@ int main(int argc, char** argv) {
         return Fail("-o and --out-dir both say where the output goes: give one");
     if (r.out == "-" && isatty(fileno(stdout)))
         return Fail("standard output is a terminal: redirect it, or name a file with -o");
+    if (r.out == "-" && r.allSubsongs)
+        return Fail("--subsong all writes a file for each subsong: name a file with -o, not -");
 
     // The mix is written unless only stems are asked for.
     const bool mix = r.stemsDir.empty() || !r.out.empty() || !r.outDir.empty();
     std::vector<RenderJob> batch;
     std::map<std::string, std::string> writers; // each output, and the song that writes it
     for (const std::string& input : r.inputs) {
-        RenderJob job;
-        job.input = input;
-        job.format = format;
-        job.settings = r.settings;
-        job.normalize = r.normalize;
-        job.forceRules = r.forceRules;
-        job.rules = r.rules;
-        job.measure = !r.quiet && LoudnessAvailable();
-        job.stemsDir = r.stemsDir;
-        if (mix)
-            job.out = !r.out.empty()         ? r.out
-                      : !r.outDir.empty()    ? OutputBeside(r.outDir, input, format)
-                      : r.inputs.size() == 1 ? OutputBeside("", input, format)
-                                             : OutputBeside(FolderOf(input), input, format);
-        // Two songs of one name would write over each other's outputs.
-        std::vector<std::pair<std::string, std::string>> outputs; // who it is, and how it is shown
-        if (!job.out.empty() && job.out != "-")
-            outputs.emplace_back(Identity(job.out), job.out);
-        if (!r.stemsDir.empty()) {
-            const std::string stems = StemPath(r.stemsDir, SongBase(input), 0, 1, format);
-            outputs.emplace_back(Identity(stems) + "*",
-                                 stems.substr(0, stems.rfind("-ch") + 3) + "*" + FormatExtension(format));
+        // One job for the subsong asked for; with all, one for each the song has.
+        int subsongs = 1;
+        if (r.allSubsongs) {
+            SongFile file = input.empty() ? LoadSongImage(EmbeddedSong, EmbeddedSongSize, "the embedded song")
+                                          : LoadSongFile(input);
+            if (file.module == nullptr)
+                return Fail(file.error);
+            subsongs =
+                int(FindSubsongs(*file.module, r.settings.rate,
+                                 SongRules(*file.module, r.forceRules ? std::optional(r.rules) : file.rules))
+                        .size());
+            FreeModule(file.module);
         }
-        for (const auto& [identity, shown] : outputs) {
-            const auto [at, added] = writers.emplace(identity, input);
-            if (!added)
-                return Fail(at->second + " and " + input + " would both write " + shown);
+        for (int subsong = 0; subsong < subsongs; ++subsong) {
+            RenderJob job;
+            job.input = input;
+            job.format = format;
+            job.settings = r.settings;
+            job.normalize = r.normalize;
+            job.forceRules = r.forceRules;
+            job.rules = r.rules;
+            job.measure = !r.quiet && LoudnessAvailable();
+            job.stemsDir = r.stemsDir;
+            if (mix)
+                job.out = !r.out.empty()         ? r.out
+                          : !r.outDir.empty()    ? OutputBeside(r.outDir, input, format)
+                          : r.inputs.size() == 1 ? OutputBeside("", input, format)
+                                                 : OutputBeside(FolderOf(input), input, format);
+            if (r.allSubsongs) {
+                job.settings.subsong = subsong;
+                job.suffix = SubsongPath("", subsong);
+                if (!job.out.empty())
+                    job.out = SubsongPath(job.out, subsong);
+            }
+            // Two songs of one name would write over each other's outputs.
+            std::vector<std::pair<std::string, std::string>> outputs; // who it is, and how it is shown
+            if (!job.out.empty() && job.out != "-")
+                outputs.emplace_back(Identity(job.out), job.out);
+            if (!r.stemsDir.empty()) {
+                const std::string stems = StemPath(r.stemsDir, SongBase(input) + job.suffix, 0, 1, format);
+                outputs.emplace_back(Identity(stems) + "*",
+                                     stems.substr(0, stems.rfind("-ch") + 3) + "*" + FormatExtension(format));
+            }
+            for (const auto& [identity, shown] : outputs) {
+                const auto [at, added] = writers.emplace(identity, input);
+                if (!added)
+                    return Fail(at->second + " and " + input + " would both write " + shown);
+            }
+            batch.push_back(job);
         }
-        batch.push_back(job);
     }
     std::string error;
     for (const std::string& folder : {r.outDir, r.stemsDir}) {

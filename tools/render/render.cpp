@@ -75,13 +75,26 @@ int32_t BytesPerFrame(SampleFormat format) {
 
 } // namespace
 
+bool StartRender(Player& player, const Module* module, const RenderSettings& settings) {
+    if (module == nullptr || !InitPlayer(player, settings.rate) ||
+        !StartSong(player, module, SongRules(*module, settings.rules)))
+        return false;
+    // The tempo factor before the subsong, so that its repeat count's end is measured at it.
+    if (!SetStereoSeparation(player, settings.separation) || !SetTempoFactor(player, settings.tempo) ||
+        !SetPitchFactor(player, settings.pitch))
+        return false;
+    return settings.subsong == 0 || SelectSubsong(player, settings.subsong);
+}
+
 int64_t RenderLength(const Module& module, const RenderSettings& settings) {
+    auto player = std::make_unique<Player>();
+    if (!StartRender(*player, &module, settings))
+        return -1;
     const int64_t cap = settings.seconds > 0 ? int64_t(settings.seconds * settings.rate + 0.5) : -1;
     if (settings.loops <= 0)
         return cap > 0 ? cap : 0;
     // A cap shorter than the song spares the walk its remainder.
-    const int64_t frames =
-        MeasurePasses(module, settings.rate, SongRules(module, settings.rules), settings.loops, cap);
+    const int64_t frames = MeasurePasses(*player, settings.loops, cap);
     return cap >= 0 && cap < frames ? cap : frames;
 }
 
@@ -160,11 +173,10 @@ bool RenderSong(const Module* module, const RenderSettings& settings, AudioWrite
                 const std::function<void(const float*, int32_t)>& tap,
                 const std::function<void(int64_t, int64_t)>& progress) {
     auto player = std::make_unique<Player>();
-    if (module == nullptr || !InitPlayer(*player, settings.rate) ||
-        !StartSong(*player, module, SongRules(*module, settings.rules)))
+    if (!StartRender(*player, module, settings))
         return false;
     const int64_t total = settings.frames >= 0 ? settings.frames : RenderLength(*module, settings);
-    if (writer != nullptr && !writer->Begin(settings.rate, total))
+    if (total < 0 || (writer != nullptr && !writer->Begin(settings.rate, total)))
         return false;
     SetMutedChannels(*player, settings.mutedChannels);
     SetAmplification(*player, settings.amplification);

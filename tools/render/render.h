@@ -63,7 +63,15 @@ struct RenderSettings {
     Interpolation interpolation = Interpolation::Linear; // the rule set's own
     Ramp ramp = Ramp::Rules;
     std::optional<RuleSet> rules; // forced; else the song's own
+    int32_t subsong = 0;          // the tune played, from 0 (FindSubsongs)
+    int32_t separation = 100;     // stereo separation in percent, 0 to 200
+    double tempo = 1;             // tempo factor, 0.25 to 4
+    double pitch = 1;             // pitch factor, 0.25 to 4
 };
+
+// Starts module in player with the settings' rate, rules, subsong and sound
+// settings; false for a null module, a bad rate or a subsong the song lacks.
+bool StartRender(Player& player, const Module* module, const RenderSettings& settings);
 
 // Where a render's blocks go: a file format's header and samples on a stream.
 class AudioWriter {
@@ -95,7 +103,8 @@ private:
     size_t m_held = 0; // bytes
 };
 
-// Frames a render with these settings holds: the song's passes, capped.
+// Frames a render with these settings holds: the subsong's passes at the
+// tempo factor, capped; -1 for a subsong the song lacks.
 int64_t RenderLength(const Module& module, const RenderSettings& settings);
 // The header of a stereo WAV of frames frames; empty when its data would
 // not fit the format's 32-bit sizes.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "player/format/load_report.h"
 #include "player/format/module.h"
@@ -19,6 +20,20 @@ std::string Line(const char* label, const std::string& value) {
     std::string line = label;
     line.resize(14, ' ');
     return line + value + "\n";
+}
+
+// Instrument and sample numbers as trackers show them: two digits at least.
+std::string Number(int n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", n);
+    return text;
+}
+
+// A factor without trailing zeros: 2, 0.5, 1.25.
+std::string Decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 } // namespace
@@ -97,13 +112,25 @@ bool ParseChannelList(const std::string& text, uint32_t* mask) {
     return true;
 }
 
-std::string SongInfo(const SongFile& song, int32_t rate) {
+std::string SubsongRefusal(const Module& module, int32_t rate, RuleSet rules, const std::string& name) {
+    const size_t count = FindSubsongs(module, rate, rules).size();
+    return name + " has " + std::to_string(count) + (count == 1 ? " subsong" : " subsongs") +
+           ": --subsong takes 0" + (count == 1 ? "" : " to " + std::to_string(count - 1));
+}
+
+std::string SongInfo(const SongFile& song, int32_t rate, const InfoSettings& settings) {
     const Module& m = *song.module;
     int samples = 0;
     for (int i = 0; i < m.instrumentCount; ++i)
         samples += m.instruments[i].sampleCount;
     const RuleSet rules = SongRules(m, song.rules);
-    const SongLength length = MeasureSong(m, rate, rules);
+    // The length as the chosen subsong plays at the tempo factor.
+    auto player = std::make_unique<Player>();
+    if (!InitPlayer(*player, rate) || !StartSong(*player, &m, rules) ||
+        !SetTempoFactor(*player, settings.tempo) ||
+        (settings.subsong != 0 && !SelectSubsong(*player, settings.subsong)))
+        return std::string();
+    const SongLength length = MeasureSong(*player);
     std::string info;
     info += Line("Title:", m.title);
     info += Line("Format:", m.format);
@@ -118,6 +145,13 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
     info += Line("Tempo:",
                  std::to_string(m.defaultTempo) + " ticks a row at " + std::to_string(m.defaultBpm) + " BPM");
     info += Line("Rules:", RuleSetName(rules));
+    // Each tune from its start order, at a tempo factor of 1.
+    const std::vector<Subsong> subsongs = FindSubsongs(m, rate, rules);
+    info += Line("Subsongs:", std::to_string(subsongs.size()));
+    for (size_t i = 0; i < subsongs.size(); ++i)
+        info += Line("", std::to_string(i) + ": order " + std::to_string(subsongs[i].startOrder) + ", " +
+                             FormatTime(subsongs[i].lengthFrames, rate) +
+                             (subsongs[i].loopFrames == 0 ? ", then it stops" : ", then it loops"));
     std::string played = FormatTime(length.frames, rate);
     if (!length.bounded)
         played += " or more (the song does not come back to where it has been)";
@@ -126,8 +160,25 @@ std::string SongInfo(const SongFile& song, int32_t rate) {
     else
         played += ", then " + FormatTime(length.loopFrames, rate) + " a loop from order " +
                   std::to_string(length.loopOrder) + " row " + std::to_string(length.loopRow);
+    if (settings.subsong != 0 || settings.tempo != 1)
+        played += " (subsong " + std::to_string(settings.subsong) +
+                  (settings.tempo != 1 ? ", tempo " + Decimal(settings.tempo) : std::string()) + ")";
     info += Line("Length:", played);
     for (size_t i = 0; i < song.loadNotes.size(); ++i)
         info += Line(i == 0 ? "Loader:" : "", song.loadNotes[i]);
+    // Instruments with a name or a named sample: composers write their messages there.
+    bool first = true;
+    for (int i = 0; i < m.instrumentCount; ++i) {
+        const Instrument& ins = m.instruments[i];
+        std::string lines;
+        for (int k = 0; k < ins.sampleCount && ins.samples != nullptr; ++k) {
+            if (ins.samples[k] != nullptr && ins.samples[k]->name[0] != '\0')
+                lines += Line("", "   " + Number(k) + " " + ins.samples[k]->name);
+        }
+        if (ins.name[0] == '\0' && lines.empty())
+            continue;
+        info += Line(first ? "Names:" : "", Number(i + 1) + " " + ins.name) + lines;
+        first = false;
+    }
     return info;
 }

@@ -29,9 +29,18 @@ SongFile LoadSongFile(const std::string& path);
 // The same for an image in memory, named name in messages.
 SongFile LoadSongImage(const uint8_t* image, size_t size, const std::string& name);
 
-// Title, format, tracker, counts, frequency table, rules, length and the loader's
-// notes, one per line.
-std::string SongInfo(const SongFile& song, int32_t rate);
+// What --info describes beyond the song: the subsong and the tempo factor its length is played at.
+struct InfoSettings {
+    int32_t subsong = 0;
+    double tempo = 1;
+};
+
+// Title, format, tracker, counts, frequency table, rules, the subsongs, the
+// length of the one chosen, the loader's notes and the instrument and sample
+// names, one per line; empty when the song lacks the subsong.
+std::string SongInfo(const SongFile& song, int32_t rate, const InfoSettings& settings = {});
+// Why the song, named name, has no such subsong: its count and the range.
+std::string SubsongRefusal(const Module& module, int32_t rate, RuleSet rules, const std::string& name);
 
 // frames at rate as m:ss.mmm.
 std::string FormatTime(int64_t frames, int32_t rate);
