@@ -48,12 +48,20 @@ struct _GstTinselDec {
     guint32 seek_seqnum; /* GST_SEQNUM_INVALID before a seek */
 
     /* Settings, kept here as well: the library answers none of them back. */
-    gint interpolation, amplification, rules, repeat_count;
+    gint interpolation, amplification, rules, repeat_count, stereo_separation, subsong;
 };
 
 G_DEFINE_TYPE(GstTinselDec, gst_tinsel_dec, GST_TYPE_ELEMENT)
 
-enum { PROP_0, PROP_INTERPOLATION, PROP_AMPLIFICATION, PROP_RULES, PROP_REPEAT_COUNT };
+enum {
+    PROP_0,
+    PROP_INTERPOLATION,
+    PROP_AMPLIFICATION,
+    PROP_RULES,
+    PROP_REPEAT_COUNT,
+    PROP_STEREO_SEPARATION,
+    PROP_SUBSONG
+};
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-mod, type = (string) { xm, mod }"));
@@ -137,6 +145,7 @@ static void apply_live_settings(GstTinselDec* dec) {
     tinsel_set_interpolation(dec->player, dec->interpolation);
     tinsel_set_amplification(dec->player, dec->amplification);
     tinsel_set_repeat_count(dec->player, dec->repeat_count);
+    tinsel_set_stereo_separation(dec->player, dec->stereo_separation);
 }
 
 static void post_load_error(GstTinselDec* dec, int code, const char* report) {
@@ -180,6 +189,16 @@ static gboolean start_song(GstTinselDec* dec) {
     if (image != NULL)
         gst_adapter_unmap(dec->adapter);
     gst_adapter_clear(dec->adapter);
+    if (result == TINSEL_OK && dec->subsong > 0 && tinsel_select_subsong(player, dec->subsong) != TINSEL_OK) {
+        const int count = tinsel_subsong_count(player);
+        g_mutex_unlock(&dec->lock);
+        GST_ELEMENT_ERROR(dec, STREAM, DECODE,
+                          ("the song has %d subsong%s: subsong %d is not one of them", count,
+                           count == 1 ? "" : "s", dec->subsong),
+                          (NULL));
+        tinsel_free(player);
+        return FALSE;
+    }
     if (result == TINSEL_OK)
         result = tinsel_get_facts(player, &dec->facts);
     if (result != TINSEL_OK) {
@@ -510,6 +529,12 @@ static void set_property(GObject* object, guint id, const GValue* value, GParamS
         dec->repeat_count = g_value_get_int(value);
         duration_changed = dec->player != NULL;
         break;
+    case PROP_STEREO_SEPARATION:
+        dec->stereo_separation = g_value_get_int(value);
+        break;
+    case PROP_SUBSONG:
+        dec->subsong = g_value_get_int(value);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
         break;
@@ -535,6 +560,12 @@ static void get_property(GObject* object, guint id, GValue* value, GParamSpec* p
         break;
     case PROP_REPEAT_COUNT:
         g_value_set_int(value, dec->repeat_count);
+        break;
+    case PROP_STEREO_SEPARATION:
+        g_value_set_int(value, dec->stereo_separation);
+        break;
+    case PROP_SUBSONG:
+        g_value_set_int(value, dec->subsong);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -580,6 +611,17 @@ static void gst_tinsel_dec_class_init(GstTinselDecClass* klass) {
         g_param_spec_int("repeat-count", "Repeat count",
                          "Passes through the song, the later ones from where it loops to; 0 plays forever", 0,
                          TINSEL_MAX_REPEATS, 1, live));
+    g_object_class_install_property(
+        object_class, PROP_STEREO_SEPARATION,
+        g_param_spec_int(
+            "stereo-separation", "Stereo separation",
+            "Width of the stereo image in percent: 0 mono, 100 as the song pans, 200 sides doubled", 0, 200,
+            100, live));
+    g_object_class_install_property(
+        object_class, PROP_SUBSONG,
+        g_param_spec_int("subsong", "Subsong",
+                         "Which of the song's tunes to play, from 0 (applies to the next file)", 0, 255, 0,
+                         G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
 
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
@@ -609,6 +651,7 @@ static void gst_tinsel_dec_init(GstTinselDec* dec) {
     dec->amplification = TINSEL_DEFAULT_AMPLIFICATION;
     dec->rules = TINSEL_RULES_SONG;
     dec->repeat_count = 1;
+    dec->stereo_separation = 100;
 }
 
 static gboolean plugin_init(GstPlugin* plugin) {

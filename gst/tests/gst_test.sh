@@ -24,7 +24,8 @@ export GST_PLUGIN_PATH="$plugins" GST_REGISTRY="$scratch/registry.bin"
 python3 "$source/python/tests/xm_song.py" "$scratch"
 
 timeout 60 gst-inspect-1.0 tinseldec >"$scratch/inspect.txt" 2>&1 || { cat "$scratch/inspect.txt"; fail "gst-inspect-1.0 does not list tinseldec"; }
-for line in 'primary + [3-9]' 'interpolation' 'amplification' 'rules' 'repeat-count' 'audio/x-mod' 'F32LE'; do
+for line in 'primary + [3-9]' 'interpolation' 'amplification' 'rules' 'repeat-count' 'stereo-separation' 'subsong' \
+  'audio/x-mod' 'F32LE'; do
   grep -q -- "$line" "$scratch/inspect.txt" || fail "gst-inspect-1.0 tinseldec shows no '$line'"
 done
 echo "gst-inspect-1.0 lists tinseldec at rank $(grep -oP 'Rank\s+\K.*' "$scratch/inspect.txt")"
@@ -40,6 +41,20 @@ for rate in 44100 22050; do
     fail "at $rate Hz the pipeline's samples are not tinsel-render's"
   echo "filesrc ! tinseldec ! S16LE $rate Hz ! wavenc: tinsel-render's samples"
 done
+
+# Stereo separation as tinsel-render's --stereo; a subsong the song lacks is a bus error.
+"$render" "$scratch/song.xm" --stereo 40 --quiet -o "$scratch/expected.wav"
+timeout 60 gst-launch-1.0 -q filesrc location="$scratch/song.xm" ! tinseldec stereo-separation=40 ! \
+  audio/x-raw,format=S16LE,rate=44100 ! wavenc ! filesink location="$scratch/out.wav" ||
+  fail "gst-launch-1.0 with stereo-separation=40 fails"
+cmp -s <(samples "$scratch/expected.wav") <(samples "$scratch/out.wav") ||
+  fail "stereo-separation=40 does not give tinsel-render --stereo 40's samples"
+if timeout 20 gst-launch-1.0 -q filesrc location="$scratch/song.xm" ! tinseldec subsong=5 ! fakesink \
+  >"$scratch/subsong.txt" 2>&1; then
+  fail "subsong=5 of a song of one subsong plays"
+fi
+grep -q 'subsong 5 is not one of them' "$scratch/subsong.txt" || { cat "$scratch/subsong.txt"; fail "subsong=5 gives no bus error naming it"; }
+echo "stereo-separation as tinsel-render --stereo; a subsong the song lacks is a bus error"
 
 # A MOD file, named by the type finder as GStreamer's programs see it.
 "$render" "$scratch/song.mod" --seconds 2 --quiet -o "$scratch/expected.wav"

@@ -312,13 +312,31 @@ TEST(CApi, FactsAreTheRenderersInfo) {
                 {"Frequencies:", f.linear_frequencies ? "linear" : "Amiga"},
                 {"Tempo:", to_string(f.speed) + " ticks a row at " + to_string(f.bpm) + " BPM"},
                 {"Rules:", f.rules == TINSEL_RULES_TINSEL ? "tinsel" : "ft2"},
-                {"Length:", FormatTime(f.length_frames, rate) + ", then " + FormatTime(f.loop_frames, rate) +
-                                " a loop from order " + to_string(f.loop_order) + " row " +
-                                to_string(f.loop_row)},
+                {"Subsongs:", to_string(tinsel_subsong_count(p.get()))},
             };
             std::string info;
-            for (auto [label, value] : lines)
+            const auto add = [&info](std::string label, const std::string& value) {
                 info += label.append(14 - label.size(), ' ') + value + "\n";
+            };
+            for (auto [label, value] : lines)
+                add(label, value);
+            for (int i = 0; i < tinsel_subsong_count(p.get()); ++i) {
+                tinsel_subsong sub;
+                ASSERT_EQ(tinsel_get_subsong(p.get(), i, &sub), TINSEL_OK);
+                add("", to_string(i) + ": order " + to_string(sub.start_order) + ", " +
+                            FormatTime(sub.length_frames, rate) +
+                            (sub.loop_frames == 0 ? ", then it stops" : ", then it loops"));
+            }
+            add("Length:", FormatTime(f.length_frames, rate) + ", then " + FormatTime(f.loop_frames, rate) +
+                               " a loop from order " + to_string(f.loop_order) + " row " +
+                               to_string(f.loop_row));
+            // Two digits, as the tool numbers instruments and samples.
+            const auto two = [](int n) { return (n < 10 ? "0" : "") + to_string(n); };
+            for (int i = 1; i <= f.instruments; ++i) {
+                add(i == 1 ? "Names:" : "", two(i) + " " + tinsel_instrument_name(p.get(), i));
+                for (int k = 0; tinsel_sample_name(p.get(), i, k) != nullptr; ++k)
+                    add("", "   " + two(k) + " " + tinsel_sample_name(p.get(), i, k));
+            }
             EXPECT_EQ(info, expected);
             EXPECT_STREQ(tinsel_load_report(p.get()), "");
         }
