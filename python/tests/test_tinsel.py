@@ -126,6 +126,32 @@ class TinselTest(unittest.TestCase):
             self.assertEqual([(i.name, i.samples) for i in player.instruments],
                              [(xm_song.INSTRUMENT_NAME, [xm_song.SAMPLE_NAME])])
 
+    @unittest.skipUnless(_lib.has("tinsel_get_channel_state"), "libtinsel before 1.2 has no controls")
+    def test_subsongs_settings_and_channels(self) -> None:
+        with tinsel.Player(RATE) as player:
+            player.load(self.song)
+            subsongs = player.subsongs
+            self.assertEqual([s.start_order for s in subsongs], [0])
+            self.assertEqual(subsongs[0].length_frames, player.facts.length_frames)
+            player.select_subsong(0)
+            with self.assertRaises(tinsel.TinselError):
+                player.select_subsong(len(subsongs))
+            player.stereo_separation = 0
+            block = player.render(4096)
+            left, right = block[0::4] + block[1::4], block[2::4] + block[3::4]
+            self.assertEqual(left, right)  # mono: both sides alike
+            sounding = [player.channel_state(c) for c in range(xm_song.CHANNELS)]
+            self.assertTrue(any(c.active and c.level_left > 0 for c in sounding), sounding)
+            self.assertEqual(sounding[0].note, xm_song.CELLS[0, 0, 0][0])
+            player.seek(0)
+            player.stereo_separation, player.tempo_factor = 100, 2.0
+            self.assertAlmostEqual(player.facts.length_frames, subsongs[0].length_frames / 2, delta=RATE * 0.07)
+            with self.assertRaises(tinsel.TinselError):
+                player.pitch_factor = 5.0
+            player.set_channel_muted(0, True)
+            with self.assertRaises(tinsel.TinselError):
+                player.set_channel_muted(200, True)
+
     @unittest.skipIf(_lib.has("tinsel_get_cell"), "libtinsel 1.2 has the song contents")
     def test_contents_need_a_newer_library(self) -> None:
         with tinsel.Player(RATE) as player:
