@@ -50,6 +50,8 @@ timeout 600 python3 tests/web/package_test.py "$root/web/npm/tinsel-player-$(tr 
   --chromium "$chromium" --render "$native" --song assets/song/tinselbay.xm
 gzipped=0
 for file in "$root"/web/*; do
-  [[ -f "$file" ]] && gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
+  if [[ -f "$file" ]]; then
+    gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
+  fi
 done
 echo "page size, gzip -9: $gzipped bytes; web build and tests took $((SECONDS - started)) s"
