@@ -128,12 +128,13 @@ def run_refusals(browser, url, failures):
 def run_same_bytes(browser, url, reference, failures):
     """The player's worklet, run in an offline context, gives tinsel-render's bytes."""
     browser.call('Page.navigate', url=url)
-    browser.wait_for('!!window.TinselSound', 20)
+    browser.wait_for('!!window.tinselPackage', 20)
     encoded = browser.call('Runtime.evaluate', awaitPromise=True, returnByValue=True, timeout=60, expression=(
         "(async () => { const context = new OfflineAudioContext(2, %d * 44100, 44100);"
-        " const sound = await TinselSound.attach(context);"
+        " const player = await tinselPackage.TinselPlayer.create(context);"
         " const song = await (await fetch('songs/tinselbay.xm')).arrayBuffer();"
-        " await sound.load(song, {autoplay: true});"
+        " await player.load(song);"
+        " await player.play();"
         " const rendered = await context.startRendering();"
         " const left = rendered.getChannelData(0), right = rendered.getChannelData(1);"
         " const pcm = new Int16Array(2 * left.length);"

@@ -10,7 +10,8 @@
 // {muted: [channel, muted]}, {settings: {separation, tempo, pitch}},
 // {subsong}. Out: {loaded: {...}} or {refused: {...}} once per song, and
 // {status: {...}} after every block while a song plays, with the context
-// frame its first frame is played at.
+// frame its first frame is played at and the epoch of the last command that
+// carried one (a load or a seek), so that the page can drop older reports.
 'use strict';
 
 class TinselProcessor extends AudioWorkletProcessor {
@@ -25,11 +26,13 @@ class TinselProcessor extends AudioWorkletProcessor {
     this.frames = 0; // frames sent out while playing, for the page's clock
     this.peak = 0; // the loudest value since the last report
     this.settings = {};
+    this.epoch = 0; // the page's count of loads and seeks, sent back with each report
     this.port.onmessage = (event) => this.command(event.data);
   }
 
   command(message) {
     const p = this.player;
+    if ('epoch' in message) this.epoch = message.epoch;
     if (message.renderer) {
       // The module asks its host for little: memory growth notices, an empty
       // environment, and output that is thrown away.
@@ -173,7 +176,7 @@ class TinselProcessor extends AudioWorkletProcessor {
       order: position[0], pattern: position[1], row: position[2], speed: position[3], bpm: position[4],
       frame: position[5] + position[6] * 4294967296, rendered: position[7], ended: p.tinsel_ended() === 1,
       paused: this.paused, played: this.frames, level: this.peak / 32768, time: currentTime, at, marks, channels,
-      subsong: p.tinsel_current_subsong() } });
+      subsong: p.tinsel_current_subsong(), epoch: this.epoch } });
     this.peak = 0;
   }
 }

@@ -47,6 +47,22 @@ export interface ChannelState {
   levelRight: number;
 }
 
+/** A pattern in tracker notation: rows one after another, each the channels' cells of cellWidth characters. */
+export interface PatternText {
+  rows: number;
+  text: string;
+}
+
+/** What the player knows of the loaded song beyond SongInfo: enough to draw its patterns. */
+export interface LoadedSong extends SongInfo {
+  /** Frames per second it plays at: the context's. */
+  rate: number;
+  /** The pattern each order plays. */
+  orderPatterns: number[];
+  patterns: PatternText[];
+  cellWidth: number;
+}
+
 export interface PlayerOptions {
   /** Where the player's node connects; the context's destination unless given. */
   destination?: AudioNode;
@@ -90,6 +106,8 @@ export class TinselPlayer extends EventTarget {
   /** The node the player sounds through, connected to the destination. */
   readonly node: AudioWorkletNode;
   readonly context: BaseAudioContext;
+  /** The loaded song, null before a load succeeds. */
+  readonly song: LoadedSong | null;
   /** Rejects with a RefusalError. */
   load(bytes: ArrayBuffer | Uint8Array): Promise<SongInfo>;
   /** Resolves once the worklet plays: before an offline context's startRendering, wait for it. */

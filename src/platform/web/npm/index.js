@@ -137,13 +137,15 @@ export class TinselPlayer extends EventTarget {
     this._settings = { separation: 100, tempo: 1, pitch: 1 };
     this._muted = [];
     this._timer = null;
+    this._epoch = 0; // counts the loads and seeks: reports from before the last are dropped
     this._started = []; // play()'s promises, answered by the worklet in order
     node.port.onmessage = (event) => this._message(event.data);
   }
 
   _message(message) {
     if (message.status) {
-      if (this._pending) return; // the last song's, still on their way
+      // The last song's, or from before a seek, still on their way.
+      if (this._pending || message.status.epoch !== this._epoch) return;
       this._reports.push(message.status);
       this._tick();
     } else if (message.playing) {
@@ -167,7 +169,7 @@ export class TinselPlayer extends EventTarget {
     this._row = null;
     this._ended = false;
     this._muted = [];
-    this.node.port.postMessage({ song: image.buffer, repeat: this._repeat }, [image.buffer]);
+    this.node.port.postMessage({ song: image.buffer, repeat: this._repeat, epoch: ++this._epoch }, [image.buffer]);
     let facts;
     try {
       facts = await loaded;
@@ -211,20 +213,23 @@ export class TinselPlayer extends EventTarget {
   seek(seconds) {
     if (!this.song) return;
     this._ended = false;
-    this.node.port.postMessage({ seekFrame: Math.max(0, Math.round(seconds * this._rate)) });
+    this._reports = [];
+    this.node.port.postMessage({ seekFrame: Math.max(0, Math.round(seconds * this._rate)), epoch: ++this._epoch });
   }
 
   /** Plays on from the start of row at order (an addition for pages with order lists). */
   seekOrder(order, row = 0) {
     if (!this.song || order < 0 || order >= this.song.orders) return;
     this._ended = false;
-    this.node.port.postMessage({ seek: [order, row] });
+    this._reports = [];
+    this.node.port.postMessage({ seek: [order, row], epoch: ++this._epoch });
   }
 
   selectSubsong(index) {
     if (!this.song || !(index >= 0 && index < this.song.subsongs.length)) throw new RangeError(`no subsong ${index}`);
     this._ended = false;
-    this.node.port.postMessage({ subsong: index });
+    this._reports = [];
+    this.node.port.postMessage({ subsong: index, epoch: ++this._epoch });
   }
 
   get stereoSeparation() { return this._settings.separation; }
@@ -318,7 +323,7 @@ export class TinselPlayer extends EventTarget {
       this.dispatchEvent(Object.assign(new Event('position'), { position }));
     }
     const report = this._heard;
-    if (report && report.ended && !this._ended && this._heardFrame() >= report.at + report.rendered) {
+    if (report && report.ended && report.epoch === this._epoch && !this._ended && this._heardFrame() >= report.at + report.rendered) {
       this._ended = true;
       this.dispatchEvent(new Event('ended'));
     }
