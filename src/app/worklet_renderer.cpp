@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "player/engine/replay.h"
+#include "player/format/cell_text.h"
 #include "player/format/module.h"
 #include "player/mix/mixer.h"
 #include "player/player.h"
-#include "tools/render/render.h"
 #include "tools/render/song_file.h"
 
 namespace {
@@ -45,12 +45,14 @@ int64_t g_renderFrames = 0;
 int64_t g_lengthFrames = 0;
 // Per channel after the last block: note, instrument, volume, panning, left and right level.
 std::vector<float> g_channels;
+std::vector<Subsong> g_subsongs;
 
 void Unload() {
     g_player = Player{};
     FreeModule(g_module);
     g_module = nullptr;
     g_lengthFrames = 0;
+    g_subsongs.clear();
 }
 
 const char* Text(const char* text) {
@@ -64,28 +66,6 @@ bool Loaded() {
 
 int32_t Channels() {
     return Loaded() ? std::clamp<int32_t>(g_module->channelCount, 0, kMaxChannels) : 0;
-}
-
-// Tracker notation of one cell: note, instrument, volume column, effect.
-void CellText(const uint8_t* cell, char* text, size_t size) {
-    static const char* const kNames[] = {"C-", "C#", "D-", "D#", "E-", "F-",
-                                         "F#", "G-", "G#", "A-", "A#", "B-"};
-    char note[4] = "...";
-    if (cell[0] == 97)
-        std::memcpy(note, "===", 3);
-    else if (cell[0] >= 1 && cell[0] <= 96)
-        std::snprintf(note, sizeof note, "%s%d", kNames[(cell[0] - 1) % 12], (cell[0] - 1) / 12);
-    char instrument[3] = "..";
-    if (cell[1] != 0)
-        std::snprintf(instrument, sizeof instrument, "%02X", cell[1] & 0xFF);
-    char volume[3] = "..";
-    if (cell[2] >= 0x10)
-        std::snprintf(volume, sizeof volume, "%02X", cell[2] & 0xFF);
-    char effect[4] = "...";
-    if (cell[3] != 0 || cell[4] != 0)
-        std::snprintf(effect, sizeof effect, "%c%02X", cell[3] < 10 ? '0' + cell[3] : 'A' + cell[3] - 10,
-                      cell[4] & 0xFF);
-    std::snprintf(text, size, "%s %s %s %s", note, instrument, volume, effect);
 }
 
 } // namespace
@@ -124,6 +104,7 @@ __attribute__((export_name("tinsel_load"))) int32_t tinsel_load(int32_t rate, in
     g_mix.assign(size_t(g_blockFrames) * 2, 0.0f);
     g_block.assign(size_t(g_blockFrames) * 2, 0);
     g_lengthFrames = MeasureSong(*g_module, rate).frames;
+    g_subsongs = FindSubsongs(*g_module, rate, g_player.rules);
     return 0;
 }
 
@@ -239,10 +220,7 @@ __attribute__((export_name("tinsel_pattern_rows"))) int32_t tinsel_pattern_rows(
 
 // Characters of a cell in tracker notation.
 __attribute__((export_name("tinsel_cell_width"))) int32_t tinsel_cell_width() {
-    char cell[32];
-    const uint8_t empty[5] = {};
-    CellText(empty, cell, sizeof cell);
-    return int32_t(std::strlen(cell));
+    return int32_t(kCellTextLength);
 }
 
 // A pattern in tracker notation: its rows one after another, each its
@@ -252,16 +230,13 @@ __attribute__((export_name("tinsel_pattern_text"))) const char* tinsel_pattern_t
     if (!Loaded() || pattern < 0 || pattern >= g_module->patternSlots)
         return g_pattern.data();
     const Pattern& p = g_module->patterns[pattern];
-    const int32_t channels = Channels();
-    const size_t width = size_t(tinsel_cell_width());
+    const size_t cells = size_t(p.rows) * size_t(Channels());
     const uint8_t empty[5] = {};
-    char cell[32];
-    g_pattern.assign(size_t(p.rows) * size_t(channels) * width + 1, ' ');
-    for (int32_t i = 0; i < p.rows * channels; ++i) {
-        CellText(p.cells != nullptr ? p.cells + 5 * size_t(i) : empty, cell, sizeof cell);
-        std::memcpy(g_pattern.data() + size_t(i) * width, cell, std::min(std::strlen(cell), width));
-    }
-    g_pattern.back() = '\0';
+    // Each cell written with its NUL, which the next one overwrites.
+    g_pattern.assign(cells * kCellTextLength + 1, ' ');
+    for (size_t i = 0; i < cells; ++i)
+        FormatCell(p.cells != nullptr ? p.cells + 5 * i : empty, g_pattern.data() + i * kCellTextLength,
+                   kCellTextLength + 1);
     return g_pattern.data();
 }
 
@@ -285,26 +260,23 @@ __attribute__((export_name("tinsel_set_repeat"))) void tinsel_set_repeat(int32_t
 }
 
 __attribute__((export_name("tinsel_set_muted"))) void tinsel_set_muted(int32_t channel, int32_t muted) {
-    if (!Loaded() || channel < 0 || channel >= 32)
-        return;
-    const uint32_t bit = uint32_t(1) << channel;
-    SetMutedChannels(g_player, muted != 0 ? g_player.mutedChannels | bit : g_player.mutedChannels & ~bit);
+    SetChannelMuted(g_player, channel, muted != 0);
 }
 
-// The loaded song rendered offline as tinsel-render renders it: passes
-// through the song (0: until the seconds cap), at most seconds (0: no cap);
+// The loaded song rendered offline as tinsel-render renders it, with the
+// subsong and sound settings chosen: passes through the song (0: until the
+// seconds cap), at most seconds (0: no cap);
 // 16-bit samples, or floats at 1.0 full scale. The samples, interleaved
 // stereo, as many as tinsel_rendered_length says; null when it cannot.
 __attribute__((export_name("tinsel_render_song"))) const void*
 tinsel_render_song(int32_t passes, double seconds, int32_t asFloat) {
     if (!Loaded())
         return nullptr;
-    RenderSettings settings;
-    settings.rate = g_rate;
-    settings.loops = passes;
-    settings.seconds = seconds;
-    const int64_t total = RenderLength(*g_module, settings);
+    // As RenderLength measures, but of the subsong and tempo the player has.
     SetRepeatCount(g_player, passes);
+    const int64_t cap = seconds > 0 ? int64_t(seconds * g_rate + 0.5) : -1;
+    const int64_t frames = passes > 0 ? MeasurePasses(g_player, passes, cap) : 0;
+    const int64_t total = passes <= 0 ? std::max<int64_t>(cap, 0) : cap >= 0 && cap < frames ? cap : frames;
     g_renderFloat = std::vector<float>();
     g_render16 = std::vector<int16_t>();
     (asFloat ? g_renderFloat.resize(size_t(total) * 2) : g_render16.resize(size_t(total) * 2));
@@ -332,41 +304,53 @@ __attribute__((export_name("tinsel_rendered_frames"))) double tinsel_rendered_fr
     return double(g_renderFrames);
 }
 
-// The song's control surface.
+// The song's subsongs: their count, first orders and lengths in frames.
 __attribute__((export_name("tinsel_subsong_count"))) int32_t tinsel_subsong_count() {
-    return Loaded() ? 1 : 0;
+    return int32_t(g_subsongs.size());
 }
 
-__attribute__((export_name("tinsel_subsong_order"))) int32_t tinsel_subsong_order(int32_t) {
-    return 0;
+__attribute__((export_name("tinsel_subsong_order"))) int32_t tinsel_subsong_order(int32_t index) {
+    return index >= 0 && size_t(index) < g_subsongs.size() ? g_subsongs[size_t(index)].startOrder : -1;
 }
 
-__attribute__((export_name("tinsel_subsong_length"))) double tinsel_subsong_length(int32_t) {
-    return double(g_lengthFrames);
+__attribute__((export_name("tinsel_subsong_length"))) double tinsel_subsong_length(int32_t index) {
+    return index >= 0 && size_t(index) < g_subsongs.size() ? double(g_subsongs[size_t(index)].lengthFrames)
+                                                           : 0;
 }
 
 __attribute__((export_name("tinsel_current_subsong"))) int32_t tinsel_current_subsong() {
-    return 0;
+    return Loaded() ? CurrentSubsong(g_player) : 0;
 }
 
 __attribute__((export_name("tinsel_select_subsong"))) int32_t tinsel_select_subsong(int32_t index) {
-    return Loaded() && index == 0 && SeekTo(g_player, 0, 0) ? 1 : 0;
+    return SelectSubsong(g_player, index) ? 1 : 0;
 }
 
-__attribute__((export_name("tinsel_set_separation"))) int32_t tinsel_set_separation(int32_t) {
-    return 0;
+__attribute__((export_name("tinsel_set_separation"))) int32_t tinsel_set_separation(int32_t percent) {
+    return SetStereoSeparation(g_player, percent) ? 1 : 0;
 }
 
-__attribute__((export_name("tinsel_set_tempo"))) int32_t tinsel_set_tempo(double) {
-    return 0;
+__attribute__((export_name("tinsel_set_tempo"))) int32_t tinsel_set_tempo(double factor) {
+    return SetTempoFactor(g_player, factor) ? 1 : 0;
 }
 
-__attribute__((export_name("tinsel_set_pitch"))) int32_t tinsel_set_pitch(double) {
-    return 0;
+__attribute__((export_name("tinsel_set_pitch"))) int32_t tinsel_set_pitch(double factor) {
+    return SetPitchFactor(g_player, factor) ? 1 : 0;
 }
 
+// Per channel after the last block: note, instrument, volume, panning, and
+// the left and right levels; a channel without a sample sounding is all 0.
 __attribute__((export_name("tinsel_channel_states"))) const float* tinsel_channel_states() {
-    g_channels.assign(size_t(Channels()) * 6 + 1, 0.0f);
+    const int32_t channels = Channels();
+    g_channels.assign(size_t(channels) * 6 + 1, 0.0f);
+    for (int32_t i = 0; i < channels; ++i) {
+        const ChannelState state = GetChannelState(g_player, i);
+        if (!state.active)
+            continue;
+        const float values[] = {float(state.note),    float(state.instrument), float(state.volume),
+                                float(state.panning), state.levelLeft,         state.levelRight};
+        std::memcpy(g_channels.data() + 6 * size_t(i), values, sizeof values);
+    }
     return g_channels.data();
 }
 

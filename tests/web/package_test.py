@@ -14,6 +14,7 @@ import base64
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +25,31 @@ from browser import Browser, serve
 SECONDS = 10  # the stretch the page records
 MOST_GZIP = 120 * 1024
 NOT_A_MODULE = 'is neither an XM nor a MOD module (no XM text at its start, and too short for a MOD)'
+
+SUBSONG_FRAMES = 16 * 6 * 882  # a pattern of 16 rows at speed 6, 125 BPM, 44100 Hz
+
+
+def two_tunes():
+    """An XM of two subsongs: order 0 loops on itself, and so does order 1,
+    which order 0 never reaches; a square lead plays in each, different notes."""
+    out = bytearray(b'Extended Module: ') + b'Two tunes'.ljust(20, b' ') + b'\x1a'
+    out += b'FastTracker v2.00'.ljust(20, b' ') + struct.pack('<HI', 0x0104, 276)
+    out += struct.pack('<8H', 2, 0, 2, 2, 1, 1, 6, 125) + bytes([0, 1]).ljust(256, b'\0')
+    for pattern in range(2):
+        data = bytearray()
+        for row in range(16):
+            for channel in range(2):
+                note = (49 + 12 * pattern + row, 1, 0x50, 0, 0) if row % 4 == 0 and channel == 0 else (0, 0, 0, 0, 0)
+                jump = (0xB, pattern) if row == 15 and channel == 1 else None
+                data += bytes(note[:3] + jump if jump else note)
+        out += struct.pack('<IBHH', 9, 0, 16, len(data)) + data
+    wave = [90] * 16 + [-90] * 16
+    header = bytearray(263)
+    struct.pack_into('<I22sBHI', header, 0, 263, b'square lead', 0, 1, 40)
+    out += header + struct.pack('<IIIBBBBBB22s', len(wave), 0, len(wave), 64, 0, 1, 64, 0, 0, b'square')
+    out += bytes((value - previous) & 0xFF for previous, value in zip([0] + wave, wave))
+    return bytes(out)
+
 
 TYPED_EXAMPLE = """
 import { TinselPlayer, renderSong, type SongInfo, type Position, type ChannelState } from 'tinsel-player';
@@ -66,7 +92,36 @@ await writeFile('node-f32.raw', await renderSong(new Uint8Array(song), { format:
 let reason = 'no rejection';
 try { await renderSong(new TextEncoder().encode('Not a song.\\n')); } catch (error) { reason = error.message; }
 await writeFile('node-refusal.txt', reason);
+// The settings: no separation puts the sides' mean on both; twice the tempo
+// halves the song; the second subsong is its own stretch of the order list.
+const mono = await renderSong(song, { stereoSeparation: 0, seconds: 5 });
+let sides = 0, sound = 0;
+for (let i = 0; i < mono.length; i += 2) { sides += mono[i] !== mono[i + 1]; sound += mono[i] !== 0; }
+const fast = await renderSong(song, { tempo: 2 });
+const tunes = await readFile('tunes.xm');
+const [first, second] = await Promise.all([renderSong(tunes, { subsong: 0 }), renderSong(tunes, { subsong: 1 })]);
+let alike = 0;
+for (let i = 0; i < Math.min(first.length, second.length); ++i) alike += first[i] === second[i];
+let refusedSubsong = 'no rejection';
+try { await renderSong(tunes, { subsong: 2 }); } catch (error) { refusedSubsong = error.message; }
+await writeFile('node-settings.json', JSON.stringify({ sides, sound, monoFrames: mono.length / 2,
+  fastFrames: fast.length / 2, firstFrames: first.length / 2, secondFrames: second.length / 2,
+  alike, samples: second.length, refusedSubsong }));
 """ % SECONDS
+
+
+def check_settings(settings, whole_frames, failures):
+    print('package: renderSong\'s settings:', json.dumps(settings))
+    if settings['sides'] != 0 or settings['sound'] < 1000 or settings['monoFrames'] != 5 * 44100:
+        failures.append(f'a separation of 0 does not put one sound on both sides: {settings}')
+    if abs(settings['fastFrames'] - whole_frames / 2) > 2 * 882:
+        failures.append(f'twice the tempo renders {settings["fastFrames"]} frames of a song of {whole_frames}')
+    if settings['firstFrames'] != SUBSONG_FRAMES or settings['secondFrames'] != SUBSONG_FRAMES or \
+            settings['alike'] > settings['samples'] * 0.9:
+        failures.append(f'the two subsongs do not render as two tunes of {SUBSONG_FRAMES} frames: {settings}')
+    if settings['refusedSubsong'] != 'the song has no subsong 2':
+        failures.append(f'a third subsong of two is refused with {settings["refusedSubsong"]!r}')
+
 
 PAGE = """<!doctype html>
 <meta charset="utf-8">
@@ -104,6 +159,18 @@ window.record = async (seconds) => {
     pcm[2 * i + 1] = Math.round(right[i] * 32768);
   }
   return pcmBase64(pcm);
+};
+// With every channel muted the node is silent; the subsongs as SongInfo has them.
+window.mutedAndTunes = async () => {
+  const context = new OfflineAudioContext(2, 44100, 44100);
+  const player = await TinselPlayer.create(context);
+  const song = await player.load(await (await fetch('song.xm')).arrayBuffer());
+  for (let i = 0; i < song.channels; ++i) player.setChannelMuted(i, true);
+  await player.play();
+  const rendered = await context.startRendering();
+  const loud = rendered.getChannelData(0).some((v) => v !== 0) || rendered.getChannelData(1).some((v) => v !== 0);
+  const tunes = await player.load(await (await fetch('tunes.xm')).arrayBuffer());
+  return { loud, subsongs: tunes.subsongs };
 };
 window.renderHere = async (seconds) =>
   pcmBase64(await renderSong(await (await fetch('song.xm')).arrayBuffer(), { seconds }));
@@ -161,6 +228,18 @@ def run_page(chromium, scratch, references, failures):
         if not 0.8 < later['seconds'] - first['seconds'] < 2.5 or (later['order'], later['row']) <= (
                 first['order'], first['row']) or rows < 4:
             failures.append(f'the position does not advance as heard: {first} then {later}, {rows} events')
+        channels = evaluate(browser, 'player.channels')
+        sounding = [c for c in channels if c['note'] > 0 and c['instrument'] > 0 and max(c['levelLeft'], c['levelRight']) > 0]
+        print(f'package: {len(sounding)} of {len(channels)} channels heard sounding, e.g. {sounding[:1]}')
+        if len(channels) != song['channels'] or not sounding or \
+                any(not 0 <= c['volume'] <= 64 or not 0 <= c['panning'] <= 255 for c in channels):
+            failures.append(f'the channels heard are {channels}')
+        muted = evaluate(browser, 'mutedAndTunes()')
+        if muted['loud']:
+            failures.append('with every channel muted the player is not silent')
+        expected = [{'startOrder': 0, 'length': SUBSONG_FRAMES / 44100}, {'startOrder': 1, 'length': SUBSONG_FRAMES / 44100}]
+        if muted['subsongs'] != expected:
+            failures.append(f'the subsongs of two tunes are {muted["subsongs"]}, not {expected}')
         pcm = base64.b64decode(evaluate(browser, f'record({SECONDS})', 120))
         compare('the page\'s recorded sound', pcm, references['s16'][:len(pcm)], 4, failures)
         if len(pcm) != SECONDS * 44100 * 4:
@@ -225,9 +304,13 @@ def main():
             subprocess.run([args.render, song, '--quiet', '-o', wav, *flags], check=True, timeout=120)
             with open(wav, 'rb') as data:
                 references[name] = data.read()[header:]
+        with open(os.path.join(scratch, 'tunes.xm'), 'wb') as out:
+            out.write(two_tunes())
         with open(os.path.join(scratch, 'node.mjs'), 'w') as out:
             out.write(NODE_SCRIPT)
         subprocess.run(['node', 'node.mjs', song], cwd=scratch, check=True, timeout=300)
+        with open(os.path.join(scratch, 'node-settings.json')) as settings:
+            check_settings(json.load(settings), len(references['s16']) // 4, failures)
         for name, frame_bytes in (('s16', 4), ('f32', 8)):
             with open(os.path.join(scratch, f'node-{name}.raw'), 'rb') as data:
                 compare(f'renderSong in Node, {name}', data.read(), references[name], frame_bytes, failures)

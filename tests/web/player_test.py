@@ -214,8 +214,10 @@ def run_view(browser, url, failures):
 
     # A click on the second channel's meter mutes it, a second one unmutes it.
     click = ("(() => { const m = document.getElementById('meters'), r = m.getBoundingClientRect();"
-             " const column = (tinselPlayer.song.cellWidth + 1) * 8;"
-             " m.dispatchEvent(new MouseEvent('click', {clientX: r.left + 4 * 8 + column * 1.5, clientY: r.top + 20}));"
+             " const char = (m.getContext('2d').font = '13px ui-monospace, monospace',"
+             "   m.getContext('2d').measureText('0000000000').width / 10);"
+             " const column = (tinselPlayer.song.cellWidth + 1) * char;"
+             " m.dispatchEvent(new MouseEvent('click', {clientX: r.left + 4 * char + column * 1.5, clientY: r.top + 20}));"
              " return tinselPlayer.resolved.isChannelMuted(1); })()")
     if not browser.evaluate(click) or browser.evaluate(click):
         failures.append('a click on a meter does not mute its channel, or a second one does not unmute it')
