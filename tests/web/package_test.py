@@ -170,7 +170,10 @@ window.mutedAndTunes = async () => {
   const rendered = await context.startRendering();
   const loud = rendered.getChannelData(0).some((v) => v !== 0) || rendered.getChannelData(1).some((v) => v !== 0);
   const tunes = await player.load(await (await fetch('tunes.xm')).arrayBuffer());
-  return { loud, subsongs: tunes.subsongs };
+  const pattern = await player.pattern(0), width = player.song.cellWidth;
+  const cell = (row, channel) => pattern.text.substr((row * tunes.channels + channel) * width, width);
+  return { loud, subsongs: tunes.subsongs, rows: pattern.rows, length: pattern.text.length / width,
+           cells: [cell(0, 0), cell(15, 1), cell(1, 0)] };
 };
 window.renderHere = async (seconds) =>
   pcmBase64(await renderSong(await (await fetch('song.xm')).arrayBuffer(), { seconds }));
@@ -240,6 +243,10 @@ def run_page(chromium, scratch, references, failures):
         expected = [{'startOrder': 0, 'length': SUBSONG_FRAMES / 44100}, {'startOrder': 1, 'length': SUBSONG_FRAMES / 44100}]
         if muted['subsongs'] != expected:
             failures.append(f'the subsongs of two tunes are {muted["subsongs"]}, not {expected}')
+        cells = ['C-4 01 v40 ...', '... .. ... B00', '... .. ... ...']
+        if (muted['rows'], muted['length'], muted['cells']) != (16, 32, cells):
+            failures.append(f'pattern 0 of two tunes reads {muted["rows"]} rows, {muted["length"]} cells, '
+                            f'{muted["cells"]}, not 16, 32, {cells}')
         pcm = base64.b64decode(evaluate(browser, f'record({SECONDS})', 120))
         compare('the page\'s recorded sound', pcm, references['s16'][:len(pcm)], 4, failures)
         if len(pcm) != SECONDS * 44100 * 4:

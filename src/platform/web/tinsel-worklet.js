@@ -8,7 +8,7 @@
 // Messages in: {renderer: bytes}, {song: bytes, repeat, autoplay, settings},
 // {play, answer}, {pause}, {seek: [order, row]}, {seekFrame}, {stop}, {repeat},
 // {muted: [channel, muted]}, {settings: {separation, tempo, pitch}},
-// {subsong}. Out: {loaded: {...}} or {refused: {...}} once per song, and
+// {subsong}, {pattern: index}. Out: {pattern: {index, rows, text}} for the last, {loaded: {...}} or {refused: {...}} once per song, and
 // {status: {...}} after every block while a song plays, with the context
 // frame its first frame is played at and the epoch of the last command that
 // carried one (a load or a seek), so that the page can drop older reports.
@@ -78,6 +78,11 @@ class TinselProcessor extends AudioWorkletProcessor {
     } else if (message.settings) {
       Object.assign(this.settings, message.settings);
       if (this.loaded) this.apply();
+    } else if ('pattern' in message) {
+      // One pattern's text when the page asks: a whole song's could be large.
+      const index = message.pattern;
+      const text = this.loaded ? this.text(p.tinsel_pattern_text(index)) : '';
+      this.port.postMessage({ pattern: { index, rows: this.loaded ? p.tinsel_pattern_rows(index) : 0, text } });
     } else if ('subsong' in message) {
       if (this.loaded && p.tinsel_select_subsong(message.subsong)) this.block = null;
     }
@@ -95,8 +100,9 @@ class TinselProcessor extends AudioWorkletProcessor {
     const bytes = new Uint8Array(this.player.memory.buffer, pointer);
     let end = 0;
     while (bytes[end]) ++end;
+    // In pieces: a worklet has no TextDecoder, and an argument list has a limit.
     let text = '';
-    for (let i = 0; i < end; ++i) text += String.fromCharCode(bytes[i]);
+    for (let i = 0; i < end; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, Math.min(end, i + 8192)));
     return text;
   }
 
@@ -127,9 +133,6 @@ class TinselProcessor extends AudioWorkletProcessor {
     for (let i = 0; i < p.tinsel_instrument_count(); ++i) instruments.push(this.text(p.tinsel_instrument_name(i)));
     const orders = p.tinsel_orders(), orderPatterns = [];
     for (let i = 0; i < orders; ++i) orderPatterns.push(p.tinsel_order_pattern(i));
-    const patterns = [];
-    for (let i = 0; i < p.tinsel_pattern_count(); ++i)
-      patterns.push({ rows: p.tinsel_pattern_rows(i), text: this.text(p.tinsel_pattern_text(i)) });
     const subsongs = [];
     const count = p.tinsel_subsong_count();
     for (let i = 0; i < count; ++i)
@@ -137,7 +140,7 @@ class TinselProcessor extends AudioWorkletProcessor {
     return {
       title: this.text(p.tinsel_title()), tracker: this.text(p.tinsel_tracker()), format: this.text(p.tinsel_format()),
       channels: p.tinsel_channel_count(), orders, length: p.tinsel_length() / sampleRate, rate: sampleRate,
-      instruments, orderPatterns, patterns, cellWidth: p.tinsel_cell_width(), subsongs,
+      instruments, orderPatterns, patternCount: p.tinsel_pattern_count(), cellWidth: p.tinsel_cell_width(), subsongs,
     };
   }
 

@@ -59,7 +59,8 @@ export interface LoadedSong extends SongInfo {
   rate: number;
   /** The pattern each order plays. */
   orderPatterns: number[];
-  patterns: PatternText[];
+  patternCount: number;
+  /** Characters of a cell in tracker notation ("C-4 01 v40 A0F"). */
   cellWidth: number;
 }
 
@@ -129,6 +130,8 @@ export class TinselPlayer extends EventTarget {
   pitch: number;
   /** Passes through the song before 'ended'; 0 plays forever. 1 unless set. */
   repeatCount: number;
+  /** A pattern of the loaded song in tracker notation. */
+  pattern(index: number): Promise<PatternText>;
   setChannelMuted(channel: number, muted: boolean): void;
   isChannelMuted(channel: number): boolean;
   readonly position: Position;

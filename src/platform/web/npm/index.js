@@ -137,6 +137,7 @@ export class TinselPlayer extends EventTarget {
     this._settings = { separation: 100, tempo: 1, pitch: 1 };
     this._muted = [];
     this._timer = null;
+    this._patterns = new Map(); // index -> {promise, resolve}: the loaded song's patterns asked for
     this._epoch = 0; // counts the loads and seeks: reports from before the last are dropped
     this._started = []; // play()'s promises, answered by the worklet in order
     node.port.onmessage = (event) => this._message(event.data);
@@ -148,6 +149,12 @@ export class TinselPlayer extends EventTarget {
       if (this._pending || message.status.epoch !== this._epoch) return;
       this._reports.push(message.status);
       this._tick();
+    } else if (message.pattern) {
+      const waiting = this._patterns.get(message.pattern.index);
+      if (waiting && waiting.resolve) {
+        waiting.resolve({ rows: message.pattern.rows, text: message.pattern.text });
+        waiting.resolve = null;
+      }
     } else if (message.playing) {
       const started = this._started.shift();
       if (started) started();
@@ -169,6 +176,7 @@ export class TinselPlayer extends EventTarget {
     this._row = null;
     this._ended = false;
     this._muted = [];
+    this._patterns = new Map();
     this.node.port.postMessage({ song: image.buffer, repeat: this._repeat, epoch: ++this._epoch }, [image.buffer]);
     let facts;
     try {
@@ -208,6 +216,23 @@ export class TinselPlayer extends EventTarget {
   }
 
   get paused() { return !this.song || this._paused !== false; }
+
+  /**
+   * A pattern of the loaded song in tracker notation: its rows one after
+   * another, each the channels' cells of song.cellWidth characters.
+   */
+  pattern(index) {
+    if (!this.song || !(index >= 0 && index < this.song.patternCount))
+      return Promise.reject(new RangeError(`no pattern ${index}`));
+    let entry = this._patterns.get(index);
+    if (!entry) {
+      entry = {};
+      entry.promise = new Promise((resolve) => { entry.resolve = resolve; });
+      this._patterns.set(index, entry);
+      this.node.port.postMessage({ pattern: index });
+    }
+    return entry.promise;
+  }
 
   /** Plays on from the row playing seconds into the song. */
   seek(seconds) {
