@@ -6,6 +6,7 @@ const here = import.meta.url;
 const isNode = typeof process !== 'undefined' && !!(process.versions && process.versions.node);
 
 let playerBytes = null; // the module's bytes, fetched once
+let compiled = null; // and compiled once, for renderSong on this thread
 
 async function fetchBytes(name) {
   const url = new URL(name, here);
@@ -58,7 +59,11 @@ async function instantiate() {
     },
     environ_get: () => 0,
   };
-  const { instance } = await WebAssembly.instantiate(await rendererBytes(),
+  if (!compiled) {
+    compiled = rendererBytes().then((bytes) => WebAssembly.compile(bytes));
+    compiled.catch(() => { compiled = null; });
+  }
+  const instance = await WebAssembly.instantiate(await compiled,
     { env: { emscripten_notify_memory_growth: () => {} }, wasi_snapshot_preview1: wasi });
   memory = instance.exports.memory;
   instance.exports._initialize();
