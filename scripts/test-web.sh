@@ -35,9 +35,9 @@ for rules in tinsel ft2; do
 done
 cp "$work/linux-tinsel.wav" "$work/linux.wav"
 
-# The sound is made in the audio worklet: nothing of the page may use the
+# The sound is made in the audio worklet: nothing of the pages or the package may use the
 # deprecated script processor, which runs on the page's main thread.
-if grep -l -e createScriptProcessor -e ScriptProcessorNode "$root"/web/*; then
+if grep -rl -e createScriptProcessor -e ScriptProcessorNode "$root"/web; then
   echo "FAIL: the built page uses a script processor"
   exit 1
 fi
