@@ -2,7 +2,7 @@
 # The web build's tests: the player compiled to WebAssembly renders the song
 # byte for byte as the Linux build does, and headless Chromium plays the page
 # (its sound against that render, its picture against the snapshot tool's) and
-# the module player page.
+# the module player page; the npm package is installed and used as a user would.
 # Usage: scripts/test-web.sh BUILD_ROOT [LINUX_BUILD (default BUILD_ROOT/ci)]
 set -euo pipefail
 root="${1:-build}"
@@ -35,9 +35,9 @@ for rules in tinsel ft2; do
 done
 cp "$work/linux-tinsel.wav" "$work/linux.wav"
 
-# The sound is made in the audio worklet: nothing of the page may use the
+# The sound is made in the audio worklet: nothing of the pages or the package may use the
 # deprecated script processor, which runs on the page's main thread.
-if grep -l -e createScriptProcessor -e ScriptProcessorNode "$root"/web/*; then
+if grep -rl -e createScriptProcessor -e ScriptProcessorNode "$root"/web; then
   echo "FAIL: the built page uses a script processor"
   exit 1
 fi
@@ -46,8 +46,12 @@ timeout 400 python3 tests/web/page_test.py "$root/web" --chromium "$chromium" --
   --snapshots "$work"
 timeout 300 python3 tests/web/player_test.py "$root/web" --chromium "$chromium" --render "$native" \
   --song assets/song/tinselbay.xm
+timeout 600 python3 tests/web/package_test.py "$root/web/npm/tinsel-player-$(tr -d '[:space:]' <VERSION).tgz" \
+  --chromium "$chromium" --render "$native" --song assets/song/tinselbay.xm
 gzipped=0
 for file in "$root"/web/*; do
-  gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
+  if [[ -f "$file" ]]; then
+    gzipped=$((gzipped + $(gzip -9 -c "$file" | wc -c)))
+  fi
 done
 echo "page size, gzip -9: $gzipped bytes; web build and tests took $((SECONDS - started)) s"

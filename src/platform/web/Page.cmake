@@ -1,8 +1,9 @@
 # The page's static files: index.html, tinselbay.js, tinselbay.wasm and
 # tinselbay.data (the data files, served to the program's file reader as
 # data/... in the page's in-memory file system), and its sound: tinsel-sound.js,
-# tinsel-worklet.js and tinsel-player.wasm, which the module player page
-# player.html shares.
+# tinsel-worklet.js and tinsel-player.wasm. The module player page player.html
+# plays through the npm package, which scripts/build-web.sh assembles from the
+# same worklet and module in npm/tinsel-player beside it.
 set(TINSEL_WEB_DIR ${CMAKE_BINARY_DIR}/site CACHE PATH "Folder of the page's static files")
 set(web ${PROJECT_SOURCE_DIR}/src/platform/web)
 set_target_properties(Tinselbay PROPERTIES OUTPUT_NAME tinselbay RUNTIME_OUTPUT_DIRECTORY ${TINSEL_WEB_DIR})
