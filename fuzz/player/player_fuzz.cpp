@@ -29,8 +29,10 @@ int TicksFor(size_t size) {
 }
 
 void PlayAndMix(Module* m, RuleSet rules, int ticks) {
+    // Set up once: StartSong resets all that playing changes.
     static Player player;
-    InitPlayer(player, kRate);
+    static const bool ready = InitPlayer(player, kRate);
+    (void)ready;
     StartSong(player, m, rules);
     static std::vector<float> mix(2 * kBlockFrames);
     static std::vector<int16_t> pcm(2 * kBlockFrames);

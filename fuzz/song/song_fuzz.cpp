@@ -70,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FreeModule(m);
         return -1;
     }
+    // Set up once: StartSong resets all that playing changes.
     static Player player;
-    InitPlayer(player, kRate);
+    static const bool ready = InitPlayer(player, kRate);
+    (void)ready;
     const SongLength length = MeasureSong(*m, kRate, rules);
     Check(length.frames >= 0 && length.loopFrames >= 0);
     if (length.bounded && length.loopFrames > 0) {
