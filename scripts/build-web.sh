@@ -28,7 +28,7 @@ package="$out/npm/tinsel-player"
 rm -rf "$package" "$out"/npm/tinsel-player-*.tgz
 mkdir -p "$package"
 cp src/platform/web/npm/index.js src/platform/web/npm/index.d.ts src/platform/web/npm/README.md LICENSE \
-  src/platform/web/tinsel-worklet.js "$out/tinsel-player.wasm" "$package/"
+  src/platform/web/tinsel-worklet.js src/platform/web/tinsel-host.js "$out/tinsel-player.wasm" "$package/"
 sed "s/\"version\": \"0.0.0\"/\"version\": \"$version\"/" src/platform/web/npm/package.json >"$package/package.json"
 (cd "$out/npm" && npm pack --offline --silent ./tinsel-player >/dev/null)
 echo "build-web: $out/npm/tinsel-player-$version.tgz"

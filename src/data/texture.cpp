@@ -20,13 +20,19 @@ CTexture::~CTexture() {
     glDeleteTextures(1, &name);
 }
 
-void CTexture::Upload() {
+void UploadPixels(uint32_t texture, int32_t width, int32_t height, const uint32_t* pixels, TextureLook look) {
+    const GLint wrap = look == TextureLook::Smooth ? GL_REPEAT : GL_CLAMP;
+    const GLint filter = look == TextureLook::Smooth ? GL_LINEAR : GL_NEAREST;
     glBindTexture(GL_TEXTURE_2D, texture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+}
+
+void CTexture::Upload() {
+    UploadPixels(texture, width, height, pixels, TextureLook::Smooth);
 }

@@ -61,10 +61,6 @@ bool Ft2Mixing(const Player& player) {
     return RulesOf(player.rules).mixer == VoiceMixer::Ft2 && !player.ft2FloatVoices;
 }
 
-int ChannelCount(const Module& m) {
-    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
-}
-
 // After a seek every voice starts silent: the walk there mixed nothing (and
 // the original's mixer was detached for it).
 void SilenceVoices(Player& player) {

@@ -12,10 +12,6 @@ namespace {
 constexpr int kLevelProbeShift = 3;
 constexpr int kLevelProbes = 1 << kLevelProbeShift;
 
-int ChannelCount(const Module& m) {
-    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
-}
-
 // The stretch of a sample a voice played over the last block: back from
 // where it is by the frames it stepped, forward when it runs backward; the
 // whole loop once it went round it.

@@ -71,24 +71,14 @@ void SendQuad(const Quad& q, float pan) {
     const float x0 = q.x0 - pan;
     const float x1 = q.x1 - pan;
     const float y1 = q.y1 == kScreenBottom ? float(g_screenHeight) : q.y1;
-    if (q.form == Form::Upright) {
-        glTexCoord2f(s0, t1);
-        glVertex2f(x0, y1);
-        glTexCoord2f(s1, t1);
-        glVertex2f(x1, y1);
-        glTexCoord2f(s1, t0);
-        glVertex2f(x1, q.y0);
-        glTexCoord2f(s0, t0);
-        glVertex2f(x0, q.y0);
-    } else {
-        glTexCoord2f(s1, t1);
-        glVertex2f(x0, y1);
-        glTexCoord2f(s1, t0);
-        glVertex2f(x1, y1);
-        glTexCoord2f(s0, t0);
-        glVertex2f(x1, q.y0);
-        glTexCoord2f(s0, t1);
-        glVertex2f(x0, q.y0);
+    // The corners counter-clockwise from the bottom left; a turned picture
+    // takes its texel corners one on.
+    const float texels[4][2] = {{s0, t1}, {s1, t1}, {s1, t0}, {s0, t0}};
+    const float corners[4][2] = {{x0, y1}, {x1, y1}, {x1, q.y0}, {x0, q.y0}};
+    const int turn = q.form == Form::Upright ? 0 : 1;
+    for (int i = 0; i < 4; ++i) {
+        glTexCoord2f(texels[(i + turn) % 4][0], texels[(i + turn) % 4][1]);
+        glVertex2f(corners[i][0], corners[i][1]);
     }
 }
 
@@ -129,6 +119,12 @@ void CreateFont() {
         sheet.Blit(*picture, 0, 0, picture->width, picture->height, 0, 0);
     }
     g_scene.font = new CGLFont(sheet, 23, 28);
+}
+
+// Deletes what object points at and forgets it.
+template <typename T> void Release(T*& object) {
+    delete object;
+    object = nullptr;
 }
 
 } // namespace
@@ -172,8 +168,7 @@ void SceneStart() {
         FreeModule(g_scene.song);
         g_scene.song = nullptr;
         CloseAudioDevice();
-        delete g_scene.player;
-        g_scene.player = nullptr;
+        Release(g_scene.player);
     }
 }
 
@@ -208,19 +203,13 @@ void SceneFrame() {
 }
 
 void SceneStop() {
-    delete g_scene.font;
-    g_scene.font = nullptr;
-    delete g_scene.bottomScroller;
-    g_scene.bottomScroller = nullptr;
-    delete g_scene.topScroller;
-    g_scene.topScroller = nullptr;
+    Release(g_scene.font);
+    Release(g_scene.bottomScroller);
+    Release(g_scene.topScroller);
 
-    delete g_scene.koala;
-    g_scene.koala = nullptr;
-    delete g_scene.roobeer;
-    g_scene.roobeer = nullptr;
-    delete g_scene.beach;
-    g_scene.beach = nullptr;
+    Release(g_scene.koala);
+    Release(g_scene.roobeer);
+    Release(g_scene.beach);
 
     // The mixing thread ends before the song goes; the device closes after
     // both, also when the song never loaded.
@@ -235,7 +224,6 @@ void SceneStop() {
         FreeModule(g_scene.song);
         g_scene.song = nullptr;
         CloseAudioDevice();
-        delete g_scene.player;
-        g_scene.player = nullptr;
+        Release(g_scene.player);
     }
 }

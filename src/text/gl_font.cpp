@@ -4,6 +4,7 @@
 
 #include "base/exception.h"
 #include "base/pixel_space.h"
+#include "data/texture.h"
 #include "platform/gl.h"
 
 namespace {
@@ -87,15 +88,8 @@ void CGLFont::CreateTexture() {
     GLuint name = 0;
     glGenTextures(1, &name);
     texture = name;
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, pixmap->width, pixmap->height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 pixmap->width > 0 && pixmap->height > 0 ? &pixmap->pixels[0] : nullptr);
+    UploadPixels(texture, pixmap->width, pixmap->height,
+                 pixmap->width > 0 && pixmap->height > 0 ? pixmap->pixels : nullptr, TextureLook::Sharp);
 }
 
 const Glyph& CGLFont::GetGlyph(int code) const {

@@ -7,6 +7,7 @@
 
 #include "data/tga_writer.h"
 #include "font_sheet.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -19,8 +20,7 @@ const char* kUsage = "Usage: fontgen [--font FONT.ttf] -o SHEET.tga\n"
                      "--widths prints 'code advance' for each of the 96 cells instead.\n";
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "fontgen: %s\n", message.c_str());
-    return 1;
+    return cli::Fail("fontgen", message);
 }
 
 } // namespace

@@ -57,37 +57,34 @@ std::vector<std::pair<int, double>> Taps(int out, int outSize, int inSize) {
     return taps;
 }
 
-// Scales a square image, filtering colours weighted by their alpha so that the
-// transparent ground lends the edges no colour.
+// One direction of a scale, filtering colours weighted by their alpha so that
+// the transparent ground lends the edges no colour: each of lines lines of
+// inSide entries, entry i of line l at from[l * fromLine + i * fromStep],
+// becomes outSide entries, entry k at to[l * toLine + k * toStep].
+void ScaleLines(const Image& from, Image& to, int lines, int inSide, int outSide, size_t fromLine,
+                size_t fromStep, size_t toLine, size_t toStep) {
+    for (int k = 0; k < outSide; ++k) {
+        const auto taps = Taps(k, outSide, inSide);
+        for (int l = 0; l < lines; ++l) {
+            Pixel sum{0, 0, 0, 0};
+            for (const auto& [i, w] : taps) {
+                const Pixel& p = from[size_t(l) * fromLine + size_t(i) * fromStep];
+                sum.r += p.r * p.a * w;
+                sum.g += p.g * p.a * w;
+                sum.b += p.b * p.a * w;
+                sum.a += p.a * w;
+            }
+            to[size_t(l) * toLine + size_t(k) * toStep] =
+                sum.a > 0.0 ? Pixel{sum.r / sum.a, sum.g / sum.a, sum.b / sum.a, sum.a} : Pixel{0, 0, 0, 0};
+        }
+    }
+}
+
+// Scales a square image: across, then down.
 Image Scale(const Image& in, int inSide, int outSide) {
     Image across(size_t(outSide) * size_t(inSide)), out(size_t(outSide) * size_t(outSide));
-    auto accumulate = [](Pixel& sum, const Pixel& p, double w) {
-        sum.r += p.r * p.a * w;
-        sum.g += p.g * p.a * w;
-        sum.b += p.b * p.a * w;
-        sum.a += p.a * w;
-    };
-    auto straighten = [](Pixel p) {
-        return p.a > 0.0 ? Pixel{p.r / p.a, p.g / p.a, p.b / p.a, p.a} : Pixel{0, 0, 0, 0};
-    };
-    for (int x = 0; x < outSide; ++x) {
-        const auto taps = Taps(x, outSide, inSide);
-        for (int y = 0; y < inSide; ++y) {
-            Pixel sum{0, 0, 0, 0};
-            for (const auto& [i, w] : taps)
-                accumulate(sum, in[size_t(y) * size_t(inSide) + size_t(i)], w);
-            across[size_t(y) * size_t(outSide) + size_t(x)] = straighten(sum);
-        }
-    }
-    for (int y = 0; y < outSide; ++y) {
-        const auto taps = Taps(y, outSide, inSide);
-        for (int x = 0; x < outSide; ++x) {
-            Pixel sum{0, 0, 0, 0};
-            for (const auto& [i, w] : taps)
-                accumulate(sum, across[size_t(i) * size_t(outSide) + size_t(x)], w);
-            out[size_t(y) * size_t(outSide) + size_t(x)] = straighten(sum);
-        }
-    }
+    ScaleLines(in, across, inSide, inSide, outSide, size_t(inSide), 1, size_t(outSide), 1);
+    ScaleLines(across, out, outSide, inSide, outSide, 1, size_t(outSide), 1, size_t(outSide));
     return out;
 }
 

@@ -10,6 +10,7 @@
 
 #include "archive_writer.h"
 #include "data/archive_format.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes, bool a
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "tinsel-pack: %s\n", message.c_str());
-    return 1;
+    return cli::Fail("tinsel-pack", message);
 }
 
 } // namespace

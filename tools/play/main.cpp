@@ -29,6 +29,7 @@
 #include "tools/cli.h"
 #include "tools/play/tracker_view.h"
 #include "tools/render/song_file.h"
+#include "tools/render/sound_options.h"
 
 namespace {
 
@@ -430,30 +431,10 @@ int main(int argc, char** argv) {
                     "channels or instruments view, </> scroll it, n next song, q quit.\n",
         .options =
             {
-                {.names = "--rate",
-                 .value = "HZ",
-                 .low = 8000,
-                 .high = 192000,
-                 .sets = &rate,
-                 .help = "frames per second, 8000 to 192000 (default 44100)"},
-                {.names = "--rules",
-                 .value = "R",
-                 .sets = [&](const char* value) { return forceRules = ParseRuleSet(value, &rules); },
-                 .wants = "tinsel or ft2",
-                 .help = "play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)"},
-                {.names = "--interp",
-                 .value = "I",
-                 .sets = [&](const char* value) { return ParseInterpolation(value, &mixing.interpolation); },
-                 .wants = "nearest, linear, cubic or sinc",
-                 .help = "how voices read between sample entries: nearest, linear (the rule set's own\n"
-                         "mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of 16 taps,\n"
-                         "wider for notes above the sample's rate, so that they do not alias)"},
-                {.names = "--ramp",
-                 .value = "R",
-                 .sets = [&](const char* value) { return ParseRamp(value, &mixing.ramp); },
-                 .wants = "rules or off",
-                 .help = "rules (the rule set's gain ramps, the default) or off (gain changes at once,\n"
-                         "attacks exactly as stored)"},
+                sound_options::Rate(&rate, false),
+                sound_options::Rules(&forceRules, &rules, false),
+                sound_options::Interpolation(&mixing.interpolation, false),
+                sound_options::Ramp(&mixing.ramp, false),
                 {.names = "--subsong",
                  .value = "N",
                  .low = 0,
@@ -461,26 +442,9 @@ int main(int argc, char** argv) {
                  .sets = &mixing.subsong,
                  .wants = "a subsong's number from 0 to 255",
                  .help = "play the songs' tune N, from 0 (default 0: the one from the first order)"},
-                {.names = "--stereo",
-                 .value = "PERCENT",
-                 .low = 0,
-                 .high = 200,
-                 .sets = &mixing.separation,
-                 .help = "stereo separation, 0 (mono) to 200 (sides doubled); 100, the default, as mixed"},
-                {.names = "--tempo",
-                 .value = "F",
-                 .low = 0.25,
-                 .high = 4,
-                 .sets = &mixing.tempo,
-                 .wants = "a factor from 0.25 to 4",
-                 .help = "play faster or slower by this factor, 0.25 to 4, the pitch unchanged"},
-                {.names = "--pitch",
-                 .value = "F",
-                 .low = 0.25,
-                 .high = 4,
-                 .sets = &mixing.pitch,
-                 .wants = "a factor from 0.25 to 4",
-                 .help = "play every note at this factor of its frequency, 0.25 to 4, the time unchanged"},
+                sound_options::Stereo(&mixing.separation, false),
+                sound_options::Tempo(&mixing.tempo, false),
+                sound_options::Pitch(&mixing.pitch, false),
                 {.names = "--plain",
                  .sets = &mixing.plain,
                  .help = "the status line instead of the tracker view"},

@@ -60,10 +60,6 @@ const char* InstrumentName(const Module& song, int instrument) {
     return instrument >= 1 && instrument <= song.instrumentCount ? song.instruments[instrument - 1].name : "";
 }
 
-int ChannelCount(const Module& song) {
-    return std::clamp<int>(song.channelCount, 0, kMaxChannels);
-}
-
 ChannelState StateOf(const ViewFrame& frame, int channel) {
     return channel < int(frame.channels.size()) ? frame.channels[size_t(channel)] : ChannelState{};
 }

@@ -26,6 +26,7 @@
 #include "tools/render/output_file.h"
 #include "tools/render/render.h"
 #include "tools/render/song_file.h"
+#include "tools/render/sound_options.h"
 
 namespace {
 
@@ -177,13 +178,7 @@ cli::Command Options(Request& r) {
                  .needs = "a number",
                  .wants = "a number of seconds from 0 to 86400",
                  .help = "fade the last S seconds out"},
-                {.names = "--rate",
-                 .value = "HZ",
-                 .low = 8000,
-                 .high = 192000,
-                 .sets = &r.settings.rate,
-                 .needs = "a number",
-                 .help = "frames per second, 8000 to 192000 (default 44100)"},
+                sound_options::Rate(&r.settings.rate, true),
                 {.names = "--float",
                  .sets = [&r] { r.settings.format = SampleFormat::Float32; },
                  .help = "32-bit float samples instead of 16-bit (WAV only)"},
@@ -206,39 +201,14 @@ cli::Command Options(Request& r) {
                  .wants = "a subsong's number from 0, or all",
                  .help = "render the song's tune N, from 0 (default 0: the one from its first order);\n"
                          "all renders each into an output of its own, NAME-sNN.wav"},
-                {.names = "--stereo",
-                 .value = "PERCENT",
-                 .low = 0,
-                 .high = 200,
-                 .sets = &r.settings.separation,
-                 .needs = "a percentage",
-                 .help = "stereo separation, 0 (mono) to 200 (sides doubled); 100, the default, as mixed"},
-                {.names = "--tempo",
-                 .value = "F",
-                 .low = 0.25,
-                 .high = 4,
-                 .sets = &r.settings.tempo,
-                 .needs = "a factor",
-                 .wants = "a factor from 0.25 to 4",
-                 .help = "play faster or slower by this factor, 0.25 to 4, the pitch unchanged"},
-                {.names = "--pitch",
-                 .value = "F",
-                 .low = 0.25,
-                 .high = 4,
-                 .sets = &r.settings.pitch,
-                 .needs = "a factor",
-                 .wants = "a factor from 0.25 to 4",
-                 .help = "play every note at this factor of its frequency, 0.25 to 4, the time unchanged"},
+                sound_options::Stereo(&r.settings.separation, true),
+                sound_options::Tempo(&r.settings.tempo, true),
+                sound_options::Pitch(&r.settings.pitch, true),
                 {.names = "--info",
                  .sets = &r.info,
                  .help = "print what the song holds (its subsongs, instrument and sample names)\n"
                          "and how long it plays, and render nothing"},
-                {.names = "--rules",
-                 .value = "R",
-                 .sets = [&r](const char* value) { return r.forceRules = ParseRuleSet(value, &r.rules); },
-                 .needs = "tinsel or ft2",
-                 .wants = "tinsel or ft2",
-                 .help = "play by tinsel or ft2 rules (default: tinsel for songs by songc, else ft2)"},
+                sound_options::Rules(&r.forceRules, &r.rules, true),
                 {.names = "--amp",
                  .value = "N",
                  .low = 1,
@@ -247,22 +217,8 @@ cli::Command Options(Request& r) {
                  .needs = "a number",
                  .help = "amplification of a song played by ft2 rules, 1 to 32, as the original\n"
                          "tracker's (default 4, its own)"},
-                {.names = "--interp",
-                 .value = "I",
-                 .sets =
-                     [&r](const char* value) { return ParseInterpolation(value, &r.settings.interpolation); },
-                 .needs = "nearest, linear, cubic or sinc",
-                 .wants = "nearest, linear, cubic or sinc",
-                 .help = "how voices read between sample entries: nearest, linear (the rule set's\n"
-                         "own mixing, the default), cubic (Catmull-Rom) or sinc (windowed sinc of\n"
-                         "16 taps, wider for notes above the sample's rate, so that they do not alias)"},
-                {.names = "--ramp",
-                 .value = "R",
-                 .sets = [&r](const char* value) { return ParseRamp(value, &r.settings.ramp); },
-                 .needs = "rules or off",
-                 .wants = "rules or off",
-                 .help = "rules (the rule set's gain ramps, the default) or off (gain changes at\n"
-                         "once, attacks exactly as stored)"},
+                sound_options::Interpolation(&r.settings.interpolation, true),
+                sound_options::Ramp(&r.settings.ramp, true),
                 {.names = "-q, --quiet",
                  .sets = &r.quiet,
                  .help = "no progress bar and no summary (the summary gives each output's loudness)"},

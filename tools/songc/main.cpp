@@ -7,6 +7,7 @@
 
 #include "compile.h"
 #include "synth.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ const char* kUsage = "Usage: songc SCORE.txt -o SONG.xm\n"
                      "The score format is described at the top of assets/song/tinselbay.txt.\n";
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "songc: %s\n", message.c_str());
-    return 1;
+    return cli::Fail("songc", message);
 }
 
 } // namespace

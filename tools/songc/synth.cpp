@@ -151,68 +151,61 @@ void Pad(SampleData& s) {
 
 constexpr double kDrumRate = 22050.0;
 
-void Kick(SampleData& s) {
-    const int length = static_cast<int>(kDrumRate * 0.28);
+// A drum of seconds at kDrumRate: voice gives each entry from its index and
+// time, then the wave is quantised to peak at peak.
+void Drum(SampleData& s, double seconds, double peak, const std::function<double(int i, double t)>& voice) {
+    const int length = static_cast<int>(kDrumRate * seconds);
     std::vector<double> wave(static_cast<size_t>(length));
-    double phase = 0.0;
-    for (int i = 0; i < length; ++i) {
-        const double t = i / kDrumRate;
-        const double frequency = 48.0 + 130.0 * std::exp(-t * 28.0);
-        phase += 2.0 * kPi * frequency / kDrumRate;
-        const double click = i < 40 ? 0.5 * (1.0 - i / 40.0) : 0.0;
-        wave[static_cast<size_t>(i)] = std::sin(phase) * std::exp(-t * 9.0) + click;
-    }
-    Quantise(wave, 1.0, s);
+    for (int i = 0; i < length; ++i)
+        wave[static_cast<size_t>(i)] = voice(i, i / kDrumRate);
+    Quantise(wave, peak, s);
     Tune(kDrumRate, s);
 }
 
+void Kick(SampleData& s) {
+    double phase = 0.0;
+    Drum(s, 0.28, 1.0, [&phase](int i, double t) {
+        const double frequency = 48.0 + 130.0 * std::exp(-t * 28.0);
+        phase += 2.0 * kPi * frequency / kDrumRate;
+        const double click = i < 40 ? 0.5 * (1.0 - i / 40.0) : 0.0;
+        return std::sin(phase) * std::exp(-t * 9.0) + click;
+    });
+}
+
 void Snare(SampleData& s) {
-    const int length = static_cast<int>(kDrumRate * 0.22);
-    std::vector<double> wave(static_cast<size_t>(length));
     Noise noise;
     double previous = 0.0, phase = 0.0;
-    for (int i = 0; i < length; ++i) {
-        const double t = i / kDrumRate;
+    Drum(s, 0.22, 1.0, [&](int, double t) {
         const double n = noise.Next();
         const double bright = n - 0.6 * previous; // tilt the noise upwards
         previous = n;
         phase += 2.0 * kPi * (185.0 + 60.0 * std::exp(-t * 40.0)) / kDrumRate;
-        wave[static_cast<size_t>(i)] =
-            0.75 * bright * std::exp(-t * 16.0) + 0.8 * std::sin(phase) * std::exp(-t * 30.0);
-    }
-    Quantise(wave, 1.0, s);
-    Tune(kDrumRate, s);
+        return 0.75 * bright * std::exp(-t * 16.0) + 0.8 * std::sin(phase) * std::exp(-t * 30.0);
+    });
 }
 
+// Noise, high-passed: each entry less the one before.
 void HiHat(SampleData& s, double seconds, double decay) {
-    const int length = static_cast<int>(kDrumRate * seconds);
-    std::vector<double> wave(static_cast<size_t>(length));
     Noise noise;
     double previous = 0.0;
-    for (int i = 0; i < length; ++i) {
-        const double t = i / kDrumRate;
+    Drum(s, seconds, 1.0, [&](int, double t) {
         const double n = noise.Next();
-        wave[static_cast<size_t>(i)] = (n - previous) * std::exp(-t * decay); // high-passed
+        const double v = (n - previous) * std::exp(-t * decay);
         previous = n;
-    }
-    Quantise(wave, 1.0, s);
-    Tune(kDrumRate, s);
+        return v;
+    });
 }
 
 void Shaker(SampleData& s) {
-    const int length = static_cast<int>(kDrumRate * 0.09);
-    std::vector<double> wave(static_cast<size_t>(length));
     Noise noise;
     double previous = 0.0;
-    for (int i = 0; i < length; ++i) {
-        const double t = i / kDrumRate;
+    Drum(s, 0.09, 0.9, [&](int, double t) {
         const double n = noise.Next();
         const double shape = std::sin(kPi * t / 0.09); // soft swell, no click
-        wave[static_cast<size_t>(i)] = (n - previous) * shape * shape;
+        const double v = (n - previous) * shape * shape;
         previous = n;
-    }
-    Quantise(wave, 0.9, s);
-    Tune(kDrumRate, s);
+        return v;
+    });
 }
 
 const std::map<std::string, std::function<void(SampleData&)>>& Voices() {

@@ -1,7 +1,7 @@
 # The page's static files: index.html, tinselbay.js, tinselbay.wasm and
 # tinselbay.data (the data files, served to the program's file reader as
 # data/... in the page's in-memory file system), and its sound: tinsel-sound.js,
-# tinsel-worklet.js and tinsel-player.wasm. The module player page player.html
+# tinsel-worklet.js, tinsel-host.js and tinsel-player.wasm. The module player page player.html
 # plays through the npm package, which scripts/build-web.sh assembles from the
 # same worklet and module in npm/tinsel-player beside it.
 set(TINSEL_WEB_DIR ${CMAKE_BINARY_DIR}/site CACHE PATH "Folder of the page's static files")
@@ -12,7 +12,7 @@ target_link_options(Tinselbay PRIVATE
   -sENVIRONMENT=web
   -sALLOW_MEMORY_GROWTH=1
   -sINITIAL_MEMORY=16MB)
-set(page_files index.html player.html tinsel-sound.js tinsel-worklet.js)
+set(page_files index.html player.html tinsel-sound.js tinsel-worklet.js tinsel-host.js)
 list(TRANSFORM page_files PREPEND ${web}/ OUTPUT_VARIABLE page_paths)
 set_property(TARGET Tinselbay APPEND PROPERTY LINK_DEPENDS ${page_paths})
 file(GLOB data_files CONFIGURE_DEPENDS ${TINSEL_DATA_DIR}/*)

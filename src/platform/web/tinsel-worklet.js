@@ -12,7 +12,7 @@
 // {status: {...}} after every block while a song plays, with the context
 // frame its first frame is played at and the epoch of the last command that
 // carried one (a load or a seek), so that the page can drop older reports.
-'use strict';
+import { playerImports } from './tinsel-host.js';
 
 class TinselProcessor extends AudioWorkletProcessor {
   constructor() {
@@ -34,24 +34,8 @@ class TinselProcessor extends AudioWorkletProcessor {
     const p = this.player;
     if ('epoch' in message) this.epoch = message.epoch;
     if (message.renderer) {
-      // The module asks its host for little: memory growth notices, an empty
-      // environment, and output that is thrown away.
       let memory = null;
-      const wasi = {
-        proc_exit: (code) => { throw new Error('the player exited with ' + code); },
-        fd_write: (fd, iovs, count, written) => { new DataView(memory.buffer).setUint32(written, 0, true); return 0; },
-        fd_close: () => 0,
-        fd_seek: () => 0,
-        environ_sizes_get: (count, size) => {
-          const view = new DataView(memory.buffer);
-          view.setUint32(count, 0, true);
-          view.setUint32(size, 0, true);
-          return 0;
-        },
-        environ_get: () => 0,
-      };
-      const instance = new WebAssembly.Instance(new WebAssembly.Module(message.renderer),
-        { env: { emscripten_notify_memory_growth: () => {} }, wasi_snapshot_preview1: wasi });
+      const instance = new WebAssembly.Instance(new WebAssembly.Module(message.renderer), playerImports(() => memory));
       memory = instance.exports.memory;
       instance.exports._initialize();
       this.player = instance.exports;

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kStoredPoints = 12;
 constexpr int kEnvMax = 64 << 8;
 constexpr double kPi = 3.14159265358979323846;
 
@@ -22,7 +21,7 @@ struct Envelope {
 // An envelope is on by its type bit alone; one of 0 points reads its stored
 // first point, as one of 1 point does.
 int Points(uint8_t count) {
-    return std::clamp<int>(count, 1, kStoredPoints);
+    return std::clamp<int>(count, 1, kEnvelopePoints);
 }
 
 Envelope VolumeEnvelope(const Instrument& ins) {

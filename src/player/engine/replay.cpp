@@ -11,10 +11,6 @@
 
 namespace {
 
-int ChannelCount(const Module& m) {
-    return std::clamp<int>(m.channelCount, 0, kMaxChannels);
-}
-
 int CurrentPatternNumber(const Module& m, const SongState& s) {
     return m.orderTable[s.orderIndex & 255];
 }

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int kNoteCount = 96;
-constexpr int kStoredPoints = 12;
 
 // Stands in for an instrument number the song does not have.
 const Instrument kEmptyInstrument{};
@@ -50,7 +49,7 @@ void StepEnvelope(Channel& c, int32_t& tick, int32_t& point, int32_t& value, int
                   int32_t& output, const EnvelopePoint* points, uint8_t pointCount, uint8_t type,
                   uint8_t sustain, uint8_t loopStart, uint8_t loopEnd, uint8_t flagBit) {
     // A damaged instrument may count more points, or name points, beyond those stored.
-    const int n = pointCount < kStoredPoints ? pointCount : kStoredPoints;
+    const int n = pointCount < kEnvelopePoints ? pointCount : kEnvelopePoints;
     const bool loop = (type & 4) && loopStart < n && loopEnd < n;
     if (point >= 0 && point < n) {
         if (tick != points[point].x) {

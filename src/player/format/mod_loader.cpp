@@ -125,19 +125,13 @@ void Implausible15(const uint8_t* h, int64_t size, char* why, size_t room) {
     }
 }
 
+// Into the first of the instrument's slots, which are all at EmptySample.
 bool ReadSample(Reader& in, const uint8_t* header, Instrument& ins) {
     Sample* s = new (std::nothrow) Sample{};
-    Sample** slots = AllocZeroed<Sample*>(kInstrumentSampleSlots);
-    if (s == nullptr || slots == nullptr) {
-        delete s;
-        delete[] slots;
+    if (s == nullptr) {
         return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for samples");
     }
-    for (int i = 0; i < kInstrumentSampleSlots; ++i) {
-        slots[i] = &EmptySample;
-    }
-    slots[0] = s;
-    ins.samples = slots;
+    ins.samples[0] = s;
     ins.sampleCount = 1;
 
     const uint32_t length = 2u * Be16(header + 22);
@@ -273,17 +267,9 @@ bool ReadMod(Reader& in, Module* module) {
     for (int i = 0; i < samples; ++i) {
         Instrument& ins = module->instruments[i];
         const uint8_t* header = h + kNameSize + i * kSampleHeaderSize;
-        if (Be16(header + 22) == 0) {
-            // An empty slot is an instrument without samples.
-            Sample** slots = AllocZeroed<Sample*>(kInstrumentSampleSlots);
-            if (slots == nullptr) {
-                return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for instruments");
-            }
-            for (int k = 0; k < kInstrumentSampleSlots; ++k) {
-                slots[k] = &EmptySample;
-            }
-            ins.samples = slots;
-        } else if (!ReadSample(in, header, ins)) {
+        // An empty slot is an instrument without samples.
+        if (!PointAtEmptySample(in, ins, kInstrumentSampleSlots) ||
+            (Be16(header + 22) != 0 && !ReadSample(in, header, ins))) {
             return false;
         }
     }

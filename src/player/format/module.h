@@ -61,6 +61,9 @@ void FillLoopGuard(Sample& s);
 // Shared all-zero sample for every unused instrument slot; never released.
 extern Sample EmptySample;
 
+// Points an envelope stores, whatever its count says.
+constexpr int kEnvelopePoints = 12;
+
 struct EnvelopePoint {
     uint16_t x;
     uint16_t y;
@@ -78,8 +81,8 @@ struct Instrument {
     int32_t sampleCount;
     Sample** samples; // SampleSlots() entries; those past sampleCount point at EmptySample
     uint8_t sampleMap[96];
-    EnvelopePoint volumeEnvelope[12];
-    EnvelopePoint panningEnvelope[12];
+    EnvelopePoint volumeEnvelope[kEnvelopePoints];
+    EnvelopePoint panningEnvelope[kEnvelopePoints];
     uint8_t volumePointCount;
     uint8_t panningPointCount;
     uint8_t volumeSustain;
@@ -151,6 +154,11 @@ struct Module {
     // signature and channels, e.g. "ProTracker MOD, M.K., 4 channels".
     char format[48];
 };
+
+// The channels a song plays: its count, held to what a player has.
+inline int ChannelCount(const Module& m) {
+    return m.channelCount < 0 ? 0 : m.channelCount > kMaxChannels ? kMaxChannels : m.channelCount;
+}
 
 struct LoadReport;
 

@@ -36,6 +36,7 @@ namespace {
 using xm::AllocZeroed;
 using xm::Le16;
 using xm::Le32;
+using xm::PointAtEmptySample;
 using xm::Reader;
 using xm::StoredSample;
 
@@ -225,18 +226,6 @@ void ReadInstrumentFields(const uint8_t* h, Instrument& ins) {
     ins.vibratoDepth = p[12];
     ins.vibratoRate = p[13];
     ins.fadeout = static_cast<uint16_t>(Le16(p + 14) << 1);
-}
-
-bool PointAtEmptySample(Reader& in, Instrument& ins, int32_t slots) {
-    delete[] ins.samples;
-    ins.samples = AllocZeroed<Sample*>(static_cast<size_t>(slots));
-    if (ins.samples == nullptr) {
-        return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for instruments");
-    }
-    for (int32_t i = 0; i < slots; ++i) {
-        ins.samples[i] = &EmptySample;
-    }
-    return true;
 }
 
 // Reads one instrument's header and sample headers, leaving the stream after

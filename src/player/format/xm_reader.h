@@ -78,6 +78,10 @@ template <typename T> T* AllocZeroed(size_t count) {
     return new (std::nothrow) T[count == 0 ? 1 : count]();
 }
 
+// Gives ins slots sample slots, each at EmptySample (any it had are freed, not
+// their samples); false, refused as out of memory, where they cannot be had.
+bool PointAtEmptySample(Reader& in, Instrument& ins, int32_t slots);
+
 // Where a sample's bytes lie in the file and how they are coded; the data pass
 // reads them in this order.
 struct StoredSample {

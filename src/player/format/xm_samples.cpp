@@ -192,6 +192,18 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
     return true;
 }
 
+bool PointAtEmptySample(Reader& in, Instrument& ins, int32_t slots) {
+    delete[] ins.samples;
+    ins.samples = AllocZeroed<Sample*>(static_cast<size_t>(slots));
+    if (ins.samples == nullptr) {
+        return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for instruments");
+    }
+    for (int32_t i = 0; i < slots; ++i) {
+        ins.samples[i] = &EmptySample;
+    }
+    return true;
+}
+
 // The entries before data[0] stay 0: a kernel reading before the sample's
 // start hears silence there. A stereo sample's right channel follows in the
 // same block, with guards of its own.

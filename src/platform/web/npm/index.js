@@ -1,7 +1,10 @@
 // tinsel-player: module music (XM and MOD) for pages and for Node. The player
 // is a WebAssembly module of its own (tinsel-player.wasm); in a page it runs
 // in an audio worklet (tinsel-worklet.js), off the main thread, and both are
-// found beside this file.
+// found beside this file, as is tinsel-host.js, which both this file and the
+// worklet import.
+import { playerImports } from './tinsel-host.js';
+
 const here = import.meta.url;
 const isNode = typeof process !== 'undefined' && !!(process.versions && process.versions.node);
 
@@ -42,29 +45,14 @@ function refusal(reason, notModule) {
   return error;
 }
 
-// The player module on this thread, for renderSong: the few host calls it
-// makes answered as the worklet answers them.
+// The player module on this thread, for renderSong.
 async function instantiate() {
   let memory = null;
-  const wasi = {
-    proc_exit: (code) => { throw new Error('the player exited with ' + code); },
-    fd_write: (fd, iovs, count, written) => { new DataView(memory.buffer).setUint32(written, 0, true); return 0; },
-    fd_close: () => 0,
-    fd_seek: () => 0,
-    environ_sizes_get: (count, size) => {
-      const view = new DataView(memory.buffer);
-      view.setUint32(count, 0, true);
-      view.setUint32(size, 0, true);
-      return 0;
-    },
-    environ_get: () => 0,
-  };
   if (!compiled) {
     compiled = rendererBytes().then((bytes) => WebAssembly.compile(bytes));
     compiled.catch(() => { compiled = null; });
   }
-  const instance = await WebAssembly.instantiate(await compiled,
-    { env: { emscripten_notify_memory_growth: () => {} }, wasi_snapshot_preview1: wasi });
+  const instance = await WebAssembly.instantiate(await compiled, playerImports(() => memory));
   memory = instance.exports.memory;
   instance.exports._initialize();
   return instance.exports;
