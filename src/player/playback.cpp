@@ -41,10 +41,10 @@ bool StartPlayback(Player* player, const Module* module, RuleSet rules) {
         return false;
     if (!AudioDeviceReady())
         return true; // nothing to play on; the song stays silent
-    // The ramp follows the rate; whatever else the caller set on the instance stays.
+    // The ramp follows the rate, as the caller chose it (off stays off);
+    // whatever else the caller set on the instance stays.
     player->mixingRate = g_mixingRate;
-    player->rampLength = RampLengthForRate(g_mixingRate);
-    player->rampReciprocal = 1.0f / static_cast<float>(player->rampLength);
+    SetRamp(*player, player->ramp);
     StartSong(*player, module, rules);
     g_player = player;
     if (!StartRing(BlockSource{player, RenderBlock})) {

@@ -175,6 +175,16 @@ TEST_F(RingTest, RendersTheBlocksThePlayPositionHasFreed) {
     EXPECT_EQ(device.rate.load(), 22050);
 }
 
+// The ramp the caller chose survives the start (tinsel-play --ramp off).
+TEST_F(RingTest, PlaybackKeepsTheRampTheCallerChose) {
+    for (const Ramp ramp : {Ramp::Off, Ramp::Rules}) {
+        SetRamp(player, ramp);
+        ASSERT_TRUE(StartPlayback(&player, &song));
+        EXPECT_EQ(player.rampLength, ramp == Ramp::Off ? 0 : RampLengthForRate(44100));
+        StopPlayback(&player);
+    }
+}
+
 // Missing pieces are refused; with nothing playing, stop returns at once.
 TEST_F(RingTest, RefusesMissingPiecesAndStopsAtOnceWithNothingPlaying) {
     EXPECT_FALSE(StopPlayback(nullptr));
