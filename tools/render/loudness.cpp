@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 // The two meters are written on vectors of 32 bytes that the compiler maps to
 // whatever the target has (one AVX register, two SSE2 or WebAssembly ones); x86 builds also carry an AVX2
@@ -11,6 +12,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 #define TINSEL_LOUDNESS_X86 1
 #define TINSEL_AVX2 __attribute__((target("avx2,fma")))
+#define TINSEL_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx2,fma")))
 #endif
 
 // The helpers that take and return vectors are all inlined: no call passes
@@ -29,11 +31,30 @@ template <typename V> [[gnu::always_inline]] inline V Load(const void* p) {
     return v;
 }
 
-[[gnu::always_inline]] inline F8 Max(F8 a, F8 b) {
+using F16 = float __attribute__((vector_size(64)));
+
+// Lanes of a vector.
+template <typename V> constexpr int kWidth = int(sizeof(V) / sizeof(float));
+
+template <typename V> [[gnu::always_inline]] inline V Max(V a, V b) {
     return a > b ? a : b;
 }
-[[gnu::always_inline]] inline F8 Abs(F8 a) {
-    return a < 0 ? -a : a;
+// The sign bit cleared: one instruction, where a comparison and a blend take three.
+template <typename V> [[gnu::always_inline]] inline V Abs(V a) {
+    using I8 = int32_t __attribute__((vector_size(32)));
+    using I16 = int32_t __attribute__((vector_size(64)));
+    std::conditional_t<sizeof(V) == 32, I8, I16> bits;
+    static_assert(sizeof bits == sizeof a);
+    std::memcpy(&bits, &a, sizeof a);
+    bits &= 0x7fffffff;
+    std::memcpy(&a, &bits, sizeof a);
+    return a;
+}
+template <typename V> [[gnu::always_inline]] inline float Largest(V v) {
+    float most = v[0];
+    for (int l = 1; l < kWidth<V>; ++l)
+        most = std::max(most, v[l]);
+    return most;
 }
 
 // True peak: the signal four times oversampled by a windowed sinc, a phase of
@@ -87,37 +108,42 @@ const PeakFilter& Filter() {
     return filter;
 }
 
+// The kPhases points after each of x[kReachBack] to x[kReachBack + width - 1],
+// in a; unrolled whole, so that the sums stay in registers.
+template <int kPhases, typename V>
+[[gnu::always_inline]] inline void PointsOf(const float* x, const float (*taps)[kTaps], V (&a)[kPhases + 1]) {
+#pragma GCC unroll 12
+    for (int k = 0; k < kTaps; ++k) {
+        const V v = Load<V>(x + k);
+#pragma GCC unroll 3
+        for (int p = 0; p < kPhases; ++p)
+            a[p] += taps[p][k] * v;
+    }
+}
+
 // The largest magnitude among x[kReachBack + i] and the kPhases points after
 // it (3: at quarters, 1: halfway), for i from 0 to n - 1 (x holds
-// n + kTaps - 1 samples).
-template <int kPhases> [[gnu::always_inline]] inline float PeakOf(const float* x, int32_t n) {
+// n + kTaps - 1 samples, and kPeakPad more).
+template <int kPhases, typename V> [[gnu::always_inline]] inline float PeakOf(const float* x, int32_t n) {
+    constexpr int kW = kWidth<V>;
     const float(*taps)[kTaps] = Filter().taps + (kPhases == 1 ? 1 : 0);
-    F8 peak = {};
+    V peak = {};
     int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        F8 a[kPhases + 1] = {};
-        for (int k = 0; k < kTaps; ++k) {
-            const F8 v = Load<F8>(x + i + k);
-            for (int p = 0; p < kPhases; ++p)
-                a[p] += taps[p][k] * v;
-        }
-        peak = Max(peak, Abs(Load<F8>(x + i + kReachBack)));
+    for (; i + kW <= n; i += kW) {
+        V a[kPhases + 1] = {};
+        PointsOf<kPhases>(x + i, taps, a);
+        peak = Max(peak, Abs(Load<V>(x + i + kReachBack)));
+#pragma GCC unroll 3
         for (int p = 0; p < kPhases; ++p)
             peak = Max(peak, Abs(a[p]));
     }
-    float most = 0;
-    for (int l = 0; l < 8; ++l)
-        most = std::max(most, peak[l]);
+    float most = Largest(peak);
     if (i < n) {
         // The last points through the same vector sums (x is padded for
         // them): a point's value must not depend on where a block ends.
-        F8 a[kPhases + 1] = {};
-        for (int k = 0; k < kTaps; ++k) {
-            const F8 v = Load<F8>(x + i + k);
-            for (int p = 0; p < kPhases; ++p)
-                a[p] += taps[p][k] * v;
-        }
-        const F8 sample = Abs(Load<F8>(x + i + kReachBack));
+        V a[kPhases + 1] = {};
+        PointsOf<kPhases>(x + i, taps, a);
+        const V sample = Abs(Load<V>(x + i + kReachBack));
         for (int l = 0; l < n - i; ++l) {
             most = std::max(most, sample[l]);
             for (int p = 0; p < kPhases; ++p)
@@ -130,26 +156,25 @@ template <int kPhases> [[gnu::always_inline]] inline float PeakOf(const float* x
 // The larger of peak and PeakOf(x, n), x padded with kPeakPad samples: a
 // stretch is filtered only where its samples could make a point above peak,
 // which in most songs leaves the loud passages.
-constexpr int kPeakStretch = 64, kPeakPad = 8;
-template <int kPhases> [[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
+constexpr int kPeakStretch = 64, kPeakPad = 16;
+template <int kPhases, typename V>
+[[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
+    constexpr int kW = kWidth<V>;
     const float reach = Filter().reach[kPhases];
     for (int32_t i = 0; i < n; i += kPeakStretch) {
         const int32_t count = std::min(kPeakStretch, n - i);
-        F8 most = {};
+        V most = {};
         // At least every sample the stretch's points weigh; the few past them are as good a bound.
-        for (int32_t k = 0; k < count + kTaps - 1; k += 8)
-            most = Max(most, Abs(Load<F8>(x + i + k)));
-        float bound = 0;
-        for (int l = 0; l < 8; ++l)
-            bound = std::max(bound, most[l]);
-        if (bound * reach > peak)
-            peak = std::max(peak, PeakOf<kPhases>(x + i, count));
+        for (int32_t k = 0; k < count + kTaps - 1; k += kW)
+            most = Max(most, Abs(Load<V>(x + i + k)));
+        if (Largest(most) * reach > peak)
+            peak = std::max(peak, PeakOf<kPhases, V>(x + i, count));
     }
     return peak;
 }
 
 template <int kPhases> float PeakPlain(const float* x, int32_t n, float peak) {
-    return PeakBody<kPhases>(x, n, peak);
+    return PeakBody<kPhases, F8>(x, n, peak);
 }
 
 // Loudness: each channel through the K-weighting (a high shelf, then a high
@@ -197,37 +222,37 @@ struct KState {
     float s[2][4];
 };
 
-// One channel's eight lanes of both filters.
-struct KLanes {
-    F8 s1, s2, t1, t2;
+// Lanes of both filters: one channel's eight stretches, or both channels'.
+template <typename V> struct KLanes {
+    V s1, s2, t1, t2;
 
-    [[gnu::always_inline]] inline F8 Step(const KWeighting& w, F8 x) {
-        const F8 y = w.b0 * x + s1;
+    [[gnu::always_inline]] inline V Step(const KWeighting& w, V x) {
+        const V y = w.b0 * x + s1;
         s1 = w.b1 * x - w.a1 * y + s2;
         s2 = w.b2 * x - w.a2 * y;
-        const F8 z = y + t1;
+        const V z = y + t1;
         t1 = -2 * y - w.h1 * z + t2;
         t2 = y - w.h2 * z;
         return z;
     }
     // Lane lane's four values to or from state.
     [[gnu::always_inline]] inline void Put(int lane, const float (&state)[4]) {
-        float v[4][kStretches];
+        float v[4][kWidth<V>];
         std::memcpy(v[0], &s1, sizeof s1);
         std::memcpy(v[1], &s2, sizeof s2);
         std::memcpy(v[2], &t1, sizeof t1);
         std::memcpy(v[3], &t2, sizeof t2);
         for (int k = 0; k < 4; ++k)
             v[k][lane] = state[k];
-        s1 = Load<F8>(v[0]);
-        s2 = Load<F8>(v[1]);
-        t1 = Load<F8>(v[2]);
-        t2 = Load<F8>(v[3]);
+        s1 = Load<V>(v[0]);
+        s2 = Load<V>(v[1]);
+        t1 = Load<V>(v[2]);
+        t2 = Load<V>(v[3]);
     }
     [[gnu::always_inline]] inline void Take(int lane, float (&state)[4]) const {
-        const F8* values[4] = {&s1, &s2, &t1, &t2};
+        const V* values[4] = {&s1, &s2, &t1, &t2};
         for (int k = 0; k < 4; ++k) {
-            float v[kStretches];
+            float v[kWidth<V>];
             std::memcpy(v, values[k], sizeof v);
             state[k] = v[lane];
         }
@@ -238,18 +263,22 @@ struct KLanes {
 // x[l * stride + i]) as eight vectors of the lanes, frame by frame.
 [[gnu::always_inline]] inline void Transpose(const float* x, int32_t stride, F8 (&out)[8]) {
     F8 r[8], t[8], u[8];
+#pragma GCC unroll 8
     for (int l = 0; l < 8; ++l)
         r[l] = Load<F8>(x + size_t(l) * size_t(stride));
+#pragma GCC unroll 4
     for (int l = 0; l < 8; l += 2) {
         t[l] = __builtin_shufflevector(r[l], r[l + 1], 0, 8, 1, 9, 4, 12, 5, 13);
         t[l + 1] = __builtin_shufflevector(r[l], r[l + 1], 2, 10, 3, 11, 6, 14, 7, 15);
     }
+#pragma GCC unroll 2
     for (int l = 0; l < 8; l += 4) {
         u[l] = __builtin_shufflevector(t[l], t[l + 2], 0, 1, 8, 9, 4, 5, 12, 13);
         u[l + 1] = __builtin_shufflevector(t[l], t[l + 2], 2, 3, 10, 11, 6, 7, 14, 15);
         u[l + 2] = __builtin_shufflevector(t[l + 1], t[l + 3], 0, 1, 8, 9, 4, 5, 12, 13);
         u[l + 3] = __builtin_shufflevector(t[l + 1], t[l + 3], 2, 3, 10, 11, 6, 7, 14, 15);
     }
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
         out[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
         out[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
@@ -259,13 +288,14 @@ struct KLanes {
 // Both channels' lanes from frame from to frame to, summing the squares if asked.
 template <bool kSum>
 [[gnu::always_inline]] inline void Steps(const KWeighting& w, const float* left, const float* right,
-                                         int32_t stride, int32_t from, int32_t to, KLanes& l, KLanes& r,
-                                         F8& sum) {
+                                         int32_t stride, int32_t from, int32_t to, KLanes<F8>& l,
+                                         KLanes<F8>& r, F8& sum) {
     int32_t i = from;
     for (; i + 8 <= to; i += 8) {
         F8 xl[8], xr[8];
         Transpose(left + i, stride, xl);
         Transpose(right + i, stride, xr);
+#pragma GCC unroll 8
         for (int k = 0; k < 8; ++k) {
             const F8 zl = l.Step(w, xl[k]), zr = r.Step(w, xr[k]);
             if (kSum)
@@ -292,7 +322,7 @@ template <bool kSum>
 [[gnu::always_inline]] inline void KWeighBody(const KWeighting& w, const float* left, const float* right,
                                               int32_t warmup, int32_t segment, KState& state,
                                               double* energy) {
-    KLanes l{}, r{};
+    KLanes<F8> l{}, r{};
     F8 sum = {};
     Steps<false>(w, left, right, segment, -warmup, 0, l, r, sum);
     l.Put(0, state.s[0]);
@@ -306,18 +336,93 @@ template <bool kSum>
     r.Take(kStretches - 1, state.s[1]);
 }
 
+// As Steps, with both channels' lanes in one vector: left's stretches, then right's.
+template <bool kSum>
+[[gnu::always_inline]] inline void StepsJoined(const KWeighting& w, const float* left, const float* right,
+                                               int32_t stride, int32_t from, int32_t to, KLanes<F16>& lanes,
+                                               F16& sum) {
+    int32_t i = from;
+    for (; i + 8 <= to; i += 8) {
+        F8 xl[8], xr[8];
+        Transpose(left + i, stride, xl);
+        Transpose(right + i, stride, xr);
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k) {
+            const F16 z = lanes.Step(w, __builtin_shufflevector(xl[k], xr[k], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
+                                                                10, 11, 12, 13, 14, 15));
+            if (kSum)
+                sum += z * z;
+        }
+    }
+    for (; i < to; ++i) {
+        F16 x;
+        for (int k = 0; k < 8; ++k) {
+            x[k] = left[ptrdiff_t(k) * stride + i];
+            x[k + 8] = right[ptrdiff_t(k) * stride + i];
+        }
+        const F16 z = lanes.Step(w, x);
+        if (kSum)
+            sum += z * z;
+    }
+}
+
+[[gnu::always_inline]] inline void KWeighJoined(const KWeighting& w, const float* left, const float* right,
+                                                int32_t warmup, int32_t segment, KState& state,
+                                                double* energy) {
+    KLanes<F16> lanes{};
+    F16 sum = {};
+    StepsJoined<false>(w, left, right, segment, -warmup, 0, lanes, sum);
+    lanes.Put(0, state.s[0]);
+    lanes.Put(kStretches, state.s[1]);
+    StepsJoined<true>(w, left, right, segment, 0, segment, lanes, sum);
+    for (int k = 0; k < kStretches; ++k)
+        energy[k] = double(sum[k]) + sum[k + kStretches];
+    lanes.Take(kStretches - 1, state.s[0]);
+    lanes.Take(2 * kStretches - 1, state.s[1]);
+}
+
 void KWeighPlain(const KWeighting& w, const float* left, const float* right, int32_t warmup, int32_t segment,
                  KState& state, double* energy) {
     KWeighBody(w, left, right, warmup, segment, state, energy);
 }
 
+// A block's frames into each channel's own run of samples.
+[[gnu::always_inline]] inline void SplitBody(const float* mix, float* left, float* right, int32_t n) {
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const F8 a = Load<F8>(mix + 2 * i), b = Load<F8>(mix + 2 * i + 8);
+        const F8 l = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+        const F8 r = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
+        std::memcpy(left + i, &l, sizeof l);
+        std::memcpy(right + i, &r, sizeof r);
+    }
+    for (; i < n; ++i) {
+        left[i] = mix[2 * i];
+        right[i] = mix[2 * i + 1];
+    }
+}
+
+void SplitPlain(const float* mix, float* left, float* right, int32_t n) {
+    SplitBody(mix, left, right, n);
+}
+
 #ifdef TINSEL_LOUDNESS_X86
 template <int kPhases> TINSEL_AVX2 float PeakAvx2(const float* x, int32_t n, float peak) {
-    return PeakBody<kPhases>(x, n, peak);
+    return PeakBody<kPhases, F8>(x, n, peak);
+}
+template <int kPhases> TINSEL_AVX512 float PeakAvx512(const float* x, int32_t n, float peak) {
+    return PeakBody<kPhases, F16>(x, n, peak);
+}
+TINSEL_AVX2 void SplitAvx2(const float* mix, float* left, float* right, int32_t n) {
+    SplitBody(mix, left, right, n);
 }
 TINSEL_AVX2 void KWeighAvx2(const KWeighting& w, const float* left, const float* right, int32_t warmup,
                             int32_t segment, KState& state, double* energy) {
     KWeighBody(w, left, right, warmup, segment, state, energy);
+}
+TINSEL_AVX512 void KWeighAvx512(const KWeighting& w, const float* left, const float* right, int32_t warmup,
+                                int32_t segment, KState& state, double* energy) {
+    KWeighJoined(w, left, right, warmup, segment, state, energy);
 }
 #endif
 
@@ -326,6 +431,7 @@ struct Kernels {
     float (*peak[4])(const float*, int32_t, float) = {PeakPlain<0>, PeakPlain<1>, nullptr, PeakPlain<3>};
     void (*weigh)(const KWeighting&, const float*, const float*, int32_t, int32_t, KState&,
                   double*) = KWeighPlain;
+    void (*split)(const float*, float*, float*, int32_t) = SplitPlain;
     Kernels() {
 #ifdef TINSEL_LOUDNESS_X86
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
@@ -333,6 +439,15 @@ struct Kernels {
             peak[1] = PeakAvx2<1>;
             peak[3] = PeakAvx2<3>;
             weigh = KWeighAvx2;
+            split = SplitAvx2;
+        }
+        // As the mixer, only where the whole AVX-512 set it uses is there.
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
+            peak[0] = PeakAvx512<0>;
+            peak[1] = PeakAvx512<1>;
+            peak[3] = PeakAvx512<3>;
+            weigh = KWeighAvx512;
         }
 #endif
     }
@@ -349,24 +464,30 @@ struct LoudnessMeter::Batch {
     KWeighting weighting;
     int32_t segment; // frames in 100 ms, a stretch
     int32_t warmup;  // frames a lane runs before its stretch, about 25 ms
-    // Each channel's frames of the batch, after warmup frames of room.
+    int32_t front;   // room before the batch: the lanes' warmup, and the last batch's final samples
+    // Each channel's frames of the batch, after front frames of room and
+    // before the few the peak filter reads past the last.
     std::vector<float> input[2];
     int32_t filled = 0; // frames of the batch gathered
     KState state{};     // the filters' at the batch's first frame
 
     explicit Batch(int32_t rate)
-        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 32 * 8) {
+        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 32 * 8),
+          front(std::max(warmup, kTaps - 1)) {
         for (auto& x : input)
-            x.assign(size_t(warmup + segment * kStretches), 0.0f);
+            x.assign(size_t(front + segment * kStretches + kPeakPad), 0.0f);
     }
+
+    int32_t Capacity() const { return segment * kStretches; }
+    float* Frames(int c) { return input[c].data() + front; }
+    const float* Frames(int c) const { return input[c].data() + front; }
 
     // Runs the batch's first frames frames; appends the segments they fill
     // to segments and leaves in state the filters' after the batch's end.
     void Run(int32_t frames, std::vector<double>* segments, KState* after) const {
         KState s = state;
         double energy[kStretches];
-        Kernel().weigh(weighting, input[0].data() + warmup, input[1].data() + warmup, warmup, segment, s,
-                       energy);
+        Kernel().weigh(weighting, Frames(0), Frames(1), warmup, segment, s, energy);
         for (int l = 0; l < kStretches && (l + 1) * segment <= frames; ++l)
             segments->push_back(energy[l]);
         if (after != nullptr)
@@ -388,39 +509,28 @@ LoudnessMeter::LoudnessMeter(int32_t rate)
     : m_peakPhases(rate < 96000    ? 3
                    : rate < 192000 ? 1
                                    : 0),
-      m_batch(std::make_unique<Batch>(rate)) {
-    for (auto& input : m_peakInput)
-        input.assign(kTaps - 1, 0.0f);
-}
+      m_batch(std::make_unique<Batch>(rate)) {}
 
 LoudnessMeter::~LoudnessMeter() = default;
 
 void LoudnessMeter::Add(const float* mix, int32_t frames) {
-    if (frames <= 0)
-        return;
-    for (int c = 0; c < 2; ++c) {
-        std::vector<float>& x = m_peakInput[c];
-        x.resize(kTaps - 1 + size_t(frames));
-        for (int32_t i = 0; i < frames; ++i)
-            x[kTaps - 1 + size_t(i)] = mix[2 * size_t(i) + size_t(c)];
-        x.resize(x.size() + kPeakPad, 0.0f);
-        m_peak = Kernel().peak[m_peakPhases](x.data(), frames, m_peak);
-        std::copy(x.end() - kPeakPad - (kTaps - 1), x.end() - kPeakPad, x.begin());
-        x.resize(kTaps - 1);
-    }
     Batch& b = *m_batch;
+    const int32_t capacity = b.Capacity();
     for (int32_t i = 0; i < frames;) {
-        const int32_t n = std::min(frames - i, b.segment * kStretches - b.filled);
-        float* left = b.input[0].data() + b.warmup + b.filled;
-        float* right = b.input[1].data() + b.warmup + b.filled;
-        for (int32_t k = 0; k < n; ++k) {
-            left[k] = mix[2 * size_t(i + k)];
-            right[k] = mix[2 * size_t(i + k) + 1];
-        }
+        const int32_t n = std::min(frames - i, capacity - b.filled);
+        float* at[2] = {b.Frames(0) + b.filled, b.Frames(1) + b.filled};
+        Kernel().split(mix + 2 * size_t(i), at[0], at[1], n);
+        // The points the new samples complete: the filter's reach of samples
+        // before them lies just ahead, in this batch or copied from the last.
+        for (const float* x : at)
+            m_peak = Kernel().peak[m_peakPhases](x - (kTaps - 1), n, m_peak);
         i += n;
         b.filled += n;
-        if (b.filled == b.segment * kStretches) {
+        if (b.filled == capacity) {
             b.Run(b.filled, &m_segments, &b.state);
+            for (int c = 0; c < 2; ++c)
+                std::copy(b.Frames(c) + capacity - (kTaps - 1), b.Frames(c) + capacity,
+                          b.Frames(c) - (kTaps - 1));
             b.filled = 0;
         }
     }
@@ -435,10 +545,11 @@ Loudness LoudnessMeter::Result() const {
         m_batch->Run(m_batch->filled, &segments, nullptr);
     // The points after each channel's last samples, the song followed by silence.
     float peak = m_peak;
-    for (const auto& input : m_peakInput) {
-        std::vector<float> x(input.begin(), input.end());
-        x.resize(x.size() + kTaps / 2 + kPeakPad, 0.0f);
-        peak = Kernel().peak[m_peakPhases](x.data(), kTaps / 2, peak);
+    for (int c = 0; c < 2; ++c) {
+        float x[kTaps - 1 + kTaps / 2 + kPeakPad] = {};
+        const float* end = m_batch->Frames(c) + m_batch->filled;
+        std::copy(end - (kTaps - 1), end, x);
+        peak = Kernel().peak[m_peakPhases](x, kTaps / 2, peak);
     }
 
     // Blocks of 400 ms every 100 ms, gated at -70 LUFS and then at 10 LU

@@ -34,12 +34,11 @@ public:
 
 private:
     struct Batch;
-    // True peak: each channel's last 11 samples (the filter's reach), then the block's.
-    std::vector<float> m_peakInput[2];
-    float m_peak = 0;     // at 16-bit scale
+    float m_peak = 0;     // true peak at 16-bit scale
     int m_peakPhases = 3; // points between two samples: 3, 1 or 0
     // Loudness: the 100 ms segments' K-weighted energy, summed over both
-    // channels, and the batch of audio still being gathered for it.
+    // channels, and the batch of audio still being gathered for it (which the
+    // true peak's filter reads too).
     std::vector<double> m_segments;
     std::unique_ptr<Batch> m_batch;
 };
