@@ -1,6 +1,6 @@
 // The render summary's meters against libebur128's (integrated loudness and
 // true peak): on the demo's song and on signals whose peaks fall between
-// samples, fed in blocks of several lengths.
+// samples, fed in blocks of three lengths.
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
@@ -122,8 +122,9 @@ TEST(Loudness, MatchesLibebur128OnSongsAndSignals) {
         if (!std::isnan(c.truePeak)) {
             EXPECT_NEAR(ours.truePeak, c.truePeak, 0.05) << c.name;
         }
-        // Blocks of other lengths cross the meters' batches elsewhere: the same figures.
-        for (const int32_t block : {1, 333, 8192}) {
+        // Blocks that end between the peak filter's groups of eight, and cross the
+        // loudness batches elsewhere: the same figures.
+        for (const int32_t block : {1, 333}) {
             const Loudness other = Ours(c.mix, c.rate, block);
             EXPECT_EQ(other.lufs, ours.lufs) << c.name << ", blocks of " << block;
             EXPECT_EQ(other.truePeak, ours.truePeak) << c.name << ", blocks of " << block;

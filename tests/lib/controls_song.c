@@ -2,7 +2,6 @@
  * library: subsongs, separation, tempo and pitch, mutes and channel state,
  * the order list, cells and names. Prints one line a call; exits 1 at the
  * first answer tinsel.h does not promise. */
-#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,17 +29,16 @@ int main(int argc, char** argv) {
     static int16_t pcm[2 * 4096];
     tinsel_facts facts, fast;
     tinsel_subsong subsong;
-    tinsel_channel_state state, high;
+    tinsel_channel_state state;
     tinsel_cell cell;
     char text[TINSEL_CELL_TEXT_SIZE];
-    int i, frames, stereo = 0, channel = -1;
+    int i, frames, channel = -1;
     if (argc != 2) {
         fprintf(stderr, "usage: controls_song SONG.xm\n");
         return 2;
     }
     check(tinsel_version() >= ((1u << 16) | (2u << 8)), "library 1.2 or later");
     tinsel_player* player = open_song(argv[1], 44100);
-    tinsel_player* other = open_song(argv[1], 44100);
 
     check(tinsel_subsong_count(player) >= 1, "tinsel_subsong_count");
     check(tinsel_get_subsong(player, 0, &subsong) == TINSEL_OK && subsong.start_order == 0,
@@ -56,27 +54,20 @@ int main(int argc, char** argv) {
           "tinsel_set_tempo_factor halves the length");
     check(tinsel_set_tempo_factor(player, 1.0) == TINSEL_OK, "tinsel_set_tempo_factor back to 1");
 
-    check(tinsel_set_stereo_separation(player, 0) == TINSEL_OK, "tinsel_set_stereo_separation");
+    /* What these do to the sound: the player's own tests; here, that each is there and answers. */
+    check(tinsel_set_stereo_separation(player, 100) == TINSEL_OK &&
+              tinsel_set_stereo_separation(player, 201) == TINSEL_ERROR_ARGUMENT,
+          "tinsel_set_stereo_separation");
+    check(tinsel_set_pitch_factor(player, 1.0) == TINSEL_OK &&
+              tinsel_set_pitch_factor(player, 5.0) == TINSEL_ERROR_ARGUMENT,
+          "tinsel_set_pitch_factor");
     frames = tinsel_render_s16(player, pcm, 4096);
-    for (i = 0; i < frames; ++i)
-        stereo = stereo || pcm[2 * i] != pcm[2 * i + 1];
-    check(frames == 4096 && !stereo, "separation 0 renders left = right");
-    check(tinsel_set_stereo_separation(player, 100) == TINSEL_OK, "separation back to 100");
-
-    /* Both players at the same place; one an octave up. */
-    check(tinsel_set_pitch_factor(other, 2.0) == TINSEL_OK, "tinsel_set_pitch_factor");
-    tinsel_render_s16(other, pcm, 4096);
-    tinsel_render_s16(player, pcm, 4096);
-    tinsel_render_s16(other, pcm, 4096);
     for (i = 0; i < facts.channels && channel < 0; ++i)
         if (tinsel_get_channel_state(player, i, &state) == TINSEL_OK && state.active)
             channel = i;
-    check(channel >= 0, "tinsel_get_channel_state finds a channel sounding");
-    check(channel >= 0 && tinsel_get_channel_state(other, channel, &high) == TINSEL_OK &&
-              fabs(high.frequency - 2 * state.frequency) < 1e-4 * state.frequency && state.note >= 1 &&
-              state.note <= 96 && state.volume >= 0 && state.volume <= 64 && state.level_left >= 0 &&
-              state.level_left <= 1,
-          "pitch 2 doubles the frequency");
+    check(frames == 4096 && channel >= 0 && state.note >= 1 && state.note <= 96 && state.volume >= 0 &&
+              state.volume <= 64 && state.frequency > 0 && state.level_left >= 0 && state.level_left <= 1,
+          "tinsel_get_channel_state finds a channel sounding");
     check(tinsel_set_channel_muted(player, facts.channels - 1, 1) == TINSEL_OK &&
               tinsel_set_channel_muted(player, facts.channels, 1) == TINSEL_ERROR_ARGUMENT,
           "tinsel_set_channel_muted");
@@ -91,7 +82,6 @@ int main(int argc, char** argv) {
     check(facts.instruments < 1 || tinsel_instrument_name(player, 1) != NULL, "tinsel_instrument_name");
     check(tinsel_instrument_name(player, 0) == NULL && tinsel_sample_name(player, 1, -1) == NULL,
           "tinsel_sample_name");
-    tinsel_free(other);
     tinsel_free(player);
     return failed;
 }

@@ -1,15 +1,19 @@
-// Subsongs, sound settings, channel state and mutes on a player instance, and
-// a cell's text.
+// A player instance's controls: song length, position and seek (the repeat
+// count: tests/lib), subsongs, sound settings, channel state and mutes; and a
+// cell's text.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "player/engine/effects.h"
 #include "player/engine/replay.h"
 #include "player/format/cell_text.h"
+#include "player/format/song.h"
 #include "player/player.h"
 #include "tests/player/xm_image.h"
 
@@ -24,36 +28,136 @@ ModulePtr Load(const XmImage& image) {
     return ModulePtr(LoadModuleFromMemory(image.bytes.data(), image.bytes.size()), FreeModule);
 }
 
-// Four tunes in one song, as games pack them: orders 0-10 jump back to 0,
-// 11-22 stop with F00, 23 jumps to itself, 24-27 jump back to 24. Every
-// order its own pattern of four rows; order 0 row 1 sets 126 BPM, whose
-// ticks have an odd count of frames.
-XmImage GameSong() {
-    constexpr int kOrders = 28;
+struct EffectAt {
+    int order, row;
+    uint8_t effect, parameter;
+};
+
+// One channel, no instruments, a pattern of `rows` rows per order with the
+// given effects placed in it. Row 0 sets a volume, so that no pattern is
+// empty (the original tracker plays an empty pattern as 64 rows).
+XmImage SequenceSong(std::vector<int> rows, int restart, const std::vector<EffectAt>& effects) {
     std::vector<uint8_t> orders;
-    for (int i = 0; i < kOrders; ++i)
+    for (size_t i = 0; i < rows.size(); ++i)
         orders.push_back(static_cast<uint8_t>(i));
-    XmImage image(kOrders, 0, 1, kOrders, 0, 125, orders);
-    for (int p = 0; p < kOrders; ++p) {
-        std::vector<XmCell> cells(4);
-        for (XmCell& c : cells)
-            c.volume = 0x50; // no pattern empty
-        auto last = [&](uint8_t effect, uint8_t parameter) { cells[3] = {0, 0, 0x50, effect, parameter}; };
-        if (p == 10)
-            last(0xB, 0);
-        if (p == 22)
-            last(0xF, 0);
-        if (p == 23)
-            last(0xB, 23);
-        if (p == 27)
-            last(0xB, 24);
-        image.PatternCells(4, cells);
+    XmImage image(static_cast<uint16_t>(rows.size()), static_cast<uint16_t>(restart), 1,
+                  static_cast<uint16_t>(rows.size()), 0, 125, orders);
+    for (size_t p = 0; p < rows.size(); ++p) {
+        std::vector<XmCell> cells(static_cast<size_t>(rows[p]));
+        cells[0].volume = 0x50;
+        for (const EffectAt& e : effects)
+            if (e.order == static_cast<int>(p))
+                cells[static_cast<size_t>(e.row)] = {0, 0, 0x50, e.effect, e.parameter};
+        image.PatternCells(static_cast<uint16_t>(rows[p]), cells);
     }
     return image;
 }
 
+TEST(SongLength, CountedByHand) {
+    struct Case {
+        const char* name;
+        std::vector<int> rows;
+        int restart;
+        std::vector<EffectAt> effects;
+        int64_t frames, loopFrames;
+        int loopOrder, loopRow;
+    };
+    const int64_t fastRow = 3 * 882, fastSlowRow = 3 * 735; // F03, then F96 (150 BPM)
+    const std::vector<Case> cases = {
+        // clang-format off
+        {"plain, restart 1", {4, 4, 4}, 1, {}, 12 * kRow, 8 * kRow, 1, 0},
+        {"backward jump", {4, 4}, 0, {{1, 1, kPositionJump, 0x00}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"pattern loop, twice more",
+         {4}, 0, {{0, 0, kExtended, Ext(kPatternLoop, 0)}, {0, 2, kExtended, Ext(kPatternLoop, 2)}},
+         10 * kRow, 10 * kRow, 0, 0},
+        // The loop's start row carries into the next pass: rows 0 1 2 1 2 1 2 3, then 1 2 ...
+        {"pattern loop from row 1",
+         {4}, 0, {{0, 1, kExtended, Ext(kPatternLoop, 0)}, {0, 2, kExtended, Ext(kPatternLoop, 2)}},
+         9 * kRow, 7 * kRow, 0, 2},
+        {"pattern delay of two rows",
+         {4}, 0, {{0, 1, kExtended, Ext(kPatternDelay, 2)}}, 6 * kRow, 6 * kRow, 0, 0},
+        {"break into row 2 of the next", {4, 4}, 0, {{0, 1, kPatternBreak, 0x02}}, 4 * kRow, 4 * kRow, 0, 0},
+        {"break beyond the next pattern", {4, 4}, 0, {{0, 0, kPatternBreak, 0x10}}, 5 * kRow, 5 * kRow, 0, 0},
+        {"jump past the end to restart",
+         {2, 2, 2}, 1, {{0, 1, kPositionJump, 0x09}}, 6 * kRow, 4 * kRow, 1, 0},
+        {"endless jumps between two orders",
+         {2, 2}, 0, {{0, 0, kPositionJump, 0x01}, {1, 0, kPositionJump, 0x00}}, 2 * kRow, 2 * kRow, 0, 0},
+        // The second pass starts at 150 BPM: all of its rows are fast and slow.
+        {"speed and tempo",
+         {4}, 0, {{0, 0, kSetSpeedOrTempo, 0x03}, {0, 2, kSetSpeedOrTempo, 0x96}},
+         2 * fastRow + 2 * fastSlowRow, 4 * fastSlowRow, 0, 0},
+        {"F00 ends the song", {4, 4}, 0, {{1, 2, kSetSpeedOrTempo, 0x00}}, 6 * kRow, 0, 0, 0},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        const XmImage image = SequenceSong(c.rows, c.restart, c.effects);
+        ModulePtr song(LoadModuleFromMemory(image.bytes.data(), image.bytes.size()), FreeModule);
+        ASSERT_NE(song, nullptr) << c.name;
+        const SongLength length = MeasureSong(*song, kRate);
+        // Where the loop starts only counts when there is one.
+        const bool loops = c.loopFrames > 0;
+        EXPECT_EQ(std::tuple(length.bounded, length.frames, length.loopFrames, loops ? length.loopOrder : 0,
+                             loops ? length.loopRow : 0),
+                  std::tuple(true, c.frames, c.loopFrames, c.loopOrder, c.loopRow))
+            << c.name;
+        // The third pass starts as the second did, so it lasts as long.
+        EXPECT_EQ(MeasurePasses(*song, kRate, 3), c.frames + 2 * c.loopFrames) << c.name;
+    }
+}
+
+class DemoSong : public ::testing::Test {
+protected:
+    ModulePtr song{LoadModuleFromMemory(EmbeddedSong, EmbeddedSongSize), FreeModule};
+    std::unique_ptr<Player> player = std::make_unique<Player>();
+    void SetUp() override {
+        ASSERT_NE(song, nullptr);
+        InitPlayer(*player, kRate);
+        StartSong(*player, song.get());
+    }
+    // Frames until the engine is about to start (order, row) after frame `after`.
+    int64_t EngineFramesTo(int order, int row, int64_t after) {
+        const SongState& m = player->song;
+        int64_t frames = 0;
+        for (int ticks = 0; ticks < 1 << 20; ++ticks) {
+            const int next = m.nextOrder >= 0 ? m.nextOrder : m.orderIndex;
+            const int nextRow = m.nextRow >= 0 ? m.nextRow : m.row;
+            if (m.tick == 0 && next == order && nextRow == row && frames > after)
+                return frames;
+            PlayTick(*player);
+            frames += m.samplesPerTick;
+        }
+        return -1;
+    }
+};
+
+TEST_F(DemoSong, LastsItsScoresSeventyFourPointSevenSecondsAndTheEngineAgrees) {
+    const SongLength length = MeasureSong(*song, kRate);
+    EXPECT_TRUE(length.bounded);
+    EXPECT_NEAR(static_cast<double>(length.frames) / kRate, 74.7, 0.05);
+    // The walk knows the rules the engine plays by: the engine comes back to
+    // the walk's loop row exactly when the walk says.
+    const int64_t firstVisit = EngineFramesTo(length.loopOrder, length.loopRow, -1);
+    ASSERT_GE(firstVisit, 0);
+    StartSong(*player, song.get());
+    EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, firstVisit), length.frames);
+    EXPECT_EQ(EngineFramesTo(length.loopOrder, length.loopRow, 0), length.loopFrames);
+}
+
+TEST_F(DemoSong, SeekLandsOnTheRowWithTheTimePlaybackReachesItAt) {
+    const int64_t frames = EngineFramesTo(3, 8, -1);
+    ASSERT_GT(frames, 0);
+    ASSERT_TRUE(SeekTo(*player, 3, 8));
+    EXPECT_EQ(player->framesPlayed, frames);
+    std::vector<float> block(2 * 64);
+    RenderFrames(*player, block.data(), 64);
+    const PlayPosition at = CurrentPosition(*player);
+    EXPECT_EQ(std::tuple(at.order, at.pattern, at.row, at.tick, at.frame),
+              std::tuple(3, int(song->orderTable[3]), 8, 0, frames + 64));
+    EXPECT_DOUBLE_EQ(at.seconds, static_cast<double>(frames + 64) / kRate);
+}
+
 TEST(Subsongs, FourTunesInOneSong) {
-    const ModulePtr song = Load(GameSong());
+    const ModulePtr song = Load(Build(GameSong()));
     ASSERT_NE(song, nullptr);
     const std::vector<Subsong> subsongs = FindSubsongs(*song, kRate, RuleSet::Ft2);
     ASSERT_EQ(subsongs.size(), 4u);
@@ -91,7 +195,7 @@ TEST(Subsongs, FourTunesInOneSong) {
 }
 
 TEST(TempoFactor, TwiceAsFastHalvesTheLength) {
-    const ModulePtr song = Load(GameSong());
+    const ModulePtr song = Load(Build(GameSong()));
     ASSERT_NE(song, nullptr);
     auto player = std::make_unique<Player>();
     ASSERT_TRUE(InitPlayer(*player, kRate));
@@ -192,12 +296,8 @@ TEST(PitchFactor, DoublesEveryChannelsFrequency) {
             ASSERT_TRUE(a.active && b.active) << c;
             EXPECT_GT(a.frequency, 1000.0);
             EXPECT_NEAR(b.frequency, 2 * a.frequency, 1e-4 * a.frequency) << c;
-            // The voices step twice as fast, whichever mixer sounds them.
-            if (rules == RuleSet::Ft2) {
-                const Ft2Voice& va = plain->ft2.voices[2 * c + plain->ft2.current[c]];
-                const Ft2Voice& vb = high->ft2.voices[2 * c + high->ft2.current[c]];
-                EXPECT_NEAR(vb.step, 2.0 * va.step, 1.0) << c;
-            } else {
+            // The float voices step twice as fast (the FT2 mixer's step is the frequency above).
+            if (rules == RuleSet::Tinsel) {
                 const MixVoice &va = plain->VoicePool[c], &vb = high->VoicePool[c];
                 EXPECT_NEAR(vb.stepInt + vb.stepFrac / 4294967296.0,
                             2 * (va.stepInt + va.stepFrac / 4294967296.0), 1e-4)
@@ -273,10 +373,12 @@ TEST(Mutes, AnyOfTheSongsChannels) {
         ASSERT_TRUE(SetChannelMuted(*player, 40, false));
         out = Render(*player, 1800);
         EXPECT_GT(Peak(out, 0), 0.03f);
+        // Muted while it sounds: silent within one ramp; under FT2 rules its last
+        // step waits for the next tick.
         ASSERT_TRUE(SetChannelMuted(*player, 40, true));
-        Render(*player, 900); // the glide to silence
-        out = Render(*player, 900);
-        EXPECT_EQ(Peak(out, 0), 0.0f);
+        out = Render(*player, 1800);
+        const int32_t ramp = rules == RuleSet::Ft2 ? 882 : player->rampLength;
+        EXPECT_EQ(Peak(std::vector<float>(out.begin() + 2 * ramp, out.end()), 0), 0.0f);
     }
 }
 

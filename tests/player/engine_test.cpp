@@ -25,8 +25,7 @@ TEST_F(EngineRecipes, Pitch) {
     autoVibrato.instrument.vibratoRate = 16;
     Play({
         // clang-format off
-        {"arpeggio 037: base, +3, +7", kTinsel, arpeggio, 0, kDelta, {0, 192, 448, 0, 192}},
-        {"arpeggio 037 frequencies, C-4 at 8363 Hz", kTinsel, arpeggio, 0, kHz,
+        {"arpeggio 037: base, +3, +7, C-4 at 8363 Hz", kTinsel, arpeggio, 0, kHz,
          {8363, 9945, 12530, 8363, 9945}},
         {"vibrato holds its position on a row start", kTinsel, vibrato, 0, kVibratoPos,
          {0, 8, 16, 16, 24, -32}},
@@ -58,10 +57,6 @@ TEST_F(EngineRecipes, Pitch) {
          kTickFrames, {3445}},
         {"F2A: 42 BPM, 2625 frames", kTinsel, Rows({{0, 0, 0, kSetSpeedOrTempo, 0x2A}}), 0, kTickFrames,
          {2625}},
-        {"F7D: 125 BPM, 882 frames", kTinsel, Rows({{0, 0, 0, kSetSpeedOrTempo, 0x7D}}), 0, kTickFrames,
-         {882}},
-        {"FB7: 183 BPM, 602 frames", kTinsel, Rows({{0, 0, 0, kSetSpeedOrTempo, 0xB7}}), 0, kTickFrames,
-         {602}},
         {"FFF: 255 BPM, 432 frames", kTinsel, Rows({{0, 0, 0, kSetSpeedOrTempo, 0xFF}}), 0, kTickFrames,
          {432}},
 

@@ -266,23 +266,6 @@ TEST_P(MixPaths, ConversionRoundsAndClipsAsTheReference) {
     EXPECT_EQ(std::vector<int16_t>(reference.begin(), reference.begin() + 24), expect);
 }
 
-// Blocks of a song from its start, of the device's length, as the mixing
-// thread renders them.
-std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks, Interpolation kernel) {
-    auto player = std::make_unique<Player>();
-    InitPlayer(*player, 44100);
-    StartSong(*player, m, rules);
-    SetInterpolation(*player, kernel);
-    const int32_t length = BlockLengthForRate(44100);
-    std::vector<float> mix(2 * static_cast<size_t>(length));
-    std::vector<int16_t> pcm(2 * static_cast<size_t>(length) * blocks);
-    for (int b = 0; b < blocks; ++b) {
-        RenderFrames(*player, mix.data(), length);
-        ConvertToPcm16(pcm.data() + 2 * static_cast<size_t>(length) * b, mix.data(), length);
-    }
-    return pcm;
-}
-
 TEST_P(KernelPaths, SongsRenderTheReferenceBytes) {
     // The workout songs by both rule sets: ours mixes tinsel rules in floats,
     // the original's mixer FT2 rules in integers (the other interpolations

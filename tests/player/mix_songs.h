@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "player/engine/effects.h"
+#include "player/output/audio_output.h"
+#include "player/player.h"
 #include "xm_image.h"
 
 inline std::vector<uint8_t> MixerWorkoutSong(uint16_t channels, uint32_t seed) {
@@ -57,4 +60,21 @@ inline std::vector<uint8_t> MixerWorkoutSong(uint16_t channels, uint32_t seed) {
     image.InstrumentWith(XmInstrumentDesc{}, {{400, 0, 0, 0x00, wave8(400)}});
     image.InstrumentWith(XmInstrumentDesc{}, {{2 * 64, 0, 2 * 3, 0x12, wave16(64)}});
     return image.bytes;
+}
+
+// The 16-bit output of blocks blocks of a song from its start, of the
+// device's length, as the mixing thread renders them.
+inline std::vector<int16_t> RenderBlocks(Module* m, RuleSet rules, int blocks, Interpolation kernel) {
+    auto player = std::make_unique<Player>();
+    InitPlayer(*player, 44100);
+    StartSong(*player, m, rules);
+    SetInterpolation(*player, kernel);
+    const int32_t length = BlockLengthForRate(44100);
+    std::vector<float> mix(2 * static_cast<size_t>(length));
+    std::vector<int16_t> pcm(2 * static_cast<size_t>(length) * blocks);
+    for (int b = 0; b < blocks; ++b) {
+        RenderFrames(*player, mix.data(), length);
+        ConvertToPcm16(pcm.data() + 2 * static_cast<size_t>(length) * b, mix.data(), length);
+    }
+    return pcm;
 }

@@ -1,5 +1,4 @@
-// Builds small MOD files in memory, and the XM that plays the same by the
-// original tracker's rules: every MOD record converted as its loader does.
+// Builds small MOD files in memory.
 #pragma once
 
 #include <algorithm>
@@ -7,8 +6,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "tests/player/xm_image.h"
 
 struct ModSampleDesc {
     uint16_t words = 0;
@@ -94,73 +91,4 @@ inline std::vector<uint8_t> BuildMod(const ModSpec& m) {
         b.insert(b.end(), d.begin(), d.end());
     }
     return b;
-}
-
-// The XM the original plays exactly as the MOD: notes from the periods by
-// its table, the five effect rewrites, the sample headers' lengths, loops,
-// finetunes and volumes as its loader reads them, every default spelled out.
-inline XmImage ModAsXm(const ModSpec& m) {
-    static const uint16_t kTable[96] = {
-        6848, 6464, 6096, 5760, 5424, 5120, 4832, 4560, 4304, 4064, 3840, 3624, 3424, 3232, 3048, 2880,
-        2712, 2560, 2416, 2280, 2152, 2032, 1920, 1812, 1712, 1616, 1524, 1440, 1356, 1280, 1208, 1140,
-        1076, 1016, 960,  906,  856,  808,  762,  720,  678,  640,  604,  570,  538,  508,  480,  453,
-        428,  404,  381,  360,  339,  320,  302,  285,  269,  254,  240,  226,  214,  202,  190,  180,
-        170,  160,  151,  143,  135,  127,  120,  113,  107,  101,  95,   90,   85,   80,   75,   71,
-        67,   63,   60,   56,   53,   50,   47,   45,   42,   40,   37,   35,   33,   31,   30,   28};
-    const int channels = m.signature.empty() ? 4 : m.channels;
-    std::vector<uint8_t> orders = m.orders;
-    orders.resize(128, 0);
-    XmImage x(m.length, m.restart > m.length ? 0 : m.restart, static_cast<uint16_t>(channels),
-              static_cast<uint16_t>(m.PatternCount()), static_cast<uint16_t>(m.SampleCount()), 125, orders);
-    x.SetVersion(0x0104);
-    x.SetFlags(0);
-    x.SetTempo(6);
-    for (int p = 0; p < m.PatternCount(); ++p) {
-        std::vector<ModCell> cells =
-            p < static_cast<int>(m.patterns.size()) ? m.patterns[p] : std::vector<ModCell>{};
-        cells.resize(static_cast<size_t>(64 * channels));
-        std::vector<XmCell> out;
-        for (const ModCell& c : cells) {
-            XmCell o;
-            for (int k = 0; k < 96 && o.note == 0; ++k)
-                o.note = c.period >= kTable[k] ? static_cast<uint8_t>(k + 1) : 0;
-            o.instrument = c.instrument;
-            o.effect = c.effect;
-            o.parameter = c.parameter;
-            if (c.parameter == 0 && (c.effect == 1 || c.effect == 2 || c.effect == 0xA))
-                o.effect = 0;
-            if (c.parameter == 0 && (c.effect == 5 || c.effect == 6))
-                o.effect = static_cast<uint8_t>(c.effect - 2);
-            if (c.effect == 0xC && c.parameter > 64)
-                o.parameter = 64;
-            out.push_back(o);
-        }
-        x.PatternCells(64, out);
-    }
-    for (int s = 0; s < m.SampleCount(); ++s) {
-        if (s >= static_cast<int>(m.samples.size()) || m.samples[s].words == 0) {
-            x.Instrument({});
-            continue;
-        }
-        const ModSampleDesc& d = m.samples[s];
-        const uint32_t length = 2u * d.words;
-        uint32_t start = 2u * d.loopStartWords, loop = 2u * d.loopWords;
-        if (loop <= 2)
-            start = loop = 0;
-        if (start + loop > length) {
-            if (start >= length)
-                start = loop = 0;
-            else
-                loop = length - start;
-        }
-        XmSampleDesc xs{length, start, loop, static_cast<uint8_t>(loop > 2 ? 1 : 0),
-                        XmImage::Delta(m.SampleBytes(static_cast<size_t>(s)))};
-        xs.volume = d.volume > 64 ? 64 : d.volume;
-        const int f = d.finetune & 15;
-        xs.finetune = static_cast<uint8_t>(16 * (f < 8 ? f : f - 16));
-        xs.panning = 128;
-        xs.relativeNote = 0;
-        x.InstrumentWith(XmInstrumentDesc{}, {xs});
-    }
-    return x;
 }

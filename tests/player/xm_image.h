@@ -246,3 +246,24 @@ inline XmImage Build(const SongSpec& s) {
         image.InstrumentWith(s.instrument, {sample});
     return image;
 }
+
+// Four tunes in one song, as games pack them: orders 0-10 jump back to 0,
+// 11-22 stop with F00, 23 jumps to itself, 24-27 jump back to 24; each order
+// its own pattern of four rows with a note on the first.
+inline SongSpec GameSong() {
+    SongSpec s;
+    s.rows = 4;
+    s.orders.clear();
+    for (int p = 0; p < 28; ++p) {
+        s.orders.push_back(static_cast<uint8_t>(p));
+        std::vector<XmCell> cells(4);
+        cells[0] = {static_cast<uint8_t>(37 + p % 24), 1};
+        const int jump = p == 10 ? 0 : p == 23 ? 23 : p == 27 ? 24 : -1;
+        if (jump >= 0)
+            cells[3] = {0, 0, 0, 0xB, static_cast<uint8_t>(jump)};
+        if (p == 22)
+            cells[3] = {0, 0, 0, 0xF, 0};
+        s.patterns.push_back(cells);
+    }
+    return s;
+}

@@ -23,21 +23,11 @@ namespace {
 
 // FNV-1a of the 16-bit output of blocks blocks of the device's length.
 uint64_t RenderHash(Module* module, RuleSet rules, int blocks, Interpolation interpolation) {
-    auto player = std::make_unique<Player>();
-    InitPlayer(*player, 44100);
-    StartSong(*player, module, rules);
-    SetInterpolation(*player, interpolation);
-    const int32_t length = BlockLengthForRate(44100);
-    std::vector<float> mix(2 * static_cast<size_t>(length));
-    std::vector<int16_t> pcm(2 * static_cast<size_t>(length));
     uint64_t hash = 1469598103934665603ull;
-    for (int b = 0; b < blocks; ++b) {
-        RenderFrames(*player, mix.data(), length);
-        ConvertToPcm16(pcm.data(), mix.data(), length);
-        for (const int16_t s : pcm) // low byte first on either system
-            for (const int shift : {0, 8})
-                hash = (hash ^ static_cast<uint8_t>(static_cast<uint16_t>(s) >> shift)) * 1099511628211ull;
-    }
+    // Low byte first on either system.
+    for (const int16_t s : RenderBlocks(module, rules, blocks, interpolation))
+        for (const int shift : {0, 8})
+            hash = (hash ^ static_cast<uint8_t>(static_cast<uint16_t>(s) >> shift)) * 1099511628211ull;
     return hash;
 }
 
