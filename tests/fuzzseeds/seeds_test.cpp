@@ -10,7 +10,7 @@
 #include "player/format/module.h"
 #include "player/player.h"
 #include "tests/common/test_util.h"
-#include "tests/fuzzseeds/seeds.h"
+#include "fuzz/seeds/seeds.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/fuzzseeds/seeds.h"
+#include "fuzz/seeds/seeds.h"
 
 #include <cstdio>
 

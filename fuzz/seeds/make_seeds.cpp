@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/fuzzseeds/seeds.h"
+#include "fuzz/seeds/seeds.h"
 
 namespace {
 
