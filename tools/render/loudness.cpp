@@ -50,11 +50,17 @@ template <typename V> [[gnu::always_inline]] inline V Abs(V a) {
     std::memcpy(&a, &bits, sizeof a);
     return a;
 }
-template <typename V> [[gnu::always_inline]] inline float Largest(V v) {
-    float most = v[0];
-    for (int l = 1; l < kWidth<V>; ++l)
-        most = std::max(most, v[l]);
-    return most;
+// The largest lane, by halves: a loop over the lanes would go through memory.
+[[gnu::always_inline]] inline float Largest(F4 v) {
+    const F4 a = Max(v, __builtin_shufflevector(v, v, 2, 3, 0, 1));
+    return std::max(a[0], a[1]);
+}
+[[gnu::always_inline]] inline float Largest(F8 v) {
+    return Largest(Max(__builtin_shufflevector(v, v, 0, 1, 2, 3), __builtin_shufflevector(v, v, 4, 5, 6, 7)));
+}
+[[gnu::always_inline]] inline float Largest(F16 v) {
+    return Largest(Max(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7),
+                       __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15)));
 }
 
 // True peak: the signal four times oversampled by a windowed sinc, a phase of
@@ -129,6 +135,17 @@ template <int kPhases, typename V> [[gnu::always_inline]] inline float PeakOf(co
     const float(*taps)[kTaps] = Filter().taps + (kPhases == 1 ? 1 : 0);
     V peak = {};
     int32_t i = 0;
+    // Two vectors of points at a time: each sum is a chain of multiply-adds,
+    // and two sets of chains keep the unit busy while each waits on its last.
+    for (; i + 2 * kW <= n; i += 2 * kW) {
+        V a[kPhases + 1] = {}, b[kPhases + 1] = {};
+        PointsOf<kPhases>(x + i, taps, a);
+        PointsOf<kPhases>(x + i + kW, taps, b);
+        peak = Max(peak, Max(Abs(Load<V>(x + i + kReachBack)), Abs(Load<V>(x + i + kW + kReachBack))));
+#pragma GCC unroll 3
+        for (int p = 0; p < kPhases; ++p)
+            peak = Max(peak, Max(Abs(a[p]), Abs(b[p])));
+    }
     for (; i + kW <= n; i += kW) {
         V a[kPhases + 1] = {};
         PointsOf<kPhases>(x + i, taps, a);
@@ -217,44 +234,53 @@ KWeighting KWeightingFor(int32_t rate) {
     return w;
 }
 
-// The four state values of each channel's filters.
+// The six state values of each channel's filters: the last two inputs,
+// shelf outputs and high-pass outputs.
+constexpr int kStateValues = 6;
 struct KState {
-    float s[2][4];
+    float s[2][kStateValues];
 };
 
 // Lanes of both filters: one channel's eight stretches, or both channels'.
+// Each filter in direct form, its terms summed so that only the product with
+// its own last output lies between one output and the next: a filter's
+// recursion is as fast as that one multiply-add, not two.
 template <typename V> struct KLanes {
-    V s1, s2, t1, t2;
+    V v[kStateValues]; // x1, x2, y1, y2, z1, z2
 
     [[gnu::always_inline]] inline V Step(const KWeighting& w, V x) {
-        const V y = w.b0 * x + s1;
-        s1 = w.b1 * x - w.a1 * y + s2;
-        s2 = w.b2 * x - w.a2 * y;
-        const V z = y + t1;
-        t1 = -2 * y - w.h1 * z + t2;
-        t2 = y - w.h2 * z;
+        V& x1 = v[0];
+        V& x2 = v[1];
+        V& y1 = v[2];
+        V& y2 = v[3];
+        V& z1 = v[4];
+        V& z2 = v[5];
+        const V p = w.b0 * x + w.b1 * x1 + (w.b2 * x2 - w.a2 * y2);
+        const V y = p - w.a1 * y1;
+        const V r = (y2 - 2 * y1) - w.h2 * z2;
+        const V z = (y + r) - w.h1 * z1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        z2 = z1;
+        z1 = z;
         return z;
     }
-    // Lane lane's four values to or from state.
-    [[gnu::always_inline]] inline void Put(int lane, const float (&state)[4]) {
-        float v[4][kWidth<V>];
-        std::memcpy(v[0], &s1, sizeof s1);
-        std::memcpy(v[1], &s2, sizeof s2);
-        std::memcpy(v[2], &t1, sizeof t1);
-        std::memcpy(v[3], &t2, sizeof t2);
-        for (int k = 0; k < 4; ++k)
-            v[k][lane] = state[k];
-        s1 = Load<V>(v[0]);
-        s2 = Load<V>(v[1]);
-        t1 = Load<V>(v[2]);
-        t2 = Load<V>(v[3]);
+    // Lane lane's values to or from state.
+    [[gnu::always_inline]] inline void Put(int lane, const float (&state)[kStateValues]) {
+        for (int k = 0; k < kStateValues; ++k) {
+            float lanes[kWidth<V>];
+            std::memcpy(lanes, &v[k], sizeof lanes);
+            lanes[lane] = state[k];
+            v[k] = Load<V>(lanes);
+        }
     }
-    [[gnu::always_inline]] inline void Take(int lane, float (&state)[4]) const {
-        const V* values[4] = {&s1, &s2, &t1, &t2};
-        for (int k = 0; k < 4; ++k) {
-            float v[kWidth<V>];
-            std::memcpy(v, values[k], sizeof v);
-            state[k] = v[lane];
+    [[gnu::always_inline]] inline void Take(int lane, float (&state)[kStateValues]) const {
+        for (int k = 0; k < kStateValues; ++k) {
+            float lanes[kWidth<V>];
+            std::memcpy(lanes, &v[k], sizeof lanes);
+            state[k] = lanes[lane];
         }
     }
 };
