@@ -19,8 +19,9 @@ struct Stretch {
     int64_t from, to; // entries, to included
 };
 
-Stretch PlayedStretch(int64_t position, double distance, bool backward, uint32_t length, uint32_t loopStart,
-                      uint32_t loopLength, bool looped) {
+[[gnu::always_inline]] inline Stretch PlayedStretch(int64_t position, double distance, bool backward,
+                                                    uint32_t length, uint32_t loopStart, uint32_t loopLength,
+                                                    bool looped) {
     const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     const int64_t span = static_cast<int64_t>(distance) + 1;
     Stretch s{backward ? position : position - span, backward ? position + span : position};
@@ -35,7 +36,7 @@ Stretch PlayedStretch(int64_t position, double distance, bool backward, uint32_t
 
 // The largest magnitude among evenly spread entries of the stretch: its
 // first, seven more a shift apart and its last (the whole of a short one).
-int32_t PeakOf(const int16_t* data, Stretch s) {
+[[gnu::always_inline]] inline int32_t PeakOf(const int16_t* data, Stretch s) {
     if (data == nullptr) {
         return 0;
     }
@@ -60,12 +61,12 @@ int32_t PeakOf(const int16_t* data, Stretch s) {
     return std::max(peak, std::max(a, b));
 }
 
-float Level(double peak, double gain) {
+[[gnu::always_inline]] inline float Level(double peak, double gain) {
     const double level = peak * gain / 32768.0;
     return static_cast<float>(level < 1.0 ? level : 1.0);
 }
 
-int SampleIndex(const Channel& c) {
+[[gnu::always_inline]] inline int SampleIndex(const Channel& c) {
     const Instrument* ins = c.instrument;
     if (ins == nullptr || ins->samples == nullptr || c.sample == nullptr) {
         return -1;
