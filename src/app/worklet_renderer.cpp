@@ -323,7 +323,7 @@ __attribute__((export_name("tinsel_current_subsong"))) int32_t tinsel_current_su
 }
 
 __attribute__((export_name("tinsel_select_subsong"))) int32_t tinsel_select_subsong(int32_t index) {
-    return SelectSubsong(g_player, index) ? 1 : 0;
+    return SelectSubsong(g_player, g_subsongs, index) ? 1 : 0;
 }
 
 __attribute__((export_name("tinsel_set_separation"))) int32_t tinsel_set_separation(int32_t percent) {

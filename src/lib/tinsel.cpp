@@ -488,7 +488,7 @@ int tinsel_select_subsong(tinsel_player* player, int subsong) {
         return TINSEL_ERROR_NO_SONG;
     return Guarded([&]() -> int {
         if (subsong < 0 || size_t(subsong) >= Subsongs(*player).size() ||
-            !SelectSubsong(*player->player, subsong))
+            !SelectSubsong(*player->player, Subsongs(*player), subsong))
             return TINSEL_ERROR_ARGUMENT;
         player->lengthKnown = false;
         EmptyBlock(*player, UpcomingPosition(*player->player));

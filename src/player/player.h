@@ -142,6 +142,10 @@ std::vector<Subsong> FindSubsongs(const Module& module, int32_t rate, RuleSet ru
 // lengths, seeks and repeat counts then describe that subsong. False, changing
 // nothing, without a song or for an index outside its subsongs.
 bool SelectSubsong(Player& player, int32_t index);
+// The same from the subsongs FindSubsongs gave for the player's song and rule
+// set, which a caller that keeps them passes: finding them walks the song
+// once for each, too long for a mixing thread between two blocks.
+bool SelectSubsong(Player& player, const std::vector<Subsong>& subsongs, int32_t index);
 int32_t CurrentSubsong(const Player& player);
 // What the instance plays: its subsong at its tempo factor, walked as
 // MeasureSong walks a song (seeks, repeat counts and the library use it).

@@ -169,8 +169,11 @@ bool SelectSubsong(Player& player, int32_t index) {
     if (player.module == nullptr || index < 0) {
         return false;
     }
-    const std::vector<Subsong> subsongs = FindSubsongs(*player.module, player.mixingRate, player.rules);
-    if (index >= static_cast<int32_t>(subsongs.size())) {
+    return SelectSubsong(player, FindSubsongs(*player.module, player.mixingRate, player.rules), index);
+}
+
+bool SelectSubsong(Player& player, const std::vector<Subsong>& subsongs, int32_t index) {
+    if (player.module == nullptr || index < 0 || index >= static_cast<int32_t>(subsongs.size())) {
         return false;
     }
     StartSong(player, player.module, player.rules);

@@ -300,7 +300,9 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
     SetStereoSeparation(player, mixing.separation);
     SetTempoFactor(player, mixing.tempo);
     SetPitchFactor(player, mixing.pitch);
-    const int32_t subsongs = int32_t(FindSubsongs(song, rate, rules).size());
+    // Found once: the keys select them on the mixing thread, between two blocks.
+    const std::vector<Subsong> found = FindSubsongs(song, rate, rules);
+    const int32_t subsongs = int32_t(found.size());
     if (mixing.subsong >= subsongs) {
         Report("tinsel-play: " + SubsongRefusal(song, rate, rules, name));
         return After::Failed;
@@ -310,7 +312,7 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
     if (!StartPlayback(&player, &song, rules))
         return After::NextSong;
     if (mixing.subsong != 0)
-        ControlPlayback([&mixing](Player& p) { SelectSubsong(p, mixing.subsong); }, true);
+        ControlPlayback([&](Player& p) { SelectSubsong(p, found, mixing.subsong); }, true);
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     bool view = terminal && ViewFits(mixing);
     Screen screen;
@@ -380,7 +382,7 @@ After Play(Player& player, const SongFile& file, const std::string& name, int32_
         case Key::SubsongUp: {
             const int32_t to = status.subsong + (key == Key::SubsongUp ? 1 : -1);
             if (to >= 0 && to < subsongs)
-                ControlPlayback([to](Player& p) { SelectSubsong(p, to); }, true);
+                ControlPlayback([&found, to](Player& p) { SelectSubsong(p, found, to); }, true);
             break;
         }
         case Key::StereoDown:
