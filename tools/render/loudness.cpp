@@ -58,10 +58,12 @@ template <typename V> [[gnu::always_inline]] inline V Abs(V a) {
 [[gnu::always_inline]] inline float Largest(F8 v) {
     return Largest(Max(__builtin_shufflevector(v, v, 0, 1, 2, 3), __builtin_shufflevector(v, v, 4, 5, 6, 7)));
 }
+#ifdef TINSEL_LOUDNESS_X86
 [[gnu::always_inline]] inline float Largest(F16 v) {
     return Largest(Max(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7),
                        __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15)));
 }
+#endif
 
 // True peak: the signal four times oversampled by a windowed sinc, a phase of
 // 12 taps for each of the three points between two samples (the fourth is
@@ -362,6 +364,7 @@ template <bool kSum>
     r.Take(kStretches - 1, state.s[1]);
 }
 
+#ifdef TINSEL_LOUDNESS_X86
 // As Steps, with both channels' lanes in one vector: left's stretches, then right's.
 template <bool kSum>
 [[gnu::always_inline]] inline void StepsJoined(const KWeighting& w, const float* left, const float* right,
@@ -406,6 +409,8 @@ template <bool kSum>
     lanes.Take(kStretches - 1, state.s[0]);
     lanes.Take(2 * kStretches - 1, state.s[1]);
 }
+
+#endif
 
 void KWeighPlain(const KWeighting& w, const float* left, const float* right, int32_t warmup, int32_t segment,
                  KState& state, double* energy) {
