@@ -313,22 +313,66 @@ template <typename V> struct KLanes {
     }
 }
 
+// Both channels' lanes: each channel's eight stretches in a vector of its
+// own, or both channels' in one vector of sixteen (left's, then right's).
+struct SplitLanes {
+    using Sum = F8;
+    KLanes<F8> l{}, r{};
+    template <bool kSum>
+    [[gnu::always_inline]] inline void Frame(const KWeighting& w, F8 xl, F8 xr, Sum& sum) {
+        const F8 zl = l.Step(w, xl), zr = r.Step(w, xr);
+        if (kSum)
+            sum += zl * zl + zr * zr;
+    }
+    [[gnu::always_inline]] inline void Put(const KState& state) {
+        l.Put(0, state.s[0]);
+        r.Put(0, state.s[1]);
+    }
+    [[gnu::always_inline]] inline void Take(KState& state) const {
+        l.Take(kStretches - 1, state.s[0]);
+        r.Take(kStretches - 1, state.s[1]);
+    }
+    static double Energy(const Sum& sum, int stretch) { return sum[stretch]; }
+};
+
+#ifdef TINSEL_LOUDNESS_X86
+struct JoinedLanes {
+    using Sum = F16;
+    KLanes<F16> lanes{};
+    template <bool kSum>
+    [[gnu::always_inline]] inline void Frame(const KWeighting& w, F8 xl, F8 xr, Sum& sum) {
+        const F16 z = lanes.Step(
+            w, __builtin_shufflevector(xl, xr, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+        if (kSum)
+            sum += z * z;
+    }
+    [[gnu::always_inline]] inline void Put(const KState& state) {
+        lanes.Put(0, state.s[0]);
+        lanes.Put(kStretches, state.s[1]);
+    }
+    [[gnu::always_inline]] inline void Take(KState& state) const {
+        lanes.Take(kStretches - 1, state.s[0]);
+        lanes.Take(2 * kStretches - 1, state.s[1]);
+    }
+    static double Energy(const Sum& sum, int stretch) {
+        return double(sum[stretch]) + sum[stretch + kStretches];
+    }
+};
+#endif
+
 // Both channels' lanes from frame from to frame to, summing the squares if asked.
-template <bool kSum>
+template <bool kSum, typename Lanes>
 [[gnu::always_inline]] inline void Steps(const KWeighting& w, const float* left, const float* right,
-                                         int32_t stride, int32_t from, int32_t to, KLanes<F8>& l,
-                                         KLanes<F8>& r, F8& sum) {
+                                         int32_t stride, int32_t from, int32_t to, Lanes& lanes,
+                                         typename Lanes::Sum& sum) {
     int32_t i = from;
     for (; i + 8 <= to; i += 8) {
         F8 xl[8], xr[8];
         Transpose(left + i, stride, xl);
         Transpose(right + i, stride, xr);
 #pragma GCC unroll 8
-        for (int k = 0; k < 8; ++k) {
-            const F8 zl = l.Step(w, xl[k]), zr = r.Step(w, xr[k]);
-            if (kSum)
-                sum += zl * zl + zr * zr;
-        }
+        for (int k = 0; k < 8; ++k)
+            lanes.template Frame<kSum>(w, xl[k], xr[k], sum);
     }
     for (; i < to; ++i) {
         F8 xl, xr;
@@ -336,9 +380,7 @@ template <bool kSum>
             xl[k] = left[ptrdiff_t(k) * stride + i];
             xr[k] = right[ptrdiff_t(k) * stride + i];
         }
-        const F8 zl = l.Step(w, xl), zr = r.Step(w, xr);
-        if (kSum)
-            sum += zl * zl + zr * zr;
+        lanes.template Frame<kSum>(w, xl, xr, sum);
     }
 }
 
@@ -347,74 +389,25 @@ template <bool kSum>
 // a segment, writing each stretch's energy, both channels', to
 // energy[stretch]. state is the first stretch's at the start and becomes the
 // last one's at the end.
+template <typename Lanes>
 [[gnu::always_inline]] inline void KWeighBody(const KWeighting& w, const float* left, const float* right,
                                               int32_t warmup, int32_t segment, KState& state,
                                               double* energy) {
-    KLanes<F8> l{}, r{};
-    F8 sum = {};
-    Steps<false>(w, left, right, segment, -warmup, 0, l, r, sum);
-    l.Put(0, state.s[0]);
-    r.Put(0, state.s[1]);
+    Lanes lanes;
+    typename Lanes::Sum sum = {};
+    Steps<false>(w, left, right, segment, -warmup, 0, lanes, sum);
+    lanes.Put(state);
     // Sums of at most 20,000 squares, each a part of the segment's energy,
     // add up in float to well within 0.01 dB.
-    Steps<true>(w, left, right, segment, 0, segment, l, r, sum);
+    Steps<true>(w, left, right, segment, 0, segment, lanes, sum);
     for (int k = 0; k < kStretches; ++k)
-        energy[k] = sum[k];
-    l.Take(kStretches - 1, state.s[0]);
-    r.Take(kStretches - 1, state.s[1]);
+        energy[k] = Lanes::Energy(sum, k);
+    lanes.Take(state);
 }
-
-#ifdef TINSEL_LOUDNESS_X86
-// As Steps, with both channels' lanes in one vector: left's stretches, then right's.
-template <bool kSum>
-[[gnu::always_inline]] inline void StepsJoined(const KWeighting& w, const float* left, const float* right,
-                                               int32_t stride, int32_t from, int32_t to, KLanes<F16>& lanes,
-                                               F16& sum) {
-    int32_t i = from;
-    for (; i + 8 <= to; i += 8) {
-        F8 xl[8], xr[8];
-        Transpose(left + i, stride, xl);
-        Transpose(right + i, stride, xr);
-#pragma GCC unroll 8
-        for (int k = 0; k < 8; ++k) {
-            const F16 z = lanes.Step(w, __builtin_shufflevector(xl[k], xr[k], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                                                10, 11, 12, 13, 14, 15));
-            if (kSum)
-                sum += z * z;
-        }
-    }
-    for (; i < to; ++i) {
-        F16 x;
-        for (int k = 0; k < 8; ++k) {
-            x[k] = left[ptrdiff_t(k) * stride + i];
-            x[k + 8] = right[ptrdiff_t(k) * stride + i];
-        }
-        const F16 z = lanes.Step(w, x);
-        if (kSum)
-            sum += z * z;
-    }
-}
-
-[[gnu::always_inline]] inline void KWeighJoined(const KWeighting& w, const float* left, const float* right,
-                                                int32_t warmup, int32_t segment, KState& state,
-                                                double* energy) {
-    KLanes<F16> lanes{};
-    F16 sum = {};
-    StepsJoined<false>(w, left, right, segment, -warmup, 0, lanes, sum);
-    lanes.Put(0, state.s[0]);
-    lanes.Put(kStretches, state.s[1]);
-    StepsJoined<true>(w, left, right, segment, 0, segment, lanes, sum);
-    for (int k = 0; k < kStretches; ++k)
-        energy[k] = double(sum[k]) + sum[k + kStretches];
-    lanes.Take(kStretches - 1, state.s[0]);
-    lanes.Take(2 * kStretches - 1, state.s[1]);
-}
-
-#endif
 
 void KWeighPlain(const KWeighting& w, const float* left, const float* right, int32_t warmup, int32_t segment,
                  KState& state, double* energy) {
-    KWeighBody(w, left, right, warmup, segment, state, energy);
+    KWeighBody<SplitLanes>(w, left, right, warmup, segment, state, energy);
 }
 
 // A block's frames into each channel's own run of samples.
@@ -449,11 +442,11 @@ TINSEL_AVX2 void SplitAvx2(const float* mix, float* left, float* right, int32_t 
 }
 TINSEL_AVX2 void KWeighAvx2(const KWeighting& w, const float* left, const float* right, int32_t warmup,
                             int32_t segment, KState& state, double* energy) {
-    KWeighBody(w, left, right, warmup, segment, state, energy);
+    KWeighBody<SplitLanes>(w, left, right, warmup, segment, state, energy);
 }
 TINSEL_AVX512 void KWeighAvx512(const KWeighting& w, const float* left, const float* right, int32_t warmup,
                                 int32_t segment, KState& state, double* energy) {
-    KWeighJoined(w, left, right, warmup, segment, state, energy);
+    KWeighBody<JoinedLanes>(w, left, right, warmup, segment, state, energy);
 }
 #endif
 
