@@ -487,8 +487,7 @@ int tinsel_select_subsong(tinsel_player* player, int subsong) {
     if (!player->module)
         return TINSEL_ERROR_NO_SONG;
     return Guarded([&]() -> int {
-        if (subsong < 0 || size_t(subsong) >= Subsongs(*player).size() ||
-            !SelectSubsong(*player->player, Subsongs(*player), subsong))
+        if (!SelectSubsong(*player->player, Subsongs(*player), subsong))
             return TINSEL_ERROR_ARGUMENT;
         player->lengthKnown = false;
         EmptyBlock(*player, UpcomingPosition(*player->player));
