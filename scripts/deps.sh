@@ -22,7 +22,13 @@ if ((${#missing[@]})); then
   echo "deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   if [[ ! -e /var/lib/apt/periodic/tinselbay-updated ]]; then
-    apt-get update -q
+    # A mirror in the middle of a sync fails one index now and then: try again,
+    # then go on with the lists there are; the install says what it cannot find.
+    for try in 1 2 3; do
+      apt-get update -q && break
+      echo "deps: apt-get update failed (try $try of 3)" >&2
+      sleep 20
+    done
     mkdir -p /var/lib/apt/periodic && touch /var/lib/apt/periodic/tinselbay-updated
   fi
   apt-get install -y -q --no-install-recommends "${missing[@]}"

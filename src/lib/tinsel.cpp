@@ -92,6 +92,23 @@ void StartFromTop(tinsel_player& p) {
     EmptyBlock(p, UpcomingPosition(*p.player));
 }
 
+// Frames already rendered follow the player's end after a change of repeat
+// count or tempo: song past it becomes silence, and silence rendered for the
+// old end gives way to the song.
+void FollowEnd(tinsel_player& p) {
+    if (!p.module)
+        return;
+    const Player& instance = *p.player;
+    Block& b = p.block;
+    const int64_t end = instance.repeatCount > 0 ? instance.endFrame - b.start : INT64_MAX;
+    if (end < b.song) {
+        b.song = int32_t(std::max<int64_t>(end, b.handedOut));
+        std::memset(b.frames.data() + 2 * size_t(b.song), 0, 2 * size_t(b.rendered - b.song) * sizeof(float));
+    } else if (!instance.ended && b.song < b.rendered) {
+        b.rendered = std::max(b.song, b.handedOut);
+    }
+}
+
 // Renders the next block a tick at a time: the pieces add up to the samples
 // of one call, and each leaves the position of its frames.
 void RenderBlock(tinsel_player& p) {
@@ -408,19 +425,8 @@ int tinsel_set_repeat_count(tinsel_player* player, int count) {
     if (!player->module)
         return TINSEL_OK;
     return Guarded([&]() -> int {
-        Player& instance = *player->player;
-        SetRepeatCount(instance, count);
-        // Frames already rendered follow the new end: song past it becomes
-        // silence, and silence rendered for the old end gives way to the song.
-        Block& b = player->block;
-        const int64_t end = instance.repeatCount > 0 ? instance.endFrame - b.start : INT64_MAX;
-        if (end < b.song) {
-            b.song = int32_t(std::max<int64_t>(end, b.handedOut));
-            std::memset(b.frames.data() + 2 * size_t(b.song), 0,
-                        2 * size_t(b.rendered - b.song) * sizeof(float));
-        } else if (!instance.ended && b.song < b.rendered) {
-            b.rendered = std::max(b.song, b.handedOut);
-        }
+        SetRepeatCount(*player->player, count);
+        FollowEnd(*player);
         return TINSEL_OK;
     });
 }
@@ -523,6 +529,8 @@ int tinsel_set_tempo_factor(tinsel_player* player, double factor) {
         if (!SetTempoFactor(*player->player, factor))
             return TINSEL_ERROR_ARGUMENT;
         player->lengthKnown = false;
+        // The end moves with the tempo, as with a new repeat count.
+        FollowEnd(*player);
         return TINSEL_OK;
     });
 }

@@ -410,6 +410,12 @@ TEST(CApi, TheRepeatCountMovesTheEnd) {
     ASSERT_EQ(tinsel_set_repeat_count(p.get(), 1), TINSEL_OK);
     EXPECT_EQ(tinsel_render_s16(p.get(), pcm.data(), 4096), 0);
     EXPECT_TRUE(std::all_of(pcm.begin(), pcm.end(), [](int16_t v) { return v == 0; }));
+    // A slower tempo moves the end too: the song goes on at once, with no
+    // silence left over from the old end, and stops where the count says.
+    ASSERT_EQ(tinsel_set_tempo_factor(p.get(), 0.5), TINSEL_OK);
+    const int64_t more = renderAll();
+    EXPECT_GT(more, 0);
+    EXPECT_TRUE(std::all_of(pcm.begin() + 2 * (more % 4096), pcm.end(), [](int16_t v) { return v == 0; }));
 }
 
 } // namespace
