@@ -31,5 +31,16 @@ if ((${#missing[@]})); then
     done
     mkdir -p /var/lib/apt/periodic && touch /var/lib/apt/periodic/tinselbay-updated
   fi
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  native=() foreign=()
+  for pkg in "${missing[@]}"; do
+    if [[ "$pkg" == *:i386 ]]; then foreign+=("$pkg"); else native+=("$pkg"); fi
+  done
+  if ((${#native[@]})); then
+    apt-get install -y -q --no-install-recommends "${native[@]}"
+  fi
+  # Without the 32-bit packages the Windows tests run the 64-bit build under
+  # wine64, so a mirror that cannot give them does not stop the rest.
+  if ((${#foreign[@]})) && ! apt-get install -y -q --no-install-recommends "${foreign[@]}"; then
+    echo "deps: the 32-bit packages could not be installed; the Windows tests will use wine64" >&2
+  fi
 fi
