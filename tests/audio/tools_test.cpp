@@ -356,7 +356,8 @@ TEST(RenderTool, BatchesRenderEverySongTheyCanAndLeaveNoHalfFile) {
     const std::string older = "an older render, kept whole";
     // A limit on the size of files the tool writes: every write past it fails
     // (in a coverage build, the counters' own failed writes report elsewhere).
-    const std::string limited = "sh -c 'trap \"\" XFSZ; ulimit -f 100; GCOV_ERROR_FILE=/dev/null exec " + kTool;
+    const std::string limited =
+        "sh -c 'trap \"\" XFSZ; ulimit -f 100; GCOV_ERROR_FILE=/dev/null exec " + kTool;
     const struct {
         std::string command;
         int failures;                // lines on standard error, one for each
