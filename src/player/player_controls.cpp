@@ -9,8 +9,7 @@ namespace {
 
 // Points of the stretch a level looks at, besides its last: enough for a
 // meter, few enough to ask for every channel every block.
-constexpr int kLevelProbeShift = 3;
-constexpr int kLevelProbes = 1 << kLevelProbeShift;
+constexpr int kLevelProbes = 8;
 
 // The stretch of a sample a voice played over the last block: back from
 // where it is by the frames it stepped, forward when it runs backward; the
@@ -19,11 +18,11 @@ struct Stretch {
     int64_t from, to; // entries, to included
 };
 
-[[gnu::always_inline]] inline Stretch PlayedStretch(int64_t position, double distance, bool backward,
+[[gnu::always_inline]] inline Stretch PlayedStretch(int64_t position, int64_t stepped, bool backward,
                                                     uint32_t length, uint32_t loopStart, uint32_t loopLength,
                                                     bool looped) {
     const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
-    const int64_t span = static_cast<int64_t>(distance) + 1;
+    const int64_t span = stepped + 1;
     Stretch s{backward ? position : position - span, backward ? position + span : position};
     if (looped && loopLength > 0 && (s.from < static_cast<int64_t>(loopStart) || s.to > last)) {
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
@@ -35,35 +34,39 @@ struct Stretch {
 }
 
 // The largest magnitude among evenly spread entries of the stretch: its
-// first, seven more a shift apart and its last (the whole of a short one).
+// first, six more a seventh of it apart and its last (the whole of a short
+// one). A negative entry counts one less, which no meter shows.
 [[gnu::always_inline]] inline int32_t PeakOf(const int16_t* data, Stretch s) {
     if (data == nullptr) {
         return 0;
     }
     const int64_t count = s.to - s.from + 1;
-    int32_t peak = std::abs(static_cast<int32_t>(data[s.to]));
     if (count < 2 * kLevelProbes) {
-        for (int64_t i = s.from; i < s.to; ++i) {
+        int32_t peak = 0;
+        for (int64_t i = s.from; i <= s.to; ++i) {
             peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
         }
         return peak;
     }
-    // Written out: asked for every channel every block, this is the meter's cost.
+    // All eight in one vector: asked for every channel every block, this is
+    // the meter's cost.
+    using Entries = int16_t __attribute__((vector_size(16)));
     static_assert(kLevelProbes == 8);
-    const int64_t stride = count >> kLevelProbeShift;
-    const int16_t* p0 = data + s.from;
-    const int16_t* p4 = p0 + 4 * stride;
-    const auto at = [](const int16_t* p) { return std::abs(static_cast<int32_t>(*p)); };
-    const int32_t a =
-        std::max(std::max(at(p0), at(p0 + stride)), std::max(at(p0 + 2 * stride), at(p0 + 3 * stride)));
-    const int32_t b =
-        std::max(std::max(at(p4), at(p4 + stride)), std::max(at(p4 + 2 * stride), at(p4 + 3 * stride)));
-    return std::max(peak, std::max(a, b));
+    const int64_t stride = count / 7;
+    const int16_t* p = data + s.from;
+    Entries v = {p[0],          p[stride],     p[2 * stride], p[3 * stride],
+                 p[4 * stride], p[5 * stride], p[6 * stride], data[s.to]};
+    v ^= v >> 15;
+    const auto largest = [](Entries a, Entries b) { return a > b ? a : b; };
+    v = largest(v, __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3));
+    v = largest(v, __builtin_shufflevector(v, v, 2, 3, 0, 1, 2, 3, 0, 1));
+    return std::max(v[0], v[1]); // the last step on the lanes themselves: SSE2 swaps no 16-bit pair
 }
 
-[[gnu::always_inline]] inline float Level(double peak, double gain) {
-    const double level = peak * gain / 32768.0;
-    return static_cast<float>(level < 1.0 ? level : 1.0);
+// gain: the output's full scale for a sample's entry of 1.
+[[gnu::always_inline]] inline float Level(int32_t peak, float gain) {
+    const float level = static_cast<float>(peak) * gain;
+    return level < 1.0f ? level : 1.0f;
 }
 
 [[gnu::always_inline]] inline int SampleIndex(const Channel& c) {
@@ -132,7 +135,9 @@ ChannelState GetChannelState(const Player& player, int channel) {
     const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
     const bool ft2Mixing = ft2Rules && !player.ft2FloatVoices;
     const bool muted = player.muted[static_cast<size_t>(channel)];
-    double peakL = 0, peakR = 0, gainL = 0, gainR = 0, hz = 0;
+    int32_t peakL = 0, peakR = 0;
+    float gainL = 0, gainR = 0;
+    double hz = 0;
     if (ft2Mixing) {
         const Ft2Mixer& m = player.ft2;
         const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
@@ -140,14 +145,16 @@ ChannelState GetChannelState(const Player& player, int channel) {
         if (state.active) {
             const uint32_t whole = static_cast<uint32_t>(f.position >> 16);
             const int64_t at = f.backward ? static_cast<int64_t>(f.mirror) - whole : whole;
-            const double distance = static_cast<double>(f.step) / 65536.0 * player.levelFrames;
-            const Stretch s = PlayedStretch(at, distance, f.backward, f.length, f.loopStart, f.loopLength,
+            const int64_t stepped =
+                static_cast<int64_t>((uint64_t{f.step} * static_cast<uint32_t>(player.levelFrames)) >> 16);
+            const Stretch s = PlayedStretch(at, stepped, f.backward, f.length, f.loopStart, f.loopLength,
                                             f.loop != kLoopNone);
             peakL = PeakOf(f.left, s);
             peakR = f.right != nullptr ? PeakOf(f.right, s) : peakL;
             // A value's share of the sum, shifted down to 16 bits: gain / 2^28.
-            gainL = static_cast<double>(f.targetL) / 268435456.0;
-            gainR = static_cast<double>(f.targetR) / 268435456.0;
+            constexpr float kScale = 1.0f / 268435456.0f / 32768.0f;
+            gainL = static_cast<float>(f.targetL) * kScale;
+            gainR = static_cast<float>(f.targetR) * kScale;
             // The step the voice plays at, the pitch factor in it.
             hz = static_cast<double>(f.step) * m.rate / 65536.0;
         }
@@ -156,16 +163,17 @@ ChannelState GetChannelState(const Player& player, int channel) {
         if (state.active) {
             const Sample& sample = *v.sample;
             const double step = v.stepInt + v.stepFrac / 4294967296.0;
-            const Stretch s =
-                PlayedStretch(v.posInt, step * player.levelFrames, v.direction != 1, sample.length,
-                              sample.loopStart, sample.loopLength, sample.loopMode != kLoopNone);
+            const Stretch s = PlayedStretch(v.posInt, static_cast<int64_t>(step * player.levelFrames),
+                                            v.direction != 1, sample.length, sample.loopStart,
+                                            sample.loopLength, sample.loopMode != kLoopNone);
             peakL = PeakOf(sample.data, s);
             peakR = ft2Rules && sample.right != nullptr ? PeakOf(sample.right, s) : peakL;
             // The float mixer's gains are out of 255; under FT2 rules it
             // sounds at the original's amplification / 16.
-            const double level = ft2Rules ? player.amplification / 16.0 : 1.0;
-            gainL = v.leftGain / 255.0 * level;
-            gainR = v.rightGain / 255.0 * level;
+            const float level =
+                (ft2Rules ? static_cast<float>(player.amplification) / 16.0f : 1.0f) / 255.0f / 32768.0f;
+            gainL = static_cast<float>(v.leftGain) * level;
+            gainR = static_cast<float>(v.rightGain) * level;
             hz = static_cast<double>(v.frequency) * player.pitchFactor;
         }
     }
@@ -176,7 +184,7 @@ ChannelState GetChannelState(const Player& player, int channel) {
     state.instrument = c.instrumentNumber;
     state.sample = SampleIndex(c);
     const int32_t volume =
-        ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) * 64 / 256 : (v.volume * 64 + 63) / 127;
+        ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) >> 2 : (v.volume * 64 + 63) / 127;
     state.volume = std::clamp<int32_t>(volume, 0, 64);
     // FT2 rules keep the heard values in the channel; the float voice is
     // driven only where the float mixer sounds them.
