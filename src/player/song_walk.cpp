@@ -44,7 +44,8 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
                 WalkStart from = {}) {
     Walk walk{};
     // The walker's own instance keeps the playback state: the song is only read.
-    auto walker = std::make_unique<Player>();
+    // InitPlayer clears it: not cleared twice.
+    std::unique_ptr<Player> walker(new Player);
     if (!InitPlayer(*walker, rate) || !StartSong(*walker, &module, rules)) {
         return walk;
     }
