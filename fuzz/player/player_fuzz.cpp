@@ -1,8 +1,8 @@
 // Loads arbitrary bytes as a song from memory and, when they load, plays it
 // under each rule set, a tick at a time with a short stretch of mixing after
-// each, as the block renderer does. The work is bounded by the input's size,
-// so the fuzzer spends its time on many inputs; it starts from the seed
-// corpus of constructed modules (fuzz/corpus/player).
+// each, as the block renderer does. The work is bounded by the input's size
+// and the song's channels, so the fuzzer spends its time on many inputs; it
+// starts from the seed corpus of constructed modules (fuzz/corpus/player).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -23,9 +23,12 @@ const int32_t kBlockFrames = BlockLengthForRate(kRate);
 // ramps and block boundaries, little enough to leave time for many inputs.
 constexpr int32_t kFramesPerTick = 32;
 
-// Ticks per rule set: a few per byte of input, within bounds.
-int TicksFor(size_t size) {
-    return int(std::clamp<size_t>(size / 16, 16, 128));
+// Ticks per rule set: a few per byte of input, within bounds, and fewer for
+// a song of many channels (a tick's work grows with them): a song of 32 plays
+// 32 ticks, one of eight or fewer up to 128.
+int TicksFor(size_t size, int channels) {
+    const int ticks = int(std::clamp<size_t>(size / 16, 16, 128));
+    return std::min(ticks, std::max(16, 1024 / std::max(channels, 8)));
 }
 
 void PlayAndMix(Module* m, RuleSet rules, int ticks) {
@@ -70,8 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FreeModule(m);
         return -1; // kept out of the corpus: its mutations would mostly load as slowly
     }
-    PlayAndMix(m, RuleSet::Tinsel, TicksFor(size));
-    PlayAndMix(m, RuleSet::Ft2, TicksFor(size));
+    const int ticks = TicksFor(size, m->channelCount);
+    PlayAndMix(m, RuleSet::Tinsel, ticks);
+    PlayAndMix(m, RuleSet::Ft2, ticks);
     FreeModule(m);
     return 0;
 }

@@ -28,6 +28,24 @@ int32_t RowsAt(const Player& player, int32_t order) {
     return player.song.patternRows[m.orderTable[order & 255]];
 }
 
+// Eight bytes at a time: every start of a song asks it of every pattern.
+bool AllZero(const uint8_t* bytes, int64_t size) {
+    int64_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        if (word != 0) {
+            return false;
+        }
+    }
+    for (; i < size; ++i) {
+        if (bytes[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The rows a pattern number plays; with emptyPatterns, a pattern of only
 // empty cells (or of none) plays 64, as the original tracker loads it.
 int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
@@ -45,11 +63,7 @@ int32_t PatternRows(const Module& m, int number, bool emptyPatterns) {
     }
     const int channels = std::clamp<int>(m.channelCount, 0, kMaxChannels);
     const int64_t bytes = static_cast<int64_t>(p.rows) * channels * kCellSize;
-    bool empty = true;
-    for (int64_t i = 0; i < bytes && empty; ++i) {
-        empty = p.cells[i] == 0;
-    }
-    if (empty) {
+    if (AllZero(p.cells, bytes)) {
         return kDefaultRows;
     }
     return p.rows < kMaxRows ? p.rows : kMaxRows;
@@ -97,7 +111,10 @@ bool InitPlayer(Player& player, int32_t rate) {
     if (rate < 1) {
         return false;
     }
-    player = Player{};
+    // Copied from one cleared instance: a temporary would be cleared first
+    // on the stack (the instance is tens of KB), then copied.
+    static const Player kCleared{};
+    player = kCleared;
     player.mixingRate = rate;
     player.rampLength = RampLengthForRate(rate);
     player.rampReciprocal = 1.0f / static_cast<float>(player.rampLength);

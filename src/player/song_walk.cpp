@@ -35,6 +35,17 @@ struct WalkStart {
     double tempoFactor = 1.0;
 };
 
+// The instance walks play in, one a thread, kept from walk to walk (InitPlayer
+// clears it for each): a song's facts, seeks and subsongs are walks, and a
+// new instance each time cost its allocation and the faults of its pages.
+Player& Walker() {
+    thread_local std::unique_ptr<Player> walker;
+    if (walker == nullptr) {
+        walker.reset(new Player);
+    }
+    return *walker;
+}
+
 // Later passes can differ from one another: a pass entered at another speed
 // or tempo than the one before it lasts differently. Once two passes start
 // alike in timing too, every later one repeats the last, and the walk
@@ -44,22 +55,22 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
                 WalkStart from = {}) {
     Walk walk{};
     // The walker's own instance keeps the playback state: the song is only read.
-    auto walker = std::make_unique<Player>();
-    if (!InitPlayer(*walker, rate) || !StartSong(*walker, &module, rules)) {
+    Player& walker = Walker();
+    if (!InitPlayer(walker, rate) || !StartSong(walker, &module, rules)) {
         return walk;
     }
-    walker->tempoFactor = from.tempoFactor;
-    walk.songLength = walker->song.songLength;
+    walker.tempoFactor = from.tempoFactor;
+    walk.songLength = walker.song.songLength;
     if (from.order > 0) {
-        JumpToRow(*walker, from.order, 0);
+        JumpToRow(walker, from.order, 0);
     }
-    Ft2Detach(walker->ft2);                        // nobody hears the walk
+    Ft2Detach(walker.ft2);                         // nobody hears the walk
     std::unordered_map<uint64_t, int64_t> started; // state -> frame of its row start, this pass
     int64_t frames = 0, rowStart = 0, passStart = 0, pass = 1, passTicks = 0;
     uint64_t passTiming = 0;
     for (;;) {
         NextRow next{};
-        if (NextRowStart(*walker, &next)) {
+        if (NextRowStart(walker, &next)) {
             rowStart = frames;
             if (pass == 1) {
                 walk.orders[static_cast<size_t>(next.order & 255)] = true;
@@ -70,7 +81,7 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
                 } else if (pass == 2) {
                     walk.first.loopFrames = frames - passStart;
                 }
-                const SongState& clock = walker->song;
+                const SongState& clock = walker.song;
                 const uint64_t timing = Mix(Mix(next.state, clock.speed), clock.samplesPerTick);
                 if (pass >= passes) {
                     break;
@@ -94,8 +105,8 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
             }
             break;
         }
-        PlayTick(*walker);
-        if (SongStalled(*walker)) {
+        PlayTick(walker);
+        if (SongStalled(walker)) {
             // F00 under FT2 rules: the row never ends, and the song ends where it starts.
             if (pass == 1) {
                 walk.first = {rowStart, 0, 0, 0, true};
@@ -105,7 +116,7 @@ Walk WalkPasses(const Module& module, int32_t rate, RuleSet rules, int64_t passe
             frames = rowStart;
             break;
         }
-        const int32_t tickFrames = walker->song.samplesPerTick;
+        const int32_t tickFrames = walker.song.samplesPerTick;
         frames += tickFrames > 0 ? tickFrames : 1;
     }
     walk.totalFrames = frames;

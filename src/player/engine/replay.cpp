@@ -179,8 +179,11 @@ bool CountDownNextRowStart(const ReplayState& player, NextRow* next) {
     next->order = s.orderIndex;
     next->row = s.row;
     uint64_t state = Mix(Mix(0xcbf29ce484222325u, s.breakRow), s.jumpOrder);
-    for (const Channel& c : player.channels) {
-        state = Mix(Mix(state, c.loopRow), c.loopCounter);
+    // Only the song's own channels play (the others keep what StartSong gave
+    // them), and this runs at every row start of every walk.
+    const int channels = ChannelCount(*player.module);
+    for (int i = 0; i < channels; ++i) {
+        state = Mix(Mix(state, player.channels[i].loopRow), player.channels[i].loopCounter);
     }
     next->state = Mix(Mix(state, next->order), next->row);
     return true;
