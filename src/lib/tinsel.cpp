@@ -92,6 +92,16 @@ void StartFromTop(tinsel_player& p) {
     EmptyBlock(p, UpcomingPosition(*p.player));
 }
 
+// The song's length as the player measures it, measured once for its
+// settings: the facts and every seek ask it.
+const SongLength& Length(tinsel_player& p) {
+    if (!p.lengthKnown) {
+        p.length = MeasureSong(*p.player);
+        p.lengthKnown = true;
+    }
+    return p.length;
+}
+
 // Frames already rendered follow the player's end after a change of repeat
 // count or tempo: song past it becomes silence, and silence rendered for the
 // old end gives way to the song.
@@ -336,10 +346,7 @@ int tinsel_get_facts(tinsel_player* player, tinsel_facts* facts) {
         return TINSEL_ERROR_NO_SONG;
     return Guarded([&]() -> int {
         const Module& m = *player->module;
-        if (!player->lengthKnown) {
-            player->length = MeasureSong(*player->player);
-            player->lengthKnown = true;
-        }
+        Length(*player);
         tinsel_facts f{};
         std::memcpy(f.title, m.title, sizeof f.title);
         std::memcpy(f.tracker, m.trackerName, sizeof f.tracker);
@@ -396,7 +403,7 @@ int tinsel_seek_row(tinsel_player* player, int order, int row) {
     if (!player->module)
         return TINSEL_ERROR_NO_SONG;
     return Guarded([&]() -> int {
-        if (!SeekTo(*player->player, order, row))
+        if (!SeekTo(*player->player, order, row, &Length(*player)))
             return TINSEL_ERROR_POSITION;
         EmptyBlock(*player, UpcomingPosition(*player->player));
         return TINSEL_OK;

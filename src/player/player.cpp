@@ -333,7 +333,7 @@ PlayPosition UpcomingPosition(const Player& player) {
     return position;
 }
 
-bool SeekTo(Player& player, int32_t order, int32_t row) {
+bool SeekTo(Player& player, int32_t order, int32_t row, const SongLength* known) {
     const Module* m = player.module;
     if (m == nullptr || order < 0 || order >= (m->songLength > 0 ? m->songLength : 1) || row < 0) {
         return false;
@@ -347,7 +347,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row) {
     // Tick by tick without mixing until the row is about to start: every
     // channel, speed and tempo is then as if the song had played there. The
     // walk's length bounds the search for a row playback never reaches.
-    const SongLength length = MeasureSong(player);
+    const SongLength length = known != nullptr ? *known : MeasureSong(player);
     const int64_t limit = length.frames + length.loopFrames;
     bool found = false;
     for (int64_t ticks = 0; ticks < kMaxSeekTicks && player.framesPlayed <= limit; ++ticks) {

@@ -99,8 +99,9 @@ PlayPosition UpcomingPosition(const Player& player);
 // Plays the song from the start of row at order, as reached by playing it
 // from its start with no sound (voices then start silent); a position
 // playback never reaches is jumped to directly. False without a song or
-// for a position outside it.
-bool SeekTo(Player& player, int32_t order, int32_t row);
+// for a position outside it. length: the song's as MeasureSong(player)
+// gives it, where the caller keeps it; measured anew without it.
+bool SeekTo(Player& player, int32_t order, int32_t row, const SongLength* length = nullptr);
 // Plays the song from its start without sound to the start of the row that
 // is playing at frame, in whichever pass that is, and lands there as SeekTo
 // does. False without a song, for a frame below 0, or with a repeat count for
