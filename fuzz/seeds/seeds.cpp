@@ -190,6 +190,20 @@ std::vector<Seed> MakeModuleSeeds() {
         seeds.push_back({"song-restart.xm", xm.bytes});
     }
     {
+        // Two tunes in one file: the first jumps back to its start before the
+        // second's order, which only selecting that subsong plays.
+        XmImage xm(2, 0, 2, 2, 1, 125, {0, 1});
+        xm.SetFlags(kLinear);
+        std::vector<XmCell> first(4 * 2), second(4 * 2);
+        first[0] = {kNoteC4, 1};
+        first[6] = {0, 0, 0, 0xB, 0x00};
+        second[0] = {kNoteE4, 1, 0x40, 0xF, 0x03};
+        xm.PatternCells(4, first);
+        xm.PatternCells(4, second);
+        xm.InstrumentWith({}, {Saw(1, 32, 0, 32)});
+        seeds.push_back({"subsongs.xm", xm.bytes});
+    }
+    {
         XmImage xm(1, 0, 32, 1, 2, 255, {0});
         std::vector<XmCell> cells(32 * 2);
         for (int ch = 0; ch < 32; ++ch)
