@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "player/format/module.h"
@@ -36,34 +37,44 @@ struct Song {
     }
     ~Song() { FreeModule(module); }
     void RenderBlock() { RenderFrames(*player, mix.data(), blockLength); }
-    // Every channel's state, a little of it kept so that none is left out.
-    void Ask(float& sum) const {
-        for (int c = 0; c < module->channelCount; ++c) {
-            const ChannelState s = GetChannelState(*player, c);
-            sum += s.levelLeft + s.levelRight + static_cast<float>(s.note);
+    // Every channel's state, one by one (as the library's callers ask) or
+    // all at once (as the mixing thread and the page do), a little of it
+    // kept so that none is left out.
+    void Ask(bool atOnce, float& sum) {
+        const int count = module->channelCount;
+        if (atOnce) {
+            GetChannelStates(*player, states.data(), count);
+        } else {
+            for (int c = 0; c < count; ++c)
+                states[static_cast<size_t>(c)] = GetChannelState(*player, c);
         }
+        for (int c = 0; c < count; ++c)
+            sum += states[static_cast<size_t>(c)].levelLeft +
+                   static_cast<float>(states[static_cast<size_t>(c)].note);
     }
+    std::vector<ChannelState> states = std::vector<ChannelState>(kMaxChannels);
 };
+
+const char* const kAsking[] = {"not asking", "asking one by one", "asking at once"};
 
 void BM_RenderAskingChannelState(benchmark::State& state) {
     Song song(state);
     if (song.module == nullptr)
         return;
-    const bool ask = state.range(1) != 0;
-    state.SetLabel(state.range(0) == 0 ? (ask ? "tinsel asking" : "tinsel not asking")
-                                       : (ask ? "ft2 asking" : "ft2 not asking"));
+    const int64_t ask = state.range(1);
+    state.SetLabel(std::string(state.range(0) == 0 ? "tinsel " : "ft2 ") + kAsking[ask]);
     float sum = 0;
     for (auto _ : state) {
         song.RenderBlock();
-        if (ask)
-            song.Ask(sum);
+        if (ask != 0)
+            song.Ask(ask == 2, sum);
         benchmark::DoNotOptimize(song.mix.data());
         benchmark::DoNotOptimize(sum);
     }
     state.counters["audio_s_per_cpu_s"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * song.blockLength / kRate, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_RenderAskingChannelState)->ArgNames({"rules", "ask"})->ArgsProduct({{0, 1}, {0, 1}});
+BENCHMARK(BM_RenderAskingChannelState)->ArgNames({"rules", "ask"})->ArgsProduct({{0, 1}, {0, 1, 2}});
 
 // The asking alone, on a block well into the song: every channel's state,
 // against a block's render above.
@@ -71,14 +82,16 @@ void BM_AskEveryChannelState(benchmark::State& state) {
     Song song(state);
     if (song.module == nullptr)
         return;
+    const bool atOnce = state.range(1) != 0;
+    state.SetLabel(std::string(state.range(0) == 0 ? "tinsel " : "ft2 ") + kAsking[atOnce ? 2 : 1]);
     for (int i = 0; i < 500; ++i)
         song.RenderBlock();
     float sum = 0;
     for (auto _ : state) {
-        song.Ask(sum);
+        song.Ask(atOnce, sum);
         benchmark::DoNotOptimize(sum);
     }
 }
-BENCHMARK(BM_AskEveryChannelState)->ArgName("rules")->DenseRange(0, 1);
+BENCHMARK(BM_AskEveryChannelState)->ArgNames({"rules", "at_once"})->ArgsProduct({{0, 1}, {0, 1}});
 
 } // namespace

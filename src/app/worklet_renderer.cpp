@@ -343,8 +343,10 @@ __attribute__((export_name("tinsel_set_pitch"))) int32_t tinsel_set_pitch(double
 __attribute__((export_name("tinsel_channel_states"))) const float* tinsel_channel_states() {
     const int32_t channels = Channels();
     g_channels.assign(size_t(channels) * 6 + 1, 0.0f);
+    static ChannelState states[kMaxChannels];
+    GetChannelStates(g_player, states, channels);
     for (int32_t i = 0; i < channels; ++i) {
-        const ChannelState state = GetChannelState(g_player, i);
+        const ChannelState& state = states[i];
         if (!state.active)
             continue;
         const float values[] = {float(state.note),    float(state.instrument), float(state.volume),

@@ -19,11 +19,8 @@ void RenderBlock(void* context, int32_t block, float* destination, int32_t frame
         g_blockPositions[block] = CurrentPosition(player);
     RenderFrames(player, destination, frames);
     if (block < kMaxRingBlocks && !g_blockChannels.empty()) {
-        const int32_t count =
-            player.module == nullptr ? 0 : std::clamp<int32_t>(player.module->channelCount, 0, kMaxChannels);
-        for (int32_t c = 0; c < count; ++c)
-            g_blockChannels[size_t(block) * kMaxChannels + size_t(c)] = GetChannelState(player, c);
-        g_blockChannelCounts[block] = count;
+        g_blockChannelCounts[block] =
+            GetChannelStates(player, g_blockChannels.data() + size_t(block) * kMaxChannels, kMaxChannels);
     }
 }
 

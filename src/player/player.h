@@ -179,6 +179,10 @@ struct ChannelState {
     // samples at some points of the stretch played, at the voice's gains.
     float levelLeft;
     float levelRight;
+    bool operator==(const ChannelState&) const = default;
 };
 // All zero (sample -1) for a channel outside the song, or without one.
 ChannelState GetChannelState(const Player& player, int channel);
+// The first count channels' states at once, as GetChannelState tells each,
+// for less than asking each alone: how many of the song's were written.
+int GetChannelStates(const Player& player, ChannelState* states, int count);

@@ -124,21 +124,20 @@ bool SetPitchFactor(Player& player, double factor) {
     return true;
 }
 
-ChannelState GetChannelState(const Player& player, int channel) {
+namespace {
+
+// One channel of the song: what GetChannelState and GetChannelStates tell.
+template <bool ft2Mixing>
+[[gnu::always_inline]] inline ChannelState StateOf(const Player& player, int channel, bool ft2Rules) {
     ChannelState state{};
     state.sample = -1;
-    if (player.module == nullptr || channel < 0 || channel >= ChannelCount(*player.module)) {
-        return state;
-    }
     const Channel& c = player.channels[channel];
     const MixVoice& v = player.VoicePool[channel];
-    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
-    const bool ft2Mixing = ft2Rules && !player.ft2FloatVoices;
     const bool muted = player.muted[static_cast<size_t>(channel)];
     int32_t peakL = 0, peakR = 0;
     float gainL = 0, gainR = 0;
     double hz = 0;
-    if (ft2Mixing) {
+    if constexpr (ft2Mixing) {
         const Ft2Mixer& m = player.ft2;
         const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
         state.active = f.on && !f.fadingOut && f.left != nullptr;
@@ -196,4 +195,32 @@ ChannelState GetChannelState(const Player& player, int channel) {
         state.levelRight = Level(peakR, gainR);
     }
     return state;
+}
+
+} // namespace
+
+ChannelState GetChannelState(const Player& player, int channel) {
+    if (player.module == nullptr || channel < 0 || channel >= ChannelCount(*player.module)) {
+        ChannelState none{};
+        none.sample = -1;
+        return none;
+    }
+    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+    return ft2Rules && !player.ft2FloatVoices ? StateOf<true>(player, channel, true)
+                                              : StateOf<false>(player, channel, ft2Rules);
+}
+
+int GetChannelStates(const Player& player, ChannelState* states, int count) {
+    const int channels = player.module != nullptr ? std::min(count, ChannelCount(*player.module)) : 0;
+    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
+    if (ft2Rules && !player.ft2FloatVoices) {
+        for (int i = 0; i < channels; ++i) {
+            states[i] = StateOf<true>(player, i, true);
+        }
+    } else {
+        for (int i = 0; i < channels; ++i) {
+            states[i] = StateOf<false>(player, i, ft2Rules);
+        }
+    }
+    return channels;
 }

@@ -335,6 +335,10 @@ TEST(ChannelState, WhatIsSoundingAndItsLevels) {
         EXPECT_EQ(a.panning, 0x20);
         EXPECT_EQ(b.panning, 128);
         EXPECT_EQ(GetChannelState(*player, 2).sample, -1); // outside the song
+        // All at once, the same, and no more than the song's.
+        ChannelState all[3];
+        ASSERT_EQ(GetChannelStates(*player, all, 3), 2);
+        EXPECT_TRUE(all[0] == a && all[1] == b);
         // Each channel's levels are the peaks of its output alone.
         for (int c = 0; c < 2; ++c) {
             ASSERT_TRUE(StartSong(*solo, song.get(), rules));
