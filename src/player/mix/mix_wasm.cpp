@@ -4,6 +4,7 @@
 // frame's pair of entries is one 32-bit load; every product and sum is formed
 // as the scalar loops form it, so the floats and sums are theirs to the bit.
 #include "player/mix/ft2_kernels.h"
+#include "player/mix/ft2_mixer.h"
 #include "player/mix/mix_kernels.h"
 #include "player/mix/mix_taps.h"
 
@@ -116,20 +117,32 @@ uint64_t RampSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o,
 
 void ConvertSimd128(int16_t* destination, const float* source, int32_t count) {
     // Clipping before rounding gives what clipping after it does, both bounds
-    // being whole numbers; the rounding is to nearest, ties to even, and the
-    // narrowing to 16 bits only packs.
+    // being whole numbers. Then 1.5 * 2^23 added rounds to a whole number,
+    // to nearest with ties to even, in the low bits of the sum, which taking
+    // away its own bits leaves as an integer; the narrowing to 16 bits only
+    // packs. (pmin and pmax are one instruction each: the bounds are never NaN.)
     const v128_t low = wasm_f32x4_splat(-32768.0f), high = wasm_f32x4_splat(32767.0f);
+    const v128_t magic = wasm_f32x4_splat(12582912.0f);
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const v128_t x0 = wasm_f32x4_min(wasm_f32x4_max(wasm_v128_load(source + i), low), high);
-        const v128_t x1 = wasm_f32x4_min(wasm_f32x4_max(wasm_v128_load(source + i + 4), low), high);
+        const v128_t x0 = wasm_f32x4_pmin(high, wasm_f32x4_pmax(low, wasm_v128_load(source + i)));
+        const v128_t x1 = wasm_f32x4_pmin(high, wasm_f32x4_pmax(low, wasm_v128_load(source + i + 4)));
         wasm_v128_store(destination + i,
-                        wasm_i16x8_narrow_i32x4(wasm_i32x4_trunc_sat_f32x4(wasm_f32x4_nearest(x0)),
-                                                wasm_i32x4_trunc_sat_f32x4(wasm_f32x4_nearest(x1))));
+                        wasm_i16x8_narrow_i32x4(wasm_i32x4_sub(wasm_f32x4_add(x0, magic), magic),
+                                                wasm_i32x4_sub(wasm_f32x4_add(x1, magic), magic)));
     }
     for (; i < count; ++i) {
         destination[i] = ConvertOne(source[i]);
     }
+}
+
+// clang takes a lane it knows to be non-negative for an unsigned one, and a
+// product of signed and unsigned lanes for a whole 64-bit multiply, which V8
+// lowers to a dozen instructions: an empty statement it cannot see through
+// keeps the signed widening multiply, one instruction on x86.
+inline v128_t Opaque(v128_t x) {
+    __asm__("" : "+r"(x));
+    return x;
 }
 
 // The original tracker's loop: floor(a * b / 2^32) of signed 32-bit lanes,
@@ -139,12 +152,6 @@ inline v128_t MulHigh(v128_t a, v128_t b) {
                               7);
 }
 
-inline v128_t Ft2Values(v128_t pairs, v128_t halfWeight) {
-    const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(pairs, 16), 16);
-    const v128_t t = MulHigh(wasm_i32x4_sub(wasm_i32x4_shr(pairs, 16), a), halfWeight);
-    return wasm_i32x4_add(a, wasm_i32x4_add(t, t));
-}
-
 // The entry pairs of four frames, each a load of its own.
 inline v128_t Ft2Pairs(const int16_t* data, v128_t index) {
     return wasm_i32x4_make(
@@ -152,18 +159,57 @@ inline v128_t Ft2Pairs(const int16_t* data, v128_t index) {
         Pair(data, wasm_i32x4_extract_lane(index, 2)), Pair(data, wasm_i32x4_extract_lane(index, 3)));
 }
 
+inline v128_t Ft2Values(v128_t pairs, v128_t halfWeight) {
+    const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(pairs, 16), 16);
+    const v128_t t = MulHigh(wasm_i32x4_sub(wasm_i32x4_shr(pairs, 16), a), halfWeight);
+    return wasm_i32x4_add(a, wasm_i32x4_add(t, t));
+}
+
+// A frame's value is a + 2t, t = floor((b - a) * halfWeight / 2^32): with the
+// half weight below 2^31, t is within 16 bits as a is. Each lane gets a in
+// its low half and t in its high one, so that a product of the value with a
+// 16-bit factor f is one multiply-add of halves, a * f + t * 2f.
+inline v128_t Ft2Halves(v128_t pairs, v128_t halfWeight) {
+    const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(pairs, 16), 16);
+    const v128_t t = MulHigh(wasm_i32x4_sub(wasm_i32x4_shr(pairs, 16), a), halfWeight);
+    return wasm_i16x8_shuffle(pairs, wasm_i32x4_shl(t, 16), 0, 9, 2, 11, 4, 13, 6, 15);
+}
+
+// A gain below 2^28 as two 14-bit parts g = h * 2^14 + l, each as the factor
+// pair (f, 2f) of the halves above.
+inline void GainFactors(v128_t gain, v128_t& high, v128_t& low) {
+    const v128_t h = wasm_u32x4_shr(gain, 14);
+    const v128_t l = wasm_v128_and(gain, wasm_i32x4_splat(0x3FFF));
+    high = wasm_v128_or(h, wasm_i32x4_shl(h, 17));
+    low = wasm_v128_or(l, wasm_i32x4_shl(l, 17));
+}
+
+// floor(x * 4096 * g / 2^32) = floor((x * h + floor(x * l / 2^14)) / 2^6),
+// every product and sum within 30 bits.
+inline v128_t Ft2Shares(v128_t halves, v128_t high, v128_t low) {
+    const v128_t p = wasm_i32x4_dot_i16x8(halves, high);
+    const v128_t q = wasm_i32x4_dot_i16x8(halves, low);
+    return wasm_i32x4_shr(wasm_i32x4_add(p, wasm_i32x4_shr(q, 14)), 6);
+}
+
+// The gains stay below 2^28: the largest is the loudest volume at the
+// largest amplification fully to one side.
+static_assert(uint64_t{255} * 8 * kFt2MaxAmplification * 65536 / 16 < (uint64_t{1} << 28),
+              "a gain no longer splits into two 14-bit factors");
+
 // The lanes' fractions, the first's plus three steps, must not wrap in 32
 // bits; only steps of thousands of frames come near, and they run the scalar loop.
 constexpr uint32_t kMaxVectorStep = 0xFFFF0000u / 4;
+// Up to two entries a frame, four frames read at most eight entries from the
+// first frame's on (backward: up to its pair's second): one load of them and
+// a byte shuffle give every frame its pair. The sample's guard entries on
+// both sides hold what the load reads past the run.
+constexpr uint32_t kMaxWindowStep = 0x20000;
 
-template <bool kBackward, bool kStereo>
-uint64_t Ft2RunSimd128(const int16_t* left, const int16_t* right, uint64_t position, uint32_t step,
-                       uint32_t mirror, uint32_t address, int32_t* sumL, int32_t* sumR, uint32_t count,
-                       int32_t gainL, int32_t gainR, int32_t deltaL, int32_t deltaR) {
-    if (step > kMaxVectorStep) {
-        return ft2frame::RunFrames<kBackward, kStereo>(left, right, position, step, mirror, address, sumL,
-                                                       sumR, count, gainL, gainR, deltaL, deltaR);
-    }
+template <bool kBackward, bool kStereo, bool kWindow, bool kRamp>
+uint64_t Ft2Loop(const int16_t* left, const int16_t* right, uint64_t position, uint32_t step, uint32_t mirror,
+                 uint32_t address, int32_t* sumL, int32_t* sumR, uint32_t count, int32_t gainL, int32_t gainR,
+                 int32_t deltaL, int32_t deltaR) {
     const v128_t lanes = wasm_i32x4_make(0, 1, 2, 3);
     const v128_t offsets = wasm_i32x4_mul(lanes, wasm_i32x4_splat(static_cast<int32_t>(step)));
     v128_t addresses =
@@ -173,37 +219,94 @@ uint64_t Ft2RunSimd128(const int16_t* left, const int16_t* right, uint64_t posit
     const v128_t moveL = wasm_i32x4_splat(ft2frame::Moved(0, 4, deltaL));
     const v128_t moveR = wasm_i32x4_splat(ft2frame::Moved(0, 4, deltaR));
     const v128_t moveAddress = wasm_i32x4_splat(4 * ft2frame::kAddressStep);
-    const v128_t low16 = wasm_i32x4_splat(0xFFFF);
-    uint32_t n = count;
-    for (; n >= 4; n -= 4) {
+    // Held gains: their factors once for the run.
+    v128_t highL, lowL, highR, lowR;
+    GainFactors(gL, highL, lowL);
+    GainFactors(gR, highR, lowR);
+    // A lane's pair in the window: bytes 2r to 2r + 3 for r entries past its
+    // start; backward, the window ends with the first frame's pair.
+    const v128_t pairBytes = wasm_i32x4_splat(kBackward ? 0x0F0E0D0C : 0x03020100);
+    const uint32_t groups = count / 4;
+    for (uint32_t k = 0; k < groups; ++k) {
         const v128_t fractions =
             wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(position & 0xFFFF)), offsets);
-        v128_t index = wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(position >> 16)),
-                                      wasm_u32x4_shr(fractions, 16));
-        v128_t f = wasm_v128_and(fractions, low16);
+        // The fraction's 16 bits on top, which the weight takes (mirrored backward).
+        v128_t weightHigh = wasm_i32x4_shl(fractions, 16);
         if (kBackward) {
-            index = wasm_i32x4_sub(wasm_i32x4_splat(static_cast<int32_t>(mirror)), index);
-            f = wasm_v128_xor(f, low16);
+            weightHigh = wasm_v128_xor(weightHigh, wasm_i32x4_splat(static_cast<int32_t>(0xFFFF0000u)));
         }
-        const v128_t halfWeight = wasm_u32x4_shr(wasm_i32x4_add(wasm_i32x4_shl(f, 16), addresses), 1);
-        const v128_t x = wasm_i32x4_shl(Ft2Values(Ft2Pairs(left, index), halfWeight), 12);
-        const v128_t l = MulHigh(x, gL);
-        const v128_t r =
-            MulHigh(kStereo ? wasm_i32x4_shl(Ft2Values(Ft2Pairs(right, index), halfWeight), 12) : x, gR);
-        wasm_v128_store(sumL, wasm_i32x4_add(wasm_v128_load(sumL), l));
-        wasm_v128_store(sumR, wasm_i32x4_add(wasm_v128_load(sumR), r));
-        sumL += 4;
-        sumR += 4;
+        const v128_t halfWeight = Opaque(wasm_u32x4_shr(wasm_i32x4_add(weightHigh, addresses), 1));
+        const uint32_t whole = static_cast<uint32_t>(position >> 16);
+        v128_t pl, pr;
+        if (kWindow) {
+            // Twice the entries past the first frame's, in every byte of the lane.
+            const v128_t twice = wasm_i32x4_mul(wasm_u32x4_shr(fractions, 16), wasm_i32x4_splat(0x02020202));
+            const v128_t bytes =
+                kBackward ? wasm_i8x16_sub(pairBytes, twice) : wasm_i8x16_add(pairBytes, twice);
+            const uint32_t start = kBackward ? mirror - whole - 6 : whole;
+            pl = wasm_i8x16_swizzle(wasm_v128_load(left + start), bytes);
+            pr = kStereo ? wasm_i8x16_swizzle(wasm_v128_load(right + start), bytes) : pl;
+        } else {
+            v128_t index =
+                wasm_i32x4_add(wasm_i32x4_splat(static_cast<int32_t>(whole)), wasm_u32x4_shr(fractions, 16));
+            if (kBackward) {
+                index = wasm_i32x4_sub(wasm_i32x4_splat(static_cast<int32_t>(mirror)), index);
+            }
+            pl = Ft2Pairs(left, index);
+            pr = kStereo ? Ft2Pairs(right, index) : pl;
+        }
+        v128_t l, r;
+        if (kRamp) {
+            // Gains that move: their products whole, as the scalar loop forms them.
+            const v128_t xl = wasm_i32x4_shl(Ft2Values(pl, halfWeight), 12);
+            l = MulHigh(xl, gL);
+            r = MulHigh(kStereo ? wasm_i32x4_shl(Ft2Values(pr, halfWeight), 12) : xl, gR);
+            gL = wasm_i32x4_add(gL, moveL);
+            gR = wasm_i32x4_add(gR, moveR);
+        } else {
+            const v128_t xl = Ft2Halves(pl, halfWeight);
+            l = Ft2Shares(xl, highL, lowL);
+            r = Ft2Shares(kStereo ? Ft2Halves(pr, halfWeight) : xl, highR, lowR);
+        }
+        wasm_v128_store(sumL + 4 * k, wasm_i32x4_add(wasm_v128_load(sumL + 4 * k), l));
+        wasm_v128_store(sumR + 4 * k, wasm_i32x4_add(wasm_v128_load(sumR + 4 * k), r));
         position += uint64_t{step} * 4;
         addresses = wasm_i32x4_add(addresses, moveAddress);
-        gL = wasm_i32x4_add(gL, moveL);
-        gR = wasm_i32x4_add(gR, moveR);
-        address += 4 * ft2frame::kAddressStep;
-        gainL = ft2frame::Moved(gainL, 4, deltaL);
-        gainR = ft2frame::Moved(gainR, 4, deltaR);
+    }
+    const uint32_t done = 4 * groups;
+    return ft2frame::RunFrames<kBackward, kStereo>(
+        left, right, position, step, mirror, address + done * ft2frame::kAddressStep, sumL + done,
+        sumR + done, count - done, ft2frame::Moved(gainL, done, deltaL), ft2frame::Moved(gainR, done, deltaR),
+        deltaL, deltaR);
+}
+
+template <bool kBackward, bool kStereo, bool kWindow>
+uint64_t Ft2Gains(const int16_t* left, const int16_t* right, uint64_t position, uint32_t step,
+                  uint32_t mirror, uint32_t address, int32_t* sumL, int32_t* sumR, uint32_t count,
+                  int32_t gainL, int32_t gainR, int32_t deltaL, int32_t deltaR) {
+    // Held gains (most runs) make their factors once.
+    if (deltaL == 0 && deltaR == 0) {
+        return Ft2Loop<kBackward, kStereo, kWindow, false>(left, right, position, step, mirror, address, sumL,
+                                                           sumR, count, gainL, gainR, 0, 0);
+    }
+    return Ft2Loop<kBackward, kStereo, kWindow, true>(left, right, position, step, mirror, address, sumL,
+                                                      sumR, count, gainL, gainR, deltaL, deltaR);
+}
+
+template <bool kBackward, bool kStereo>
+uint64_t Ft2RunSimd128(const int16_t* left, const int16_t* right, uint64_t position, uint32_t step,
+                       uint32_t mirror, uint32_t address, int32_t* sumL, int32_t* sumR, uint32_t count,
+                       int32_t gainL, int32_t gainR, int32_t deltaL, int32_t deltaR) {
+    if (step <= kMaxWindowStep) {
+        return Ft2Gains<kBackward, kStereo, true>(left, right, position, step, mirror, address, sumL, sumR,
+                                                  count, gainL, gainR, deltaL, deltaR);
+    }
+    if (step <= kMaxVectorStep) {
+        return Ft2Gains<kBackward, kStereo, false>(left, right, position, step, mirror, address, sumL, sumR,
+                                                   count, gainL, gainR, deltaL, deltaR);
     }
     return ft2frame::RunFrames<kBackward, kStereo>(left, right, position, step, mirror, address, sumL, sumR,
-                                                   n, gainL, gainR, deltaL, deltaR);
+                                                   count, gainL, gainR, deltaL, deltaR);
 }
 
 } // namespace
