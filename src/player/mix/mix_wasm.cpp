@@ -24,29 +24,49 @@ int32_t Pair(const int16_t* data, int32_t i) {
     return x;
 }
 
-int32_t Weight(uint64_t q) {
-    return static_cast<int32_t>(static_cast<uint32_t>(q) >> 1);
-}
+// The weights of four frames at q, q + e, q + 2e, q + 3e (q and e even), two
+// per register: the low 32 bits of each position over 2^32, the weight the
+// scalar loop takes. Four frames on, each is the sum with the step's share
+// less its whole part, 0 or 1: both exact, 33 bits of a double's 53.
+struct Weights4 {
+    v128_t w01, w23, step;
 
-// The interpolated values of four frames at q, q + e, q + 2e, q + 3e (q even),
-// two per register: a + w * (b - a), where b - a is exact in 32 bits.
-inline void Values4(const int16_t* data, uint64_t q, uint64_t e, v128_t& v01, v128_t& v23) {
+    Weights4(uint64_t q, uint64_t e) {
+        auto at = [](uint64_t p) { return static_cast<double>(static_cast<uint32_t>(p)) * 0x1p-32; };
+        w01 = wasm_f64x2_make(at(q), at(q + e));
+        w23 = wasm_f64x2_make(at(q + 2 * e), at(q + 3 * e));
+        step = wasm_f64x2_splat(at(4 * e));
+    }
+
+    static v128_t Moved(v128_t w, v128_t step) {
+        const v128_t sum = wasm_f64x2_add(w, step);
+        return wasm_f64x2_sub(sum, wasm_f64x2_floor(sum));
+    }
+
+    void Next() {
+        w01 = Moved(w01, step);
+        w23 = Moved(w23, step);
+        // Adding +0 changes no step, and keeps V8 from computing it anew on
+        // every pass, which it otherwise does for a value made before the loop.
+        step = wasm_f64x2_add(step, wasm_f64x2_splat(0.0));
+    }
+};
+
+// The interpolated values of four frames at q, q + e, q + 2e, q + 3e of
+// weights w, two per register: a + w * (b - a), where b - a is exact in 32 bits.
+inline void Values4(const int16_t* data, uint64_t q, uint64_t e, const Weights4& w, v128_t& v01,
+                    v128_t& v23) {
     const uint64_t q1 = q + e, q2 = q1 + e, q3 = q2 + e;
     const v128_t x = wasm_i32x4_make(
         Pair(data, static_cast<int32_t>(q >> 32)), Pair(data, static_cast<int32_t>(q1 >> 32)),
         Pair(data, static_cast<int32_t>(q2 >> 32)), Pair(data, static_cast<int32_t>(q3 >> 32)));
-    const v128_t f = wasm_i32x4_make(Weight(q), Weight(q1), Weight(q2), Weight(q3));
     const v128_t a = wasm_i32x4_shr(wasm_i32x4_shl(x, 16), 16);
     const v128_t d = wasm_i32x4_sub(wasm_i32x4_shr(x, 16), a);
-    const v128_t scale = wasm_f64x2_splat(1.0 / 2147483648.0);
-    const v128_t aHi = wasm_i32x4_shuffle(a, a, 2, 3, 2, 3), dHi = wasm_i32x4_shuffle(d, d, 2, 3, 2, 3),
-                 fHi = wasm_i32x4_shuffle(f, f, 2, 3, 2, 3);
-    const v128_t w01 = wasm_f64x2_mul(wasm_f64x2_convert_low_i32x4(f), scale);
-    const v128_t w23 = wasm_f64x2_mul(wasm_f64x2_convert_low_i32x4(fHi), scale);
-    v01 =
-        wasm_f64x2_add(wasm_f64x2_convert_low_i32x4(a), wasm_f64x2_mul(w01, wasm_f64x2_convert_low_i32x4(d)));
+    const v128_t aHi = wasm_i32x4_shuffle(a, a, 2, 3, 2, 3), dHi = wasm_i32x4_shuffle(d, d, 2, 3, 2, 3);
+    v01 = wasm_f64x2_add(wasm_f64x2_convert_low_i32x4(a),
+                         wasm_f64x2_mul(w.w01, wasm_f64x2_convert_low_i32x4(d)));
     v23 = wasm_f64x2_add(wasm_f64x2_convert_low_i32x4(aHi),
-                         wasm_f64x2_mul(w23, wasm_f64x2_convert_low_i32x4(dHi)));
+                         wasm_f64x2_mul(w.w23, wasm_f64x2_convert_low_i32x4(dHi)));
 }
 
 // Adds two frames' values times (left, right) factors to four floats.
@@ -60,6 +80,17 @@ inline void Add2(float* o, v128_t v01, v128_t f0, v128_t f1) {
                                           0, 1, 4, 5));
 }
 
+// The same at one pair of gains for both frames: the lefts side by side and
+// the rights, each frame's value taken as it is.
+inline void Add2Held(float* o, v128_t v01, v128_t gL, v128_t gR) {
+    const v128_t sides = wasm_i32x4_shuffle(wasm_v128_load(o), wasm_v128_load(o), 0, 2, 1, 3);
+    const v128_t l = wasm_f64x2_add(wasm_f64x2_promote_low_f32x4(sides), wasm_f64x2_mul(v01, gL));
+    const v128_t r = wasm_f64x2_add(
+        wasm_f64x2_promote_low_f32x4(wasm_i32x4_shuffle(sides, sides, 2, 3, 2, 3)), wasm_f64x2_mul(v01, gR));
+    wasm_v128_store(
+        o, wasm_i32x4_shuffle(wasm_f32x4_demote_f64x2_zero(l), wasm_f32x4_demote_f64x2_zero(r), 0, 4, 1, 5));
+}
+
 uint64_t PlainSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o, uint32_t n, float gL,
                       float gR) {
     if (Silent(gL, gR)) {
@@ -67,13 +98,15 @@ uint64_t PlainSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o
     }
     const uint64_t e = step & ~uint64_t{1};
     uint64_t q = pos & ~uint64_t{1};
-    const v128_t g = wasm_f64x2_make(gL, gR);
+    const v128_t left = wasm_f64x2_splat(gL), right = wasm_f64x2_splat(gR);
+    Weights4 w(q, e);
     uint32_t k = n;
     for (; k >= 4; k -= 4) {
         v128_t v01, v23;
-        Values4(data, q, e, v01, v23);
-        Add2(o, v01, g, g);
-        Add2(o + 4, v23, g, g);
+        Values4(data, q, e, w, v01, v23);
+        Add2Held(o, v01, left, right);
+        Add2Held(o + 4, v23, left, right);
+        w.Next();
         q += 4 * e;
         o += 8;
     }
@@ -93,10 +126,12 @@ uint64_t RampSimd128(const int16_t* data, uint64_t pos, uint64_t step, float* o,
     // the same rounding as the scalar pair of adds.
     v128_t level = wasm_f32x4_make(levels[0], levels[1], 0.0f, 0.0f);
     const v128_t delta = wasm_f32x4_make(steps[0], steps[1], 0.0f, 0.0f);
+    Weights4 w(q, e);
     uint32_t k = n;
     for (; k >= 4; k -= 4) {
         v128_t v01, v23;
-        Values4(data, q, e, v01, v23);
+        Values4(data, q, e, w, v01, v23);
+        w.Next();
         const v128_t l0 = level;
         const v128_t l1 = wasm_f32x4_add(l0, delta);
         const v128_t l2 = wasm_f32x4_add(l1, delta);
