@@ -357,15 +357,16 @@ const Ft2Kernels kSimd128Ft2Kernels = {{{Ft2RunSimd128<false, false>, Ft2RunSimd
 
 void Ft2OutputSimd128(float* destination, const int32_t* sumL, const int32_t* sumR, int32_t frames) {
     int32_t i = 0;
-    // The saturating narrow is the clip.
+    // The saturating narrow is the clip; the sides are interleaved as floats.
     for (; i + 4 <= frames; i += 4) {
         const v128_t l = wasm_i32x4_shr(wasm_v128_load(sumL + i), 8);
         const v128_t r = wasm_i32x4_shr(wasm_v128_load(sumR + i), 8);
         const v128_t clipped = wasm_i16x8_narrow_i32x4(l, r);
-        const v128_t pairs = wasm_i16x8_shuffle(clipped, clipped, 0, 4, 1, 5, 2, 6, 3, 7);
-        wasm_v128_store(destination + 2 * i, wasm_f32x4_convert_i32x4(wasm_i32x4_extend_low_i16x8(pairs)));
-        wasm_v128_store(destination + 2 * i + 4,
-                        wasm_f32x4_convert_i32x4(wasm_i32x4_extend_high_i16x8(pairs)));
+        // (Opaque: clang would convert the 16-bit values one by one.)
+        const v128_t fl = wasm_f32x4_convert_i32x4(Opaque(wasm_i32x4_extend_low_i16x8(clipped)));
+        const v128_t fr = wasm_f32x4_convert_i32x4(Opaque(wasm_i32x4_extend_high_i16x8(clipped)));
+        wasm_v128_store(destination + 2 * i, wasm_i32x4_shuffle(fl, fr, 0, 4, 1, 5));
+        wasm_v128_store(destination + 2 * i + 4, wasm_i32x4_shuffle(fl, fr, 2, 6, 3, 7));
     }
     for (; i < frames; ++i) {
         for (int side = 0; side < 2; ++side) {
