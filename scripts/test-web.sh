@@ -19,17 +19,26 @@ native="$linux/tools/render/tinsel-render"
 cmake --build "$linux" --target tinsel-render tinsel-snapshot >/dev/null
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-# Both rule sets: each has vector loops of its own in WebAssembly.
-for rules in tinsel ft2; do
+# Both rule sets: each has vector loops of its own in WebAssembly. The song,
+# then ping-pong loops (both directions) played high at other rates: at 96 kHz
+# the buffer address carries within a tick, and at 8 kHz steps pass the two
+# entries a frame below which a group's entries come from one load.
+cases=("tinsel|--embedded --rules tinsel --seconds 60" "ft2|--embedded --rules ft2 --seconds 60"
+  "ft2-high|fuzz/corpus/player/loop-pingpong-16.xm --rules ft2 --pitch 3.7 --rate 96000 --seconds 10"
+  "ft2-large|fuzz/corpus/player/loop-pingpong-8.xm --rules ft2 --pitch 4 --amp 32 --rate 8000 --seconds 10"
+  "tinsel-high|fuzz/corpus/player/loop-pingpong-16.xm --rules tinsel --pitch 3.7 --rate 48000 --seconds 10")
+for case in "${cases[@]}"; do
+  name="${case%%|*}"
+  read -ra options <<<"${case#*|}"
   timeout 300 node --no-experimental-fetch "$root/web-cmake/tools/render/tinsel-render.js" \
-    --embedded --rules "$rules" --seconds 60 --out "$work/web-$rules.wav" 2>/dev/null
-  timeout 300 "$native" --embedded --rules "$rules" --seconds 60 --out "$work/linux-$rules.wav" 2>/dev/null
-  web_sum="$(sha256sum <"$work/web-$rules.wav")"
-  linux_sum="$(sha256sum <"$work/linux-$rules.wav")"
-  echo "song, 60 s, $rules rules: WebAssembly ${web_sum%% *}"
-  echo "song, 60 s, $rules rules: Linux       ${linux_sum%% *}"
+    "${options[@]}" --out "$work/web-$name.wav" 2>/dev/null
+  timeout 300 "$native" "${options[@]}" --out "$work/linux-$name.wav" 2>/dev/null
+  web_sum="$(sha256sum <"$work/web-$name.wav")"
+  linux_sum="$(sha256sum <"$work/linux-$name.wav")"
+  echo "render $name: WebAssembly ${web_sum%% *}"
+  echo "render $name: Linux       ${linux_sum%% *}"
   if [[ "$web_sum" != "$linux_sum" ]]; then
-    echo "FAIL: the WebAssembly player renders the song differently by $rules rules"
+    echo "FAIL: the WebAssembly player renders differently: ${case#*|}"
     exit 1
   fi
 done

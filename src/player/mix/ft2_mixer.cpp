@@ -98,7 +98,9 @@ void Wrap(Ft2Voice& v) {
         v.on = false;
         return;
     }
-    const uint64_t times = (whole - v.length) / v.loopLength + 1;
+    // Mostly one loop back: no division.
+    const uint64_t past = whole - v.length;
+    const uint64_t times = past < v.loopLength ? 1 : past / v.loopLength + 1;
     v.position -= (times * v.loopLength) << 16;
     if (v.loop == kLoopPingPong && (times & 1) != 0) {
         v.backward = !v.backward;
@@ -130,13 +132,11 @@ void MixRuns(Ft2Voice& v, int32_t* sumL, int32_t* sumR, int32_t k, int32_t count
         if (toCarry <= n) {
             n = toCarry;
         }
-        // Frames until the position reaches the end.
-        const uint64_t end = uint64_t{v.length} << 16;
-        if (v.step != 0) {
-            const uint64_t frames = (end - v.position + v.step - 1) / v.step;
-            if (frames < n) {
-                n = static_cast<uint32_t>(frames);
-            }
+        // Frames until the position reaches the end; most runs end before
+        // it, as n steps tell without a division.
+        const uint64_t left = (uint64_t{v.length} << 16) - v.position;
+        if (left < uint64_t{n} * v.step) {
+            n = static_cast<uint32_t>((left + v.step - 1) / v.step);
         }
         const bool backward = v.backward && v.loop == kLoopPingPong;
         v.position = kernels.runs[backward][v.right != nullptr](
