@@ -38,8 +38,15 @@ struct WalkStart {
 // The instance walks play in, one a thread, kept from walk to walk (InitPlayer
 // clears it for each): a song's facts, seeks and subsongs are walks, and a
 // new instance each time cost its allocation and the faults of its pages.
+// A WebAssembly build without threads has no thread-local storage, and needs
+// none: it has the one thread.
+#if defined(__wasm__) && !defined(__wasm_atomics__)
+#define TINSEL_WALKER_STORAGE static
+#else
+#define TINSEL_WALKER_STORAGE thread_local
+#endif
 Player& Walker() {
-    thread_local std::unique_ptr<Player> walker;
+    TINSEL_WALKER_STORAGE std::unique_ptr<Player> walker;
     if (walker == nullptr) {
         walker.reset(new Player);
     }
