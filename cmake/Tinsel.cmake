@@ -28,6 +28,12 @@ elseif(EMSCRIPTEN)
   # WebAssembly (the FT2 mixer clears its sums every stretch).
   add_compile_options(-mbulk-memory)
   add_link_options(-mbulk-memory)
+  # For a module whose render is one call that loops until the song ends
+  # (tinsel-render, the page's renderSong): V8 moves a function to its
+  # optimising compiler only between calls, and binaryen's inlining of
+  # functions called from one place would pull the mixing of every block into
+  # that call, to run unoptimised all along.
+  set(TINSEL_WASM_LONG_CALL "-sBINARYEN_EXTRA_PASSES=--one-caller-inline-max-function-size=0")
   # WebGL underneath, with the fixed-function calls emulated in JavaScript.
   add_library(tinsel_gl_system INTERFACE)
   target_link_options(tinsel_gl_system INTERFACE -sLEGACY_GL_EMULATION=1)

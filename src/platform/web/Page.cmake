@@ -32,8 +32,4 @@ set_target_properties(tinsel-worklet PROPERTIES OUTPUT_NAME tinsel-player SUFFIX
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/app/worklet_renderer.cpp PROPERTIES COMPILE_OPTIONS -fno-exceptions)
 # Linked without the project's -fexceptions: its runtime would import glue.
 set_property(TARGET tinsel-worklet PROPERTY LINK_OPTIONS -fno-exceptions -mbulk-memory -sSTANDALONE_WASM --no-entry -sALLOW_MEMORY_GROWTH=1
-  -sINITIAL_MEMORY=4MB -sTOTAL_STACK=1MB -O2
-  # renderSong is one call that loops until the song ends, and V8 moves a
-  # function to its optimising compiler only between calls: without this,
-  # binaryen would inline the mixing of every block into that call.
-  "-sBINARYEN_EXTRA_PASSES=--one-caller-inline-max-function-size=0")
+  -sINITIAL_MEMORY=4MB -sTOTAL_STACK=1MB -O2 ${TINSEL_WASM_LONG_CALL})
