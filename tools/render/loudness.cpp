@@ -108,7 +108,20 @@ struct PeakFilter {
             if (p == 2)
                 reach[1] = float(weight * 1.001);
         }
+        for (int j = 0; j < kTaps / 2; ++j) {
+            outer[j] = (taps[0][j] + taps[0][kTaps - 1 - j]) / 2;
+            inner[j] = (taps[0][j] - taps[0][kTaps - 1 - j]) / 2;
+            middle[j] = taps[1][j];
+        }
     }
+    // The phases mirror each other: the third's taps are the first's
+    // backwards, and the middle one's its own. So the taps' samples are
+    // taken in pairs from either end, s = x[j] + x[11 - j] and
+    // d = x[j] - x[11 - j], and then the middle point is the sum of
+    // middle[j] * s, and the larger magnitude of the other two is
+    // |sum of outer[j] * s| + |sum of inner[j] * d|: eighteen multiply-adds
+    // for the three points, not thirty-six.
+    float outer[kTaps / 2], inner[kTaps / 2], middle[kTaps / 2];
 };
 
 const PeakFilter& Filter() {
@@ -116,16 +129,30 @@ const PeakFilter& Filter() {
     return filter;
 }
 
-// The kPhases points after each of x[kReachBack] to x[kReachBack + width - 1],
-// in a; unrolled whole, so that the sums stay in registers.
+// The largest magnitude among the kPhases points after each of x[kReachBack]
+// to x[kReachBack + width - 1] and those samples themselves, lane by lane;
+// unrolled whole, so that the sums stay in registers.
 template <int kPhases, typename V>
-[[gnu::always_inline]] inline void PointsOf(const float* x, const float (*taps)[kTaps], V (&a)[kPhases + 1]) {
-#pragma GCC unroll 12
-    for (int k = 0; k < kTaps; ++k) {
-        const V v = Load<V>(x + k);
-#pragma GCC unroll 3
-        for (int p = 0; p < kPhases; ++p)
-            a[p] += taps[p][k] * v;
+[[gnu::always_inline]] inline V PointsOf(const float* x, const PeakFilter& f) {
+    const V sample = Abs(Load<V>(x + kReachBack));
+    if constexpr (kPhases == 0) {
+        return sample;
+    } else {
+        V outer = {}, inner = {}, middle = {};
+#pragma GCC unroll 6
+        for (int j = 0; j < kTaps / 2; ++j) {
+            const V a = Load<V>(x + j), b = Load<V>(x + kTaps - 1 - j);
+            const V sum = a + b;
+            middle += f.middle[j] * sum;
+            if constexpr (kPhases == 3) {
+                outer += f.outer[j] * sum;
+                inner += f.inner[j] * (a - b);
+            }
+        }
+        const V most = Max(sample, Abs(middle));
+        if constexpr (kPhases == 3)
+            return Max(most, Abs(outer) + Abs(inner));
+        return most;
     }
 }
 
@@ -134,61 +161,76 @@ template <int kPhases, typename V>
 // n + kTaps - 1 samples, and kPeakPad more).
 template <int kPhases, typename V> [[gnu::always_inline]] inline float PeakOf(const float* x, int32_t n) {
     constexpr int kW = kWidth<V>;
-    const float(*taps)[kTaps] = Filter().taps + (kPhases == 1 ? 1 : 0);
+    const PeakFilter& f = Filter();
     V peak = {};
     int32_t i = 0;
     // Two vectors of points at a time: each sum is a chain of multiply-adds,
     // and two sets of chains keep the unit busy while each waits on its last.
-    for (; i + 2 * kW <= n; i += 2 * kW) {
-        V a[kPhases + 1] = {}, b[kPhases + 1] = {};
-        PointsOf<kPhases>(x + i, taps, a);
-        PointsOf<kPhases>(x + i + kW, taps, b);
-        peak = Max(peak, Max(Abs(Load<V>(x + i + kReachBack)), Abs(Load<V>(x + i + kW + kReachBack))));
-#pragma GCC unroll 3
-        for (int p = 0; p < kPhases; ++p)
-            peak = Max(peak, Max(Abs(a[p]), Abs(b[p])));
-    }
-    for (; i + kW <= n; i += kW) {
-        V a[kPhases + 1] = {};
-        PointsOf<kPhases>(x + i, taps, a);
-        peak = Max(peak, Abs(Load<V>(x + i + kReachBack)));
-#pragma GCC unroll 3
-        for (int p = 0; p < kPhases; ++p)
-            peak = Max(peak, Abs(a[p]));
-    }
+    for (; i + 2 * kW <= n; i += 2 * kW)
+        peak = Max(peak, Max(PointsOf<kPhases, V>(x + i, f), PointsOf<kPhases, V>(x + i + kW, f)));
+    for (; i + kW <= n; i += kW)
+        peak = Max(peak, PointsOf<kPhases, V>(x + i, f));
     float most = Largest(peak);
     if (i < n) {
         // The last points through the same vector sums (x is padded for
         // them): a point's value must not depend on where a block ends.
-        V a[kPhases + 1] = {};
-        PointsOf<kPhases>(x + i, taps, a);
-        const V sample = Abs(Load<V>(x + i + kReachBack));
-        for (int l = 0; l < n - i; ++l) {
-            most = std::max(most, sample[l]);
-            for (int p = 0; p < kPhases; ++p)
-                most = std::max(most, std::fabs(a[p][l]));
-        }
+        const V last = PointsOf<kPhases, V>(x + i, f);
+        for (int l = 0; l < n - i; ++l)
+            most = std::max(most, last[l]);
     }
     return most;
 }
 
+// Whether any lane of v lies above limit, without reducing v to its largest
+// lane: that takes a chain of shuffles, this a comparison and a test.
+[[gnu::always_inline]] inline bool AnyAbove(F8 v, F8 limit) {
+    using I8 = int32_t __attribute__((vector_size(32)));
+    using I4 = int32_t __attribute__((vector_size(16)));
+    const I8 above = v > limit;
+    const I4 half =
+        __builtin_shufflevector(above, above, 0, 1, 2, 3) | __builtin_shufflevector(above, above, 4, 5, 6, 7);
+    uint64_t a, b;
+    std::memcpy(&a, &half, sizeof a);
+    std::memcpy(&b, reinterpret_cast<const char*>(&half) + sizeof a, sizeof b);
+    return (a | b) != 0;
+}
+#ifdef TINSEL_LOUDNESS_X86
+[[gnu::always_inline]] inline bool AnyAbove(F16 v, F16 limit) {
+    const F8 half = Max(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7),
+                        __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15));
+    return AnyAbove(half, __builtin_shufflevector(limit, limit, 0, 1, 2, 3, 4, 5, 6, 7));
+}
+#endif
+
 // The larger of peak and PeakOf(x, n), x padded with kPeakPad samples: a
 // stretch is filtered only where its samples could make a point above peak,
-// which in most songs leaves the loud passages.
+// which in most songs leaves the loud passages. Neighbouring stretches that
+// need it are filtered in one go, which sets the filter up once.
 constexpr int kPeakStretch = 64, kPeakPad = 16;
 template <int kPhases, typename V>
 [[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
     constexpr int kW = kWidth<V>;
     const float reach = Filter().reach[kPhases];
+    // Below this no sample can make a point above peak (reach has room for the rounding).
+    V limit = {};
+    limit += peak / reach;
+    int32_t run = -1; // the first stretch of those waiting to be filtered
     for (int32_t i = 0; i < n; i += kPeakStretch) {
         const int32_t count = std::min(kPeakStretch, n - i);
         V most = {};
         // At least every sample the stretch's points weigh; the few past them are as good a bound.
         for (int32_t k = 0; k < count + kTaps - 1; k += kW)
             most = Max(most, Abs(Load<V>(x + i + k)));
-        if (Largest(most) * reach > peak)
-            peak = std::max(peak, PeakOf<kPhases, V>(x + i, count));
+        if (AnyAbove(most, limit)) {
+            run = run < 0 ? i : run;
+        } else if (run >= 0) {
+            peak = std::max(peak, PeakOf<kPhases, V>(x + run, i - run));
+            limit = V{} + peak / reach;
+            run = -1;
+        }
     }
+    if (run >= 0)
+        peak = std::max(peak, PeakOf<kPhases, V>(x + run, n - run));
     return peak;
 }
 
@@ -208,8 +250,12 @@ template <int kPhases> float PeakPlain(const float* x, int32_t n, float peak) {
 constexpr int kStretches = 8;
 
 struct KWeighting {
-    float b0, b1, b2, a1, a2; // the shelf
-    float h1, h2;             // the high pass's feedback (its feedforward is 1, -2, 1)
+    // The shelf with its gain b0 taken out of its feedforward (1, c1, c2), as
+    // the segments' energy takes it back as b0 squared: one multiply less a
+    // frame. Its feedback a1, a2.
+    float c1, c2, a1, a2;
+    float h1, h2; // the high pass's feedback (its feedforward is 1, -2, 1)
+    double gain;  // b0 squared
 };
 
 KWeighting KWeightingFor(int32_t rate) {
@@ -221,9 +267,10 @@ KWeighting KWeightingFor(int32_t rate) {
         const double f0 = 1681.974450955533, gain = 3.999843853973347, q = 0.7071752369554196;
         const double k = std::tan(kPi * f0 / rate), vh = std::pow(10.0, gain / 20);
         const double vb = std::pow(vh, 0.4996667741545416), a0 = 1 + k / q + k * k;
-        w.b0 = float((vh + vb * k / q + k * k) / a0);
-        w.b1 = float(2 * (k * k - vh) / a0);
-        w.b2 = float((vh - vb * k / q + k * k) / a0);
+        const double b0 = (vh + vb * k / q + k * k) / a0;
+        w.c1 = float(2 * (k * k - vh) / a0 / b0);
+        w.c2 = float((vh - vb * k / q + k * k) / a0 / b0);
+        w.gain = b0 * b0;
         w.a1 = float(2 * (k * k - 1) / a0);
         w.a2 = float((1 - k / q + k * k) / a0);
     }
@@ -236,9 +283,9 @@ KWeighting KWeightingFor(int32_t rate) {
     return w;
 }
 
-// The six state values of each channel's filters: the last two inputs,
-// shelf outputs and high-pass outputs.
-constexpr int kStateValues = 6;
+// The seven state values of each channel's filters: the last two inputs,
+// shelf outputs and high-pass outputs, and the shelf's last step.
+constexpr int kStateValues = 7;
 struct KState {
     float s[2][kStateValues];
 };
@@ -246,9 +293,10 @@ struct KState {
 // Lanes of both filters: one channel's eight stretches, or both channels'.
 // Each filter in direct form, its terms summed so that only the product with
 // its own last output lies between one output and the next: a filter's
-// recursion is as fast as that one multiply-add, not two.
+// recursion is as fast as that one multiply-add, not two. The high pass's
+// feedforward is two differences, which take no multiply.
 template <typename V> struct KLanes {
-    V v[kStateValues]; // x1, x2, y1, y2, z1, z2
+    V v[kStateValues]; // x1, x2, y1, y2, z1, z2, y1 - y2
 
     [[gnu::always_inline]] inline V Step(const KWeighting& w, V x) {
         V& x1 = v[0];
@@ -257,16 +305,19 @@ template <typename V> struct KLanes {
         V& y2 = v[3];
         V& z1 = v[4];
         V& z2 = v[5];
-        const V p = w.b0 * x + w.b1 * x1 + (w.b2 * x2 - w.a2 * y2);
+        V& d1 = v[6];
+        const V p = (x + w.c1 * x1) + (w.c2 * x2 - w.a2 * y2);
         const V y = p - w.a1 * y1;
-        const V r = (y2 - 2 * y1) - w.h2 * z2;
-        const V z = (y + r) - w.h1 * z1;
+        const V d = y - y1;
+        const V r = (d - d1) - w.h2 * z2;
+        const V z = r - w.h1 * z1;
         x2 = x1;
         x1 = x;
         y2 = y1;
         y1 = y;
         z2 = z1;
         z1 = z;
+        d1 = d;
         return z;
     }
     // Lane lane's values to or from state.
@@ -496,7 +547,7 @@ struct LoudnessMeter::Batch {
     KState state{};     // the filters' at the batch's first frame
 
     explicit Batch(int32_t rate)
-        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 32 * 8),
+        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 64 * 8),
           front(std::max(warmup, kTaps - 1)) {
         for (auto& x : input)
             x.assign(size_t(front + segment * kStretches + kPeakPad), 0.0f);
@@ -513,7 +564,7 @@ struct LoudnessMeter::Batch {
         double energy[kStretches];
         Kernel().weigh(weighting, Frames(0), Frames(1), warmup, segment, s, energy);
         for (int l = 0; l < kStretches && (l + 1) * segment <= frames; ++l)
-            segments->push_back(energy[l]);
+            segments->push_back(energy[l] * weighting.gain);
         if (after != nullptr)
             *after = s;
     }
