@@ -91,6 +91,12 @@ Signal Song(int32_t rate, double seconds, const char* rules) {
     return mix;
 }
 
+// seconds of silence before s: whole batches the meter does not filter.
+Signal AfterSilence(int32_t rate, double seconds, Signal s) {
+    s.insert(s.begin(), size_t(seconds * rate) * 2, 0.0f);
+    return s;
+}
+
 TEST(Loudness, MatchesLibebur128OnSongsAndSignals) {
     const struct {
         const char* name;
@@ -112,6 +118,8 @@ TEST(Loudness, MatchesLibebur128OnSongsAndSignals) {
         {"the demo's song, 96 kHz", 96000, Song(96000, 10, "tinsel"), NAN},
         {"the demo's song", 44100, Song(44100, 30, "tinsel"), NAN},
         {"the demo's song by ft2 rules, 48 kHz", 48000, Song(48000, 20, "ft2"), NAN},
+        {"two seconds of silence, then the demo's song", 44100,
+         AfterSilence(44100, 2, Song(44100, 10, "tinsel")), NAN},
     };
     for (const auto& c : cases) {
         const Loudness ours = Ours(c.mix, c.rate, 1024), reference = Reference(c.mix, c.rate);

@@ -461,8 +461,11 @@ void KWeighPlain(const KWeighting& w, const float* left, const float* right, int
     KWeighBody<SplitLanes>(w, left, right, warmup, segment, state, energy);
 }
 
-// A block's frames into each channel's own run of samples.
-[[gnu::always_inline]] inline void SplitBody(const float* mix, float* left, float* right, int32_t n) {
+// A block's frames into each channel's own run of samples; returns the
+// bits of all of them together, which are zero only for silence.
+[[gnu::always_inline]] inline uint32_t SplitBody(const float* mix, float* left, float* right, int32_t n) {
+    using I8 = uint32_t __attribute__((vector_size(32)));
+    I8 any = {};
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const F8 a = Load<F8>(mix + 2 * i), b = Load<F8>(mix + 2 * i + 8);
@@ -470,15 +473,23 @@ void KWeighPlain(const KWeighting& w, const float* left, const float* right, int
         const F8 r = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
         std::memcpy(left + i, &l, sizeof l);
         std::memcpy(right + i, &r, sizeof r);
+        any |= reinterpret_cast<I8>(a) | reinterpret_cast<I8>(b);
     }
+    uint32_t bits = 0;
     for (; i < n; ++i) {
         left[i] = mix[2 * i];
         right[i] = mix[2 * i + 1];
+        uint32_t b[2];
+        std::memcpy(b, mix + 2 * i, sizeof b);
+        bits |= b[0] | b[1];
     }
+    for (int k = 0; k < 8; ++k)
+        bits |= any[k];
+    return bits;
 }
 
-void SplitPlain(const float* mix, float* left, float* right, int32_t n) {
-    SplitBody(mix, left, right, n);
+uint32_t SplitPlain(const float* mix, float* left, float* right, int32_t n) {
+    return SplitBody(mix, left, right, n);
 }
 
 #ifdef TINSEL_LOUDNESS_X86
@@ -488,8 +499,12 @@ template <int kPhases> TINSEL_AVX2 float PeakAvx2(const float* x, int32_t n, flo
 template <int kPhases> TINSEL_AVX512 float PeakAvx512(const float* x, int32_t n, float peak) {
     return PeakBody<kPhases, F16>(x, n, peak);
 }
-TINSEL_AVX2 void SplitAvx2(const float* mix, float* left, float* right, int32_t n) {
-    SplitBody(mix, left, right, n);
+TINSEL_AVX2 uint32_t SplitAvx2(const float* mix, float* left, float* right, int32_t n) {
+    return SplitBody(mix, left, right, n);
+}
+// AVX-512 takes each channel's eight from the two vectors in one shuffle.
+TINSEL_AVX512 uint32_t SplitAvx512(const float* mix, float* left, float* right, int32_t n) {
+    return SplitBody(mix, left, right, n);
 }
 TINSEL_AVX2 void KWeighAvx2(const KWeighting& w, const float* left, const float* right, int32_t warmup,
                             int32_t segment, KState& state, double* energy) {
@@ -506,7 +521,7 @@ struct Kernels {
     float (*peak[4])(const float*, int32_t, float) = {PeakPlain<0>, PeakPlain<1>, nullptr, PeakPlain<3>};
     void (*weigh)(const KWeighting&, const float*, const float*, int32_t, int32_t, KState&,
                   double*) = KWeighPlain;
-    void (*split)(const float*, float*, float*, int32_t) = SplitPlain;
+    uint32_t (*split)(const float*, float*, float*, int32_t) = SplitPlain;
     Kernels() {
 #ifdef TINSEL_LOUDNESS_X86
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
@@ -523,6 +538,7 @@ struct Kernels {
             peak[1] = PeakAvx512<1>;
             peak[3] = PeakAvx512<3>;
             weigh = KWeighAvx512;
+            split = SplitAvx512;
         }
 #endif
     }
@@ -544,16 +560,30 @@ struct LoudnessMeter::Batch {
     // before the few the peak filter reads past the last.
     std::vector<float> input[2];
     int32_t filled = 0; // frames of the batch gathered
+    uint32_t heard = 0; // their bits together: zero for silence
     KState state{};     // the filters' at the batch's first frame
 
     explicit Batch(int32_t rate)
-        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 64 * 8),
+        : weighting(KWeightingFor(rate)), segment((rate + 5) / 10), warmup(segment / 32 * 8),
           front(std::max(warmup, kTaps - 1)) {
         for (auto& x : input)
             x.assign(size_t(front + segment * kStretches + kPeakPad), 0.0f);
     }
 
     int32_t Capacity() const { return segment * kStretches; }
+    // Whether the filters are at rest in s and the batch so far is silence
+    // (which a negative zero is not: it is filtered).
+    bool Silent(const KState& s) const {
+        uint32_t bits = heard;
+        for (const auto& channel : s.s) {
+            for (const float v : channel) {
+                uint32_t b;
+                std::memcpy(&b, &v, sizeof b);
+                bits |= b;
+            }
+        }
+        return bits == 0;
+    }
     float* Frames(int c) { return input[c].data() + front; }
     const float* Frames(int c) const { return input[c].data() + front; }
 
@@ -561,8 +591,11 @@ struct LoudnessMeter::Batch {
     // to segments and leaves in state the filters' after the batch's end.
     void Run(int32_t frames, std::vector<double>* segments, KState* after) const {
         KState s = state;
-        double energy[kStretches];
-        Kernel().weigh(weighting, Frames(0), Frames(1), warmup, segment, s, energy);
+        double energy[kStretches] = {};
+        // Silence into filters at rest leaves them at rest and weighs
+        // nothing: a silent song, or its silent start, is not filtered.
+        if (!Silent(s))
+            Kernel().weigh(weighting, Frames(0), Frames(1), warmup, segment, s, energy);
         for (int l = 0; l < kStretches && (l + 1) * segment <= frames; ++l)
             segments->push_back(energy[l] * weighting.gain);
         if (after != nullptr)
@@ -594,7 +627,7 @@ void LoudnessMeter::Add(const float* mix, int32_t frames) {
     for (int32_t i = 0; i < frames;) {
         const int32_t n = std::min(frames - i, capacity - b.filled);
         float* at[2] = {b.Frames(0) + b.filled, b.Frames(1) + b.filled};
-        Kernel().split(mix + 2 * size_t(i), at[0], at[1], n);
+        b.heard |= Kernel().split(mix + 2 * size_t(i), at[0], at[1], n);
         // The points the new samples complete: the filter's reach of samples
         // before them lies just ahead, in this batch or copied from the last.
         for (const float* x : at)
@@ -607,6 +640,7 @@ void LoudnessMeter::Add(const float* mix, int32_t frames) {
                 std::copy(b.Frames(c) + capacity - (kTaps - 1), b.Frames(c) + capacity,
                           b.Frames(c) - (kTaps - 1));
             b.filled = 0;
+            b.heard = 0;
         }
     }
 }
