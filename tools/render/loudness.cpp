@@ -291,10 +291,11 @@ struct KState {
 };
 
 // Lanes of both filters: one channel's eight stretches, or both channels'.
-// Each filter in direct form, its terms summed so that only the product with
-// its own last output lies between one output and the next: a filter's
-// recursion is as fast as that one multiply-add, not two. The high pass's
-// feedforward is two differences, which take no multiply.
+// Each filter in direct form, its terms summed so that an output waits on
+// one multiply-add from the output before it and two from the one before
+// that: a filter's recursion runs at the pace of one multiply-add a frame,
+// which is what bounds it. The high pass's feedforward is two differences,
+// which take no multiply.
 template <typename V> struct KLanes {
     V v[kStateValues]; // x1, x2, y1, y2, z1, z2, y1 - y2
 
@@ -306,8 +307,8 @@ template <typename V> struct KLanes {
         V& z1 = v[4];
         V& z2 = v[5];
         V& d1 = v[6];
-        const V p = (x + w.c1 * x1) + (w.c2 * x2 - w.a2 * y2);
-        const V y = p - w.a1 * y1;
+        const V q = (x + w.c1 * x1) + w.c2 * x2;
+        const V y = (q - w.a2 * y2) - w.a1 * y1;
         const V d = y - y1;
         const V r = (d - d1) - w.h2 * z2;
         const V z = r - w.h1 * z1;
