@@ -37,12 +37,14 @@ void Check(bool condition, int line = __builtin_LINE()) {
     }
 }
 
-// Whether the script (the last bytes, as the loop below reads them) sets a
-// rule set: without one the song plays only by its own.
-bool SetsRules(const uint8_t* data, size_t size) {
+// Whether the script (the last bytes, as the loop below reads them) selects
+// rules by name (TINSEL_RULES_TINSEL or _FT2): the song's own, or none, play
+// it by its own, which the load measures anyway.
+bool Selects(const uint8_t* data, size_t size, RuleSet rules) {
+    const int wanted = rules == RuleSet::Tinsel ? TINSEL_RULES_TINSEL : TINSEL_RULES_FT2;
     for (size_t i = 0; i < size && i < kMaxScript; ++i) {
         const uint8_t byte = data[size - 1 - i];
-        if ((byte & 7) == 5 && ((byte >> 3) & 16))
+        if ((byte & 7) == 5 && ((byte >> 3) & 16) && ((byte >> 3) & 3) == wanted)
             return true;
     }
     return false;
@@ -61,10 +63,10 @@ bool TooLong(const uint8_t* data, size_t size) {
         return true;
     }
     const int64_t limit = kBudget / std::max<int64_t>(m->channelCount, 4);
-    const bool both = SetsRules(data, size);
+    const RuleSet own = SongRules(*m);
     bool longer = false;
     for (RuleSet rules : {RuleSet::Tinsel, RuleSet::Ft2})
-        if (both || rules == SongRules(*m))
+        if (rules == own || Selects(data, size, rules))
             longer = longer || MeasurePasses(*m, kRate, rules, 2, limit) >= limit;
     FreeModule(m);
     return longer;
