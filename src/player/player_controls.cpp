@@ -1,5 +1,6 @@
 // The instance's sound settings and what it tells of its channels.
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 
 #include "player/engine/replay.h"
@@ -7,8 +8,8 @@
 
 namespace {
 
-// Points of the stretch a level looks at, besides its last: enough for a
-// meter, few enough to ask for every channel every block.
+// Points of the stretch a level looks at where its sample has no table of
+// peaks, besides its last: enough for a meter.
 constexpr int kLevelProbes = 8;
 
 // The stretch of a sample a voice played over the last block: back from
@@ -25,7 +26,12 @@ struct Stretch {
     const int64_t span = stepped + 1;
     Stretch s{backward ? position : position - span, 0};
     s.to = s.from + span;
-    if (looped && loopLength > 0 && (s.from < static_cast<int64_t>(loopStart) || s.to > last)) {
+    looped = looped && loopLength > 0;
+    // Most blocks play within the sample, or within its loop once in it.
+    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to <= last) [[likely]] {
+        return s;
+    }
+    if (looped) {
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
         s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
     }
@@ -66,26 +72,38 @@ constexpr Entries kFirstLanes[9] = {
     const int64_t first = s.from >> kPeakBlockShift;
     int64_t blocks = (s.to >> kPeakBlockShift) - first + 1;
     left += first;
-    Entries topL{}, topR{}, e;
-    int64_t at = 0;
-    for (; blocks > 8; blocks -= 8, at += 8) {
+    right += right != nullptr ? first : 0;
+    Entries topL, topR, e;
+    if (blocks <= 8) [[likely]] {
+        // A stretch of up to eight blocks, as most are: one load.
+        __builtin_memcpy(&topL, left, sizeof topL); // within the table's padding
+        topL &= kFirstLanes[blocks];
+        if (right != nullptr) {
+            __builtin_memcpy(&topR, right, sizeof topR);
+            topR &= kFirstLanes[blocks];
+        }
+    } else {
+        topL = topR = Entries{};
+        int64_t at = 0;
+        for (; blocks > 8; blocks -= 8, at += 8) {
+            __builtin_memcpy(&e, left + at, sizeof e);
+            topL = topL > e ? topL : e;
+            if (right != nullptr) {
+                __builtin_memcpy(&e, right + at, sizeof e);
+                topR = topR > e ? topR : e;
+            }
+        }
         __builtin_memcpy(&e, left + at, sizeof e);
+        e &= kFirstLanes[blocks];
         topL = topL > e ? topL : e;
         if (right != nullptr) {
-            __builtin_memcpy(&e, right + first + at, sizeof e);
+            __builtin_memcpy(&e, right + at, sizeof e);
+            e &= kFirstLanes[blocks];
             topR = topR > e ? topR : e;
         }
     }
-    const Entries keep = kFirstLanes[blocks];
-    __builtin_memcpy(&e, left + at, sizeof e); // within the table's padding
-    e &= keep;
-    const int32_t peakL = LargestLane(topL > e ? topL : e);
-    if (right == nullptr) {
-        return {peakL, peakL};
-    }
-    __builtin_memcpy(&e, right + first + at, sizeof e);
-    e &= keep;
-    return {peakL, LargestLane(topR > e ? topR : e)};
+    const int32_t peakL = LargestLane(topL);
+    return {peakL, right != nullptr ? LargestLane(topR) : peakL};
 }
 
 // Without a table (a sample the loaders did not make): the largest
@@ -174,7 +192,48 @@ Voices VoicesOf(const Player& player) {
     return player.ft2FloatVoices ? Voices::FloatFt2Rules : Voices::Ft2;
 }
 
-constexpr ChannelState kSilent{false, 0, 0, -1, 0, 0, 0.0, 0.0f, 0.0f};
+// What a channel is heard at: the state's fields after its sample's.
+struct Heard {
+    int32_t volume, panning;
+    double frequency;
+    float levelLeft, levelRight;
+};
+
+// A state written where it is asked for; inPieces: in the three pieces a
+// copy of it reads, 16, 16 and 8 bytes, as a caller given the state copies
+// it at once, and a load that spans several smaller stores cannot take its
+// bytes from them until they are done.
+template <bool inPieces>
+[[gnu::always_inline]] inline void Put(ChannelState& state, bool active, int32_t note, int32_t instrument,
+                                       int32_t sample, const Heard& heard) {
+    if constexpr (!inPieces) {
+        // States asked all at once are read a field at a time: pieces
+        // would cost more than they save.
+        state = ChannelState{active,          note,          instrument,      sample,
+                             heard.volume,    heard.panning, heard.frequency, heard.levelLeft,
+                             heard.levelRight};
+        return;
+    }
+    static_assert(sizeof(ChannelState) == 40 && offsetof(ChannelState, note) == 4 &&
+                  offsetof(ChannelState, volume) == 16 && offsetof(ChannelState, panning) == 20 &&
+                  offsetof(ChannelState, frequency) == 24 && offsetof(ChannelState, levelRight) == 36);
+    using Words = int32_t __attribute__((vector_size(16)));
+    using Longs = int64_t __attribute__((vector_size(16)));
+    // active as the first byte of its word, the rest of the word padding.
+    const Words head = {active ? 1 : 0, note, instrument, sample};
+    const Longs middle = {static_cast<int64_t>(static_cast<uint32_t>(heard.volume) |
+                                               uint64_t{static_cast<uint32_t>(heard.panning)} << 32),
+                          __builtin_bit_cast(int64_t, heard.frequency)};
+    const float levels[2] = {heard.levelLeft, heard.levelRight};
+    auto* bytes = reinterpret_cast<unsigned char*>(&state);
+    __builtin_memcpy(bytes, &head, sizeof head);
+    __builtin_memcpy(bytes + 16, &middle, sizeof middle);
+    __builtin_memcpy(bytes + 32, levels, sizeof levels);
+}
+
+template <bool inPieces> [[gnu::always_inline]] inline void PutSilent(ChannelState& state) {
+    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, 0.0f, 0.0f});
+}
 
 // What every channel asked at once shares, read once: the states written
 // may, for all the compiler knows, overlap the player.
@@ -207,20 +266,18 @@ template <Voices voices> Asking AskingOf(const Player& player, bool anyMuted) {
 
 // One channel of the song, as GetChannelState and GetChannelStates tell it,
 // written straight where it is asked for.
-template <Voices voices>
+template <Voices voices, bool inPieces>
 [[gnu::always_inline]] inline void StateOf(const Player& player, const Asking& asking, int channel,
                                            ChannelState& state) {
     constexpr bool ft2Rules = voices != Voices::Float;
     const Channel& c = player.channels[channel];
+    Heard heard;
     Peaks peaks;
-    int32_t volume, panning;
     float gainL, gainR;
-    double hz;
     if constexpr (voices == Voices::Ft2) {
-        const Ft2Mixer& m = player.ft2;
-        const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
+        const Ft2Voice& f = player.ft2.voices[2 * channel + player.ft2.current[channel]];
         if (!f.on || f.fadingOut || f.left == nullptr) {
-            state = kSilent;
+            PutSilent<inPieces>(state);
             return;
         }
         const uint32_t whole = static_cast<uint32_t>(f.position >> 16);
@@ -231,7 +288,7 @@ template <Voices voices>
         // The voice plays the channel's sample, but for a note that started
         // none; the tables are the sample's.
         const Sample* played = c.sample;
-        if (played != nullptr && played->data == f.left && played->peaks != nullptr) {
+        if (played != nullptr && played->data == f.left && played->peaks != nullptr) [[likely]] {
             peaks = PeaksOfTables(played->peaks, played->rightPeaks, s);
         } else {
             peaks = PeaksOfProbes(f.left, f.right, s);
@@ -242,12 +299,12 @@ template <Voices voices>
         gainL = static_cast<float>(static_cast<int32_t>(f.targetL)) * kScale;
         gainR = static_cast<float>(static_cast<int32_t>(f.targetR)) * kScale;
         // The step the voice plays at, the pitch factor in it.
-        hz = static_cast<double>(f.step) * asking.ft2HzPerStep;
+        heard.frequency = static_cast<double>(f.step) * asking.ft2HzPerStep;
     } else {
         const MixVoice& v = player.VoicePool[channel];
         const Sample* sample = v.sample;
         if (sample == nullptr || sample->data == nullptr || sample->length == 0) {
-            state = kSilent;
+            PutSilent<inPieces>(state);
             return;
         }
         // The frames stepped in whole entries: the 32.32 step times the
@@ -257,61 +314,57 @@ template <Voices voices>
         const Stretch s = PlayedStretch(v.posInt, stepped, v.direction != 1, sample->length,
                                         sample->loopStart, sample->loopLength, sample->loopMode != kLoopNone);
         // Only FT2 rules play a stereo sample's right channel.
-        const int16_t* right = ft2Rules ? sample->right : nullptr;
-        if (sample->peaks != nullptr) {
+        if (sample->peaks != nullptr) [[likely]] {
             peaks = PeaksOfTables(sample->peaks, ft2Rules ? sample->rightPeaks : nullptr, s);
         } else {
-            peaks = PeaksOfProbes(sample->data, right, s);
+            peaks = PeaksOfProbes(sample->data, ft2Rules ? sample->right : nullptr, s);
         }
         gainL = static_cast<float>(v.leftGain) * asking.floatGain;
         gainR = static_cast<float>(v.rightGain) * asking.floatGain;
-        hz = static_cast<double>(v.frequency) * asking.floatHz;
+        heard.frequency = static_cast<double>(v.frequency) * asking.floatHz;
         if constexpr (!ft2Rules) {
             // Out of 127 to out of 64, rounded up: (64 v + 63) / 127 is
             // (v + 1) / 2 for every v of 0..127.
-            volume = (std::clamp(v.volume, 0, 127) + 1) >> 1;
+            heard.volume = (std::clamp(v.volume, 0, 127) + 1) >> 1;
             // The float voice is driven only where the float mixer sounds it.
-            panning = v.panning;
+            heard.panning = std::clamp<int32_t>(v.panning, 0, 255);
         }
     }
     if constexpr (ft2Rules) {
         // FT2 rules keep the heard values in the channel.
-        volume = std::clamp<int32_t>((c.finalPeriod > 0 ? c.finalVolume : 0) >> 2, 0, 64);
-        panning = c.finalPanning;
+        heard.volume = std::clamp<int32_t>((c.finalPeriod > 0 ? c.finalVolume : 0) >> 2, 0, 64);
+        heard.panning = std::clamp<int32_t>(c.finalPanning, 0, 255);
     }
-    float levelL = Level(peaks.left, gainL), levelR = Level(peaks.right, gainR);
+    heard.levelLeft = Level(peaks.left, gainL);
+    heard.levelRight = Level(peaks.right, gainR);
     if (!asking.metered || (asking.anyMuted && player.muted[static_cast<size_t>(channel)])) {
-        levelL = levelR = 0.0f;
+        heard.levelLeft = heard.levelRight = 0.0f;
     }
-    state.active = true;
-    state.note = c.note <= 96 ? c.note : 0;
-    state.instrument = c.instrumentNumber;
-    state.sample = c.sampleSlot;
-    state.volume = volume;
-    state.panning = std::clamp<int32_t>(panning, 0, 255);
-    state.frequency = hz;
-    state.levelLeft = levelL;
-    state.levelRight = levelR;
+    Put<inPieces>(state, true, c.note <= 96 ? c.note : 0, c.instrumentNumber, c.sampleSlot, heard);
 }
 
 template <Voices voices> void StatesOf(const Player& player, ChannelState* states, int count) {
     const Asking asking = AskingOf<voices>(player, player.muted.any());
     for (int i = 0; i < count; ++i) {
-        StateOf<voices>(player, asking, i, states[i]);
+        StateOf<voices, false>(player, asking, i, states[i]);
     }
 }
 
 template <Voices voices> ChannelState StateAlone(const Player& player, int channel) {
     ChannelState state;
-    StateOf<voices>(player, AskingOf<voices>(player, true), channel, state);
+    StateOf<voices, true>(player, AskingOf<voices>(player, true), channel, state);
     return state;
 }
 
 } // namespace
 
 ChannelState GetChannelState(const Player& player, int channel) {
-    if (player.module == nullptr || channel < 0 || channel >= ChannelCount(*player.module)) {
-        return kSilent;
+    // ChannelCount's bounds, and no channel below 0, in two unsigned comparisons.
+    if (player.module == nullptr || static_cast<unsigned>(channel) >= static_cast<unsigned>(kMaxChannels) ||
+        channel >= player.module->channelCount) {
+        ChannelState none;
+        PutSilent<true>(none);
+        return none;
     }
     switch (VoicesOf(player)) {
     case Voices::Ft2:
