@@ -1,6 +1,7 @@
 // XM sample headers and sample data: 8-bit and 16-bit delta PCM, mono or
 // stereo, and 4-bit ADPCM, all turned into 16-bit PCM with loop points the
 // data can honour.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -258,10 +259,16 @@ bool MakePeaks(Sample& s) {
         if (data == nullptr) {
             continue;
         }
-        for (uint32_t i = 0; i < s.length; ++i) {
-            const int16_t magnitude = static_cast<int16_t>(data[i] ^ (data[i] >> 15));
-            int16_t& peak = out[i >> kPeakBlockShift];
-            peak = magnitude > peak ? magnitude : peak;
+        // A block at a time, each a loop the compiler can widen.
+        for (size_t block = 0; block < blocks; ++block) {
+            const int16_t* entry = data + (block << kPeakBlockShift);
+            const size_t count = std::min<size_t>(kPeakBlock, s.length - (block << kPeakBlockShift));
+            int16_t peak = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const auto magnitude = static_cast<int16_t>(entry[i] ^ (entry[i] >> 15));
+                peak = magnitude > peak ? magnitude : peak;
+            }
+            out[block] = peak;
         }
     }
     return true;
