@@ -175,8 +175,10 @@ struct ChannelState {
     int panning;      // heard, 0..255
     double frequency; // Hz, with the pitch factor (under FT2 rules, of the step the voice plays at)
     // Peak of the channel's own output over the last block rendered (levelFrames),
-    // 0..1 of the 16-bit full scale, before the stereo separation: its
-    // samples at some points of the stretch played, at the voice's gains.
+    // 0..1 of the 16-bit full scale, before the stereo separation: the
+    // largest entry of the sample's blocks of 256 (kPeakBlock) that the
+    // stretch played touches, at the voice's gains (of a sample the loaders
+    // did not make, some points of the stretch).
     float levelLeft;
     float levelRight;
     bool operator==(const ChannelState&) const = default;

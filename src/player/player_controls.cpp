@@ -1,5 +1,6 @@
 // The instance's sound settings and what it tells of its channels.
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 
 #include "player/engine/replay.h"
@@ -7,8 +8,8 @@
 
 namespace {
 
-// Points of the stretch a level looks at, besides its last: enough for a
-// meter, few enough to ask for every channel every block.
+// Points of the stretch a level looks at where its sample has no table of
+// peaks, besides its last: enough for a meter.
 constexpr int kLevelProbes = 8;
 
 // The stretch of a sample a voice played over the last block: back from
@@ -23,8 +24,14 @@ struct Stretch {
                                                     bool looped) {
     const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     const int64_t span = stepped + 1;
-    Stretch s{backward ? position : position - span, backward ? position + span : position};
-    if (looped && loopLength > 0 && (s.from < static_cast<int64_t>(loopStart) || s.to > last)) {
+    Stretch s{backward ? position : position - span, 0};
+    s.to = s.from + span;
+    looped = looped && loopLength > 0;
+    // Most blocks play within the sample, or within its loop once in it.
+    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to <= last) [[likely]] {
+        return s;
+    }
+    if (looped) {
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
         s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
     }
@@ -33,53 +40,102 @@ struct Stretch {
     return s;
 }
 
-// The largest magnitude among evenly spread entries of the stretch: its
-// first, six more a seventh of it apart and its last (the whole of a short
-// one). A negative entry counts one less, which no meter shows.
-[[gnu::always_inline]] inline int32_t PeakOf(const int16_t* data, Stretch s) {
-    if (data == nullptr) {
-        return 0;
-    }
-    const int64_t count = s.to - s.from + 1;
-    if (count < 2 * kLevelProbes) {
-        int32_t peak = 0;
-        for (int64_t i = s.from; i <= s.to; ++i) {
-            peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
-        }
-        return peak;
-    }
-    // All eight in one vector: asked for every channel every block, this is
-    // the meter's cost.
-    using Entries = int16_t __attribute__((vector_size(16)));
-    static_assert(kLevelProbes == 8);
-    const int64_t stride = count / 7;
-    const int16_t* p = data + s.from;
-    Entries v = {p[0],          p[stride],     p[2 * stride], p[3 * stride],
-                 p[4 * stride], p[5 * stride], p[6 * stride], data[s.to]};
-    v ^= v >> 15;
+using Entries = int16_t __attribute__((vector_size(16)));
+
+// The largest of eight values, each 0 or more.
+[[gnu::always_inline]] inline int32_t LargestLane(Entries v) {
+    using Pairs = uint32_t __attribute__((vector_size(16)));
     const auto largest = [](Entries a, Entries b) { return a > b ? a : b; };
     v = largest(v, __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3));
     v = largest(v, __builtin_shufflevector(v, v, 2, 3, 0, 1, 2, 3, 0, 1));
-    return std::max(v[0], v[1]); // the last step on the lanes themselves: SSE2 swaps no 16-bit pair
+    // The last pair within 32-bit lanes: SSE2 shuffles no 16-bit pair, but
+    // shifts them.
+    v = largest(v, reinterpret_cast<Entries>(reinterpret_cast<Pairs>(v) >> 16));
+    return v[0];
+}
+
+struct Peaks {
+    int32_t left, right;
+};
+
+// The first n lanes of eight kept, for n of 1..8.
+constexpr Entries kFirstLanes[9] = {
+    {0, 0, 0, 0, 0, 0, 0, 0},       {-1, 0, 0, 0, 0, 0, 0, 0},       {-1, -1, 0, 0, 0, 0, 0, 0},
+    {-1, -1, -1, 0, 0, 0, 0, 0},    {-1, -1, -1, -1, 0, 0, 0, 0},    {-1, -1, -1, -1, -1, 0, 0, 0},
+    {-1, -1, -1, -1, -1, -1, 0, 0}, {-1, -1, -1, -1, -1, -1, -1, 0}, {-1, -1, -1, -1, -1, -1, -1, -1}};
+
+// The largest peak of a sample's tables (MakePeaks) over the blocks the
+// stretch touches, right null for a mono sample: eight blocks a load, the
+// last load's lanes past the stretch left out. No entry of the stretch is
+// missed; up to a block less one on either side of it may count too.
+[[gnu::always_inline]] inline Peaks PeaksOfTables(const int16_t* left, const int16_t* right, Stretch s) {
+    const int64_t first = s.from >> kPeakBlockShift;
+    int64_t blocks = (s.to >> kPeakBlockShift) - first + 1;
+    left += first;
+    right += right != nullptr ? first : 0;
+    Entries topL, topR, e;
+    if (blocks <= 8) [[likely]] {
+        // A stretch of up to eight blocks, as most are: one load.
+        __builtin_memcpy(&topL, left, sizeof topL); // within the table's padding
+        topL &= kFirstLanes[blocks];
+        if (right != nullptr) {
+            __builtin_memcpy(&topR, right, sizeof topR);
+            topR &= kFirstLanes[blocks];
+        }
+    } else {
+        topL = topR = Entries{};
+        int64_t at = 0;
+        for (; blocks > 8; blocks -= 8, at += 8) {
+            __builtin_memcpy(&e, left + at, sizeof e);
+            topL = topL > e ? topL : e;
+            if (right != nullptr) {
+                __builtin_memcpy(&e, right + at, sizeof e);
+                topR = topR > e ? topR : e;
+            }
+        }
+        __builtin_memcpy(&e, left + at, sizeof e);
+        e &= kFirstLanes[blocks];
+        topL = topL > e ? topL : e;
+        if (right != nullptr) {
+            __builtin_memcpy(&e, right + at, sizeof e);
+            e &= kFirstLanes[blocks];
+            topR = topR > e ? topR : e;
+        }
+    }
+    const int32_t peakL = LargestLane(topL);
+    return {peakL, right != nullptr ? LargestLane(topR) : peakL};
+}
+
+// Without a table (a sample the loaders did not make): the largest
+// magnitude among evenly spread entries of the stretch, its first, six more
+// a seventh of it apart and its last (the whole of a short one). A negative
+// entry counts one less, as in the tables.
+int32_t PeakOfProbes(const int16_t* data, Stretch s) {
+    const int16_t* p = data + s.from;
+    const auto count = static_cast<uint64_t>(s.to - s.from + 1);
+    int32_t peak = 0;
+    if (count < 2 * kLevelProbes) {
+        for (uint64_t i = 0; i < count; ++i) {
+            peak = std::max(peak, static_cast<int32_t>(p[i] ^ (p[i] >> 15)));
+        }
+        return peak;
+    }
+    static_assert(kLevelProbes == 8);
+    const uint64_t stride = count / 7;
+    Entries v = {p[0],          p[stride],     p[2 * stride], p[3 * stride],
+                 p[4 * stride], p[5 * stride], p[6 * stride], data[s.to]};
+    return LargestLane(v ^ (v >> 15));
+}
+
+[[gnu::noinline]] Peaks PeaksOfProbes(const int16_t* left, const int16_t* right, Stretch s) {
+    const int32_t peakL = PeakOfProbes(left, s);
+    return {peakL, right != nullptr ? PeakOfProbes(right, s) : peakL};
 }
 
 // gain: the output's full scale for a sample's entry of 1.
 [[gnu::always_inline]] inline float Level(int32_t peak, float gain) {
     const float level = static_cast<float>(peak) * gain;
     return level < 1.0f ? level : 1.0f;
-}
-
-[[gnu::always_inline]] inline int SampleIndex(const Channel& c) {
-    const Instrument* ins = c.instrument;
-    if (ins == nullptr || ins->samples == nullptr || c.sample == nullptr) {
-        return -1;
-    }
-    for (int i = 0; i < ins->sampleCount; ++i) {
-        if (ins->samples[i] == c.sample) {
-            return i;
-        }
-    }
-    return -1;
 }
 
 } // namespace
@@ -126,101 +182,213 @@ bool SetPitchFactor(Player& player, double factor) {
 
 namespace {
 
-// One channel of the song: what GetChannelState and GetChannelStates tell.
-template <bool ft2Mixing>
-[[gnu::always_inline]] inline ChannelState StateOf(const Player& player, int channel, bool ft2Rules) {
-    ChannelState state{};
-    state.sample = -1;
-    const Channel& c = player.channels[channel];
-    const MixVoice& v = player.VoicePool[channel];
-    const bool muted = player.muted[static_cast<size_t>(channel)];
-    int32_t peakL = 0, peakR = 0;
-    float gainL = 0, gainR = 0;
-    double hz = 0;
-    if constexpr (ft2Mixing) {
-        const Ft2Mixer& m = player.ft2;
-        const Ft2Voice& f = m.voices[2 * channel + m.current[channel]];
-        state.active = f.on && !f.fadingOut && f.left != nullptr;
-        if (state.active) {
-            const uint32_t whole = static_cast<uint32_t>(f.position >> 16);
-            const int64_t at = f.backward ? static_cast<int64_t>(f.mirror) - whole : whole;
-            const int64_t stepped =
-                static_cast<int64_t>((uint64_t{f.step} * static_cast<uint32_t>(player.levelFrames)) >> 16);
-            const Stretch s = PlayedStretch(at, stepped, f.backward, f.length, f.loopStart, f.loopLength,
-                                            f.loop != kLoopNone);
-            peakL = PeakOf(f.left, s);
-            peakR = f.right != nullptr ? PeakOf(f.right, s) : peakL;
-            // A value's share of the sum, shifted down to 16 bits: gain / 2^28.
-            constexpr float kScale = 1.0f / 268435456.0f / 32768.0f;
-            gainL = static_cast<float>(f.targetL) * kScale;
-            gainR = static_cast<float>(f.targetR) * kScale;
-            // The step the voice plays at, the pitch factor in it.
-            hz = static_cast<double>(f.step) * m.rate / 65536.0;
-        }
+// Which voices sound the song, and so where a channel's state is read.
+enum class Voices { Ft2, FloatFt2Rules, Float };
+
+Voices VoicesOf(const Player& player) {
+    if (RulesOf(player.rules).mixer != VoiceMixer::Ft2) {
+        return Voices::Float;
+    }
+    return player.ft2FloatVoices ? Voices::FloatFt2Rules : Voices::Ft2;
+}
+
+// What a channel is heard at: the state's fields after its sample's.
+struct Heard {
+    int32_t volume, panning;
+    double frequency;
+    float levelLeft, levelRight;
+};
+
+// A state written where it is asked for; inPieces: in the three pieces a
+// copy of it reads, 16, 16 and 8 bytes, as a caller given the state copies
+// it at once, and a load that spans several smaller stores cannot take its
+// bytes from them until they are done.
+template <bool inPieces>
+[[gnu::always_inline]] inline void Put(ChannelState& state, bool active, int32_t note, int32_t instrument,
+                                       int32_t sample, const Heard& heard) {
+    if constexpr (!inPieces) {
+        // States asked all at once are read a field at a time: pieces
+        // would cost more than they save.
+        state = ChannelState{active,          note,          instrument,      sample,
+                             heard.volume,    heard.panning, heard.frequency, heard.levelLeft,
+                             heard.levelRight};
+        return;
+    }
+    static_assert(sizeof(ChannelState) == 40 && offsetof(ChannelState, note) == 4 &&
+                  offsetof(ChannelState, volume) == 16 && offsetof(ChannelState, panning) == 20 &&
+                  offsetof(ChannelState, frequency) == 24 && offsetof(ChannelState, levelRight) == 36);
+    using Words = int32_t __attribute__((vector_size(16)));
+    using Longs = int64_t __attribute__((vector_size(16)));
+    // active as the first byte of its word, the rest of the word padding.
+    const Words head = {active ? 1 : 0, note, instrument, sample};
+    const Longs middle = {static_cast<int64_t>(static_cast<uint32_t>(heard.volume) |
+                                               uint64_t{static_cast<uint32_t>(heard.panning)} << 32),
+                          __builtin_bit_cast(int64_t, heard.frequency)};
+    const float levels[2] = {heard.levelLeft, heard.levelRight};
+    auto* bytes = reinterpret_cast<unsigned char*>(&state);
+    __builtin_memcpy(bytes, &head, sizeof head);
+    __builtin_memcpy(bytes + 16, &middle, sizeof middle);
+    __builtin_memcpy(bytes + 32, levels, sizeof levels);
+}
+
+template <bool inPieces> [[gnu::always_inline]] inline void PutSilent(ChannelState& state) {
+    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, 0.0f, 0.0f});
+}
+
+// What every channel asked at once shares, read once: the states written
+// may, for all the compiler knows, overlap the player.
+struct Asking {
+    uint32_t frames;     // of the last block rendered (levelFrames)
+    bool metered;        // a block was rendered since the levels were cleared
+    bool anyMuted;       // some channel is muted
+    float floatGain;     // a float voice's gain of 1 for a sample's entry of 1
+    double floatHz;      // a float voice's frequency of 1 in Hz: the pitch factor
+    double ft2HzPerStep; // an FT2 voice's 16.16 step of 1 in Hz
+};
+
+template <Voices voices> Asking AskingOf(const Player& player, bool anyMuted) {
+    Asking a{};
+    a.frames = static_cast<uint32_t>(player.levelFrames);
+    a.metered = player.levelFrames > 0;
+    a.anyMuted = anyMuted;
+    if constexpr (voices == Voices::Ft2) {
+        a.ft2HzPerStep = player.ft2.rate / 65536.0;
     } else {
-        state.active = v.sample != nullptr && v.sample->data != nullptr && v.sample->length > 0;
-        if (state.active) {
-            const Sample& sample = *v.sample;
-            const double step = v.stepInt + v.stepFrac / 4294967296.0;
-            const Stretch s = PlayedStretch(v.posInt, static_cast<int64_t>(step * player.levelFrames),
-                                            v.direction != 1, sample.length, sample.loopStart,
-                                            sample.loopLength, sample.loopMode != kLoopNone);
-            peakL = PeakOf(sample.data, s);
-            peakR = ft2Rules && sample.right != nullptr ? PeakOf(sample.right, s) : peakL;
-            // The float mixer's gains are out of 255; under FT2 rules it
-            // sounds at the original's amplification / 16.
-            const float level =
-                (ft2Rules ? static_cast<float>(player.amplification) / 16.0f : 1.0f) / 255.0f / 32768.0f;
-            gainL = static_cast<float>(v.leftGain) * level;
-            gainR = static_cast<float>(v.rightGain) * level;
-            hz = static_cast<double>(v.frequency) * player.pitchFactor;
+        // The float mixer's gains are out of 255; under FT2 rules it
+        // sounds at the original's amplification / 16.
+        a.floatGain =
+            (voices == Voices::FloatFt2Rules ? static_cast<float>(player.amplification) / 16.0f : 1.0f) /
+            255.0f / 32768.0f;
+        a.floatHz = player.pitchFactor;
+    }
+    return a;
+}
+
+// One channel of the song, as GetChannelState and GetChannelStates tell it,
+// written straight where it is asked for.
+template <Voices voices, bool inPieces>
+[[gnu::always_inline]] inline void StateOf(const Player& player, const Asking& asking, int channel,
+                                           ChannelState& state) {
+    constexpr bool ft2Rules = voices != Voices::Float;
+    const Channel& c = player.channels[channel];
+    Heard heard;
+    Peaks peaks;
+    float gainL, gainR;
+    if constexpr (voices == Voices::Ft2) {
+        const Ft2Voice& f = player.ft2.voices[2 * channel + player.ft2.current[channel]];
+        if (!f.on || f.fadingOut || f.left == nullptr) {
+            PutSilent<inPieces>(state);
+            return;
+        }
+        const uint32_t whole = static_cast<uint32_t>(f.position >> 16);
+        const int64_t at = f.backward ? static_cast<int64_t>(f.mirror) - whole : whole;
+        const auto stepped = static_cast<int64_t>((uint64_t{f.step} * asking.frames) >> 16);
+        const Stretch s =
+            PlayedStretch(at, stepped, f.backward, f.length, f.loopStart, f.loopLength, f.loop != kLoopNone);
+        // The voice plays the channel's sample, but for a note that started
+        // none; the tables are the sample's.
+        const Sample* played = c.sample;
+        if (played != nullptr && played->data == f.left && played->peaks != nullptr) [[likely]] {
+            peaks = PeaksOfTables(played->peaks, played->rightPeaks, s);
+        } else {
+            peaks = PeaksOfProbes(f.left, f.right, s);
+        }
+        // A value's share of the sum, shifted down to 16 bits: gain / 2^28
+        // (each below 2^31).
+        constexpr float kScale = 1.0f / 268435456.0f / 32768.0f;
+        gainL = static_cast<float>(static_cast<int32_t>(f.targetL)) * kScale;
+        gainR = static_cast<float>(static_cast<int32_t>(f.targetR)) * kScale;
+        // The step the voice plays at, the pitch factor in it.
+        heard.frequency = static_cast<double>(f.step) * asking.ft2HzPerStep;
+    } else {
+        const MixVoice& v = player.VoicePool[channel];
+        const Sample* sample = v.sample;
+        if (sample == nullptr || sample->data == nullptr || sample->length == 0) {
+            PutSilent<inPieces>(state);
+            return;
+        }
+        // The frames stepped in whole entries: the 32.32 step times the
+        // frames, exact in 64 bits.
+        const int64_t stepped = int64_t{v.stepInt} * asking.frames +
+                                static_cast<int64_t>((uint64_t{v.stepFrac} * asking.frames) >> 32);
+        const Stretch s = PlayedStretch(v.posInt, stepped, v.direction != 1, sample->length,
+                                        sample->loopStart, sample->loopLength, sample->loopMode != kLoopNone);
+        // Only FT2 rules play a stereo sample's right channel.
+        if (sample->peaks != nullptr) [[likely]] {
+            peaks = PeaksOfTables(sample->peaks, ft2Rules ? sample->rightPeaks : nullptr, s);
+        } else {
+            peaks = PeaksOfProbes(sample->data, ft2Rules ? sample->right : nullptr, s);
+        }
+        gainL = static_cast<float>(v.leftGain) * asking.floatGain;
+        gainR = static_cast<float>(v.rightGain) * asking.floatGain;
+        heard.frequency = static_cast<double>(v.frequency) * asking.floatHz;
+        if constexpr (!ft2Rules) {
+            // Out of 127 to out of 64, rounded up: (64 v + 63) / 127 is
+            // (v + 1) / 2 for every v of 0..127.
+            heard.volume = (std::clamp(v.volume, 0, 127) + 1) >> 1;
+            // The float voice is driven only where the float mixer sounds it.
+            heard.panning = std::clamp<int32_t>(v.panning, 0, 255);
         }
     }
-    if (!state.active) {
-        return state;
+    if constexpr (ft2Rules) {
+        // FT2 rules keep the heard values in the channel.
+        heard.volume = std::clamp<int32_t>((c.finalPeriod > 0 ? c.finalVolume : 0) >> 2, 0, 64);
+        heard.panning = std::clamp<int32_t>(c.finalPanning, 0, 255);
     }
-    state.note = c.note <= 96 ? c.note : 0;
-    state.instrument = c.instrumentNumber;
-    state.sample = SampleIndex(c);
-    const int32_t volume =
-        ft2Rules ? (c.finalPeriod > 0 ? c.finalVolume : 0) >> 2 : (v.volume * 64 + 63) / 127;
-    state.volume = std::clamp<int32_t>(volume, 0, 64);
-    // FT2 rules keep the heard values in the channel; the float voice is
-    // driven only where the float mixer sounds them.
-    const int32_t panning = ft2Rules ? c.finalPanning : v.panning;
-    state.panning = std::clamp<int32_t>(panning, 0, 255);
-    state.frequency = hz;
-    if (!muted && player.levelFrames > 0) {
-        state.levelLeft = Level(peakL, gainL);
-        state.levelRight = Level(peakR, gainR);
+    heard.levelLeft = Level(peaks.left, gainL);
+    heard.levelRight = Level(peaks.right, gainR);
+    if (!asking.metered || (asking.anyMuted && player.muted[static_cast<size_t>(channel)])) {
+        heard.levelLeft = heard.levelRight = 0.0f;
     }
+    Put<inPieces>(state, true, c.note <= 96 ? c.note : 0, c.instrumentNumber, c.sampleSlot, heard);
+}
+
+template <Voices voices> void StatesOf(const Player& player, ChannelState* states, int count) {
+    const Asking asking = AskingOf<voices>(player, player.muted.any());
+    for (int i = 0; i < count; ++i) {
+        StateOf<voices, false>(player, asking, i, states[i]);
+    }
+}
+
+template <Voices voices> ChannelState StateAlone(const Player& player, int channel) {
+    ChannelState state;
+    StateOf<voices, true>(player, AskingOf<voices>(player, true), channel, state);
     return state;
 }
 
 } // namespace
 
 ChannelState GetChannelState(const Player& player, int channel) {
-    if (player.module == nullptr || channel < 0 || channel >= ChannelCount(*player.module)) {
-        ChannelState none{};
-        none.sample = -1;
+    // ChannelCount's bounds, and no channel below 0, in two unsigned comparisons.
+    if (player.module == nullptr || static_cast<unsigned>(channel) >= static_cast<unsigned>(kMaxChannels) ||
+        channel >= player.module->channelCount) {
+        ChannelState none;
+        PutSilent<true>(none);
         return none;
     }
-    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
-    return ft2Rules && !player.ft2FloatVoices ? StateOf<true>(player, channel, true)
-                                              : StateOf<false>(player, channel, ft2Rules);
+    switch (VoicesOf(player)) {
+    case Voices::Ft2:
+        return StateAlone<Voices::Ft2>(player, channel);
+    case Voices::FloatFt2Rules:
+        return StateAlone<Voices::FloatFt2Rules>(player, channel);
+    case Voices::Float:
+        break;
+    }
+    return StateAlone<Voices::Float>(player, channel);
 }
 
 int GetChannelStates(const Player& player, ChannelState* states, int count) {
     const int channels = player.module != nullptr ? std::min(count, ChannelCount(*player.module)) : 0;
-    const bool ft2Rules = RulesOf(player.rules).mixer == VoiceMixer::Ft2;
-    if (ft2Rules && !player.ft2FloatVoices) {
-        for (int i = 0; i < channels; ++i) {
-            states[i] = StateOf<true>(player, i, true);
-        }
-    } else {
-        for (int i = 0; i < channels; ++i) {
-            states[i] = StateOf<false>(player, i, ft2Rules);
-        }
+    switch (VoicesOf(player)) {
+    case Voices::Ft2:
+        StatesOf<Voices::Ft2>(player, states, channels);
+        break;
+    case Voices::FloatFt2Rules:
+        StatesOf<Voices::FloatFt2Rules>(player, states, channels);
+        break;
+    case Voices::Float:
+        StatesOf<Voices::Float>(player, states, channels);
+        break;
     }
     return channels;
 }

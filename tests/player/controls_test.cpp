@@ -339,20 +339,25 @@ TEST(ChannelState, WhatIsSoundingAndItsLevels) {
         ChannelState all[3];
         ASSERT_EQ(GetChannelStates(*player, all, 3), 2);
         EXPECT_TRUE(all[0] == a && all[1] == b);
-        // Each channel's levels are the peaks of its output alone.
-        for (int c = 0; c < 2; ++c) {
+        // Each channel's levels are the peaks of its output alone, from
+        // the sample's tables or, for a sample without them, its entries.
+        Sample& sample = *song->instruments[0].samples[0];
+        int16_t* const tables = sample.peaks;
+        for (int c = 0; c < 4; ++c) {
+            sample.peaks = c < 2 ? tables : nullptr;
             ASSERT_TRUE(StartSong(*solo, song.get(), rules));
-            SetMutedChannels(*solo, c == 0 ? 2u : 1u);
+            SetMutedChannels(*solo, c % 2 == 0 ? 2u : 1u);
             const std::vector<float> alone = Render(*solo, 1800);
             const std::vector<float> last(alone.begin() + 1800, alone.end());
             Render(*player, 900); // the same block, now playing both
-            const ChannelState s = GetChannelState(*player, c);
+            const ChannelState s = GetChannelState(*player, c % 2);
             EXPECT_NEAR(s.levelLeft, Peak(last, 0), 0.01 + 0.05 * Peak(last, 0)) << c;
             EXPECT_NEAR(s.levelRight, Peak(last, 1), 0.01 + 0.05 * Peak(last, 1)) << c;
             EXPECT_GT(s.levelRight, 0.02f) << c;
             ASSERT_TRUE(StartSong(*player, song.get(), rules));
             Render(*player, 900);
         }
+        sample.peaks = tables;
         ASSERT_TRUE(SetChannelMuted(*player, 1, true));
         Render(*player, 900);
         EXPECT_EQ(GetChannelState(*player, 1).levelLeft, 0.0f);

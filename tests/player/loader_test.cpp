@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "player/format/load_report.h"
 #include "player/format/module.h"
@@ -232,6 +234,17 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
         }
         EXPECT_EQ(values, d.values);
         EXPECT_EQ(right, d.right);
+        // Each channel's one block of peaks, as the meters read them.
+        ASSERT_NE(s.peaks, nullptr);
+        EXPECT_EQ(s.rightPeaks != nullptr, s.right != nullptr);
+        for (const auto& [channel, peaks] : {std::pair{s.data, s.peaks}, std::pair{s.right, s.rightPeaks}}) {
+            int peak = 0;
+            for (uint32_t k = 0; channel != nullptr && k < s.length; ++k)
+                peak = std::max(peak, channel[k] < 0 ? -channel[k] - 1 : int{channel[k]});
+            if (channel != nullptr) {
+                EXPECT_EQ(peaks[0], peak);
+            }
+        }
         EXPECT_EQ(s.loopMode, d.mode);
         if (d.mode != kLoopNone) {
             EXPECT_EQ(std::make_pair(s.loopStart, s.loopLength), std::make_pair(d.loopStart, d.loopLength));
@@ -243,6 +256,40 @@ TEST(LoaderCases, SamplesDecodeWithTheirLoops) {
             }
         }
     }
+}
+
+// A table's blocks of kPeakBlock entries, the last one short, for either
+// channel, padded with zeros; a negative entry counts one less, so that the
+// lowest fits too; nothing for a sample without data.
+TEST(Peaks, EachBlocksLargestMagnitude) {
+    std::vector<int16_t> left(2 * kPeakBlock + 5, 0), right(left.size(), 0);
+    left[3] = -7;
+    left[kPeakBlock + 100] = -32768;
+    left[kPeakBlock + 101] = 32767;
+    left[2 * kPeakBlock + 4] = 9;
+    right[kPeakBlock - 1] = 300;
+    right[2 * kPeakBlock] = -1;
+    for (bool stereo : {false, true}) {
+        SCOPED_TRACE(stereo);
+        Sample s{};
+        s.data = left.data();
+        s.right = stereo ? right.data() : nullptr;
+        s.length = static_cast<uint32_t>(left.size());
+        ASSERT_TRUE(MakePeaks(s));
+        const std::vector<int16_t> peaks(s.peaks, s.peaks + 3 + kPeakPadding);
+        EXPECT_EQ(peaks, (std::vector<int16_t>{6, 32767, 9, 0, 0, 0, 0, 0, 0, 0, 0}));
+        if (stereo) {
+            ASSERT_NE(s.rightPeaks, nullptr);
+            EXPECT_EQ(std::vector<int16_t>(s.rightPeaks, s.rightPeaks + 3 + kPeakPadding),
+                      (std::vector<int16_t>{300, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        } else {
+            EXPECT_EQ(s.rightPeaks, nullptr);
+        }
+        delete[] s.peaks;
+    }
+    Sample none{};
+    EXPECT_TRUE(MakePeaks(none));
+    EXPECT_EQ(none.peaks, nullptr);
 }
 
 TEST(LoaderCases, MapsHeadersAndPatternsOfEachLayout) {

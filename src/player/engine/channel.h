@@ -38,6 +38,7 @@ struct Channel {
     uint8_t instrumentNumber;     // remembered for the next note, 1..128; 0 none
     const Instrument* instrument; // whose envelopes, fadeout and auto-vibrato run; null for none
     const Sample* sample;         // the one a note start plays; null for none
+    int8_t sampleSlot = -1;       // of sample among the instrument's own (below its count); -1 for none
     int8_t relativeNote;
     int16_t finetune; // -128..127
 

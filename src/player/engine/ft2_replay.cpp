@@ -194,12 +194,14 @@ void StartNote(Context& x, Channel& c, uint8_t note, uint8_t effect, uint8_t par
         ins = &m.instruments[c.instrumentNumber - 1];
     }
     const Sample* sample = nullptr;
+    int slot = -1;
     if (ins != nullptr) {
-        const int slot = ins->sampleMap[note - 1] & 15;
+        slot = ins->sampleMap[note - 1] & 15;
         sample = slot < kSampleSlots ? ins->samples[slot] : nullptr;
     }
     c.instrument = ins;
     c.sample = sample;
+    c.sampleSlot = static_cast<int8_t>(sample != nullptr && slot < ins->sampleCount ? slot : -1);
     c.relativeNote = sample != nullptr ? sample->relativeNote : 0;
     const int real = note + c.relativeNote;
     // Out of range: nothing starts and nothing is flagged, so the mixer

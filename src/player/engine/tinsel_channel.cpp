@@ -32,12 +32,15 @@ void Select(const Module& m, Channel& c) {
     if (number < 0 || number >= m.instrumentCount || m.instruments == nullptr) {
         c.instrument = &kEmptyInstrument;
         c.sample = &EmptySample;
+        c.sampleSlot = -1;
         return;
     }
     const Instrument& ins = m.instruments[number];
     c.instrument = &ins;
-    c.sample =
-        c.note >= 1 && c.note <= kNoteCount ? MappedSample(ins, ins.sampleMap[c.note - 1]) : &EmptySample;
+    const uint8_t slot =
+        c.note >= 1 && c.note <= kNoteCount ? ins.sampleMap[c.note - 1] : kMapSelectableSamples;
+    c.sample = MappedSample(ins, slot);
+    c.sampleSlot = static_cast<int8_t>(c.sample != &EmptySample && slot < ins.sampleCount ? slot : -1);
 }
 
 int32_t Fixed(uint16_t y) {

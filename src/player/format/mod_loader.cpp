@@ -180,6 +180,7 @@ bool ReadSample(Reader& in, const uint8_t* header, Instrument& ins) {
     }
     delete[] bytes;
     FillLoopGuard(*s);
+    MakePeaks(*s); // without memory for its peaks a sample still plays; its meter probes
     s->bits = 16;
     return true;
 }

@@ -22,6 +22,10 @@ struct Sample {
     int8_t relativeNote;
     uint8_t type;  // as stored: loop kind, 16-bit data, stereo and the bits the original reads as voice state
     char name[23]; // as stored, NUL-terminated, trailing spaces removed
+    // The largest magnitude among each kPeakBlock entries of data and of right
+    // (MakePeaks), for the channels' meters: null until made.
+    int16_t* peaks;
+    int16_t* rightPeaks;
 };
 
 // Type bits beyond the loop kind and the data's width: bit 5 marks the
@@ -57,6 +61,18 @@ inline int16_t LoopedEntry(const int16_t* data, const Sample& s, int64_t x) {
 // end on (entries past the loop are never heard); a sample without a loop
 // keeps its zeros.
 void FillLoopGuard(Sample& s);
+
+// Entries of a sample's data a peak of its table stands for. Each table
+// ends in kPeakPadding zeros, so that eight peaks read from any of its own
+// stay within it.
+constexpr int kPeakBlockShift = 8;
+constexpr int kPeakBlock = 1 << kPeakBlockShift;
+constexpr int kPeakPadding = 8;
+
+// The peaks of a sample's kPeakBlock entries, its last block shorter: a
+// negative entry counts one less, so that each fits 16 bits. A sample without
+// data keeps none; false only when memory runs out (and the sample has none).
+bool MakePeaks(Sample& s);
 
 // Shared all-zero sample for every unused instrument slot; never released.
 extern Sample EmptySample;

@@ -516,6 +516,7 @@ bool FreeModule(Module* module) {
                 Sample* s = ins.samples[k];
                 if (s != nullptr && s != &EmptySample) {
                     xm::FreeSampleData(s->data);
+                    delete[] s->peaks;
                     delete s;
                 }
             }

@@ -1,7 +1,9 @@
 // XM sample headers and sample data: 8-bit and 16-bit delta PCM, mono or
 // stereo, and 4-bit ADPCM, all turned into 16-bit PCM with loop points the
 // data can honour.
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "player/format/xm_reader.h"
 
@@ -182,6 +184,8 @@ bool ReadSampleData(Reader& in, const StoredSample& stored) {
             return in.Refuse(LoadRefusal::OutOfMemory, "out of memory for sample data");
         }
         FillLoopGuard(s);
+        // Without memory for its peaks a sample still plays; its meter probes.
+        MakePeaks(s);
         s.bits = 16;
     }
     in.report.adpcmSamples += stored.adpcm ? 1 : 0;
@@ -237,6 +241,37 @@ void FillLoopGuard(Sample& s) {
             data[x] = LoopedEntry(data, s, x);
         }
     }
+}
+
+bool MakePeaks(Sample& s) {
+    if (s.data == nullptr || s.length == 0) {
+        return true;
+    }
+    const size_t blocks = (static_cast<size_t>(s.length) + kPeakBlock - 1) >> kPeakBlockShift;
+    const size_t table = blocks + kPeakPadding;
+    int16_t* peaks = xm::AllocZeroed<int16_t>(s.right != nullptr ? 2 * table : table);
+    if (peaks == nullptr) {
+        return false;
+    }
+    s.peaks = peaks;
+    s.rightPeaks = s.right != nullptr ? peaks + table : nullptr;
+    for (const auto& [data, out] : {std::pair{s.data, s.peaks}, std::pair{s.right, s.rightPeaks}}) {
+        if (data == nullptr) {
+            continue;
+        }
+        // A block at a time, each a loop the compiler can widen.
+        for (size_t block = 0; block < blocks; ++block) {
+            const int16_t* entry = data + (block << kPeakBlockShift);
+            const size_t count = std::min<size_t>(kPeakBlock, s.length - (block << kPeakBlockShift));
+            int16_t peak = 0;
+            for (size_t i = 0; i < count; ++i) {
+                const auto magnitude = static_cast<int16_t>(entry[i] ^ (entry[i] >> 15));
+                peak = magnitude > peak ? magnitude : peak;
+            }
+            out[block] = peak;
+        }
+    }
+    return true;
 }
 
 namespace xm {
