@@ -30,7 +30,7 @@ cases=("tinsel|--embedded --rules tinsel --seconds 60" "ft2|--embedded --rules f
 for case in "${cases[@]}"; do
   name="${case%%|*}"
   read -ra options <<<"${case#*|}"
-  timeout 300 node --no-experimental-fetch "$root/web-cmake/tools/render/tinsel-render.js" \
+  timeout 300 node "$root/web-cmake/tools/render/tinsel-render.js" \
     "${options[@]}" --out "$work/web-$name.wav" 2>/dev/null
   timeout 300 "$native" "${options[@]}" --out "$work/linux-$name.wav" 2>/dev/null
   web_sum="$(sha256sum <"$work/web-$name.wav")"
