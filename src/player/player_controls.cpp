@@ -64,46 +64,34 @@ constexpr Entries kFirstLanes[9] = {
     {-1, -1, -1, 0, 0, 0, 0, 0},    {-1, -1, -1, -1, 0, 0, 0, 0},    {-1, -1, -1, -1, -1, 0, 0, 0},
     {-1, -1, -1, -1, -1, -1, 0, 0}, {-1, -1, -1, -1, -1, -1, -1, 0}, {-1, -1, -1, -1, -1, -1, -1, -1}};
 
+// The largest of a table's first blocks peaks, lane by lane: eight blocks a
+// load, the last load's lanes past them left out (the table's padding holds
+// the load's overreach).
+[[gnu::always_inline]] inline Entries TopOf(const int16_t* table, int64_t blocks) {
+    Entries top, e;
+    if (blocks <= 8) [[likely]] {
+        // A stretch of up to eight blocks, as most are: one load.
+        __builtin_memcpy(&top, table, sizeof top);
+        return top & kFirstLanes[blocks];
+    }
+    top = Entries{};
+    for (; blocks > 8; blocks -= 8, table += 8) {
+        __builtin_memcpy(&e, table, sizeof e);
+        top = top > e ? top : e;
+    }
+    __builtin_memcpy(&e, table, sizeof e);
+    e &= kFirstLanes[blocks];
+    return top > e ? top : e;
+}
+
 // The largest peak of a sample's tables (MakePeaks) over the blocks the
-// stretch touches, right null for a mono sample: eight blocks a load, the
-// last load's lanes past the stretch left out. No entry of the stretch is
+// stretch touches, right null for a mono sample. No entry of the stretch is
 // missed; up to a block less one on either side of it may count too.
 [[gnu::always_inline]] inline Peaks PeaksOfTables(const int16_t* left, const int16_t* right, Stretch s) {
     const int64_t first = s.from >> kPeakBlockShift;
-    int64_t blocks = (s.to >> kPeakBlockShift) - first + 1;
-    left += first;
-    right += right != nullptr ? first : 0;
-    Entries topL, topR, e;
-    if (blocks <= 8) [[likely]] {
-        // A stretch of up to eight blocks, as most are: one load.
-        __builtin_memcpy(&topL, left, sizeof topL); // within the table's padding
-        topL &= kFirstLanes[blocks];
-        if (right != nullptr) {
-            __builtin_memcpy(&topR, right, sizeof topR);
-            topR &= kFirstLanes[blocks];
-        }
-    } else {
-        topL = topR = Entries{};
-        int64_t at = 0;
-        for (; blocks > 8; blocks -= 8, at += 8) {
-            __builtin_memcpy(&e, left + at, sizeof e);
-            topL = topL > e ? topL : e;
-            if (right != nullptr) {
-                __builtin_memcpy(&e, right + at, sizeof e);
-                topR = topR > e ? topR : e;
-            }
-        }
-        __builtin_memcpy(&e, left + at, sizeof e);
-        e &= kFirstLanes[blocks];
-        topL = topL > e ? topL : e;
-        if (right != nullptr) {
-            __builtin_memcpy(&e, right + at, sizeof e);
-            e &= kFirstLanes[blocks];
-            topR = topR > e ? topR : e;
-        }
-    }
-    const int32_t peakL = LargestLane(topL);
-    return {peakL, right != nullptr ? LargestLane(topR) : peakL};
+    const int64_t blocks = (s.to >> kPeakBlockShift) - first + 1;
+    const int32_t peakL = LargestLane(TopOf(left + first, blocks));
+    return {peakL, right != nullptr ? LargestLane(TopOf(right + first, blocks)) : peakL};
 }
 
 // Without a table (a sample the loaders did not make): the largest
