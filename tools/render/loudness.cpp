@@ -79,6 +79,12 @@ struct PeakFilter {
     // taps' samples (with room for the rounding), for 3 phases (4x) or only
     // the middle one (2x).
     float reach[4] = {1, 1, 1, 1};
+    // Nor can a point lie further from the line between its two neighbours
+    // than bend[phases] times the largest second difference among its taps'
+    // samples, give or take what straight[phases] allows: music bends little
+    // between two samples, so this bound passes over most loud stretches
+    // that the first must leave to the filter.
+    float bend[4] = {0, 0, 0, 0}, straight[4] = {1, 1, 1, 1};
     PeakFilter() {
         const auto besselI0 = [](double x) {
             double sum = 1, term = 1;
@@ -107,6 +113,30 @@ struct PeakFilter {
             reach[3] = std::max(reach[3], float(weight * 1.001));
             if (p == 2)
                 reach[1] = float(weight * 1.001);
+        }
+        for (int p = 1; p <= 3; ++p) {
+            // The phase's taps less the line between the point's neighbours,
+            // divided by a second difference's (1, -2, 1) from the far end;
+            // what is left over is a multiple of a first difference's (1, -1).
+            double rest[kTaps], sum = 0;
+            for (int k = 0; k < kTaps; ++k)
+                rest[k] = taps[p - 1][k];
+            rest[kReachBack] -= 1 - p / 4.0;
+            rest[kReachBack + 1] -= p / 4.0;
+            for (int k = kTaps - 1; k >= 2; --k) {
+                const double q = rest[k];
+                sum += std::fabs(q);
+                rest[k - 1] += 2 * q;
+                rest[k - 2] -= q;
+            }
+            // A first difference is at most twice the largest sample.
+            const float lean = float((1 + 2 * std::fabs(rest[1])) * 1.001), curve = float(sum * 1.001);
+            bend[3] = std::max(bend[3], curve);
+            straight[3] = std::max(straight[3], lean);
+            if (p == 2) {
+                bend[1] = curve;
+                straight[1] = lean;
+            }
         }
         for (int j = 0; j < kTaps / 2; ++j) {
             outer[j] = (taps[0][j] + taps[0][kTaps - 1 - j]) / 2;
@@ -202,6 +232,36 @@ template <int kPhases, typename V> [[gnu::always_inline]] inline float PeakOf(co
 }
 #endif
 
+// The largest magnitude lane by lane among at least every sample the points
+// after x[kReachBack] to x[kReachBack + count - 1] weigh; the few past them
+// are as good a bound.
+template <typename V> [[gnu::always_inline]] inline V Loudest(const float* x, int32_t count) {
+    V most = {};
+#pragma GCC unroll 8
+    for (int32_t k = 0; k < count + kTaps - 1; k += kWidth<V>)
+        most = Max(most, Abs(Load<V>(x + k)));
+    return most;
+}
+
+// Whether the points of the stretch x[kReachBack] to x[kReachBack + count - 1]
+// could lie above peak by the second bound, most being the largest magnitude
+// among its taps' samples.
+template <int kPhases, typename V>
+[[gnu::always_inline]] inline bool Bends(const float* x, int32_t count, float most, float peak) {
+    constexpr int kW = kWidth<V>;
+    if constexpr (kPhases == 0) {
+        return true;
+    } else {
+        V bend = {};
+        for (int32_t k = 2; k < count + kTaps - 1; k += kW) {
+            const V a = Load<V>(x + k), b = Load<V>(x + k - 1), c = Load<V>(x + k - 2);
+            bend = Max(bend, Abs((a + c) - (b + b)));
+        }
+        const PeakFilter& f = Filter();
+        return f.straight[kPhases] * most + f.bend[kPhases] * Largest(bend) > peak;
+    }
+}
+
 // The larger of peak and PeakOf(x, n), x padded with kPeakPad samples: a
 // stretch is filtered only where its samples could make a point above peak,
 // which in most songs leaves the loud passages. Neighbouring stretches that
@@ -209,7 +269,6 @@ template <int kPhases, typename V> [[gnu::always_inline]] inline float PeakOf(co
 constexpr int kPeakStretch = 64, kPeakPad = 16;
 template <int kPhases, typename V>
 [[gnu::always_inline]] inline float PeakBody(const float* x, int32_t n, float peak) {
-    constexpr int kW = kWidth<V>;
     const float reach = Filter().reach[kPhases];
     // Below this no sample can make a point above peak (reach has room for the rounding).
     V limit = {};
@@ -217,11 +276,9 @@ template <int kPhases, typename V>
     int32_t run = -1; // the first stretch of those waiting to be filtered
     for (int32_t i = 0; i < n; i += kPeakStretch) {
         const int32_t count = std::min(kPeakStretch, n - i);
-        V most = {};
-        // At least every sample the stretch's points weigh; the few past them are as good a bound.
-        for (int32_t k = 0; k < count + kTaps - 1; k += kW)
-            most = Max(most, Abs(Load<V>(x + i + k)));
-        if (AnyAbove(most, limit)) {
+        // A whole stretch's loop unrolled: its count and the loads' are known.
+        const V most = count == kPeakStretch ? Loudest<V>(x + i, kPeakStretch) : Loudest<V>(x + i, count);
+        if (AnyAbove(most, limit) && Bends<kPhases, V>(x + i, count, Largest(most), peak)) {
             run = run < 0 ? i : run;
         } else if (run >= 0) {
             peak = std::max(peak, PeakOf<kPhases, V>(x + run, i - run));
