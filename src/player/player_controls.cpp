@@ -129,6 +129,7 @@ int32_t PeakOfProbes(const int16_t* data, Stretch s) {
 } // namespace
 
 bool SetStereoSeparation(Player& player, int32_t percent) {
+    ++player.changes;
     if (percent < 0 || percent > 200) {
         return false;
     }
@@ -137,6 +138,7 @@ bool SetStereoSeparation(Player& player, int32_t percent) {
 }
 
 bool SetTempoFactor(Player& player, double factor) {
+    ++player.changes;
     if (!(factor >= 0.25 && factor <= 4.0)) {
         return false;
     }
@@ -156,6 +158,7 @@ bool SetTempoFactor(Player& player, double factor) {
 }
 
 bool SetPitchFactor(Player& player, double factor) {
+    ++player.changes;
     if (!(factor >= 0.25 && factor <= 4.0)) {
         return false;
     }
@@ -331,52 +334,50 @@ template <Voices voices, bool inPieces>
     Put<inPieces>(state, true, c.note <= 96 ? c.note : 0, c.instrumentNumber, c.sampleSlot, heard);
 }
 
-template <Voices voices> void StatesOf(const Player& player, ChannelState* states, int count) {
+template <Voices voices, bool inPieces> void StatesOf(const Player& player, ChannelState* states, int count) {
     const Asking asking = AskingOf<voices>(player, player.muted.any());
     for (int i = 0; i < count; ++i) {
-        StateOf<voices, false>(player, asking, i, states[i]);
+        StateOf<voices, inPieces>(player, asking, i, states[i]);
     }
 }
 
-template <Voices voices> ChannelState StateAlone(const Player& player, int channel) {
-    ChannelState state;
-    StateOf<voices, true>(player, AskingOf<voices>(player, true), channel, state);
-    return state;
+template <bool inPieces> void MakeStates(const Player& player, ChannelState* states, int count) {
+    switch (VoicesOf(player)) {
+    case Voices::Ft2:
+        StatesOf<Voices::Ft2, inPieces>(player, states, count);
+        break;
+    case Voices::FloatFt2Rules:
+        StatesOf<Voices::FloatFt2Rules, inPieces>(player, states, count);
+        break;
+    case Voices::Float:
+        StatesOf<Voices::Float, inPieces>(player, states, count);
+        break;
+    }
 }
 
 } // namespace
 
-ChannelState GetChannelState(const Player& player, int channel) {
-    // ChannelCount's bounds, and no channel below 0, in two unsigned comparisons.
-    if (player.module == nullptr || static_cast<unsigned>(channel) >= static_cast<unsigned>(kMaxChannels) ||
-        channel >= player.module->channelCount) {
-        ChannelState none;
-        PutSilent<true>(none);
-        return none;
+const ChannelState& AskChannelState(const Player& player, int channel) {
+    static constexpr ChannelState kNone{false, 0, 0, -1, 0, 0, 0.0, 0.0f, 0.0f};
+    auto& asked = player.asked;
+    if (asked.changes != player.changes || asked.levelFrames != player.levelFrames) {
+        asked.count = player.module != nullptr ? ChannelCount(*player.module) : 0;
+        asked.changes = player.changes;
+        asked.levelFrames = player.levelFrames;
+        MakeStates<true>(player, asked.states, asked.count);
     }
-    switch (VoicesOf(player)) {
-    case Voices::Ft2:
-        return StateAlone<Voices::Ft2>(player, channel);
-    case Voices::FloatFt2Rules:
-        return StateAlone<Voices::FloatFt2Rules>(player, channel);
-    case Voices::Float:
-        break;
-    }
-    return StateAlone<Voices::Float>(player, channel);
+    return static_cast<unsigned>(channel) < static_cast<unsigned>(asked.count) ? asked.states[channel]
+                                                                               : kNone;
 }
 
 int GetChannelStates(const Player& player, ChannelState* states, int count) {
     const int channels = player.module != nullptr ? std::min(count, ChannelCount(*player.module)) : 0;
-    switch (VoicesOf(player)) {
-    case Voices::Ft2:
-        StatesOf<Voices::Ft2>(player, states, channels);
-        break;
-    case Voices::FloatFt2Rules:
-        StatesOf<Voices::FloatFt2Rules>(player, states, channels);
-        break;
-    case Voices::Float:
-        StatesOf<Voices::Float>(player, states, channels);
-        break;
+    const auto& asked = player.asked;
+    if (asked.changes == player.changes && asked.levelFrames == player.levelFrames &&
+        channels <= asked.count) {
+        std::copy_n(asked.states, std::max(channels, 0), states);
+        return channels;
     }
+    MakeStates<false>(player, states, channels);
     return channels;
 }
