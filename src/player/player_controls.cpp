@@ -22,15 +22,15 @@ struct Stretch {
 [[gnu::always_inline]] inline Stretch PlayedStretch(int64_t position, int64_t stepped, bool backward,
                                                     uint32_t length, uint32_t loopStart, uint32_t loopLength,
                                                     bool looped) {
-    const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     const int64_t span = stepped + 1;
     Stretch s{backward ? position : position - span, 0};
     s.to = s.from + span;
     looped = looped && loopLength > 0;
     // Most blocks play within the sample, or within its loop once in it.
-    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to <= last) [[likely]] {
+    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to < int64_t{length}) [[likely]] {
         return s;
     }
+    const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     if (looped) {
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
         s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
@@ -120,10 +120,21 @@ int32_t PeakOfProbes(const int16_t* data, Stretch s) {
     return {peakL, right != nullptr ? PeakOfProbes(right, s) : peakL};
 }
 
-// gain: the output's full scale for a sample's entry of 1.
-[[gnu::always_inline]] inline float Level(int32_t peak, float gain) {
-    const float level = static_cast<float>(peak) * gain;
-    return level < 1.0f ? level : 1.0f;
+using Floats = float __attribute__((vector_size(8)));
+using Ints = int32_t __attribute__((vector_size(8)));
+
+// The left and right gains of a voice, kept side by side at gains, times
+// scale: the output's full scale for a sample's entry of 1.
+[[gnu::always_inline]] inline Floats GainsAt(const void* gains, float scale) {
+    Ints g;
+    __builtin_memcpy(&g, gains, sizeof g);
+    return __builtin_convertvector(g, Floats) * scale;
+}
+
+// Both sides' levels in one go: the peaks at the gains, 1 at most.
+[[gnu::always_inline]] inline Floats Levels(Peaks peaks, Floats gains) {
+    const Floats level = __builtin_convertvector((Ints{peaks.left, peaks.right}), Floats) * gains;
+    return level < 1.0f ? level : Floats{1.0f, 1.0f};
 }
 
 } // namespace
@@ -187,7 +198,7 @@ Voices VoicesOf(const Player& player) {
 struct Heard {
     int32_t volume, panning;
     double frequency;
-    float levelLeft, levelRight;
+    Floats levels; // left, right
 };
 
 // A state written where it is asked for; inPieces: in the three pieces a
@@ -200,9 +211,9 @@ template <bool inPieces>
     if constexpr (!inPieces) {
         // States asked all at once are read a field at a time: pieces
         // would cost more than they save.
-        state = ChannelState{active,          note,          instrument,      sample,
-                             heard.volume,    heard.panning, heard.frequency, heard.levelLeft,
-                             heard.levelRight};
+        state = ChannelState{active,         note,          instrument,      sample,
+                             heard.volume,   heard.panning, heard.frequency, heard.levels[0],
+                             heard.levels[1]};
         return;
     }
     static_assert(sizeof(ChannelState) == 40 && offsetof(ChannelState, note) == 4 &&
@@ -215,15 +226,14 @@ template <bool inPieces>
     const Longs middle = {static_cast<int64_t>(static_cast<uint32_t>(heard.volume) |
                                                uint64_t{static_cast<uint32_t>(heard.panning)} << 32),
                           __builtin_bit_cast(int64_t, heard.frequency)};
-    const float levels[2] = {heard.levelLeft, heard.levelRight};
     auto* bytes = reinterpret_cast<unsigned char*>(&state);
     __builtin_memcpy(bytes, &head, sizeof head);
     __builtin_memcpy(bytes + 16, &middle, sizeof middle);
-    __builtin_memcpy(bytes + 32, levels, sizeof levels);
+    __builtin_memcpy(bytes + 32, &heard.levels, sizeof heard.levels);
 }
 
 template <bool inPieces> [[gnu::always_inline]] inline void PutSilent(ChannelState& state) {
-    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, 0.0f, 0.0f});
+    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, Floats{}});
 }
 
 // What every channel asked at once shares, read once: the states written
@@ -264,7 +274,7 @@ template <Voices voices, bool inPieces>
     const Channel& c = player.channels[channel];
     Heard heard;
     Peaks peaks;
-    float gainL, gainR;
+    Floats gains;
     if constexpr (voices == Voices::Ft2) {
         const Ft2Voice& f = player.ft2.voices[2 * channel + player.ft2.current[channel]];
         if (!f.on || f.fadingOut || f.left == nullptr) {
@@ -287,8 +297,8 @@ template <Voices voices, bool inPieces>
         // A value's share of the sum, shifted down to 16 bits: gain / 2^28
         // (each below 2^31).
         constexpr float kScale = 1.0f / 268435456.0f / 32768.0f;
-        gainL = static_cast<float>(static_cast<int32_t>(f.targetL)) * kScale;
-        gainR = static_cast<float>(static_cast<int32_t>(f.targetR)) * kScale;
+        static_assert(offsetof(Ft2Voice, targetR) == offsetof(Ft2Voice, targetL) + 4);
+        gains = GainsAt(&f.targetL, kScale);
         // The step the voice plays at, the pitch factor in it.
         heard.frequency = static_cast<double>(f.step) * asking.ft2HzPerStep;
     } else {
@@ -310,8 +320,8 @@ template <Voices voices, bool inPieces>
         } else {
             peaks = PeaksOfProbes(sample->data, ft2Rules ? sample->right : nullptr, s);
         }
-        gainL = static_cast<float>(v.leftGain) * asking.floatGain;
-        gainR = static_cast<float>(v.rightGain) * asking.floatGain;
+        static_assert(offsetof(MixVoice, rightGain) == offsetof(MixVoice, leftGain) + 4);
+        gains = GainsAt(&v.leftGain, asking.floatGain);
         heard.frequency = static_cast<double>(v.frequency) * asking.floatHz;
         if constexpr (!ft2Rules) {
             // Out of 127 to out of 64, rounded up: (64 v + 63) / 127 is
@@ -326,10 +336,9 @@ template <Voices voices, bool inPieces>
         heard.volume = std::clamp<int32_t>((c.finalPeriod > 0 ? c.finalVolume : 0) >> 2, 0, 64);
         heard.panning = std::clamp<int32_t>(c.finalPanning, 0, 255);
     }
-    heard.levelLeft = Level(peaks.left, gainL);
-    heard.levelRight = Level(peaks.right, gainR);
+    heard.levels = Levels(peaks, gains);
     if (!asking.metered || (asking.anyMuted && player.muted[static_cast<size_t>(channel)])) {
-        heard.levelLeft = heard.levelRight = 0.0f;
+        heard.levels = Floats{};
     }
     Put<inPieces>(state, true, c.note <= 96 ? c.note : 0, c.instrumentNumber, c.sampleSlot, heard);
 }
