@@ -57,7 +57,8 @@ struct Player : ReplayState {
     // renders by ticks set this to 0 at a block's start.
     int32_t levelFrames;
     // Bumped by every call that changes the instance (a render, a seek, a
-    // setting): states asked since the last bump still hold.
+    // setting), and by an owner that sets any other field itself than
+    // levelFrames: states asked since the last bump still hold.
     uint64_t changes;
     // The song's channels as asked one by one (GetChannelState): made all
     // at once by the first ask after a change, copied out by the rest.
@@ -197,7 +198,10 @@ bool SetPitchFactor(Player& player, double factor);
 
 // All zero (sample -1) for a channel outside the song, or without one.
 // The first ask after a change tells every channel of the song (as
-// GetChannelStates does) and keeps them; the rest copy them.
+// GetChannelStates does) and keeps them in the instance; the rest copy
+// them. Asking thus writes the instance: one thread at a time, as for
+// every other call.
+// AskChannelState: GetChannelState's ask where no state is kept.
 const ChannelState& AskChannelState(const Player& player, int channel);
 inline ChannelState GetChannelState(const Player& player, int channel) {
     const auto& asked = player.asked;
