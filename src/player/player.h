@@ -57,8 +57,9 @@ struct Player : ReplayState {
     // renders by ticks set this to 0 at a block's start.
     int32_t levelFrames;
     // Bumped by every call that changes the instance (a render, a seek, a
-    // setting), and by an owner that sets any other field itself than
-    // levelFrames: states asked since the last bump still hold.
+    // setting), and by an owner that sets a field itself (levelFrames
+    // aside, which the kept states check): states asked since the last
+    // bump still hold.
     uint64_t changes;
     // The song's channels as asked one by one (GetChannelState): made all
     // at once by the first ask after a change, copied out by the rest.

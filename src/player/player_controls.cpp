@@ -202,9 +202,9 @@ struct Heard {
 };
 
 // A state written where it is asked for; inPieces: in the three pieces a
-// copy of it reads, 16, 16 and 8 bytes, as a caller given the state copies
-// it at once, and a load that spans several smaller stores cannot take its
-// bytes from them until they are done.
+// copy of it reads, 16, 16 and 8 bytes, as the states kept for asks one by
+// one are copied out right after they are made, and a load that spans
+// several smaller stores cannot take its bytes from them until they are done.
 template <bool inPieces>
 [[gnu::always_inline]] inline void Put(ChannelState& state, bool active, int32_t note, int32_t instrument,
                                        int32_t sample, const Heard& heard) {
