@@ -75,7 +75,10 @@ void BM_RenderAskingChannelState(benchmark::State& state) {
 BENCHMARK(BM_RenderAskingChannelState)->ArgNames({"rules", "ask"})->ArgsProduct({{0, 1}, {0, 1, 2}});
 
 // The asking alone, on a block well into the song: every channel's state,
-// against a block's render above.
+// against a block's render above. Each ask follows a change of the
+// player's settings (the stereo separation set as it is), as each block's
+// first ask follows its render: what was asked of the block before holds
+// no longer.
 void BM_AskEveryChannelState(benchmark::State& state) {
     Song song(state);
     if (song.module == nullptr)
@@ -84,8 +87,10 @@ void BM_AskEveryChannelState(benchmark::State& state) {
     state.SetLabel(std::string(state.range(0) == 0 ? "tinsel " : "ft2 ") + kAsking[atOnce ? 2 : 1]);
     for (int i = 0; i < 500; ++i)
         song.RenderBlock();
-    for (auto _ : state)
+    for (auto _ : state) {
+        SetStereoSeparation(*song.player, 100);
         song.Ask(atOnce);
+    }
 }
 BENCHMARK(BM_AskEveryChannelState)->ArgNames({"rules", "at_once"})->ArgsProduct({{0, 1}, {0, 1}});
 

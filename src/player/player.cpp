@@ -129,6 +129,7 @@ bool StartSong(Player& player, const Module* module) {
 }
 
 bool StartSong(Player& player, const Module* module, RuleSet rules) {
+    ++player.changes;
     if (module == nullptr) {
         return false;
     }
@@ -204,6 +205,7 @@ void Separate(float* frames, int32_t count, int32_t percent) {
 // the voices mixed between. With toTickEnd it stops where a tick is due,
 // once it has rendered a frame.
 int32_t Render(Player& player, float* destination, int32_t frames, bool toTickEnd) {
+    ++player.changes;
     if (player.module == nullptr || player.ended || player.paused) {
         return 0;
     }
@@ -282,6 +284,7 @@ int32_t RenderToTickEnd(Player& player, float* destination, int32_t frames) {
 }
 
 void MixVoices(Player& player, float* destination, int32_t frames) {
+    ++player.changes;
     // Channel i drives voice i: those past the song's channels never sound.
     const int count = player.module != nullptr ? ChannelCount(*player.module) : kMixedVoices;
     // By FT2 rules stereo samples play in stereo, whichever mixer sounds them.
@@ -290,11 +293,13 @@ void MixVoices(Player& player, float* destination, int32_t frames) {
 }
 
 void SetInterpolation(Player& player, Interpolation interpolation) {
+    ++player.changes;
     player.interpolation = interpolation;
     player.ft2FloatVoices = player.interpolation != Interpolation::Linear || player.ramp != Ramp::Rules;
 }
 
 void SetRamp(Player& player, Ramp ramp) {
+    ++player.changes;
     player.ramp = ramp;
     const bool off = ramp == Ramp::Off || player.mixingRate < 1;
     player.rampLength = off ? 0 : RampLengthForRate(player.mixingRate);
@@ -334,6 +339,7 @@ PlayPosition UpcomingPosition(const Player& player) {
 }
 
 bool SeekTo(Player& player, int32_t order, int32_t row, const SongLength* known) {
+    ++player.changes;
     const Module* m = player.module;
     if (m == nullptr || order < 0 || order >= (m->songLength > 0 ? m->songLength : 1) || row < 0) {
         return false;
@@ -371,6 +377,7 @@ bool SeekTo(Player& player, int32_t order, int32_t row, const SongLength* known)
 }
 
 bool SeekToFrame(Player& player, int64_t frame) {
+    ++player.changes;
     const Module* m = player.module;
     if (m == nullptr || frame < 0 || (player.repeatCount > 0 && frame >= player.endFrame)) {
         return false;
@@ -401,6 +408,7 @@ bool SeekToFrame(Player& player, int64_t frame) {
 }
 
 void SetRepeatCount(Player& player, int32_t count) {
+    ++player.changes;
     player.repeatCount = count > 0 && player.module != nullptr ? count : 0;
     player.endFrame = 0;
     if (player.repeatCount > 0) {
@@ -436,6 +444,7 @@ void ApplyMutes(Player& player) {
 } // namespace
 
 void SetMutedChannels(Player& player, uint32_t mask) {
+    ++player.changes;
     for (size_t i = 0; i < 32; ++i) {
         player.muted[i] = ((mask >> i) & 1) != 0;
     }
@@ -443,6 +452,7 @@ void SetMutedChannels(Player& player, uint32_t mask) {
 }
 
 bool SetChannelMuted(Player& player, int channel, bool muted) {
+    ++player.changes;
     if (channel < 0 || channel >= kMaxChannels ||
         (player.module != nullptr && channel >= ChannelCount(*player.module))) {
         return false;
@@ -453,6 +463,7 @@ bool SetChannelMuted(Player& player, int channel, bool muted) {
 }
 
 bool SetAmplification(Player& player, int32_t amplification) {
+    ++player.changes;
     if (amplification < kFt2MinAmplification || amplification > kFt2MaxAmplification) {
         return false;
     }

@@ -16,6 +16,25 @@
 #include "player/format/module.h"
 #include "player/mix/mixer.h"
 
+// What a channel is sounding.
+struct ChannelState {
+    bool active;      // a voice is playing a sample for it
+    int note;         // 1..96 as the file stores notes (C-0 = 1); 0 for none
+    int instrument;   // from 1; 0 for none
+    int sample;       // of the instrument, from 0; -1 for none
+    int volume;       // heard, 0..64
+    int panning;      // heard, 0..255
+    double frequency; // Hz, with the pitch factor (under FT2 rules, of the step the voice plays at)
+    // Peak of the channel's own output over the last block rendered (levelFrames),
+    // 0..1 of the 16-bit full scale, before the stereo separation: the
+    // largest entry of the sample's blocks of 256 (kPeakBlock) that the
+    // stretch played touches, at the voice's gains (of a sample the loaders
+    // did not make, some points of the stretch).
+    float levelLeft;
+    float levelRight;
+    bool operator==(const ChannelState&) const = default;
+};
+
 struct Player : ReplayState {
     int32_t rampLength; // frames over which a gain change glides; 0 with Ramp::Off
     float rampReciprocal;
@@ -37,6 +56,19 @@ struct Player : ReplayState {
     // RenderFrames call, or those RenderToTickEnd rendered since whoever
     // renders by ticks set this to 0 at a block's start.
     int32_t levelFrames;
+    // Bumped by every call that changes the instance (a render, a seek, a
+    // setting), and by an owner that sets a field itself (levelFrames
+    // aside, which the kept states check): states asked since the last
+    // bump still hold.
+    uint64_t changes;
+    // The song's channels as asked one by one (GetChannelState): made all
+    // at once by the first ask after a change, copied out by the rest.
+    mutable struct {
+        uint64_t changes;    // the instance's when made
+        int32_t levelFrames; // the instance's when made: its owner may set it
+        int32_t count;       // channels made, the song's; 0 for none
+        ChannelState states[kMaxChannels];
+    } asked;
 };
 
 // Where a song goes when played from its start.
@@ -165,26 +197,23 @@ bool SetTempoFactor(Player& player, double factor);
 // 0.25..4: every voice plays at factor times its frequency, time unchanged.
 bool SetPitchFactor(Player& player, double factor);
 
-// What a channel is sounding.
-struct ChannelState {
-    bool active;      // a voice is playing a sample for it
-    int note;         // 1..96 as the file stores notes (C-0 = 1); 0 for none
-    int instrument;   // from 1; 0 for none
-    int sample;       // of the instrument, from 0; -1 for none
-    int volume;       // heard, 0..64
-    int panning;      // heard, 0..255
-    double frequency; // Hz, with the pitch factor (under FT2 rules, of the step the voice plays at)
-    // Peak of the channel's own output over the last block rendered (levelFrames),
-    // 0..1 of the 16-bit full scale, before the stereo separation: the
-    // largest entry of the sample's blocks of 256 (kPeakBlock) that the
-    // stretch played touches, at the voice's gains (of a sample the loaders
-    // did not make, some points of the stretch).
-    float levelLeft;
-    float levelRight;
-    bool operator==(const ChannelState&) const = default;
-};
 // All zero (sample -1) for a channel outside the song, or without one.
-ChannelState GetChannelState(const Player& player, int channel);
+// The first ask after a change tells every channel of the song (as
+// GetChannelStates does) and keeps them in the instance; the rest copy
+// them. Asking thus writes the instance: one thread at a time, as for
+// every other call.
+// AskChannelState: GetChannelState's ask where no state is kept.
+const ChannelState& AskChannelState(const Player& player, int channel);
+inline ChannelState GetChannelState(const Player& player, int channel) {
+    const auto& asked = player.asked;
+    const bool kept = asked.changes == player.changes && asked.levelFrames == player.levelFrames &&
+                      static_cast<unsigned>(channel) < static_cast<unsigned>(asked.count);
+    const ChannelState& state = kept ? asked.states[channel] : AskChannelState(player, channel);
+    // Copied whole, padding and all: fewer moves than field by field.
+    ChannelState copy;
+    __builtin_memcpy(&copy, &state, sizeof copy);
+    return copy;
+}
 // The first count channels' states at once, as GetChannelState tells each,
 // for less than asking each alone: how many of the song's were written.
 int GetChannelStates(const Player& player, ChannelState* states, int count);

@@ -22,15 +22,15 @@ struct Stretch {
 [[gnu::always_inline]] inline Stretch PlayedStretch(int64_t position, int64_t stepped, bool backward,
                                                     uint32_t length, uint32_t loopStart, uint32_t loopLength,
                                                     bool looped) {
-    const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     const int64_t span = stepped + 1;
     Stretch s{backward ? position : position - span, 0};
     s.to = s.from + span;
     looped = looped && loopLength > 0;
     // Most blocks play within the sample, or within its loop once in it.
-    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to <= last) [[likely]] {
+    if (s.from >= (looped ? static_cast<int64_t>(loopStart) : 0) && s.to < int64_t{length}) [[likely]] {
         return s;
     }
+    const int64_t last = length > 0 ? static_cast<int64_t>(length) - 1 : 0;
     if (looped) {
         s.from = s.from < static_cast<int64_t>(loopStart) ? loopStart : s.from;
         s.to = static_cast<int64_t>(loopStart) + loopLength - 1;
@@ -120,15 +120,27 @@ int32_t PeakOfProbes(const int16_t* data, Stretch s) {
     return {peakL, right != nullptr ? PeakOfProbes(right, s) : peakL};
 }
 
-// gain: the output's full scale for a sample's entry of 1.
-[[gnu::always_inline]] inline float Level(int32_t peak, float gain) {
-    const float level = static_cast<float>(peak) * gain;
-    return level < 1.0f ? level : 1.0f;
+using Floats = float __attribute__((vector_size(8)));
+using Ints = int32_t __attribute__((vector_size(8)));
+
+// The left and right gains of a voice, kept side by side at gains, times
+// scale: the output's full scale for a sample's entry of 1.
+[[gnu::always_inline]] inline Floats GainsAt(const void* gains, float scale) {
+    Ints g;
+    __builtin_memcpy(&g, gains, sizeof g);
+    return __builtin_convertvector(g, Floats) * scale;
+}
+
+// Both sides' levels in one go: the peaks at the gains, 1 at most.
+[[gnu::always_inline]] inline Floats Levels(Peaks peaks, Floats gains) {
+    const Floats level = __builtin_convertvector((Ints{peaks.left, peaks.right}), Floats) * gains;
+    return level < 1.0f ? level : Floats{1.0f, 1.0f};
 }
 
 } // namespace
 
 bool SetStereoSeparation(Player& player, int32_t percent) {
+    ++player.changes;
     if (percent < 0 || percent > 200) {
         return false;
     }
@@ -137,6 +149,7 @@ bool SetStereoSeparation(Player& player, int32_t percent) {
 }
 
 bool SetTempoFactor(Player& player, double factor) {
+    ++player.changes;
     if (!(factor >= 0.25 && factor <= 4.0)) {
         return false;
     }
@@ -156,6 +169,7 @@ bool SetTempoFactor(Player& player, double factor) {
 }
 
 bool SetPitchFactor(Player& player, double factor) {
+    ++player.changes;
     if (!(factor >= 0.25 && factor <= 4.0)) {
         return false;
     }
@@ -184,22 +198,22 @@ Voices VoicesOf(const Player& player) {
 struct Heard {
     int32_t volume, panning;
     double frequency;
-    float levelLeft, levelRight;
+    Floats levels; // left, right
 };
 
 // A state written where it is asked for; inPieces: in the three pieces a
-// copy of it reads, 16, 16 and 8 bytes, as a caller given the state copies
-// it at once, and a load that spans several smaller stores cannot take its
-// bytes from them until they are done.
+// copy of it reads, 16, 16 and 8 bytes, as the states kept for asks one by
+// one are copied out right after they are made, and a load that spans
+// several smaller stores cannot take its bytes from them until they are done.
 template <bool inPieces>
 [[gnu::always_inline]] inline void Put(ChannelState& state, bool active, int32_t note, int32_t instrument,
                                        int32_t sample, const Heard& heard) {
     if constexpr (!inPieces) {
         // States asked all at once are read a field at a time: pieces
         // would cost more than they save.
-        state = ChannelState{active,          note,          instrument,      sample,
-                             heard.volume,    heard.panning, heard.frequency, heard.levelLeft,
-                             heard.levelRight};
+        state = ChannelState{active,         note,          instrument,      sample,
+                             heard.volume,   heard.panning, heard.frequency, heard.levels[0],
+                             heard.levels[1]};
         return;
     }
     static_assert(sizeof(ChannelState) == 40 && offsetof(ChannelState, note) == 4 &&
@@ -212,15 +226,14 @@ template <bool inPieces>
     const Longs middle = {static_cast<int64_t>(static_cast<uint32_t>(heard.volume) |
                                                uint64_t{static_cast<uint32_t>(heard.panning)} << 32),
                           __builtin_bit_cast(int64_t, heard.frequency)};
-    const float levels[2] = {heard.levelLeft, heard.levelRight};
     auto* bytes = reinterpret_cast<unsigned char*>(&state);
     __builtin_memcpy(bytes, &head, sizeof head);
     __builtin_memcpy(bytes + 16, &middle, sizeof middle);
-    __builtin_memcpy(bytes + 32, levels, sizeof levels);
+    __builtin_memcpy(bytes + 32, &heard.levels, sizeof heard.levels);
 }
 
 template <bool inPieces> [[gnu::always_inline]] inline void PutSilent(ChannelState& state) {
-    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, 0.0f, 0.0f});
+    Put<inPieces>(state, false, 0, 0, -1, Heard{0, 0, 0.0, Floats{}});
 }
 
 // What every channel asked at once shares, read once: the states written
@@ -254,14 +267,16 @@ template <Voices voices> Asking AskingOf(const Player& player, bool anyMuted) {
 
 // One channel of the song, as GetChannelState and GetChannelStates tell it,
 // written straight where it is asked for.
-template <Voices voices, bool inPieces>
+// heardAll: a block was rendered and no channel is muted, so that every
+// level stands as measured.
+template <Voices voices, bool inPieces, bool heardAll>
 [[gnu::always_inline]] inline void StateOf(const Player& player, const Asking& asking, int channel,
                                            ChannelState& state) {
     constexpr bool ft2Rules = voices != Voices::Float;
     const Channel& c = player.channels[channel];
     Heard heard;
     Peaks peaks;
-    float gainL, gainR;
+    Floats gains;
     if constexpr (voices == Voices::Ft2) {
         const Ft2Voice& f = player.ft2.voices[2 * channel + player.ft2.current[channel]];
         if (!f.on || f.fadingOut || f.left == nullptr) {
@@ -284,8 +299,8 @@ template <Voices voices, bool inPieces>
         // A value's share of the sum, shifted down to 16 bits: gain / 2^28
         // (each below 2^31).
         constexpr float kScale = 1.0f / 268435456.0f / 32768.0f;
-        gainL = static_cast<float>(static_cast<int32_t>(f.targetL)) * kScale;
-        gainR = static_cast<float>(static_cast<int32_t>(f.targetR)) * kScale;
+        static_assert(offsetof(Ft2Voice, targetR) == offsetof(Ft2Voice, targetL) + 4);
+        gains = GainsAt(&f.targetL, kScale);
         // The step the voice plays at, the pitch factor in it.
         heard.frequency = static_cast<double>(f.step) * asking.ft2HzPerStep;
     } else {
@@ -307,8 +322,8 @@ template <Voices voices, bool inPieces>
         } else {
             peaks = PeaksOfProbes(sample->data, ft2Rules ? sample->right : nullptr, s);
         }
-        gainL = static_cast<float>(v.leftGain) * asking.floatGain;
-        gainR = static_cast<float>(v.rightGain) * asking.floatGain;
+        static_assert(offsetof(MixVoice, rightGain) == offsetof(MixVoice, leftGain) + 4);
+        gains = GainsAt(&v.leftGain, asking.floatGain);
         heard.frequency = static_cast<double>(v.frequency) * asking.floatHz;
         if constexpr (!ft2Rules) {
             // Out of 127 to out of 64, rounded up: (64 v + 63) / 127 is
@@ -323,60 +338,64 @@ template <Voices voices, bool inPieces>
         heard.volume = std::clamp<int32_t>((c.finalPeriod > 0 ? c.finalVolume : 0) >> 2, 0, 64);
         heard.panning = std::clamp<int32_t>(c.finalPanning, 0, 255);
     }
-    heard.levelLeft = Level(peaks.left, gainL);
-    heard.levelRight = Level(peaks.right, gainR);
-    if (!asking.metered || (asking.anyMuted && player.muted[static_cast<size_t>(channel)])) {
-        heard.levelLeft = heard.levelRight = 0.0f;
+    heard.levels = Levels(peaks, gains);
+    if (!heardAll && (!asking.metered || (asking.anyMuted && player.muted[static_cast<size_t>(channel)]))) {
+        heard.levels = Floats{};
     }
     Put<inPieces>(state, true, c.note <= 96 ? c.note : 0, c.instrumentNumber, c.sampleSlot, heard);
 }
 
-template <Voices voices> void StatesOf(const Player& player, ChannelState* states, int count) {
+template <Voices voices, bool inPieces> void StatesOf(const Player& player, ChannelState* states, int count) {
     const Asking asking = AskingOf<voices>(player, player.muted.any());
+    // As a song mostly plays: nothing to check channel by channel.
+    if (asking.metered && !asking.anyMuted) [[likely]] {
+        for (int i = 0; i < count; ++i) {
+            StateOf<voices, inPieces, true>(player, asking, i, states[i]);
+        }
+        return;
+    }
     for (int i = 0; i < count; ++i) {
-        StateOf<voices, false>(player, asking, i, states[i]);
+        StateOf<voices, inPieces, false>(player, asking, i, states[i]);
     }
 }
 
-template <Voices voices> ChannelState StateAlone(const Player& player, int channel) {
-    ChannelState state;
-    StateOf<voices, true>(player, AskingOf<voices>(player, true), channel, state);
-    return state;
+template <bool inPieces> void MakeStates(const Player& player, ChannelState* states, int count) {
+    switch (VoicesOf(player)) {
+    case Voices::Ft2:
+        StatesOf<Voices::Ft2, inPieces>(player, states, count);
+        break;
+    case Voices::FloatFt2Rules:
+        StatesOf<Voices::FloatFt2Rules, inPieces>(player, states, count);
+        break;
+    case Voices::Float:
+        StatesOf<Voices::Float, inPieces>(player, states, count);
+        break;
+    }
 }
 
 } // namespace
 
-ChannelState GetChannelState(const Player& player, int channel) {
-    // ChannelCount's bounds, and no channel below 0, in two unsigned comparisons.
-    if (player.module == nullptr || static_cast<unsigned>(channel) >= static_cast<unsigned>(kMaxChannels) ||
-        channel >= player.module->channelCount) {
-        ChannelState none;
-        PutSilent<true>(none);
-        return none;
+const ChannelState& AskChannelState(const Player& player, int channel) {
+    static constexpr ChannelState kNone{false, 0, 0, -1, 0, 0, 0.0, 0.0f, 0.0f};
+    auto& asked = player.asked;
+    if (asked.changes != player.changes || asked.levelFrames != player.levelFrames) {
+        asked.count = player.module != nullptr ? ChannelCount(*player.module) : 0;
+        asked.changes = player.changes;
+        asked.levelFrames = player.levelFrames;
+        MakeStates<true>(player, asked.states, asked.count);
     }
-    switch (VoicesOf(player)) {
-    case Voices::Ft2:
-        return StateAlone<Voices::Ft2>(player, channel);
-    case Voices::FloatFt2Rules:
-        return StateAlone<Voices::FloatFt2Rules>(player, channel);
-    case Voices::Float:
-        break;
-    }
-    return StateAlone<Voices::Float>(player, channel);
+    return static_cast<unsigned>(channel) < static_cast<unsigned>(asked.count) ? asked.states[channel]
+                                                                               : kNone;
 }
 
 int GetChannelStates(const Player& player, ChannelState* states, int count) {
     const int channels = player.module != nullptr ? std::min(count, ChannelCount(*player.module)) : 0;
-    switch (VoicesOf(player)) {
-    case Voices::Ft2:
-        StatesOf<Voices::Ft2>(player, states, channels);
-        break;
-    case Voices::FloatFt2Rules:
-        StatesOf<Voices::FloatFt2Rules>(player, states, channels);
-        break;
-    case Voices::Float:
-        StatesOf<Voices::Float>(player, states, channels);
-        break;
+    const auto& asked = player.asked;
+    if (asked.changes == player.changes && asked.levelFrames == player.levelFrames &&
+        channels <= asked.count) {
+        std::copy_n(asked.states, std::max(channels, 0), states);
+        return channels;
     }
+    MakeStates<false>(player, states, channels);
     return channels;
 }

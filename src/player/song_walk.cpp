@@ -191,6 +191,7 @@ bool SelectSubsong(Player& player, int32_t index) {
 }
 
 bool SelectSubsong(Player& player, const std::vector<Subsong>& subsongs, int32_t index) {
+    ++player.changes;
     if (player.module == nullptr || index < 0 || index >= static_cast<int32_t>(subsongs.size())) {
         return false;
     }

@@ -365,6 +365,67 @@ TEST(ChannelState, WhatIsSoundingAndItsLevels) {
     }
 }
 
+// States asked one by one are kept until the instance changes: asked again
+// after any call that changes it, they are what an instance never asked
+// before tells, and the change shows where it is heard at once.
+TEST(ChannelState, AskedAgainAfterEveryChange) {
+    // A rising sample played high, once through: each block's levels differ.
+    XmImage image(1, 0, 2, 1, 1, 125, {0});
+    std::vector<XmCell> cells(16);
+    cells[0] = {85, 1, 0x50, 0, 0};
+    cells[1] = {73, 1, 0x40, 0, 0};
+    image.PatternCells(8, cells);
+    std::vector<int8_t> wave(8192);
+    for (size_t i = 0; i < wave.size(); ++i)
+        wave[i] = static_cast<int8_t>(i / 64);
+    XmSampleDesc sample{8192, 0, 0, 0, XmImage::Delta(wave)};
+    sample.volume = 64;
+    image.InstrumentWith(XmInstrumentDesc{}, {sample});
+    const ModulePtr song = Load(image);
+    ASSERT_NE(song, nullptr);
+    struct Case {
+        const char* name;
+        void (*change)(Player&, const Module*);
+        bool shows[2]; // tinsel, FT2 rules
+    };
+    static float out[2 * 900];
+    const Case cases[] = {
+        {"render", [](Player& p, const Module*) { RenderFrames(p, out, 300); }, {true, true}},
+        {"render to tick end", [](Player& p, const Module*) { RenderToTickEnd(p, out, 300); }, {true, true}},
+        {"mix", [](Player& p, const Module*) { MixVoices(p, out, 300); }, {true, false}},
+        {"block start", [](Player& p, const Module*) { p.levelFrames = 0; }, {true, true}},
+        {"mute", [](Player& p, const Module*) { SetChannelMuted(p, 1, true); }, {true, true}},
+        {"mutes", [](Player& p, const Module*) { SetMutedChannels(p, 1); }, {true, true}},
+        {"pitch", [](Player& p, const Module*) { SetPitchFactor(p, 2.0); }, {true, false}},
+        {"interpolation",
+         [](Player& p, const Module*) { SetInterpolation(p, Interpolation::Cubic); },
+         {false, true}},
+        {"seek", [](Player& p, const Module*) { SeekTo(p, 0, 4); }, {true, true}},
+        {"seek to frame", [](Player& p, const Module*) { SeekToFrame(p, 0); }, {true, true}},
+        {"subsong", [](Player& p, const Module*) { SelectSubsong(p, 0); }, {true, true}},
+        {"start", [](Player& p, const Module* m) { StartSong(p, m); }, {true, true}},
+        {"init", [](Player& p, const Module*) { InitPlayer(p, kRate); }, {true, true}},
+    };
+    auto asked = std::make_unique<Player>(), fresh = std::make_unique<Player>();
+    for (RuleSet rules : {RuleSet::Tinsel, RuleSet::Ft2}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (rules == RuleSet::Tinsel ? " tinsel" : " ft2"));
+            for (Player* p : {asked.get(), fresh.get()}) {
+                ASSERT_TRUE(InitPlayer(*p, kRate) && StartSong(*p, song.get(), rules));
+                Render(*p, 900);
+            }
+            const ChannelState before[2] = {GetChannelState(*asked, 0), GetChannelState(*asked, 1)};
+            ASSERT_TRUE(before[0].active && before[1].active);
+            c.change(*asked, song.get());
+            c.change(*fresh, song.get());
+            const ChannelState truth[2] = {GetChannelState(*fresh, 0), GetChannelState(*fresh, 1)};
+            const ChannelState after[2] = {GetChannelState(*asked, 0), GetChannelState(*asked, 1)};
+            EXPECT_TRUE(after[0] == truth[0] && after[1] == truth[1]);
+            EXPECT_EQ(!(after[0] == before[0] && after[1] == before[1]), c.shows[rules == RuleSet::Ft2]);
+        }
+    }
+}
+
 TEST(Mutes, AnyOfTheSongsChannels) {
     const ModulePtr song = Load(TwoVoices(48, 40));
     ASSERT_NE(song, nullptr);
