@@ -3,7 +3,8 @@
 #   fullscreen  640x480 screen: the demo draws, Escape ends it with code 27
 #   yes, no     1024x768 screen: the mode is refused and a box titled Error
 #               asks; Yes (Return) gives the windowed demo, No (Escape) exit 0
-# Usage: linux_smoke.sh EXE [fullscreen|yes|no]
+#   unreachable a display named but not there: the error, and an exit
+# Usage: linux_smoke.sh EXE [fullscreen|yes|no|unreachable]
 set -uo pipefail
 exe="$1"
 mode="${2:-fullscreen}"
@@ -13,6 +14,15 @@ trap 'rm -rf "$work"' EXIT
 # appended archive, when present, is found first).
 python3 "$(dirname "$0")/make_standin_data.py" "$work"
 cd "$work"
+if [[ $mode == unreachable ]]; then
+  # SDL would fall back to its offscreen driver and play the demo unseen.
+  out="$(env -u WAYLAND_DISPLAY DISPLAY=:1999 SDL_AUDIODRIVER=dummy timeout -k 2 30 "$exe" </dev/null 2>&1)"
+  code=$?
+  [[ $code -ne 124 && $code -ne 137 ]] || { echo "FAIL: still running 30 s later"; exit 1; }
+  grep -q "Unable to create window!" <<<"$out" || { echo "FAIL: no error said: $out"; exit 1; }
+  echo "PASS"
+  exit 0
+fi
 screen=640x480
 [[ $mode == fullscreen ]] || screen=1024x768
 cat > "$work/run.sh" <<INNER

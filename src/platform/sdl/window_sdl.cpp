@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 
 #include "platform/sdl/keymap.h"
@@ -27,6 +28,13 @@ void ReportError(const char* text) {
 // would run unseen; that driver is only for tests that ask for it.
 bool HaveDisplay() {
     return std::getenv("SDL_VIDEODRIVER") || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+// A display named but not reached (a server gone or not yet up) leads SDL
+// past the real drivers to the same offscreen one.
+bool Unseen() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return !std::getenv("SDL_VIDEODRIVER") && driver != nullptr &&
+           (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
 }
 
 bool DisplayOffers(int width, int height) {
@@ -53,6 +61,10 @@ bool OpenMainWindow(const char* title, int width, int height, int bits, bool* fu
         return false;
     }
     g_videoStarted = true;
+    if (Unseen()) {
+        ReportError("Unable to create window!");
+        return false;
+    }
 
     if (*fullscreen && !DisplayOffers(width, height)) {
         if (ShowMessageBox("Video mode not supported!\nUse windowed mode instead?", BoxButtons::YesNo) !=
