@@ -204,10 +204,14 @@ bool SetPitchFactor(Player& player, double factor);
 // every other call.
 // AskChannelState: GetChannelState's ask where no state is kept.
 const ChannelState& AskChannelState(const Player& player, int channel);
+// Whether the states kept by the last ask still hold.
+inline bool KeptStatesHold(const Player& player) {
+    return player.asked.changes == player.changes && player.asked.levelFrames == player.levelFrames;
+}
 inline ChannelState GetChannelState(const Player& player, int channel) {
     const auto& asked = player.asked;
-    const bool kept = asked.changes == player.changes && asked.levelFrames == player.levelFrames &&
-                      static_cast<unsigned>(channel) < static_cast<unsigned>(asked.count);
+    const bool kept =
+        KeptStatesHold(player) && static_cast<unsigned>(channel) < static_cast<unsigned>(asked.count);
     const ChannelState& state = kept ? asked.states[channel] : AskChannelState(player, channel);
     // Copied whole, padding and all: fewer moves than field by field.
     ChannelState copy;

@@ -247,11 +247,11 @@ struct Asking {
     double ft2HzPerStep; // an FT2 voice's 16.16 step of 1 in Hz
 };
 
-template <Voices voices> Asking AskingOf(const Player& player, bool anyMuted) {
+template <Voices voices> Asking AskingOf(const Player& player) {
     Asking a{};
     a.frames = static_cast<uint32_t>(player.levelFrames);
     a.metered = player.levelFrames > 0;
-    a.anyMuted = anyMuted;
+    a.anyMuted = player.muted.any();
     if constexpr (voices == Voices::Ft2) {
         a.ft2HzPerStep = player.ft2.rate / 65536.0;
     } else {
@@ -346,7 +346,7 @@ template <Voices voices, bool inPieces, bool heardAll>
 }
 
 template <Voices voices, bool inPieces> void StatesOf(const Player& player, ChannelState* states, int count) {
-    const Asking asking = AskingOf<voices>(player, player.muted.any());
+    const Asking asking = AskingOf<voices>(player);
     // As a song mostly plays: nothing to check channel by channel.
     if (asking.metered && !asking.anyMuted) [[likely]] {
         for (int i = 0; i < count; ++i) {
@@ -378,7 +378,7 @@ template <bool inPieces> void MakeStates(const Player& player, ChannelState* sta
 const ChannelState& AskChannelState(const Player& player, int channel) {
     static constexpr ChannelState kNone{false, 0, 0, -1, 0, 0, 0.0, 0.0f, 0.0f};
     auto& asked = player.asked;
-    if (asked.changes != player.changes || asked.levelFrames != player.levelFrames) {
+    if (!KeptStatesHold(player)) {
         asked.count = player.module != nullptr ? ChannelCount(*player.module) : 0;
         asked.changes = player.changes;
         asked.levelFrames = player.levelFrames;
@@ -391,8 +391,7 @@ const ChannelState& AskChannelState(const Player& player, int channel) {
 int GetChannelStates(const Player& player, ChannelState* states, int count) {
     const int channels = player.module != nullptr ? std::min(count, ChannelCount(*player.module)) : 0;
     const auto& asked = player.asked;
-    if (asked.changes == player.changes && asked.levelFrames == player.levelFrames &&
-        channels <= asked.count) {
+    if (KeptStatesHold(player) && channels <= asked.count) {
         std::copy_n(asked.states, std::max(channels, 0), states);
         return channels;
     }
